@@ -1,0 +1,75 @@
+// TString: the engine's one string type. Short texts live in an inline buffer; once a text
+// outgrows it, it moves to a heap buffer from MemAlloc and never moves back.
+#pragma once
+
+#include "GameSys.h"
+
+class TString
+{
+public:
+    enum { INLINE_SIZE = 32 };
+
+    char* heap;       // heap buffer, or null while the text never left the inline buffer
+    u32 capacity;     // bytes of the heap buffer, terminator included; 0 without one
+    u32 count;        // length in bytes, terminator excluded
+    char inlineBuf[INLINE_SIZE];
+    char* text;       // inlineBuf or heap; always terminated at count
+
+    TString();
+    TString(const char* s);
+    TString(const char* s, u32 length);
+    TString(const TString& other);
+    TString(TString&& other) noexcept;
+    ~TString();
+
+    TString& operator=(const TString& other);
+    TString& operator=(TString&& other) noexcept;
+    TString& operator=(const char* s);
+
+    // As construction from a text, into this object. A no-op for the string's own heap buffer.
+    void Assign(const char* s);
+    void Assign(const char* s, u32 length);
+
+    // Sets the length without touching the bytes before it (to size a buffer before writing into it).
+    void SetLength(u32 n);
+    // Makes the heap buffer hold at least n bytes: exactly n the first time, then at least double.
+    bool Reserve(u32 n);
+
+    TString& operator+=(const TString& other);
+    TString& operator+=(const char* s);
+    TString& operator+=(char c);
+    TString operator+(const TString& other) const;
+    TString operator+(const char* s) const;
+    // Appends length bytes (which may lie inside this string).
+    void Append(const char* s, u32 length);
+
+    void Insert(u32 at, const TString& other);
+    void Insert(u32 at, char c);
+    // Removes the characters from..to inclusive.
+    void Remove(u32 from, u32 to);
+    // Characters r0..r1 inclusive into out; negative indices count from the end.
+    void Sub(int r0, int r1, TString& out) const;
+    // printf-style, at most maxLen characters.
+    void Format(u32 maxLen, const char* format, ...) PW_PRINTF(3, 4);
+    void FormatV(u32 maxLen, const char* format, va_list args);
+
+    char* At(u32 i);
+    const char* At(u32 i) const;
+    TString ToLower() const;
+
+    const char* Str() const { return text; }
+    operator const char*() const { return text; }
+    u32 Length() const { return count; }
+    bool IsEmpty() const { return count == 0; }
+
+    bool operator==(const TString& other) const;
+    bool operator==(const char* s) const;
+    bool operator!=(const TString& other) const { return !(*this == other); }
+    bool operator!=(const char* s) const { return !(*this == s); }
+    bool operator<(const TString& other) const;
+
+private:
+    // Sizes the string to a new length n: keeps the old bytes, terminates at n, count = n.
+    bool SizeTo(u32 n);
+    bool Owns(const char* p) const;
+};

@@ -1,0 +1,172 @@
+// Platform layer: allocation, byte strings, character classes, random numbers,
+// float math, stdio wrappers, message boxes, assertions and fatal errors.
+// Everything else reaches the operating system and the user through here.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdarg.h>
+
+#if defined(__GNUC__)
+#define PW_PRINTF(fmtIndex, firstArg) __attribute__((format(printf, fmtIndex, firstArg)))
+#else
+#define PW_PRINTF(fmtIndex, firstArg)
+#endif
+
+typedef uint8_t  u8;
+typedef uint16_t u16;
+typedef uint32_t u32;
+typedef int32_t  s32;
+typedef uint64_t u64;
+typedef int64_t  s64;
+
+// Exit code of every fatal stop.
+static const u32 SYS_FATAL_EXIT_CODE = 0xBADDC0DEu;
+
+// Message-box styles (the classic values, kept so callers may pass them on).
+enum
+{
+    SYS_MB_ERROR = 16,
+    SYS_MB_QUESTION = 36,
+    SYS_MB_INFORMATION = 64,
+};
+
+// Box results.
+enum
+{
+    SYS_IDOK = 1,
+    SYS_IDYES = 6,
+    SYS_IDNO = 7,
+};
+
+// ---------------------------------------------------------------------------------------------
+// Memory
+void* MemAlloc(size_t size);
+void MemFree(void* p);
+void* gMemCpy(void* dst, const void* src, size_t size);
+void* gMemMove(void* dst, const void* src, size_t size);
+void* gMemSet(void* dst, int value, size_t size);
+
+// ---------------------------------------------------------------------------------------------
+// Byte strings
+size_t gStrLen(const char* s);
+int gStrCmp(const char* a, const char* b);
+int gStrEqual(const char* a, const char* b);
+char* gStrCpy(char* dst, const char* src);
+uint16_t* gWStrCpy(uint16_t* dst, const uint16_t* src);
+char* gStrNCpy(char* dst, size_t size, const char* src);
+char* gStrCat(char* dst, const char* src);
+char* gStrNCpyC(char* dst, const char* src, size_t n); // the C strncpy
+const char* gStrStr(const char* haystack, const char* needle);
+// Bounded formatting. Unlike the C function it always terminates the buffer (when size > 0).
+// Returns the number of characters stored (never above size - 1).
+int gVSNPrintf(char* buf, size_t size, const char* format, va_list args);
+int gSNPrintf(char* buf, size_t size, const char* format, ...) PW_PRINTF(3, 4);
+
+// ---------------------------------------------------------------------------------------------
+// Character predicates (the byte is taken as unsigned; 128-255 are never letters or digits)
+int gIsPrint(int c);
+int gIsUpper(int c);
+int gIsLower(int c);
+int gIsDigit(int c);
+int gIsAlnum(int c);
+int gIsPunct(int c);
+
+// ---------------------------------------------------------------------------------------------
+// Random numbers: a per-thread linear congruential sequence that node processing relies on.
+int gRand();
+void gSRand(u32 seed);
+
+// ---------------------------------------------------------------------------------------------
+// Float math (single precision in and out, computed in double, radians)
+float gAbs(float x);
+int gAbsInt(int i);
+float gSqrt(float x);
+float gFmod(float x, float y);
+float gPow(float x, float y);
+float gSin(float x);
+float gCos(float x);
+float gTan(float x);
+float gAsin(float x);
+float gAcos(float x);
+float gAtan(float x);
+float gAtan2(float y, float x);
+float gFloor(float x);
+float gCeil(float x);
+float gRound(float x);
+float gSign(float x);
+
+// ---------------------------------------------------------------------------------------------
+// Byte order
+u32 gSysHtonl(u32 v);
+u16 gSysHtons(u16 v);
+
+// ---------------------------------------------------------------------------------------------
+// Stdio wrappers
+int gSysFileClose(FILE* f);
+size_t gSysFileRead(FILE* f, size_t size, void* buffer);
+size_t gSysFileWrite(FILE* f, size_t size, const void* buffer);
+char* gSysFileGets(FILE* f, char* buffer, int size);
+int gSysFilePuts(FILE* f, const char* text);
+long gSysFileTell(FILE* f);
+int gSysFileEOF(FILE* f);
+// relative: from the current position; else offset >= 0 from the start, else from the end by (-offset - 1).
+int gSysFileSeek(FILE* f, long offset, int relative);
+
+// ---------------------------------------------------------------------------------------------
+// Message boxes. Interactive runs show real boxes; non-interactive runs (no display, "-opc" or
+// "-listen" on the command line, or PLUMWEAVE_NONINTERACTIVE=1) print and answer by themselves.
+bool gSysQuestion(const char* text, const char* caption);
+int gSysMessage(const char* text, const char* caption);
+[[noreturn]] void gSysFatalError(const char* text, const char* caption);
+[[noreturn]] void gSysFatalExit(u32 code);
+
+// Whether boxes and dialogs may wait for a person.
+bool gSysIsInteractive();
+// Forces the mode (the engine main decides it from the command line before anything else starts).
+void gSysSetInteractive(bool interactive);
+
+// Kinds of boxes reported to the hook.
+enum ESysBoxKind
+{
+    SYSBOX_Question,
+    SYSBOX_Message,
+    SYSBOX_FatalError,
+    SYSBOX_Assert,
+    SYSBOX_FileDialog,
+};
+// A hook that sees every box before it is shown and answers it: for questions and assertions
+// non-zero means Yes; for messages the result is returned; fatal errors still end the process.
+typedef int (*TSysBoxHook)(ESysBoxKind kind, const char* text, const char* caption);
+void gSysSetBoxHook(TSysBoxHook hook);
+
+// File dialog: non-zero when a file was chosen, 0 when cancelled (or when no dialog could be shown).
+int gSysFileOpen(const char* initialFolder, const char* filter, char* fileBuffer, size_t bufferSize, int save);
+
+// ---------------------------------------------------------------------------------------------
+// The engine's own text-to-number readers (never the C locale)
+int StrToInt(const char* text);
+float StrToFloat(const char* text);
+
+// ---------------------------------------------------------------------------------------------
+// Assertions and fatal errors
+// Shows the assertion box; returns after the user declines to debug.
+void AssertBreak(const char* expression, const char* file, int line);
+[[noreturn]] void FatalError(const char* format, ...) PW_PRINTF(1, 2);
+void LogPrintf(const char* format, ...) PW_PRINTF(1, 2);
+
+// Bare name of a source path ("engine/GTemplate.h" -> "GTemplate.h").
+const char* gSysBaseName(const char* path);
+
+// BREAK_IF(cond) reports cond when it holds and yields its truth, so the guarded code can skip:
+//     if (BREAK_IF(at >= count)) return;
+#define BREAK_IF(cond) ((cond) ? (AssertBreak(#cond, gSysBaseName(__FILE__), __LINE__), true) : false)
+
+// Invariants that must never be broken end the process.
+#define FATAL_CHECK(cond)                                                               \
+    do                                                                                  \
+    {                                                                                   \
+        if (!(cond))                                                                    \
+            FatalError("ASSERT\n\nThis test expression is false:\n\n%s", #cond);        \
+    } while (0)

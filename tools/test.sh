@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the normal and the sanitizer trees and runs every test in both.
+# Window tests get a display from Xvfb; everything else runs without one.
+set -uo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+bash tools/deps.sh || exit 1
+bash tools/build.sh build || exit 1
+bash tools/build.sh build-asan -DPW_SANITIZE=ON -DPW_BENCH=OFF || exit 1
+
+export PLUMWEAVE_NONINTERACTIVE=1
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+jobs="$(nproc)"
+status=0
+echo "=== Tests (normal build) ==="
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build -j "$jobs" --output-on-failure || status=1
+echo "=== Tests (AddressSanitizer + UndefinedBehaviorSanitizer build) ==="
+xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build-asan -j "$jobs" --output-on-failure || status=1
+exit $status
