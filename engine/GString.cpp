@@ -215,14 +215,14 @@ TString TString::operator+(const char* s) const
     return r;
 }
 
-void TString::Insert(u32 at, const TString& other)
+void TString::Insert(u32 af, const TString& other)
 {
-    if (BREAK_IF(at > count))
+    if (BREAK_IF(af > count))
         return;
     if (Owns(other.text))
     {
         TString copy(other);
-        Insert(at, copy);
+        Insert(af, copy);
         return;
     }
     u32 old = count;
@@ -232,18 +232,19 @@ void TString::Insert(u32 at, const TString& other)
     if (BREAK_IF((u64)old + len >= 0xFFFFFFFFu))
         return;
     SizeTo(old + len);
-    gMemMove(text + at + len, text + at, old - at);
-    gMemCpy(text + at, other.text, len);
+    gMemMove(text + af + len, text + af, old - af);
+    gMemCpy(text + af, other.text, len);
     text[count] = 0;
 }
 
-void TString::Insert(u32 at, char c)
+void TString::Insert(u32 af, char c)
 {
-    if (BREAK_IF(at > count))
+    if (BREAK_IF(af > count))
         return;
     if (!heap && count == INLINE_SIZE - 1)
     {
-        Reserve(INLINE_SIZE);
+        // A full inline buffer moves to the heap sized for 32 characters and the terminator.
+        Reserve(INLINE_SIZE + 1);
     }
     else if (heap && count + 1 == capacity)
     {
@@ -252,8 +253,8 @@ void TString::Insert(u32 at, char c)
         Reserve(capacity * 2);
     }
     // The tail moves up one byte, terminator included.
-    gMemMove(text + at + 1, text + at, count - at + 1);
-    text[at] = c;
+    gMemMove(text + af + 1, text + af, count - af + 1);
+    text[af] = c;
     ++count;
 }
 
@@ -267,27 +268,24 @@ void TString::Remove(u32 from, u32 to)
     text[count] = 0;
 }
 
-void TString::Sub(int r0, int r1, TString& out) const
+void TString::Sub(int first, int last, TString& out) const
 {
-    s64 a = r0 < 0 ? (s64)r0 + count : r0;
-    s64 b = r1 < 0 ? (s64)r1 + count : r1;
-    if (BREAK_IF(a < 0 || a >= (s64)count) | BREAK_IF(b < 0 || b >= (s64)count))
+    // Negative indices count from the end; one still negative after that wraps to a huge
+    // unsigned value, so an index below -count is caught like one past the end.
+    u32 r0 = (u32)(first < 0 ? (s64)first + count : first);
+    u32 r1 = (u32)(last < 0 ? (s64)last + count : last);
+    if (BREAK_IF(r0 >= count) | BREAK_IF(r1 >= count))
     {
         out.SizeTo(0);
         return;
     }
-    if (b < a)
+    if (r1 < r0)
     {
         out.SizeTo(0);
         return;
     }
-    if (&out == this)
-    {
-        TString copy(text + a, (u32)(b - a + 1));
-        out = copy;
-        return;
-    }
-    out.Assign(text + a, (u32)(b - a + 1));
+    // Assign copies a piece of its own text out first, so out may be this string.
+    out.Assign(text + r0, r1 - r0 + 1);
 }
 
 void TString::FormatV(u32 maxLen, const char* format, va_list args)
@@ -312,15 +310,15 @@ void TString::Format(u32 maxLen, const char* format, ...)
     va_end(args);
 }
 
-char* TString::At(u32 i)
+char* TString::At(u32 at)
 {
     static char scratch[2];
-    if (BREAK_IF(i >= count))
+    if (BREAK_IF(at >= count))
     {
         scratch[0] = scratch[1] = 0;
         return scratch;
     }
-    return text + i;
+    return text + at;
 }
 
 const char* TString::At(u32 i) const

@@ -43,18 +43,19 @@ public:
     // Appends length bytes (which may lie inside this string).
     void Append(const char* s, u32 length);
 
-    void Insert(u32 at, const TString& other);
-    void Insert(u32 at, char c);
+    // Inserts before position af (af = count appends).
+    void Insert(u32 af, const TString& other);
+    void Insert(u32 af, char c);
     // Removes the characters from..to inclusive.
     void Remove(u32 from, u32 to);
     // Characters r0..r1 inclusive into out; negative indices count from the end.
-    void Sub(int r0, int r1, TString& out) const;
+    void Sub(int first, int last, TString& out) const;
     // printf-style, at most maxLen characters.
     void Format(u32 maxLen, const char* format, ...) PW_PRINTF(3, 4);
     void FormatV(u32 maxLen, const char* format, va_list args);
 
-    char* At(u32 i);
-    const char* At(u32 i) const;
+    char* At(u32 at);
+    const char* At(u32 at) const;
     TString ToLower() const;
 
     const char* Str() const { return text; }
