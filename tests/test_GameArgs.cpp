@@ -2,6 +2,8 @@
 
 #include "GameArgs.h"
 
+#include <fstream>
+
 static std::vector<std::string> Split(const char* line)
 {
     TArray<TString> args;
@@ -54,4 +56,48 @@ TEST(CommandLineArgs, ListAndRealProgramPath)
         EXPECT_STREQ(gSysArg(3), "");
         EXPECT_EQ(gSysArgLength(-1), 0);
     }
+}
+
+TEST(CommandLineSplit, QuotingDetails)
+{
+    // Blanks and tabs inside quotes belong to the argument; an open quote runs to the end.
+    EXPECT_EQ(Split("prog \"a \t b\""), (V{"prog", "a \t b"}));
+    EXPECT_EQ(Split("prog \"open to the end  "), (V{"prog", "open to the end  "}));
+    EXPECT_EQ(Split("prog \"\""), (V{"prog", ""}));
+    EXPECT_EQ(Split("\"\" a"), (V{"", "a"}));
+    EXPECT_EQ(Split("prog a\"\"b"), (V{"prog", "ab"}));
+    // Backslashes inside quotes follow the same run rules.
+    EXPECT_EQ(Split("prog \"C:\\dir\\\\\""), (V{"prog", "C:\\dir\\"}));
+    // Four backslashes and a quote: two backslashes and quoting; five: two and a literal quote.
+    EXPECT_EQ(Split("prog \\\\\\\\\"x y\""), (V{"prog", "\\\\x y"}));
+    EXPECT_EQ(Split("prog \\\\\\\\\\\"x y"), (V{"prog", "\\\\\"x", "y"}));
+    // A trailing run of backslashes stays literal.
+    EXPECT_EQ(Split("prog end\\\\\\"), (V{"prog", "end\\\\\\"}));
+    EXPECT_EQ(Split("  \t "), V{});
+}
+
+TEST(CommandLineArgs, ProcessOwnArgumentsAndRefill)
+{
+    const char* first[] = {"a", "b", "c", "d"};
+    gSysParseCommandLine(4, first);
+    ASSERT_EQ(gSysArgCount(), 4);
+    // Filling again starts from an empty list.
+    const char* second[] = {"x", ""};
+    gSysParseCommandLine(2, second);
+    ASSERT_EQ(gSysArgCount(), 2);
+    EXPECT_STREQ(gSysArg(1), "");
+    EXPECT_EQ(gSysArgLength(1), 0);
+
+    // Without a list the process's own arguments are taken; argument 0 is the real path.
+    gSysParseCommandLine(0, nullptr);
+    ASSERT_GE(gSysArgCount(), 1);
+    EXPECT_EQ(TString(gSysExePath()), gSysProgramPath());
+    std::ifstream f("/proc/self/cmdline", std::ios::binary);
+    std::vector<std::string> expect;
+    std::string arg;
+    while (std::getline(f, arg, '\0'))
+        expect.push_back(arg);
+    ASSERT_EQ(gSysArgCount(), (int)expect.size());
+    for (int i = 1; i < gSysArgCount(); ++i)
+        EXPECT_EQ(std::string(gSysArg(i)), expect[i]);
 }
