@@ -1,0 +1,365 @@
+// UDP datagram layer over BSD sockets.
+#include "GameNet.h"
+
+#include <arpa/inet.h>
+#include <cmath>
+#include <errno.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+    // Intrusive doubly linked lists of the records, newest at the head.
+    template <class T>
+    void ListPushFront(T*& head, T* node)
+    {
+        node->Prev = nullptr;
+        node->Next = head;
+        if (head)
+            head->Prev = node;
+        head = node;
+    }
+
+    template <class T>
+    void ListUnlink(T*& head, T* node)
+    {
+        if (node->Prev)
+            node->Prev->Next = node->Next;
+        else
+            head = node->Next;
+        if (node->Next)
+            node->Next->Prev = node->Prev;
+        node->Prev = node->Next = nullptr;
+    }
+
+    template <class T>
+    void ListDeleteAll(T*& head)
+    {
+        while (head)
+        {
+            T* next = head->Next;
+            delete head;
+            head = next;
+        }
+    }
+
+    u32 ReadU32BE(const u8* p)
+    {
+        u32 v;
+        gMemCpy(&v, p, 4);
+        return gSysHtonl(v);
+    }
+
+    void WriteU32BE(u8* p, u32 v)
+    {
+        v = gSysHtonl(v);
+        gMemCpy(p, &v, 4);
+    }
+
+    void FillSockAddr(sockaddr_in& sa, const NetAddr& a)
+    {
+        gMemSet(&sa, 0, sizeof(sa));
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = gSysHtonl(a.Addr);
+        sa.sin_port = gSysHtons(a.Port);
+    }
+
+    // Moves a sent record to the head of the finished records.
+    void FinishRecord(SNetSocket& s, SNetSendRecord* r)
+    {
+        ListUnlink(s.SentRecords, r);
+        ListPushFront(s.FinishedRecords, r);
+    }
+}
+
+SNetSocket::~SNetSocket()
+{
+    NetClose(*this);
+}
+
+bool NetStartup()
+{
+    // BSD sockets need no start-up.
+    return true;
+}
+
+void NetCleanup()
+{
+}
+
+int NetOpen(SNetSocket& s, const char* port, const char* host)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+
+    if (port)
+    {
+        addrinfo hints;
+        gMemSet(&hints, 0, sizeof(hints));
+        hints.ai_flags = AI_PASSIVE;
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* result = nullptr;
+        if (getaddrinfo(host, port, &hints, &result) != 0 || !result)
+        {
+            if (result)
+                freeaddrinfo(result);
+            close(fd);
+            return 0;
+        }
+        // No SO_REUSEADDR: on Linux it would let a second server share the port and hear nothing.
+        int bound = bind(fd, result->ai_addr, result->ai_addrlen);
+        freeaddrinfo(result);
+        if (bound != 0)
+        {
+            close(fd);
+            return 0;
+        }
+    }
+
+    int flags = fcntl(fd, F_GETFL, 0);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0)
+    {
+        close(fd);
+        return 0;
+    }
+
+    if (s.Socket >= 0)
+        close(s.Socket);
+    s.Socket = fd;
+    return 1;
+}
+
+void NetClose(SNetSocket& s)
+{
+    if (s.Socket >= 0)
+        close(s.Socket);
+    s.Socket = -1;
+    ListDeleteAll(s.SentRecords);
+    ListDeleteAll(s.FinishedRecords);
+    ListDeleteAll(s.ResendRecords);
+}
+
+u16 NetGetPort(const SNetSocket& s)
+{
+    if (s.Socket < 0)
+        return 0;
+    sockaddr_in sa;
+    socklen_t len = sizeof(sa);
+    if (getsockname(s.Socket, (sockaddr*)&sa, &len) != 0 || sa.sin_family != AF_INET)
+        return 0;
+    return gSysHtons(sa.sin_port);
+}
+
+int NetSendTo(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet)
+{
+    if (packet.Count() == 0 || to.Addr == 0 || to.Port == 0 || s.Socket < 0)
+        return 0;
+    sockaddr_in sa;
+    FillSockAddr(sa, to);
+    ssize_t sent = sendto(s.Socket, packet.data, packet.Count(), MSG_NOSIGNAL, (const sockaddr*)&sa, sizeof(sa));
+    return sent < 0 ? 0 : 1;
+}
+
+int NetSend(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet, bool reliable, bool keep, double now)
+{
+    s.Sequence += 1;
+
+    TPodArray<u8> copy(packet);
+    if (copy.Count() < NET_HEADER_SIZE)
+        copy.Resize(NET_HEADER_SIZE);
+    WriteU32BE(copy.data, s.Sequence);
+    copy[4] = reliable ? NET_FLAG_RELIABLE : 0;
+
+    if (!NetSendTo(s, to, copy))
+        return 0;
+
+    if (reliable)
+    {
+        SNetSendRecord* r = new SNetSendRecord;
+        r->Sequence = s.Sequence;
+        r->Time = now;
+        r->Attempts = 1;
+        ListPushFront(s.SentRecords, r);
+        if (keep)
+        {
+            SNetResendRecord* c = new SNetResendRecord;
+            c->To = to;
+            c->Time = now;
+            c->Data = copy;
+            c->Sent = r;
+            r->Resend = c;
+            ListPushFront(s.ResendRecords, c);
+        }
+    }
+    return 1;
+}
+
+int NetReceive(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet)
+{
+    if (s.Socket < 0)
+        return 0;
+    packet.Resize(NET_RECEIVE_BUFFER);
+
+    // Empty and oversized datagrams are skipped; bounded, so a flood cannot hold the caller here.
+    for (int attempt = 0; attempt < 64; ++attempt)
+    {
+        gMemSet(packet.data, 0, NET_RECEIVE_BUFFER);
+        sockaddr_in sa;
+        socklen_t saLen = sizeof(sa);
+        gMemSet(&sa, 0, sizeof(sa));
+        // MSG_TRUNC makes the call report the datagram's real length, so a cut one is seen.
+        ssize_t n = recvfrom(s.Socket, packet.data, NET_RECEIVE_BUFFER, MSG_TRUNC, (sockaddr*)&sa, &saLen);
+        if (n < 0)
+        {
+            int err = errno;
+            if (err != EAGAIN && err != EWOULDBLOCK && err != EINTR)
+                LogPrintf("%d\n", err);
+            break;
+        }
+        if (n == 0)
+            continue;
+        if (n > NET_RECEIVE_BUFFER)
+        {
+            LogPrintf("Dropped a datagram of %d bytes (the limit is %d)\n", (int)n, (int)NET_RECEIVE_BUFFER);
+            continue;
+        }
+        packet.Resize((u32)n);
+        from.Addr = gSysHtonl(sa.sin_addr.s_addr);
+        from.Port = gSysHtons(sa.sin_port);
+        return 1;
+    }
+    packet.Resize(0);
+    return 0;
+}
+
+int NetPoll(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet)
+{
+    if (!NetReceive(s, from, packet))
+        return 0;
+
+    // A datagram too short for the header is passed on as it is, never acknowledged.
+    const u32 size = packet.Count();
+    if (size < NET_HEADER_SIZE)
+        return 1;
+
+    const u8* p = packet.data;
+    if (p[4] & NET_FLAG_RELIABLE)
+    {
+        TPodArray<u8> ack;
+        ack.Resize(NET_ACK_SIZE);
+        gMemSet(ack.data, 0, NET_ACK_SIZE);
+        ack[NET_TYPE_OFFSET] = NET_MSG_ACK;
+        WriteU32BE(ack.data + 6, ReadU32BE(p));
+        NetSend(s, from, ack, false, false, 0.0);
+    }
+    else if (size >= NET_ACK_SIZE && p[NET_TYPE_OFFSET] == NET_MSG_ACK)
+    {
+        const u32 seq = ReadU32BE(p + 6);
+        for (SNetSendRecord* r = s.SentRecords; r; r = r->Next)
+        {
+            if (r->Sequence == seq)
+            {
+                FinishRecord(s, r);
+                break;
+            }
+        }
+    }
+    return 1;
+}
+
+void NetResendPending(SNetSocket& s, double now)
+{
+    if (BREAK_IF(s.ResendInterval <= 0))
+        return;
+    // An infinite or undefined time would resend without end.
+    if (!std::isfinite(now))
+        return;
+
+    SNetSendRecord* next = nullptr;
+    for (SNetSendRecord* r = s.SentRecords; r; r = next)
+    {
+        next = r->Next;
+        if (SNetResendRecord* c = r->Resend)
+        {
+            u32 sends = 0;
+            while (now - c->Time >= s.ResendInterval)
+            {
+                if (r->Attempts >= s.RetryLimit)
+                {
+                    FinishRecord(s, r);
+                    break;
+                }
+                if (sends == NET_MAX_CATCHUP_SENDS)
+                {
+                    // Far behind (or an interval below the clock's precision): skip the rest of
+                    // the missed intervals, keeping the rhythm where the clock allows it.
+                    const double behind = std::fmod(now - c->Time, s.ResendInterval);
+                    c->Time = now - behind;
+                    if (now - c->Time >= s.ResendInterval)
+                        c->Time = now;
+                    break;
+                }
+                NetSendTo(s, c->To, c->Data);
+                ++sends;
+                c->Time += s.ResendInterval;
+                r->Time = now;
+                r->Attempts += 1;
+                if (r->Attempts >= s.RetryLimit)
+                {
+                    FinishRecord(s, r);
+                    break;
+                }
+            }
+        }
+        else if (now - r->Time >= s.Lifetime)
+        {
+            FinishRecord(s, r);
+        }
+    }
+}
+
+int NetPopSendResult(SNetSocket& s, SNetSendRecord& out, bool peek)
+{
+    out.Sequence = 0;
+    out.Time = 0.0;
+    out.Attempts = 0;
+    out.Resend = nullptr;
+    out.Prev = out.Next = nullptr;
+
+    SNetSendRecord* oldest = s.FinishedRecords;
+    if (!oldest)
+        return 0;
+    while (oldest->Next)
+        oldest = oldest->Next;
+
+    out.Sequence = oldest->Sequence;
+    out.Time = oldest->Time;
+    out.Attempts = oldest->Attempts;
+    if (peek)
+    {
+        out.Resend = oldest->Resend;
+        return 1;
+    }
+
+    ListUnlink(s.FinishedRecords, oldest);
+    if (SNetResendRecord* c = oldest->Resend)
+    {
+        ListUnlink(s.ResendRecords, c);
+        delete c;
+    }
+    delete oldest;
+    return 1;
+}
+
+TString NetAddrToString(const NetAddr& a)
+{
+    TString out;
+    out.Format(64, "%u.%u.%u.%u:%u", (a.Addr >> 24) & 255u, (a.Addr >> 16) & 255u, (a.Addr >> 8) & 255u, a.Addr & 255u,
+               (unsigned)a.Port);
+    return out;
+}

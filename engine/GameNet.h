@@ -1,0 +1,98 @@
+// UDP datagrams over IPv4 with a small header of our own (big-endian sequence number and a
+// reliable flag), acknowledgements and resend of kept reliable datagrams. Main thread only.
+#pragma once
+
+#include "GameSys.h"
+#include "GTemplate.h"
+#include "GString.h"
+
+// Every datagram starts with this header; callers leave its five bytes free at the start of a packet.
+enum
+{
+    NET_HEADER_SIZE = 5,        // sequence (4) + flags (1)
+    NET_TYPE_OFFSET = 5,        // message type, by convention of the users
+    NET_FLAG_RELIABLE = 1,
+    NET_MSG_ACK = 1,
+    NET_ACK_SIZE = 10,          // header, type, acknowledged sequence number
+    NET_RECEIVE_BUFFER = 2048,  // longer datagrams are dropped
+    NET_MAX_CATCHUP_SENDS = 64, // resends of one copy per NetResendPending call after a long pause
+};
+
+// An IPv4 address and a port, both in host byte order.
+struct NetAddr
+{
+    u32 Addr = 0;
+    u16 Port = 0;
+
+    NetAddr() {}
+    NetAddr(u32 addr, u16 port) : Addr(addr), Port(port) {}
+    bool operator==(const NetAddr& o) const { return Addr == o.Addr && Port == o.Port; }
+    bool operator!=(const NetAddr& o) const { return !(*this == o); }
+    // Ordered by address, then by port.
+    bool operator<(const NetAddr& o) const { return Addr != o.Addr ? Addr < o.Addr : Port < o.Port; }
+};
+
+struct SNetResendRecord;
+
+// A reliable datagram awaiting its acknowledgement, or a finished one.
+struct SNetSendRecord
+{
+    u32 Sequence = 0;
+    double Time = 0.0;              // last send
+    u32 Attempts = 0;               // 1 after the first send
+    SNetResendRecord* Resend = nullptr;
+    SNetSendRecord* Prev = nullptr;
+    SNetSendRecord* Next = nullptr;
+};
+
+// The kept copy of a reliable datagram, resent until it is acknowledged or given up.
+struct SNetResendRecord
+{
+    NetAddr To;
+    double Time = 0.0;
+    TPodArray<u8> Data;
+    SNetSendRecord* Sent = nullptr;
+    SNetResendRecord* Prev = nullptr;
+    SNetResendRecord* Next = nullptr;
+};
+
+class SNetSocket
+{
+public:
+    int Socket = -1;                // -1 while not open
+    u32 Sequence = 0;               // last sequence number sent; incremented before each send
+    double Lifetime = 0.0;          // age after which a record without a resend copy is finished
+    double ResendInterval = 0.0;    // must be > 0 before NetResendPending
+    u32 RetryLimit = 0;             // sends after which a kept datagram is given up
+    SNetSendRecord* SentRecords = nullptr;      // newest first
+    SNetSendRecord* FinishedRecords = nullptr;  // newest first
+    SNetResendRecord* ResendRecords = nullptr;  // newest first
+
+    SNetSocket() {}
+    ~SNetSocket();
+    SNetSocket(const SNetSocket&) = delete;
+    SNetSocket& operator=(const SNetSocket&) = delete;
+};
+
+bool NetStartup();
+void NetCleanup();
+
+// Opens a non-blocking UDP socket. With a port (a number or a service name; "0" picks a free one)
+// it is bound on every local address, or on host when given; null port leaves it unbound.
+// Address reuse stays off, so a port that is taken fails here.
+int NetOpen(SNetSocket& s, const char* port, const char* host = nullptr);
+// Closes the socket and frees all of its records.
+void NetClose(SNetSocket& s);
+// The port the socket is bound to (host order), 0 when it is not bound.
+u16 NetGetPort(const SNetSocket& s);
+
+int NetSendTo(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet);
+int NetSend(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet, bool reliable, bool keep, double now);
+int NetReceive(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet);
+int NetPoll(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet);
+void NetResendPending(SNetSocket& s, double now);
+// The oldest finished record into out (zeros when there is none); without peek it is removed with
+// its resend copy, and out's resend link is then null. Returns 1 when there was a record.
+int NetPopSendResult(SNetSocket& s, SNetSendRecord& out, bool peek);
+
+TString NetAddrToString(const NetAddr& a);
