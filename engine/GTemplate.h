@@ -349,3 +349,464 @@ public:
     const T* begin() const { return data; }
     const T* end() const { return data + count; }
 };
+
+// ---------------------------------------------------------------------------------------------
+// TMap: an ordered map on a top-down red-black tree (no parent pointers).
+
+// Three-way key order. Keys need a less-than; TString keys compare their bytes as unsigned values.
+template <class K>
+inline int TMapCompare(const K& a, const K& b)
+{
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+inline int TMapCompare(const TString& a, const TString& b)
+{
+    return gStrCmp(a.text, b.text);
+}
+
+template <class K, class V>
+class TMap
+{
+public:
+    // Links and colour; the false root above the real one has only these.
+    struct NodeBase
+    {
+        NodeBase* link[2]; // 0: smaller keys, 1: larger keys
+        u32 red;           // 1 red, 0 black
+    };
+    struct Node : NodeBase
+    {
+        K key;
+        V value;
+        Node(const K& k, const V& v) : key(k), value(v) {}
+        Node* Child(int dir) const { return static_cast<Node*>(this->link[dir]); }
+        bool IsRed() const { return this->red != 0; }
+    };
+
+    Node* root;
+    u32 count;
+
+    TMap() : root(nullptr), count(0) {}
+    TMap(const TMap& other) : root(nullptr), count(0) { *this = other; }
+    ~TMap() { Clear(); }
+
+    TMap& operator=(const TMap& other)
+    {
+        if (this == &other)
+            return *this;
+        Clear();
+        root = CopyTree(other.root);
+        count = other.count;
+        return *this;
+    }
+
+    u32 Count() const { return count; }
+    bool IsEmpty() const { return count == 0; }
+
+    Node* Find(const K& key) const
+    {
+        Node* n = root;
+        while (n)
+        {
+            int c = TMapCompare(n->key, key);
+            if (c == 0)
+                return n;
+            n = n->Child(c < 0);
+        }
+        return nullptr;
+    }
+
+    // The value stored under key, or null.
+    V* FindValue(const K& key) const
+    {
+        Node* n = Find(key);
+        return n ? &n->value : nullptr;
+    }
+
+    // Returns the new node, or null when the key is already present (its value stays).
+    Node* Insert(const K& key, const V& value)
+    {
+        if (!root)
+        {
+            root = NewNode(key, value);
+            root->red = 0;
+            count = 1;
+            return root;
+        }
+
+        NodeBase head; // false root: rotations at the top need no special case
+        head.link[0] = nullptr;
+        head.link[1] = root;
+        head.red = 0;
+
+        NodeBase* t = &head; // great-grandparent
+        Node* g = nullptr;   // grandparent
+        Node* p = nullptr;   // parent
+        Node* q = root;
+        Node* added = nullptr;
+        int dir = 0, last = 0;
+
+        for (;;)
+        {
+            if (!q)
+            {
+                q = added = NewNode(key, value);
+                p->link[dir] = q;
+                ++count;
+            }
+            else if (IsRed(q->link[0]) && IsRed(q->link[1]))
+            {
+                q->red = 1;
+                q->link[0]->red = 0;
+                q->link[1]->red = 0;
+            }
+
+            if (IsRed(q) && IsRed(p))
+            {
+                int dir2 = t->link[1] == g;
+                if (q == p->link[last])
+                    t->link[dir2] = RotateSingle(g, !last);
+                else
+                    t->link[dir2] = RotateDouble(g, !last);
+            }
+
+            if (added)
+                break;
+            int c = TMapCompare(q->key, key);
+            if (c == 0)
+                break;
+
+            last = dir;
+            dir = c < 0;
+            if (g)
+                t = g;
+            g = p;
+            p = q;
+            q = q->Child(dir);
+        }
+
+        root = static_cast<Node*>(head.link[1]);
+        root->red = 0;
+        return added;
+    }
+
+    // The value under key, inserting a default value when the key is absent.
+    V& GetOrAdd(const K& key)
+    {
+        Node* n = Find(key);
+        if (!n)
+            n = Insert(key, V());
+        return n->value;
+    }
+
+    // 1 when a node was removed, else 0.
+    int Remove(const K& key)
+    {
+        if (!root)
+            return 0;
+
+        NodeBase head;
+        head.link[0] = nullptr;
+        head.link[1] = root;
+        head.red = 0;
+
+        NodeBase* q = &head;
+        NodeBase* p = nullptr;
+        NodeBase* g = nullptr;
+        Node* found = nullptr;
+        int dir = 1;
+
+        // Walk down pushing a red node along, so that the node finally unlinked is red.
+        while (q->link[dir])
+        {
+            int last = dir;
+            g = p;
+            p = q;
+            q = q->link[dir];
+            int c = TMapCompare(static_cast<Node*>(q)->key, key);
+            dir = c < 0;
+            if (c == 0)
+                found = static_cast<Node*>(q);
+
+            if (!IsRed(q) && !IsRed(q->link[dir]))
+            {
+                if (IsRed(q->link[!dir]))
+                {
+                    NodeBase* r = RotateSingle(q, dir);
+                    p->link[last] = r;
+                    p = r;
+                }
+                else
+                {
+                    NodeBase* s = p->link[!last];
+                    if (s)
+                    {
+                        if (!IsRed(s->link[!last]) && !IsRed(s->link[last]))
+                        {
+                            p->red = 0;
+                            s->red = 1;
+                            q->red = 1;
+                        }
+                        else
+                        {
+                            int dir2 = g->link[1] == p;
+                            if (IsRed(s->link[last]))
+                                g->link[dir2] = RotateDouble(p, last);
+                            else
+                                g->link[dir2] = RotateSingle(p, last);
+                            NodeBase* top = g->link[dir2];
+                            q->red = 1;
+                            top->red = 1;
+                            top->link[0]->red = 0;
+                            top->link[1]->red = 0;
+                        }
+                    }
+                }
+            }
+        }
+
+        int removed = 0;
+        if (found)
+        {
+            // q is the in-order neighbour of the found node (or the node itself): it takes its place.
+            Node* last = static_cast<Node*>(q);
+            if (found != last)
+            {
+                found->key = static_cast<K&&>(last->key);
+                found->value = static_cast<V&&>(last->value);
+            }
+            p->link[p->link[1] == q] = q->link[q->link[0] == nullptr];
+            FreeNode(last);
+            --count;
+            removed = 1;
+        }
+
+        root = static_cast<Node*>(head.link[1]);
+        if (root)
+            root->red = 0;
+        return removed;
+    }
+
+    // Frees every node.
+    void Clear()
+    {
+        FreeTree(root);
+        root = nullptr;
+        count = 0;
+    }
+
+    // In-order walk with an explicit stack of the ancestors of the current node.
+    class Iterator
+    {
+    public:
+        const TMap* map;
+        Node* current;
+        TArray<Node*> stack;
+
+        explicit Iterator(const TMap& m) : map(&m), current(nullptr) { First(); }
+
+        Node* First()
+        {
+            stack.count = 0;
+            current = map->root;
+            if (current)
+                while (current->link[0])
+                {
+                    stack.Add(current);
+                    current = current->Child(0);
+                }
+            return current;
+        }
+
+        Node* Next()
+        {
+            if (!current)
+                return nullptr;
+            if (current->link[1])
+            {
+                stack.Add(current);
+                current = current->Child(1);
+                while (current->link[0])
+                {
+                    stack.Add(current);
+                    current = current->Child(0);
+                }
+                return current;
+            }
+            // Up to the first ancestor whose smaller side we came from.
+            for (;;)
+            {
+                if (stack.count == 0)
+                {
+                    current = nullptr;
+                    return nullptr;
+                }
+                Node* parent = stack.data[--stack.count];
+                if (parent->link[0] == current)
+                {
+                    current = parent;
+                    return current;
+                }
+                current = parent;
+            }
+        }
+
+        bool IsValid() const { return current != nullptr; }
+        const K& Key() const
+        {
+            TEMPLATE_FATAL_INDEX(current == nullptr);
+            return current->key;
+        }
+        V& Value() const
+        {
+            TEMPLATE_FATAL_INDEX(current == nullptr);
+            return current->value;
+        }
+    };
+
+private:
+    static bool IsRed(const NodeBase* n) { return n && n->red; }
+
+    static Node* NewNode(const K& key, const V& value)
+    {
+        Node* n = new (MemAlloc(sizeof(Node))) Node(key, value);
+        n->link[0] = n->link[1] = nullptr;
+        n->red = 1;
+        return n;
+    }
+
+    static void FreeNode(Node* n)
+    {
+        n->~Node();
+        MemFree(n);
+    }
+
+    // Rotates the child on side !dir up; the new subtree root turns black, the old one red.
+    static NodeBase* RotateSingle(NodeBase* n, int dir)
+    {
+        NodeBase* save = n->link[!dir];
+        n->link[!dir] = save->link[dir];
+        save->link[dir] = n;
+        n->red = 1;
+        save->red = 0;
+        return save;
+    }
+
+    static NodeBase* RotateDouble(NodeBase* n, int dir)
+    {
+        n->link[!dir] = RotateSingle(n->link[!dir], !dir);
+        return RotateSingle(n, dir);
+    }
+
+    static Node* CopyTree(const Node* n)
+    {
+        if (!n)
+            return nullptr;
+        Node* c = NewNode(n->key, n->value);
+        c->red = n->red;
+        c->link[0] = CopyTree(n->Child(0));
+        c->link[1] = CopyTree(n->Child(1));
+        return c;
+    }
+
+    static void FreeTree(Node* n)
+    {
+        // Recursion depth is bounded by the tree height (at most 2 log2(count + 1)).
+        if (!n)
+            return;
+        FreeTree(n->Child(0));
+        FreeTree(n->Child(1));
+        FreeNode(n);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// TList: a singly linked list; each node holds the element followed by its next pointer.
+template <class T>
+class TList
+{
+public:
+    struct Node
+    {
+        T value;
+        Node* next;
+        Node(const T& v, Node* n) : value(v), next(n) {}
+    };
+
+    Node* head;
+    u32 count;   // live nodes
+    u32 serial;  // bumped by every change, so a walk can tell the list changed under it
+
+    TList() : head(nullptr), count(0), serial(0) {}
+    TList(const TList& other) : head(nullptr), count(0), serial(0) { *this = other; }
+    ~TList() { Clear(); }
+
+    TList& operator=(const TList& other)
+    {
+        if (this == &other)
+            return *this;
+        Clear();
+        // Keep the order: append behind the last copied node.
+        Node** tail = &head;
+        for (const Node* n = other.head; n; n = n->next)
+        {
+            *tail = new (MemAlloc(sizeof(Node))) Node(n->value, nullptr);
+            tail = &(*tail)->next;
+            ++count;
+        }
+        ++serial;
+        return *this;
+    }
+
+    // Puts a copy of value at the head; returns the stored element.
+    T& Add(const T& value)
+    {
+        head = new (MemAlloc(sizeof(Node))) Node(value, head);
+        ++count;
+        ++serial;
+        return head->value;
+    }
+
+    Node* Find(const T& value) const
+    {
+        for (Node* n = head; n; n = n->next)
+            if (n->value == value)
+                return n;
+        return nullptr;
+    }
+
+    // Removes the first element equal to value; 1 when one was removed.
+    int Remove(const T& value)
+    {
+        for (Node** link = &head; *link; link = &(*link)->next)
+            if ((*link)->value == value)
+            {
+                Node* n = *link;
+                *link = n->next;
+                n->~Node();
+                MemFree(n);
+                --count;
+                ++serial;
+                return 1;
+            }
+        return 0;
+    }
+
+    void Clear()
+    {
+        Node* n = head;
+        while (n)
+        {
+            Node* next = n->next;
+            n->~Node();
+            MemFree(n);
+            n = next;
+        }
+        head = nullptr;
+        count = 0;
+        serial = 0;
+    }
+
+    u32 Count() const { return count; }
+    bool IsEmpty() const { return count == 0; }
+};
