@@ -17,11 +17,6 @@ TString::TString(const char* s, u32 length) : TString()
     Assign(s, length);
 }
 
-TString::TString(const TString& other) : TString()
-{
-    Assign(other.text, other.count);
-}
-
 TString::TString(TString&& other) noexcept : TString()
 {
     if (other.heap)
@@ -46,7 +41,7 @@ TString::~TString()
         MemFree(heap);
 }
 
-TString& TString::operator=(const TString& other)
+TString& TString::AssignFrom(const TString& other)
 {
     if (this != &other)
         Assign(other.text, other.count);
@@ -160,7 +155,7 @@ void TString::SetLength(u32 n)
     SizeTo(n);
 }
 
-void TString::Append(const char* s, u32 length)
+void TString::AppendGrowing(const char* s, u32 length)
 {
     if (length == 0)
         return;
@@ -180,25 +175,6 @@ void TString::Append(const char* s, u32 length)
         gMemCpy(text + old, s, length);
     }
     text[count] = 0;
-}
-
-TString& TString::operator+=(const TString& other)
-{
-    Append(other.text, other.count);
-    return *this;
-}
-
-TString& TString::operator+=(const char* s)
-{
-    if (s)
-        Append(s, (u32)gStrLen(s));
-    return *this;
-}
-
-TString& TString::operator+=(char c)
-{
-    Append(&c, 1);
-    return *this;
 }
 
 TString TString::operator+(const TString& other) const

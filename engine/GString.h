@@ -2,6 +2,8 @@
 // outgrows it, it moves to a heap buffer from MemAlloc and never moves back.
 #pragma once
 
+#include <string.h>
+
 #include "GameSys.h"
 
 class TString
@@ -18,11 +20,32 @@ public:
     TString();
     TString(const char* s);
     TString(const char* s, u32 length);
-    TString(const TString& other);
+    TString(const TString& other) : heap(nullptr), capacity(0), count(0), text(inlineBuf)
+    {
+        // Short texts copy straight into the inline buffer, terminator (and any zeros) included.
+        if (other.count < INLINE_SIZE)
+        {
+            memcpy(inlineBuf, other.text, (size_t)other.count + 1);
+            count = other.count;
+        }
+        else
+            Assign(other.text, other.count);
+    }
     TString(TString&& other) noexcept;
     ~TString();
 
-    TString& operator=(const TString& other);
+    TString& operator=(const TString& other)
+    {
+        // A text that fits the current buffer is copied in place (another string's text never
+        // lies in ours); anything else takes the general path.
+        if (this != &other && other.count < (heap ? capacity : (u32)INLINE_SIZE))
+        {
+            memcpy(text, other.text, (size_t)other.count + 1);
+            count = other.count;
+            return *this;
+        }
+        return AssignFrom(other);
+    }
     TString& operator=(TString&& other) noexcept;
     TString& operator=(const char* s);
 
@@ -35,13 +58,38 @@ public:
     // Makes the heap buffer hold at least n bytes: exactly n the first time, then at least double.
     bool Reserve(u32 n);
 
-    TString& operator+=(const TString& other);
-    TString& operator+=(const char* s);
-    TString& operator+=(char c);
+    TString& operator+=(const TString& other)
+    {
+        Append(other.text, other.count);
+        return *this;
+    }
+    TString& operator+=(const char* s)
+    {
+        if (s)
+            Append(s, (u32)strlen(s));
+        return *this;
+    }
+    TString& operator+=(char c)
+    {
+        Append(&c, 1);
+        return *this;
+    }
     TString operator+(const TString& other) const;
     TString operator+(const char* s) const;
     // Appends length bytes (which may lie inside this string).
-    void Append(const char* s, u32 length);
+    void Append(const char* s, u32 length)
+    {
+        // Room in the current buffer: nothing moves, so the source stays valid even when it is
+        // a piece of this string.
+        if ((u64)count + length < (heap ? capacity : (u32)INLINE_SIZE))
+        {
+            memmove(text + count, s, length);
+            count += length;
+            text[count] = 0;
+        }
+        else
+            AppendGrowing(s, length);
+    }
 
     // Inserts before position af (af = count appends).
     void Insert(u32 af, const TString& other);
@@ -72,5 +120,7 @@ public:
 private:
     // Sizes the string to a new length n: keeps the old bytes, terminates at n, count = n.
     bool SizeTo(u32 n);
+    void AppendGrowing(const char* s, u32 length);
+    TString& AssignFrom(const TString& other);
     bool Owns(const char* p) const;
 };
