@@ -264,6 +264,39 @@ void TString::Sub(int first, int last, TString& out) const
     out.Assign(text + r0, r1 - r0 + 1);
 }
 
+int TString::FindLastOf(const char* set, int before) const
+{
+    if (!set || before <= 0)
+        return -1;
+    // A start beyond the text searches the whole text.
+    u32 i = (u32)before < count ? (u32)before : count;
+    while (i > 0)
+    {
+        --i;
+        for (const char* s = set; *s; ++s)
+            if (text[i] == *s)
+                return (int)i;
+    }
+    return -1;
+}
+
+bool TString::Mid(u32 off, u32 size, TString& out) const
+{
+    if (BREAK_IF(off > count || size > count || (u64)off + size > count))
+    {
+        out.SizeTo(0);
+        return false;
+    }
+    if (&out == this)
+    {
+        TString copy(text + off, size);
+        out = copy;
+        return true;
+    }
+    out.Assign(text + off, size);
+    return true;
+}
+
 void TString::FormatV(u32 maxLen, const char* format, va_list args)
 {
     if (BREAK_IF(maxLen >= 0xFFFFFFF0u))

@@ -98,6 +98,10 @@ public:
     void Remove(u32 from, u32 to);
     // Characters r0..r1 inclusive into out; negative indices count from the end.
     void Sub(int first, int last, TString& out) const;
+    // Largest index below `before` whose character is in set; -1 when none or before <= 0.
+    int FindLastOf(const char* set, int before) const;
+    // size characters from off into out; a range that leaves the text gives an empty out.
+    bool Mid(u32 off, u32 size, TString& out) const;
     // printf-style, at most maxLen characters.
     void Format(u32 maxLen, const char* format, ...) PW_PRINTF(3, 4);
     void FormatV(u32 maxLen, const char* format, va_list args);
