@@ -646,6 +646,49 @@ TEST(Files, DialogStartsInTheFullFolderAndReportsCancel)
     EXPECT_EQ(RecordedBoxes()[0].caption, "Save");
 }
 
+// Runs the real dialog path against a stand-in "zenity" that answers at once with a fixed path.
+// It runs in a child process, because it needs the box hook off and the interactive mode on.
+static void DialogWithStandIn(const std::string& tools, const std::string& base, const char* chosen,
+                              bool relative, const char* expected)
+{
+    gSysSetBoxHook(nullptr);
+    gSysSetInteractive(true);
+    std::string script = tools + "/zenity";
+    FILE* f = fopen(script.c_str(), "w");
+    if (!f)
+        _exit(2);
+    fprintf(f, "#!/bin/sh\necho '%s'\n", chosen);
+    fclose(f);
+    chmod(script.c_str(), 0755);
+    std::string path = tools + ":" + (getenv("PATH") ? getenv("PATH") : "");
+    setenv("PATH", path.c_str(), 1);
+    GBaseFolder = base.c_str();
+    GDialogRelativePaths = relative;
+    TString out;
+    int result = FileOpenDialog("Data", "Image\0*.png\0", out, 0);
+    if (result == 0 || S(out) != expected)
+    {
+        fprintf(stderr, "result %d, out \"%s\"\n", result, out.Str());
+        _exit(1);
+    }
+    _exit(0);
+}
+
+TEST(Files, DialogGivesPathsRelativeToTheDataRoot)
+{
+    TTempDir dir;
+    std::string base = dir.Path() + "/bin/RERudu/";
+    std::string inside = base + "Data/Tex/a.png";
+    std::string outside = dir.Path() + "/docs/b.png";
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_EXIT(DialogWithStandIn(dir.Path(), base, inside.c_str(), true, "Data/Tex/a.png"),
+                testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(DialogWithStandIn(dir.Path(), base, outside.c_str(), true, "../../docs/b.png"),
+                testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(DialogWithStandIn(dir.Path(), base, inside.c_str(), false, inside.c_str()),
+                testing::ExitedWithCode(0), "");
+}
+
 // ---------------------------------------------------------------------------------------------
 // "#include" expansion
 
