@@ -628,6 +628,30 @@ bool ParseVec4(const TString& text, s32& pos, float* out)
     return ParseVecN(text, pos, out, 4);
 }
 
+bool ParseVec2(const TString& text, s32& pos, mVec2& out)
+{
+    float v[2];
+    bool ok = ParseVecN(text, pos, v, 2);
+    out.Set(v[0], v[1]);
+    return ok;
+}
+
+bool ParseVec3(const TString& text, s32& pos, mVec3& out)
+{
+    float v[3];
+    bool ok = ParseVecN(text, pos, v, 3);
+    out.Set(v[0], v[1], v[2]);
+    return ok;
+}
+
+bool ParseVec4(const TString& text, s32& pos, mVec4& out)
+{
+    float v[4];
+    bool ok = ParseVecN(text, pos, v, 4);
+    out = mVec4(v[0], v[1], v[2], v[3]);
+    return ok;
+}
+
 TString ParseQuotedString(const TString& text, s32& pos)
 {
     GParseError = false;

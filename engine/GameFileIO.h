@@ -7,6 +7,7 @@
 #include "GameSys.h"
 #include "GString.h"
 #include "GTemplate.h"
+#include "GMath.h"
 
 // The data root that relative names are resolved against (ends with '/'); the engine main
 // sets it at start-up.
@@ -108,6 +109,9 @@ float ParseFloat(const TString& text, s32& pos);
 bool ParseVec2(const TString& text, s32& pos, float* out);
 bool ParseVec3(const TString& text, s32& pos, float* out);
 bool ParseVec4(const TString& text, s32& pos, float* out);
+bool ParseVec2(const TString& text, s32& pos, mVec2& out);
+bool ParseVec3(const TString& text, s32& pos, mVec3& out);
+bool ParseVec4(const TString& text, s32& pos, mVec4& out);
 // From the next double quote to the next one that follows an even number of backslashes; the
 // text between them, escapes kept as written.
 TString ParseQuotedString(const TString& text, s32& pos);

@@ -314,6 +314,22 @@ TEST(TextReaders, Vectors)
     EXPECT_TRUE(ParseVec4(t4, pos, v));
     EXPECT_FLOAT_EQ(v[3], 100.0f);
 
+    mVec2 m2(7, 7);
+    pos = 0;
+    EXPECT_TRUE(ParseVec2(t2, pos, m2));
+    EXPECT_EQ(m2.x, 1.5f);
+    EXPECT_EQ(m2.y, -2.0f);
+    mVec3 m3(7, 7, 7);
+    pos = 0;
+    EXPECT_TRUE(ParseVec3(t3, pos, m3));
+    EXPECT_EQ(m3.x, 1.0f);
+    EXPECT_EQ(m3.z, 3.0f);
+    mVec4 m4(7, 7, 7, 7);
+    pos = 0;
+    EXPECT_FALSE(ParseVec4(t3, pos, m4));
+    EXPECT_EQ(m4.x, 0.0f);
+    EXPECT_EQ(m4.w, 0.0f);
+
     const char* bad3[] = {"1;2", "1 ;2;3", "1;x;3", "1,2,3", "", "1;2;"};
     for (const char* b : bad3)
     {
