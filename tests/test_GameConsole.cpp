@@ -1,0 +1,311 @@
+// Console variables, the console's command and its log, without GL.
+#include "TestSupport.h"
+
+#include "GameConsole.h"
+
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+    // Every test starts with a closed, empty console without a font and leaves the engine's
+    // variables as it found them.
+    class Console : public ::testing::Test
+    {
+    protected:
+        SConsoleState saved;
+        float savedStats = 0;
+
+        void SetUp() override
+        {
+            ConsoleInit();
+            saved = GConsole;
+            savedStats = r_drawStats.Value;
+            GConsole = SConsoleState();
+            ConsoleResize(400, 200);
+        }
+        void TearDown() override
+        {
+            GConsole = saved;
+            r_drawStats.Value = savedStats;
+        }
+
+        static void Type(const char* text)
+        {
+            for (const char* p = text; *p; ++p)
+                ConsoleChar((u8)*p, true);
+        }
+        static std::string Run(const char* command)
+        {
+            if (!IsConsoleOpen())
+                ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+            Type(command);
+            ConsoleKey(13, true);
+            ConsoleKey(13, false);
+            EXPECT_EQ(GConsole.Input.Length(), 0u) << "the input line is emptied after every command";
+            return GConsole.Lines.IsEmpty() ? std::string() : std::string(GConsole.Lines.Last().Text.Str());
+        }
+    };
+}
+
+TEST(ConVar, ConstrainRoundsClampsAndSnaps)
+{
+    SConVar whole("t_whole", 0, 1, -2, 5);
+    EXPECT_EQ(whole.Constrain(0.4f), 0.0f);
+    EXPECT_EQ(whole.Constrain(0.6f), 1.0f);
+    EXPECT_EQ(whole.Constrain(-1.7f), -2.0f);
+    EXPECT_EQ(whole.Constrain(-9.0f), -2.0f);
+    EXPECT_EQ(whole.Constrain(5.4f), 5.0f);
+    EXPECT_EQ(whole.Constrain(77.0f), 5.0f);
+
+    SConVar frac("t_frac", 0.5f, 0, 0.25f, 0.75f);
+    EXPECT_EQ(frac.Constrain(0.3f), 0.3f);
+    EXPECT_EQ(frac.Constrain(0.1f), 0.25f);
+    EXPECT_EQ(frac.Constrain(0.9f), 0.75f);
+
+    const float allowed[] = {1.0f, 2.0f, 4.0f, 8.0f};
+    SConVar samples("t_samples", 1, 1, 0, 0, allowed, 4);
+    EXPECT_EQ(samples.Allowed.Count(), 4u);
+    EXPECT_EQ(samples.Constrain(4.0f), 4.0f);
+    EXPECT_EQ(samples.Constrain(5.0f), 4.0f);
+    EXPECT_EQ(samples.Constrain(7.0f), 8.0f);
+    EXPECT_EQ(samples.Constrain(100.0f), 8.0f);
+    EXPECT_EQ(samples.Constrain(-3.0f), 1.0f);
+    // The range does not apply with a list; a tie goes to the first entry.
+    EXPECT_EQ(samples.Constrain(3.0f), 2.0f);
+    EXPECT_EQ(samples.Constrain(6.0f), 4.0f);
+    // Rounding comes first: 2.6 becomes 3, a tie between 2 and 4.
+    EXPECT_EQ(samples.Constrain(2.6f), 2.0f);
+
+    const float steps[] = {0.5f, 0.1f};
+    SConVar unsorted("t_unsorted", 0, 0, 0, 0, steps, 2);
+    EXPECT_EQ(unsorted.Constrain(0.2f), 0.1f);
+    EXPECT_EQ(unsorted.Constrain(0.31f), 0.5f);
+}
+
+TEST(ConVar, EngineVariablesAreRegistered)
+{
+    struct
+    {
+        const char* name;
+        float value, max;
+    } expected[] = {
+        {"DebugUpdates", 0, 1}, {"r_drawStats", 1, 1},   {"ed_drawUI", 1, 1},      {"r_drawOctree", 0, 1},
+        {"r_drawPhysics", 0, 1}, {"r_drawCamNode", 0, 1}, {"r_wireframe", 0, 1},    {"r_dbgDrawBones", 0, 1},
+        {"__nothing", 0, 100},
+    };
+    for (const auto& e : expected)
+    {
+        SConVar* cv = GetConVar(e.name);
+        ASSERT_NE(cv, nullptr) << e.name;
+        EXPECT_STREQ(cv->Name.Str(), e.name);
+        EXPECT_NE(cv->Integral, 0u) << e.name;
+        EXPECT_EQ(cv->Min, 0.0f) << e.name;
+        EXPECT_EQ(cv->Max, e.max) << e.name;
+        EXPECT_TRUE(cv->Allowed.IsEmpty()) << e.name;
+        if (gStrCmp(e.name, "r_drawStats") != 0) // the program may have switched the overlay
+        {
+            EXPECT_EQ(cv->Value, e.value) << e.name;
+        }
+    }
+    EXPECT_EQ(GetConVar("r_drawstats"), nullptr); // names are case-sensitive
+    EXPECT_EQ(GetConVar(""), nullptr);
+    EXPECT_EQ(GetConVar(nullptr), nullptr);
+}
+
+TEST(ConVar, LocalVariableRegistersAndLeaves)
+{
+    ConsoleInit();
+    const u32 before = GConVars->count;
+    {
+        SConVar local("t_local", 3, 1, 0, 10);
+        EXPECT_EQ(GetConVar("t_local"), &local);
+        EXPECT_EQ(GConVars->count, before + 1);
+    }
+    EXPECT_EQ(GetConVar("t_local"), nullptr);
+    EXPECT_EQ(GConVars->count, before);
+}
+
+TEST(ConVarDeathTest, DuplicateNameIsFatal)
+{
+    TTempDir dir;
+    EXPECT_EXIT(
+        {
+            if (chdir(dir.Path().c_str()) != 0)
+                _exit(1);
+            SConVar again("r_drawStats", 0, 1, 0, 1);
+        },
+        ::testing::ExitedWithCode(SYS_FATAL_EXIT_CODE & 0xFF), "!GConVars->Find\\( cv->Name \\)");
+}
+
+TEST_F(Console, SetsVariablesThroughConstrain)
+{
+    EXPECT_EQ(Run("r_drawStats 5"), "'r_drawStats=1'");
+    EXPECT_EQ(r_drawStats.Value, 1.0f);
+    EXPECT_EQ(Run("r_drawStats 0.4"), "'r_drawStats=0'");
+    EXPECT_EQ(r_drawStats.Value, 0.0f);
+    EXPECT_EQ(Run("  \tr_drawStats   -3"), "'r_drawStats=0'");
+    EXPECT_EQ(Run("r_drawStats 0,7"), "'r_drawStats=1'");
+    EXPECT_EQ(r_drawStats.Value, 1.0f);
+    r_drawStats.Value = 0;
+    // The name alone prints the current value and changes nothing.
+    EXPECT_EQ(Run("r_drawStats"), "'r_drawStats=0'");
+    EXPECT_EQ(Run("r_drawStats   "), "'r_drawStats=0'");
+    EXPECT_EQ(r_drawStats.Value, 0.0f);
+    EXPECT_EQ(Run("__nothing 42.6"), "'__nothing=43'");
+    EXPECT_EQ(Run("__nothing 0"), "'__nothing=0'");
+
+    SConVar real("t_real", 0.5f, 0, 0, 10);
+    EXPECT_EQ(Run("t_real"), "'t_real=0.500000'");
+    EXPECT_EQ(Run("t_real 2.25"), "'t_real=2.250000'");
+    EXPECT_EQ(real.Value, 2.25f);
+    EXPECT_EQ(Run("t_real 11"), "'t_real=10.000000'");
+}
+
+TEST_F(Console, CommandErrorsChangeNothing)
+{
+    r_drawStats.Value = 1;
+    EXPECT_EQ(Run("=1"), "error in '=1' - variable name not found");
+    EXPECT_EQ(Run("   "), "error in '   ' - variable name not found");
+    EXPECT_EQ(Run("r_drawStats =1"), "error in 'r_drawStats =1' - variable value not found");
+    EXPECT_EQ(Run("r_drawStats=1"), "error in 'r_drawStats=1' - variable value not found");
+    EXPECT_EQ(Run("r_drawStats x"), "error in 'r_drawStats x' - variable value not found");
+    EXPECT_EQ(Run("no_such_var 1"), "error in 'no_such_var 1' - variable not found");
+    EXPECT_EQ(Run("no_such_var"), "error in 'no_such_var' - variable not found");
+    EXPECT_EQ(r_drawStats.Value, 1.0f);
+
+    // Enter on an empty line runs nothing.
+    const u32 lines = GConsole.Lines.Count();
+    ConsoleKey(13, true);
+    EXPECT_EQ(GConsole.Lines.Count(), lines);
+}
+
+TEST_F(Console, InputLineEditing)
+{
+    Type("abc");
+    EXPECT_TRUE(GConsole.Input.IsEmpty()) << "a closed console takes no characters";
+    ConsoleKey(CONSOLE_TOGGLE_KEY, false);
+    EXPECT_FALSE(IsConsoleOpen()) << "only the key going down toggles";
+    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+    ASSERT_TRUE(IsConsoleOpen());
+
+    Type("a~b`c");
+    ConsoleChar(9, true);
+    ConsoleChar(27, true);
+    ConsoleChar(127, true);
+    EXPECT_STREQ(GConsole.Input.Str(), "abc");
+    ConsoleKey(8, true);
+    EXPECT_STREQ(GConsole.Input.Str(), "ab");
+    ConsoleKey(8, false);
+    EXPECT_STREQ(GConsole.Input.Str(), "ab");
+    ConsoleKey(46, true);
+    EXPECT_TRUE(GConsole.Input.IsEmpty());
+    ConsoleKey(8, true); // nothing left to remove
+    EXPECT_TRUE(GConsole.Input.IsEmpty());
+
+    for (int i = 0; i < 150; ++i)
+        ConsoleChar('0' + i % 10, true);
+    EXPECT_EQ(GConsole.Input.Length(), (u32)CONSOLE_MAX_INPUT);
+    EXPECT_EQ(GConsole.Input.Str()[99], '9');
+
+    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+    EXPECT_FALSE(IsConsoleOpen());
+    ConsoleKey(8, true);
+    EXPECT_EQ(GConsole.Input.Length(), (u32)CONSOLE_MAX_INPUT) << "a closed console ignores its keys";
+}
+
+TEST_F(Console, LogKeepsTheNewestHundredLines)
+{
+    for (int i = 1; i <= 101; ++i)
+        ConsolePrintf("line %d", i);
+    ASSERT_EQ(GConsole.Lines.Count(), 100u);
+    EXPECT_STREQ(GConsole.Lines[0].Text.Str(), "line 2");
+    EXPECT_STREQ(GConsole.Lines.Last().Text.Str(), "line 101");
+    for (int i = 102; i <= 250; ++i)
+        ConsolePrintf("line %d", i);
+    ASSERT_EQ(GConsole.Lines.Count(), 100u);
+    EXPECT_STREQ(GConsole.Lines[0].Text.Str(), "line 151");
+    EXPECT_STREQ(GConsole.Lines.Last().Text.Str(), "line 250");
+}
+
+TEST_F(Console, LinesAlsoGoToStandardOutput)
+{
+    ::testing::internal::CaptureStdout();
+    ConsolePrintf("value %d and %s\n", 7, "text");
+    ConsolePrintf("no line end");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out, "value 7 and text\nno line end\n");
+    // The stored line carries no line end of its own.
+    EXPECT_STREQ(GConsole.Lines[0].Text.Str(), "value 7 and text");
+
+    // A text longer than the format buffer is cut, not overrun.
+    std::string longText(20000, 'x');
+    ::testing::internal::CaptureStdout();
+    ConsolePrintf("%s", longText.c_str());
+    const std::string cut = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(GConsole.Lines.Last().Text.Length(), 16383u);
+    EXPECT_EQ(cut.size(), 16384u);
+}
+
+TEST_F(Console, VisibleRowsNeverNegative)
+{
+    ConsoleResize(1024, 576 / 3);
+    EXPECT_EQ(GConsole.VisibleRows, 15);
+    ConsoleResize(1024, 24);
+    EXPECT_EQ(GConsole.VisibleRows, 1);
+    ConsoleResize(1024, 11);
+    EXPECT_EQ(GConsole.VisibleRows, 0);
+    ConsoleResize(0, 0);
+    EXPECT_EQ(GConsole.VisibleRows, 0);
+}
+
+TEST_F(Console, ScrollThumbWithoutRowsOrTrack)
+{
+    float y0 = -1, y1 = -1;
+    // No rows held (no font measures them): no thumb, no division by zero.
+    ConsolePrintf("a line");
+    EXPECT_EQ(GConsole.TotalRows, 0);
+    EXPECT_FALSE(ConsoleScrollThumb(y0, y1));
+
+    GConsole.TotalRows = 40;
+    GConsole.VisibleRows = 10;
+    GConsole.Height = 212;
+    GConsole.Scroll = 10;
+    ASSERT_TRUE(ConsoleScrollThumb(y0, y1));
+    EXPECT_FLOAT_EQ(y0, 50.0f);
+    EXPECT_FLOAT_EQ(y1, 100.0f);
+    // A log shorter than the view keeps the thumb inside the track.
+    GConsole.Scroll = -5;
+    GConsole.TotalRows = 5;
+    ASSERT_TRUE(ConsoleScrollThumb(y0, y1));
+    EXPECT_FLOAT_EQ(y0, 0.0f);
+    EXPECT_FLOAT_EQ(y1, 200.0f);
+    GConsole.Height = 6;
+    EXPECT_FALSE(ConsoleScrollThumb(y0, y1));
+}
+
+TEST_F(Console, ScrollKeysClampToTheLog)
+{
+    // Rows set by hand: the arithmetic of the keys, independent of any font.
+    GConsole.TotalRows = 30;
+    GConsole.VisibleRows = 10;
+    GConsole.Scroll = 20;
+    ConsoleKey(33, true);
+    EXPECT_EQ(GConsole.Scroll, 20) << "closed: keys do nothing";
+    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+    ConsoleKey(33, true);
+    EXPECT_EQ(GConsole.Scroll, 16);
+    ConsoleKey(34, true);
+    ConsoleKey(34, true);
+    EXPECT_EQ(GConsole.Scroll, 20) << "not beyond total - visible";
+    ConsoleKey(36, true);
+    EXPECT_EQ(GConsole.Scroll, 0);
+    ConsoleKey(33, true);
+    EXPECT_EQ(GConsole.Scroll, 0) << "never negative";
+    ConsoleKey(35, true);
+    EXPECT_EQ(GConsole.Scroll, 20);
+    GConsole.TotalRows = 4;
+    ConsoleKey(35, true);
+    EXPECT_EQ(GConsole.Scroll, 0);
+}
