@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "GArchive.h"
 #include "GameParams.h"
 
 static std::string S(const TString& t)
@@ -744,6 +745,29 @@ TEST(Entity, ShortTablesKeepDefaults)
     e.ID = 3;
     e.StoreParams(one);
     ExpectVec(one[0].Default.Vec3, 5.0f, 5.0f, 5.0f);
+}
+
+TEST(Entity, SerializesIdAndPositionBigEndian)
+{
+    TArray<SPropDesc> t;
+    InstantiatePropTable(t, GLeafProps);
+    TTestEntity e(t);
+    e.ID = 0x01020304;
+    e.Pos = mVec3(1.0f, -2.0f, 0.5f);
+    TPodArray<u8> bytes;
+    FByteWriter w(bytes, 0);
+    e.Serialize(w, 0);
+    const u8 expected[16] = {0x01, 0x02, 0x03, 0x04, 0x3F, 0x80, 0x00, 0x00,
+                             0xC0, 0x00, 0x00, 0x00, 0x3F, 0x00, 0x00, 0x00};
+    ASSERT_EQ(bytes.Count(), 16u);
+    EXPECT_EQ(memcmp(bytes.data, expected, 16), 0);
+
+    TTestEntity back(t);
+    FByteReader r(bytes, 0);
+    back.Serialize(r, 0);
+    EXPECT_EQ(back.ID, 0x01020304);
+    ExpectVec(back.Pos, 1.0f, -2.0f, 0.5f);
+    EXPECT_TRUE(r.AtEnd());
 }
 
 // ---------------------------------------------------------------------------------------------
