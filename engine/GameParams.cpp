@@ -258,6 +258,8 @@ void ParamFromText(SPropDesc& entry, const char* text, bool raw)
     const u32 Type = entry.Type;
     if (BREAK_IF(Type == EVT_Null || Type == EVT_Inherit || Type == EVT_InheritInst))
         return;
+    if (!text)
+        text = "";
     // Vectors are read from the start of the text; a malformed text gives all components 0.
     const TString t(text);
     s32 pos = 0;
@@ -271,45 +273,25 @@ void ParamFromText(SPropDesc& entry, const char* text, bool raw)
         v.Float = StrToFloat(text);
         break;
     case EVT_Vec2:
-    {
-        float c[2];
-        ParseVec2(t, pos, c);
-        v.Vec2 = mVec2(c[0], c[1]);
+        ParseVec2(t, pos, v.Vec2);
         break;
-    }
     case EVT_Vec3:
     case EVT_Vec3A:
     case EVT_ColHSV:
     case EVT_Pos:
     case EVT_Vec3B:
     case EVT_Vec3C:
-    {
-        float c[3];
-        ParseVec3(t, pos, c);
-        v.Vec3 = mVec3(c[0], c[1], c[2]);
+        ParseVec3(t, pos, v.Vec3);
         break;
-    }
     case EVT_Polar:
-    {
-        float c[3];
-        ParseVec3(t, pos, c);
-        v.Polar = mVec3(c[0], c[1], c[2]);
+        ParseVec3(t, pos, v.Polar);
         break;
-    }
     case EVT_Vec4:
-    {
-        float c[4];
-        ParseVec4(t, pos, c);
-        v.Vec4 = mVec4(c[0], c[1], c[2], c[3]);
+        ParseVec4(t, pos, v.Vec4);
         break;
-    }
     case EVT_ColRGBA:
-    {
-        float c[4];
-        ParseVec4(t, pos, c);
-        v.ColRGBA = mVec4(c[0], c[1], c[2], c[3]);
+        ParseVec4(t, pos, v.ColRGBA);
         break;
-    }
     case EVT_String:
     case EVT_StringA:
     case EVT_StringB:
