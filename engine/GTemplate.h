@@ -3,6 +3,7 @@
 #pragma once
 
 #include <new>
+#include <utility>
 
 #include "GString.h"
 
@@ -28,7 +29,15 @@ public:
     u32 count;
 
     TArray() : data(nullptr), capacity(0), count(0) {}
-    TArray(const TArray& other) : data(nullptr), capacity(0), count(0) { *this = other; }
+    // A deep copy: exactly the source's count, each element copy-constructed.
+    TArray(const TArray& other) : data(nullptr), capacity(0), count(0)
+    {
+        if (other.count == 0 || !Reserve(other.count, true))
+            return;
+        for (u32 i = 0; i < other.count; ++i)
+            new (&data[i]) T(other.data[i]);
+        count = other.count;
+    }
     ~TArray() { Reserve(0, true); }
 
     TArray& operator=(const TArray& other)
@@ -75,9 +84,10 @@ public:
         if (BREAK_IF(newCapacity > TEMPLATE_MAX_COUNT || newCapacity > SIZE_MAX / sizeof(T)))
             return false;
         T* block = (T*)MemAlloc((size_t)newCapacity * sizeof(T));
+        // Elements are moved when their type can (a string keeps its buffer), else copied.
         for (u32 i = 0; i < count; ++i)
         {
-            new (&block[i]) T(data[i]);
+            new (&block[i]) T(std::move_if_noexcept(data[i]));
             data[i].~T();
         }
         MemFree(data);
@@ -132,7 +142,16 @@ public:
         return (int)i;
     }
 
-    int Add(const T& value) { return Insert(count, value); }
+    int Add(const T& value)
+    {
+        // With room left nothing moves, so value may even be one of the elements.
+        if (count < capacity)
+        {
+            new (&data[count]) T(value);
+            return (int)count++;
+        }
+        return Insert(count, value);
+    }
 
     // Destroys elements from..to inclusive; the tail moves down.
     bool RemoveRange(u32 from, u32 to)
