@@ -50,6 +50,8 @@ u32 TEXT_ParseEntries(const TString& text, TMap<TString, TString>& entries)
 
 bool STextDictionary::Load(const char* fileName)
 {
+    if (!fileName)
+        return false;
     if (IsLoaded(fileName))
         return true;
     TString path = Folder + fileName;
@@ -135,6 +137,8 @@ void STextDictionary::Expand(TString& text) const
 
 void STextDictionary::SetLanguage(const char* folder)
 {
+    if (!folder)
+        folder = "";
     if (Folder == folder)
         return;
     Folder = folder;
@@ -148,6 +152,8 @@ void STextDictionary::SetLanguage(const char* folder)
 
 const STextSection* STextDictionary::IsLoaded(const char* fileName) const
 {
+    if (!fileName)
+        return nullptr;
     for (u32 i = 0; i < Files.Count(); ++i)
         if (Files[i].FileName == fileName)
             return &Files[i];
