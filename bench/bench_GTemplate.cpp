@@ -46,7 +46,7 @@ namespace
         std::shuffle(keys.begin(), keys.end(), rng);
         return keys;
     }
-}
+} // namespace
 
 static void BM_ArrayAppendInt(benchmark::State& state)
 {

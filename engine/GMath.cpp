@@ -5,46 +5,73 @@
 
 // ---------------------------------------------------------------- vectors
 
-float mVec2::Length() const { return gSqrt(x * x + y * y); }
+float mVec2::Length() const
+{
+    return gSqrt(x * x + y * y);
+}
 
-void mVec2::Normalize() { *this = NormalizedCopy(); }
+void mVec2::Normalize()
+{
+    *this = NormalizedCopy();
+}
 
 mVec2 mVec2::NormalizedCopy() const
 {
     // A zero vector stays zero instead of becoming NaN.
     float len = Length();
-    if (len == 0.0f) return *this;
+    if (len == 0.0f)
+        return *this;
     float r = 1.0f / len;
     return mVec2(x * r, y * r);
 }
 
-float mVec3::Length() const { return gSqrt(x * x + y * y + z * z); }
+float mVec3::Length() const
+{
+    return gSqrt(x * x + y * y + z * z);
+}
 
-void mVec3::Normalize() { *this = NormalizedCopy(); }
+void mVec3::Normalize()
+{
+    *this = NormalizedCopy();
+}
 
 mVec3 mVec3::NormalizedCopy() const
 {
     float len = Length();
-    if (len == 0.0f) return *this;
+    if (len == 0.0f)
+        return *this;
     return *this / len;
 }
 
-float mVec4::Length() const { return gSqrt(x * x + y * y + z * z + w * w); }
+float mVec4::Length() const
+{
+    return gSqrt(x * x + y * y + z * z + w * w);
+}
 
-void mVec4::Normalize() { *this = NormalizedCopy(); }
+void mVec4::Normalize()
+{
+    *this = NormalizedCopy();
+}
 
 mVec4 mVec4::NormalizedCopy() const
 {
     float len = Length();
-    if (len == 0.0f) return *this;
+    if (len == 0.0f)
+        return *this;
     return *this / len;
 }
 
 // ---------------------------------------------------------------- matrices
 
-mMat4::mMat4() { SetIdentity(); }
+mMat4::mMat4()
+{
+    SetIdentity();
+}
 
-mMat4::mMat4(const float* values) { memcpy(m, values, sizeof(m)); }
+mMat4::mMat4(const float* values)
+{
+    memcpy(m, values, sizeof(m));
+}
 
 void mMat4::SetIdentity()
 {
@@ -59,7 +86,8 @@ mMat4 M_MatMul(const mMat4& a, const mMat4& b)
         for (int k = 0; k < 4; ++k)
         {
             float s = 0;
-            for (int j = 0; j < 4; ++j) s += a.m[4 * r + j] * b.m[4 * j + k];
+            for (int j = 0; j < 4; ++j)
+                s += a.m[4 * r + j] * b.m[4 * j + k];
             out.m[4 * r + k] = s;
         }
     return out;
@@ -134,9 +162,15 @@ mMat4 M_LookAtMatrix(const mVec3& eye, const mVec3& target, const mVec3& up)
     mVec3 s = f.Cross(up).NormalizedCopy();
     mVec3 u = s.Cross(f);
     mMat4 rot;
-    rot.m[0] = s.x;  rot.m[4] = s.y;  rot.m[8] = s.z;
-    rot.m[1] = u.x;  rot.m[5] = u.y;  rot.m[9] = u.z;
-    rot.m[2] = -f.x; rot.m[6] = -f.y; rot.m[10] = -f.z;
+    rot.m[0] = s.x;
+    rot.m[4] = s.y;
+    rot.m[8] = s.z;
+    rot.m[1] = u.x;
+    rot.m[5] = u.y;
+    rot.m[9] = u.z;
+    rot.m[2] = -f.x;
+    rot.m[6] = -f.y;
+    rot.m[10] = -f.z;
     // Translate the eye to the origin first, then rotate.
     return M_MatMul(M_TranslationMatrix(-eye), rot);
 }
@@ -163,20 +197,25 @@ mQuat::mQuat(float angle, const mVec3& axis)
 mQuat mQuat::operator*(const mQuat& q) const
 {
     // Hamilton product: w = wp wq - vp.vq, v = wp vq + wq vp + vp x vq.
-    return mQuat(w * q.x + q.w * x + (y * q.z - z * q.y),
-                 w * q.y + q.w * y + (z * q.x - x * q.z),
-                 w * q.z + q.w * z + (x * q.y - y * q.x),
-                 w * q.w - (x * q.x + y * q.y + z * q.z));
+    return mQuat(w * q.x + q.w * x + (y * q.z - z * q.y), w * q.y + q.w * y + (z * q.x - x * q.z),
+                 w * q.z + q.w * z + (x * q.y - y * q.x), w * q.w - (x * q.x + y * q.y + z * q.z));
 }
 
-float mQuat::Length() const { return gSqrt(x * x + y * y + z * z + w * w); }
+float mQuat::Length() const
+{
+    return gSqrt(x * x + y * y + z * z + w * w);
+}
 
-void mQuat::Normalize() { *this = NormalizedCopy(); }
+void mQuat::Normalize()
+{
+    *this = NormalizedCopy();
+}
 
 mQuat mQuat::NormalizedCopy() const
 {
     float len = Length();
-    if (len == 0.0f) return *this;
+    if (len == 0.0f)
+        return *this;
     float r = 1.0f / len;
     return mQuat(x * r, y * r, z * r, w * r);
 }
@@ -206,7 +245,8 @@ mQuat mQuat::Slerp(const mQuat& toIn, float t) const
         to = mQuat(-to.x, -to.y, -to.z, -to.w);
     }
     // Rounding can push the cosine of (nearly) equal rotations past 1; acos would give NaN.
-    if (d > 1.0f) d = 1.0f;
+    if (d > 1.0f)
+        d = 1.0f;
     float a = gAcos(d);
     float sa = gSin(a);
     float k0, k1;
@@ -239,19 +279,22 @@ bool M_PlaneEquals(const mPlane& p, const mPlane& q)
 
 int M_PolygonPlane(const TArray<mVec3>& points, mPlane& out)
 {
-    if (points.Count() < 3) return 0;
+    if (points.Count() < 3)
+        return 0;
     mVec3 e1 = points[1] - points[0];
     mVec3 e2 = points[2] - points[0];
     mVec3 n = e1.Cross(e2);
     // Collinear (or coincident) points span no plane: their cross product is zero
     // up to rounding, and normalising it would give a meaningless direction.
     float len = n.Length();
-    if (!(len > 1e-6f * e1.Length() * e2.Length()) || len == 0.0f) return 0;
+    if (!(len > 1e-6f * e1.Length() * e2.Length()) || len == 0.0f)
+        return 0;
     n = n / len;
     out.normal = n;
     out.distance = n.Dot(points[0]);
     for (uint32_t i = 3; i < points.Count(); ++i)
-        if (gAbs(n.Dot(points[i]) - out.distance) > 0.005f) return 0;
+        if (gAbs(n.Dot(points[i]) - out.distance) > 0.005f)
+            return 0;
     return 1;
 }
 
@@ -293,8 +336,10 @@ int M_CleanPolygon(TArray<mVec3>& points)
 {
     for (;;)
     {
-        if (points.Count() < 3) return 0;
-        if (!RemoveOnePoint(points)) return 1;
+        if (points.Count() < 3)
+            return 0;
+        if (!RemoveOnePoint(points))
+            return 1;
     }
 }
 
@@ -303,7 +348,8 @@ int M_CleanPolygon(TArray<mVec3>& points)
 template <class T>
 static T BezierAt(const T& p0, const T& p1, const T& p2, const T& p3, float x0, float x1, float x)
 {
-    if (x1 == x0) return p0;
+    if (x1 == x0)
+        return p0;
     float u = (x - x0) / (x1 - x0);
     // de Casteljau: three rounds of linear interpolation.
     T a = p0 + (p1 - p0) * u;
@@ -319,12 +365,14 @@ float M_BezierInterp(float p0, float p1, float p2, float p3, float x0, float x1,
     return BezierAt(p0, p1, p2, p3, x0, x1, x);
 }
 
-mVec2 M_BezierInterp(const mVec2& p0, const mVec2& p1, const mVec2& p2, const mVec2& p3, float x0, float x1, float x)
+mVec2 M_BezierInterp(const mVec2& p0, const mVec2& p1, const mVec2& p2, const mVec2& p3, float x0, float x1,
+                     float x)
 {
     return BezierAt(p0, p1, p2, p3, x0, x1, x);
 }
 
-mVec3 M_BezierInterp(const mVec3& p0, const mVec3& p1, const mVec3& p2, const mVec3& p3, float x0, float x1, float x)
+mVec3 M_BezierInterp(const mVec3& p0, const mVec3& p1, const mVec3& p2, const mVec3& p3, float x0, float x1,
+                     float x)
 {
     return BezierAt(p0, p1, p2, p3, x0, x1, x);
 }
@@ -344,8 +392,10 @@ mVec3 DirectionToSpherical(const mVec3& v)
 static uint32_t UnitToByte(float v)
 {
     // NaN fails both comparisons and ends up as 0.
-    if (!(v > 0.0f)) return 0;
-    if (v >= 1.0f) return 255;
+    if (!(v > 0.0f))
+        return 0;
+    if (v >= 1.0f)
+        return 255;
     return (uint32_t)(v * 255.0f);
 }
 
@@ -354,22 +404,29 @@ uint32_t PackColor(float r, float g, float b, float a)
     return UnitToByte(r) | (UnitToByte(g) << 8) | (UnitToByte(b) << 16) | (UnitToByte(a) << 24);
 }
 
-float RandUnit() { return (float)gRand() / 32767.0f; }
+float RandUnit()
+{
+    return (float)gRand() / 32767.0f;
+}
 
 uint32_t M_Log2(uint32_t x)
 {
     if (BREAK_IF(x == 0))
         return 0;
     uint32_t r = 0;
-    while (x >>= 1) ++r;
+    while (x >>= 1)
+        ++r;
     return r;
 }
 
 int32_t M_FloatToInt(float f)
 {
-    if (f != f) return 0;
-    if (f >= 2147483648.0f) return INT32_MAX;
-    if (f <= -2147483648.0f) return INT32_MIN;
+    if (f != f)
+        return 0;
+    if (f >= 2147483648.0f)
+        return INT32_MAX;
+    if (f <= -2147483648.0f)
+        return INT32_MIN;
     return (int32_t)f;
 }
 
@@ -389,10 +446,12 @@ const mVec4& FloatImage::At(uint32_t x, uint32_t y) const
 
 bool FloatImage::Resize(uint32_t w, uint32_t h, bool zeroFill)
 {
-    if (w == Width && h == Height) return true;
+    if (w == Width && h == Height)
+        return true;
     const uint64_t total = (uint64_t)w * h;
     // The texel count must fit the array's 32-bit count and the byte size must fit memory.
-    if (total > 0xFFFFFFFFull || total > SIZE_MAX / sizeof(mVec4)) return false;
+    if (total > 0xFFFFFFFFull || total > SIZE_MAX / sizeof(mVec4))
+        return false;
 
     const uint32_t oldW = Width, oldH = Height;
     const uint32_t keepW = oldW < w ? oldW : w;
@@ -401,14 +460,16 @@ bool FloatImage::Resize(uint32_t w, uint32_t h, bool zeroFill)
     // Growing: make room first, then spread rows from the last to the first.
     // Shrinking: pack rows from the first to the last, then cut.
     if (total > (uint64_t)Data.Count())
-        if (!Data.Resize((uint32_t)total)) return false;
+        if (!Data.Resize((uint32_t)total))
+            return false;
     mVec4* t = Data.data;
     if (w > oldW)
     {
         for (uint32_t y = keepH; y-- > 0;)
         {
             memmove((void*)(t + (size_t)y * w), (const void*)(t + (size_t)y * oldW), keepW * sizeof(mVec4));
-            if (zeroFill) memset((void*)(t + (size_t)y * w + keepW), 0, (size_t)(w - keepW) * sizeof(mVec4));
+            if (zeroFill)
+                memset((void*)(t + (size_t)y * w + keepW), 0, (size_t)(w - keepW) * sizeof(mVec4));
         }
     }
     else if (w < oldW)
@@ -418,7 +479,8 @@ bool FloatImage::Resize(uint32_t w, uint32_t h, bool zeroFill)
     }
     if (zeroFill && h > oldH)
         memset((void*)(t + (size_t)keepH * w), 0, (size_t)(h - keepH) * w * sizeof(mVec4));
-    if (total < (uint64_t)Data.Count()) Data.Resize((uint32_t)total);
+    if (total < (uint64_t)Data.Count())
+        Data.Resize((uint32_t)total);
     Width = w;
     Height = h;
     return true;

@@ -2,8 +2,8 @@
 // Angles are radians; mMat4 keeps the OpenGL layout (element 4c + r is column c, row r).
 #pragma once
 
-#include "GameSys.h"
 #include "GTemplate.h"
+#include "GameSys.h"
 
 #include <stdint.h>
 
@@ -15,18 +15,47 @@ struct mVec2
     mVec2(float ax, float ay) : x(ax), y(ay) {}
     explicit mVec2(float v) : x(v), y(v) {}
 
-    void Set(float ax, float ay) { x = ax; y = ay; }
+    void Set(float ax, float ay)
+    {
+        x = ax;
+        y = ay;
+    }
 
     mVec2 operator+(const mVec2& o) const { return mVec2(x + o.x, y + o.y); }
     mVec2 operator-(const mVec2& o) const { return mVec2(x - o.x, y - o.y); }
     mVec2 operator-() const { return mVec2(-x, -y); }
-    mVec2& operator+=(const mVec2& o) { x += o.x; y += o.y; return *this; }
-    mVec2& operator-=(const mVec2& o) { x -= o.x; y -= o.y; return *this; }
+    mVec2& operator+=(const mVec2& o)
+    {
+        x += o.x;
+        y += o.y;
+        return *this;
+    }
+    mVec2& operator-=(const mVec2& o)
+    {
+        x -= o.x;
+        y -= o.y;
+        return *this;
+    }
     mVec2 operator*(float s) const { return mVec2(x * s, y * s); }
-    mVec2& operator*=(float s) { x *= s; y *= s; return *this; }
+    mVec2& operator*=(float s)
+    {
+        x *= s;
+        y *= s;
+        return *this;
+    }
     // Division multiplies by the reciprocal, as everywhere in the engine.
-    mVec2 operator/(float s) const { float r = 1.0f / s; return mVec2(x * r, y * r); }
-    mVec2& operator/=(float s) { float r = 1.0f / s; x *= r; y *= r; return *this; }
+    mVec2 operator/(float s) const
+    {
+        float r = 1.0f / s;
+        return mVec2(x * r, y * r);
+    }
+    mVec2& operator/=(float s)
+    {
+        float r = 1.0f / s;
+        x *= r;
+        y *= r;
+        return *this;
+    }
     // Dot product.
     float operator*(const mVec2& o) const { return x * o.x + y * o.y; }
 
@@ -44,17 +73,51 @@ struct mVec3
     mVec3(float ax, float ay, float az) : x(ax), y(ay), z(az) {}
     explicit mVec3(float v) : x(v), y(v), z(v) {}
 
-    void Set(float ax, float ay, float az) { x = ax; y = ay; z = az; }
+    void Set(float ax, float ay, float az)
+    {
+        x = ax;
+        y = ay;
+        z = az;
+    }
 
     mVec3 operator+(const mVec3& o) const { return mVec3(x + o.x, y + o.y, z + o.z); }
     mVec3 operator-(const mVec3& o) const { return mVec3(x - o.x, y - o.y, z - o.z); }
     mVec3 operator-() const { return mVec3(-x, -y, -z); }
-    mVec3& operator+=(const mVec3& o) { x += o.x; y += o.y; z += o.z; return *this; }
-    mVec3& operator-=(const mVec3& o) { x -= o.x; y -= o.y; z -= o.z; return *this; }
+    mVec3& operator+=(const mVec3& o)
+    {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        return *this;
+    }
+    mVec3& operator-=(const mVec3& o)
+    {
+        x -= o.x;
+        y -= o.y;
+        z -= o.z;
+        return *this;
+    }
     mVec3 operator*(float s) const { return mVec3(x * s, y * s, z * s); }
-    mVec3& operator*=(float s) { x *= s; y *= s; z *= s; return *this; }
-    mVec3 operator/(float s) const { float r = 1.0f / s; return mVec3(x * r, y * r, z * r); }
-    mVec3& operator/=(float s) { float r = 1.0f / s; x *= r; y *= r; z *= r; return *this; }
+    mVec3& operator*=(float s)
+    {
+        x *= s;
+        y *= s;
+        z *= s;
+        return *this;
+    }
+    mVec3 operator/(float s) const
+    {
+        float r = 1.0f / s;
+        return mVec3(x * r, y * r, z * r);
+    }
+    mVec3& operator/=(float s)
+    {
+        float r = 1.0f / s;
+        x *= r;
+        y *= r;
+        z *= r;
+        return *this;
+    }
     // Dot product.
     float operator*(const mVec3& o) const { return x * o.x + y * o.y + z * o.z; }
     // Cross product.
@@ -80,18 +143,57 @@ struct mVec4
     mVec4(const mVec3& v, float aw) : x(v.x), y(v.y), z(v.z), w(aw) {}
     explicit mVec4(float v) : x(v), y(v), z(v), w(v) {}
 
-    void Set(float ax, float ay, float az, float aw) { x = ax; y = ay; z = az; w = aw; }
+    void Set(float ax, float ay, float az, float aw)
+    {
+        x = ax;
+        y = ay;
+        z = az;
+        w = aw;
+    }
     mVec3 XYZ() const { return mVec3(x, y, z); }
 
     mVec4 operator+(const mVec4& o) const { return mVec4(x + o.x, y + o.y, z + o.z, w + o.w); }
     mVec4 operator-(const mVec4& o) const { return mVec4(x - o.x, y - o.y, z - o.z, w - o.w); }
     mVec4 operator-() const { return mVec4(-x, -y, -z, -w); }
-    mVec4& operator+=(const mVec4& o) { x += o.x; y += o.y; z += o.z; w += o.w; return *this; }
-    mVec4& operator-=(const mVec4& o) { x -= o.x; y -= o.y; z -= o.z; w -= o.w; return *this; }
+    mVec4& operator+=(const mVec4& o)
+    {
+        x += o.x;
+        y += o.y;
+        z += o.z;
+        w += o.w;
+        return *this;
+    }
+    mVec4& operator-=(const mVec4& o)
+    {
+        x -= o.x;
+        y -= o.y;
+        z -= o.z;
+        w -= o.w;
+        return *this;
+    }
     mVec4 operator*(float s) const { return mVec4(x * s, y * s, z * s, w * s); }
-    mVec4& operator*=(float s) { x *= s; y *= s; z *= s; w *= s; return *this; }
-    mVec4 operator/(float s) const { float r = 1.0f / s; return mVec4(x * r, y * r, z * r, w * r); }
-    mVec4& operator/=(float s) { float r = 1.0f / s; x *= r; y *= r; z *= r; w *= r; return *this; }
+    mVec4& operator*=(float s)
+    {
+        x *= s;
+        y *= s;
+        z *= s;
+        w *= s;
+        return *this;
+    }
+    mVec4 operator/(float s) const
+    {
+        float r = 1.0f / s;
+        return mVec4(x * r, y * r, z * r, w * r);
+    }
+    mVec4& operator/=(float s)
+    {
+        float r = 1.0f / s;
+        x *= r;
+        y *= r;
+        z *= r;
+        w *= r;
+        return *this;
+    }
     float operator*(const mVec4& o) const { return x * o.x + y * o.y + z * o.z + w * o.w; }
 
     float Dot(const mVec4& o) const { return x * o.x + y * o.y + z * o.z + w * o.w; }
@@ -100,9 +202,18 @@ struct mVec4
     mVec4 NormalizedCopy() const;
 };
 
-inline mVec2 operator*(float s, const mVec2& v) { return v * s; }
-inline mVec3 operator*(float s, const mVec3& v) { return v * s; }
-inline mVec4 operator*(float s, const mVec4& v) { return v * s; }
+inline mVec2 operator*(float s, const mVec2& v)
+{
+    return v * s;
+}
+inline mVec3 operator*(float s, const mVec3& v)
+{
+    return v * s;
+}
+inline mVec4 operator*(float s, const mVec4& v)
+{
+    return v * s;
+}
 
 struct mMat4
 {
@@ -133,7 +244,11 @@ struct mQuat
     mQuat(float angle, const mVec3& axis);
 
     mQuat operator*(const mQuat& o) const;
-    mQuat& operator*=(const mQuat& o) { *this = *this * o; return *this; }
+    mQuat& operator*=(const mQuat& o)
+    {
+        *this = *this * o;
+        return *this;
+    }
 
     float Length() const;
     void Normalize();
@@ -182,8 +297,10 @@ int M_CleanPolygon(TArray<mVec3>& points);
 
 // Curves and angles
 float M_BezierInterp(float p0, float p1, float p2, float p3, float x0, float x1, float x);
-mVec2 M_BezierInterp(const mVec2& p0, const mVec2& p1, const mVec2& p2, const mVec2& p3, float x0, float x1, float x);
-mVec3 M_BezierInterp(const mVec3& p0, const mVec3& p1, const mVec3& p2, const mVec3& p3, float x0, float x1, float x);
+mVec2 M_BezierInterp(const mVec2& p0, const mVec2& p1, const mVec2& p2, const mVec2& p3, float x0, float x1,
+                     float x);
+mVec3 M_BezierInterp(const mVec3& p0, const mVec3& p1, const mVec3& p2, const mVec3& p3, float x0, float x1,
+                     float x);
 mVec3 SphericalToDirection(float a, float b);
 mVec3 DirectionToSpherical(const mVec3& v);
 
@@ -203,10 +320,10 @@ inline bool IsNullRef(const void* handle)
 // A CPU image of four floats (r, g, b, a) per texel, row by row.
 class FloatImage
 {
-public:
+  public:
     uint32_t Width;
     uint32_t Height;
-    TPodArray<mVec4> Data;   // texel (x, y) at y * Width + x
+    TPodArray<mVec4> Data; // texel (x, y) at y * Width + x
 
     FloatImage() : Width(0), Height(0) {}
 

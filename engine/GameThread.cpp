@@ -15,7 +15,7 @@ struct SThreadState
     pthread_mutex_t mutex;
     pthread_cond_t ended; // waits on CLOCK_MONOTONIC
     bool finished;
-    bool released;        // joined or detached
+    bool released; // joined or detached
     std::atomic<int> refs;
     TThreadRoutine routine;
     void* context;

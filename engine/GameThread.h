@@ -25,7 +25,7 @@ struct SThreadState;
 
 class SThread
 {
-public:
+  public:
     SThreadState* Thread; // null while not started
     u32 ThreadId;
 
@@ -49,7 +49,7 @@ void ThreadSleep(u32 milliseconds);
 // Waiting threads pause and, after a while, yield: the holder may need the same core.
 class SSpinLock
 {
-public:
+  public:
     std::atomic<u32> Word;
 
     SSpinLock() : Word(0) {}

@@ -60,18 +60,18 @@ static TString LongString(const char* prefix, int i)
 }
 
 // Runs statement in a forked child inside a temporary folder (the fatal path writes error.log).
-#define EXPECT_FATAL(statement)                                                               \
-    do                                                                                        \
-    {                                                                                         \
-        GTEST_FLAG_SET(death_test_style, "threadsafe");                                       \
-        TTempDir fatalDir;                                                                    \
-        EXPECT_EXIT(                                                                          \
-            {                                                                                 \
-                if (chdir(fatalDir.Path().c_str()) != 0)                                      \
-                    _exit(1);                                                                 \
-                statement;                                                                    \
-            },                                                                                \
-            ::testing::ExitedWithCode(222), "ASSERT");                                        \
+#define EXPECT_FATAL(statement)                                                                              \
+    do                                                                                                       \
+    {                                                                                                        \
+        GTEST_FLAG_SET(death_test_style, "threadsafe");                                                      \
+        TTempDir fatalDir;                                                                                   \
+        EXPECT_EXIT(                                                                                         \
+            {                                                                                                \
+                if (chdir(fatalDir.Path().c_str()) != 0)                                                     \
+                    _exit(1);                                                                                \
+                statement;                                                                                   \
+            },                                                                                               \
+            ::testing::ExitedWithCode(222), "ASSERT");                                                       \
     } while (0)
 
 // ---------------------------------------------------------------------------------------------
@@ -472,8 +472,7 @@ static int CheckSubtree(const typename TMap<K, V>::Node* n, u32& nodes, std::str
     return hl + (n->red ? 0 : 1);
 }
 
-template <class K, class V>
-static ::testing::AssertionResult IsRedBlack(const TMap<K, V>& m)
+template <class K, class V> static ::testing::AssertionResult IsRedBlack(const TMap<K, V>& m)
 {
     if (m.root && m.root->red)
         return ::testing::AssertionFailure() << "red root";

@@ -35,8 +35,7 @@ namespace
     }
 
     // Waits (bounded) for a condition set by another thread.
-    template <class F>
-    bool Eventually(F condition)
+    template <class F> bool Eventually(F condition)
     {
         for (int i = 0; i < 20000; ++i)
         {
@@ -53,7 +52,7 @@ namespace
         clock_gettime(CLOCK_MONOTONIC, &t);
         return t.tv_sec * 1000.0 + t.tv_nsec / 1e6;
     }
-}
+} // namespace
 
 TEST(SThread, RunsTheRoutineWithOneMegabyteStackAndWaitTimesOutThenSucceeds)
 {
@@ -173,7 +172,7 @@ namespace
         }
         return 0;
     }
-}
+} // namespace
 
 TEST(SSpinLock, ASecondThreadWaitsUntilUnlock)
 {
