@@ -334,4 +334,8 @@ class FloatImage
     // Changes the size keeping the overlapping texels in place; with zeroFill the new
     // texels are zero. Returns false (image unchanged) when w * h texels cannot be held.
     bool Resize(uint32_t w, uint32_t h, bool zeroFill);
+
+    // Bilinear sample at normalised (u, v) in 0..1, (1, 1) being the last texel of the last
+    // row; outside that range (or NaN, or an empty image) out is zero.
+    void SampleBilinear(mVec4& out, float u, float v) const;
 };

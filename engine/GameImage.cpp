@@ -5,6 +5,7 @@
 #include <setjmp.h>
 
 #include "GArchive.h"
+#include "GMath.h"
 #include "GameFileIO.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -430,4 +431,34 @@ void FlipImageRows(SImage2D& image)
     TPodArray<u8> scratch;
     scratch.Resize(rowBytes);
     FlipRows((u8*)image.Pixels.data, rowBytes, image.Height, scratch.data);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Float images
+
+void FloatImage::SampleBilinear(mVec4& out, float u, float v) const
+{
+    out = mVec4();
+    if (BREAK_IF(u < 0.0f || u > 1.0f || v < 0.0f || v > 1.0f))
+        return;
+    if (u != u || v != v || Width == 0 || Height == 0 || (u64)Data.count < (u64)Width * Height)
+        return;
+    float x = u * (float)(Width - 1), y = v * (float)(Height - 1);
+    float fx0 = floorf(x), fy0 = floorf(y);
+    u32 x0 = (u32)fx0, y0 = (u32)fy0, x1 = (u32)ceilf(x), y1 = (u32)ceilf(y);
+    x0 = x0 < Width ? x0 : Width - 1;
+    x1 = x1 < Width ? x1 : Width - 1;
+    y0 = y0 < Height ? y0 : Height - 1;
+    y1 = y1 < Height ? y1 : Height - 1;
+    float fx = x - fx0, fy = y - fy0;
+    const mVec4* d = Data.data;
+    const mVec4& c00 = d[(size_t)y0 * Width + x0];
+    const mVec4& c10 = d[(size_t)y0 * Width + x1];
+    const mVec4& c01 = d[(size_t)y1 * Width + x0];
+    const mVec4& c11 = d[(size_t)y1 * Width + x1];
+    auto lerp = [](float a, float b, float t) { return a + (b - a) * t; };
+    out.x = lerp(lerp(c00.x, c10.x, fx), lerp(c01.x, c11.x, fx), fy);
+    out.y = lerp(lerp(c00.y, c10.y, fx), lerp(c01.y, c11.y, fx), fy);
+    out.z = lerp(lerp(c00.z, c10.z, fx), lerp(c01.z, c11.z, fx), fy);
+    out.w = lerp(lerp(c00.w, c10.w, fx), lerp(c01.w, c11.w, fx), fy);
 }

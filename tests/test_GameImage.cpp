@@ -13,7 +13,10 @@
 
 #include "GArchive.h"
 #include "GameFileIO.h"
+#include "GMath.h"
 #include "GameImage.h"
+
+#include <cmath>
 
 namespace
 {
@@ -451,4 +454,47 @@ TEST(GameImageResize, FlipRows)
     FlipImageRows(pic);
     for (u32 i = 0; i < 4; ++i)
         EXPECT_EQ(3 - i, pic.Pixels[i]);
+}
+
+TEST(GameImageFloat, SampleBilinear)
+{
+    FloatImage img;
+    ASSERT_TRUE(img.Resize(3, 2, true));
+    for (u32 y = 0; y < 2; ++y)
+        for (u32 x = 0; x < 3; ++x)
+            img.At(x, y) = mVec4((float)x, (float)(10 * y), (float)(x + 3 * y), 1.0f);
+    mVec4 out;
+    img.SampleBilinear(out, 1.0f, 1.0f); // the last texel of the last row
+    EXPECT_FLOAT_EQ(2.0f, out.x);
+    EXPECT_FLOAT_EQ(10.0f, out.y);
+    EXPECT_FLOAT_EQ(5.0f, out.z);
+    img.SampleBilinear(out, 0.0f, 0.0f);
+    EXPECT_FLOAT_EQ(0.0f, out.x);
+    EXPECT_FLOAT_EQ(0.0f, out.y);
+    // x = 0.75 * 2 = 1.5, y = 0.5: between texels 1 and 2 of both rows.
+    img.SampleBilinear(out, 0.75f, 0.5f);
+    EXPECT_FLOAT_EQ(1.5f, out.x);
+    EXPECT_FLOAT_EQ(5.0f, out.y);
+    EXPECT_FLOAT_EQ(3.0f, out.z);
+    EXPECT_FLOAT_EQ(1.0f, out.w);
+
+    // Outside 0..1 is reported and gives zero; NaN and an empty image give zero.
+    {
+        TExpectBreak expect("u < 0.0f || u > 1.0f || v < 0.0f || v > 1.0f");
+        img.SampleBilinear(out, 1.5f, 0.0f);
+    }
+    EXPECT_EQ(0.0f, out.w);
+    out = mVec4(7.0f);
+    img.SampleBilinear(out, std::nanf(""), 0.5f);
+    EXPECT_EQ(0.0f, out.x);
+    FloatImage empty;
+    out = mVec4(7.0f);
+    empty.SampleBilinear(out, 0.5f, 0.5f);
+    EXPECT_EQ(0.0f, out.x);
+    // A one-texel image samples that texel everywhere.
+    FloatImage one;
+    ASSERT_TRUE(one.Resize(1, 1, true));
+    one.At(0, 0) = mVec4(4.0f);
+    one.SampleBilinear(out, 0.3f, 0.9f);
+    EXPECT_FLOAT_EQ(4.0f, out.y);
 }
