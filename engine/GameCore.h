@@ -1,0 +1,113 @@
+// The engine main: start-up in a fixed order, the main loop with its fixed tick, and the exit
+// sequence. The application implements IGame and supplies the two hooks AppStartup/AppShutdown.
+#pragma once
+
+#include "GameSys.h"
+#include "GString.h"
+#include "GameWindow.h"
+
+// The application as the engine sees it. The order of the operations is fixed.
+class IGame
+{
+public:
+    virtual ~IGame() {}
+    virtual void Init() = 0;
+    virtual void Shutdown() = 0;
+    virtual void OnSetMode(const SVideoMode& mode) = 0;
+    virtual void OnFocus(bool gained) = 0;
+    virtual void Update(float time, float step) = 0;
+    virtual void Render(float alpha) = 0;
+};
+
+// Exit codes (the shell keeps the low 8 bits: 45438 shows as 126).
+static const int GAME_EXIT_OK = 0;
+static const int GAME_EXIT_STARTUP_REFUSED = 0xB17E;
+
+// ---------------------------------------------------------------------------------------------
+// Engine-main state
+extern IGame* GGame;
+extern double GFixedStep;     // seconds per fixed tick
+extern double GMaxFrameDelta; // upper clamp of one frame's measured time
+extern double GMinFrameTime;  // frame-rate cap; 0 or less turns it off
+extern s32 GScreenWidth;
+extern s32 GScreenHeight;
+extern u32 GFullscreen;
+extern u32 GRefreshRate;
+extern u32 GSwapInterval;
+extern u32 GSamples;
+extern u32 GQuitFlag; // set to leave the main loop at the end of the current frame
+extern TResizeCallback GResizeCallback;
+static const u32 GAME_DATA_FOLDER_SIZE = 32;
+extern char GDataFolder[GAME_DATA_FOLDER_SIZE]; // name of the data folder beside the program
+extern TString GBaseFolder;                     // data root: program folder + data folder + "/"
+extern TString GWindowTitle;
+extern SWindowSystem* GWindowSystem;
+extern SWindow* GWindow;
+extern s32 GFrameCount; // frames since the last FPS mark
+extern s32 GFPS;
+
+// Sets the data folder name; names longer than the field are cut, never overflow it.
+void SetDataFolder(const char* name);
+// The data root for a program path: the path cut after its last separator ('/' or '\'),
+// then the data folder, then "/".
+void BuildBaseFolder(const char* programPath, const char* dataFolder, TString& out);
+
+// ---------------------------------------------------------------------------------------------
+// Timer (CLOCK_MONOTONIC) and sleeping
+double gSysGetTime();
+// Sleeps for the seconds, truncated to whole milliseconds.
+void gSysSleep(double seconds);
+
+// Swaps the window's buffers (for screens drawn outside the loop).
+void R_SwapBuffers();
+// The OpenGL state the engine starts every context of the program with.
+void R_SetGLDefaults();
+
+// ---------------------------------------------------------------------------------------------
+// The frame clock of the main loop, kept apart from the loop so that its arithmetic is testable.
+struct SFrameClock
+{
+    double PrevTime;    // start of the previous frame
+    double Accumulator; // time not yet run as ticks
+    double FPSMark;
+    s32 FrameCount;
+    s32 FPS;
+};
+
+// One frame's plan: run Ticks ticks of the fixed step starting at simulation time TickTime,
+// then render with Alpha (the fraction of a tick left over).
+struct SFramePlan
+{
+    double Now;
+    double Delta; // clamped
+    double TickTime;
+    s32 Ticks;
+    float Alpha;
+};
+
+void FrameClockStart(SFrameClock& clock, double now);
+// Measures and clamps the frame, counts the ticks that fit (strictly greater than one step),
+// leaves the remainder in the accumulator. A non-positive delta is an assertion and goes on.
+SFramePlan FrameClockBegin(SFrameClock& clock, double now, double fixedStep, double maxDelta);
+// Counts the frame; once more than a second has passed since the mark, stores the FPS value and
+// moves the mark on by whole seconds. Returns true when the FPS value was stored.
+bool FrameClockCount(SFrameClock& clock, double now);
+// Seconds the frame-rate cap sleeps after a frame that took `elapsed`; 0 for none.
+double FrameCapSleep(double elapsed, double minFrameTime);
+
+// ---------------------------------------------------------------------------------------------
+// Application hooks: AppStartup returns non-zero to go on; AppShutdown is called last.
+int AppStartup();
+void AppShutdown();
+
+typedef int (*TAppStartupHook)();
+typedef void (*TAppShutdownHook)();
+
+// The engine main with the hooks given; returns the exit code.
+int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shutdown);
+
+// The engine main of the program, with the application's own hooks.
+inline int GameMain(int argc, char** argv)
+{
+    return GameRun(argc, argv, AppStartup, AppShutdown);
+}

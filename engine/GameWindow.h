@@ -1,0 +1,112 @@
+// The engine's window with its OpenGL context, the queue of window events and video-mode changes.
+// With a display the window is an SDL window on X11 (GLX, compatibility profile); without one the
+// window system makes an off-screen EGL context on Mesa and the window is a pbuffer that queues
+// no events of its own and whose swap does nothing.
+#pragma once
+
+#include "GameSys.h"
+#include "GString.h"
+#include "GTemplate.h"
+
+// A video mode: six 32-bit words.
+struct SVideoMode
+{
+    s32 Width;
+    s32 Height;
+    u32 Fullscreen;
+    u32 RefreshRate;  // Hz; 0 keeps the display's rate
+    u32 SwapInterval; // non-zero turns vertical sync on
+    u32 Samples;      // 1, 2, 4 or 8; stored and reported only
+};
+
+enum EWindowEventType
+{
+    WE_Quit = 1,
+    WE_KeyDown = 2,
+    WE_KeyUp = 3,
+    WE_MouseDown = 4,
+    WE_MouseUp = 5,
+    WE_MouseMove = 6,
+    WE_Wheel = 7,
+    WE_Char = 8,
+    WE_FocusGained = 9,
+    WE_FocusLost = 10,
+};
+
+// One window event: seven 32-bit words. Fields a type does not use carry no meaning.
+struct SWindowEvent
+{
+    u32 Type;
+    u32 Key;    // key code; mouse buttons 1 left, 2 right, 3 middle; wheel 139 or 140
+    u32 Button; // mouse button index: 0 left, 1 right, 2 middle
+    s32 X;      // client pixels; negative left of or above the window while dragging
+    s32 Y;
+    s32 Wheel; // -1 away from the user, +1 towards
+    u32 Char;  // 7-bit character
+};
+
+typedef void (*TResizeCallback)(SVideoMode* mode);
+
+struct SWindowBackend;
+
+// Created first and destroyed last: the hidden dummy window with the first OpenGL context,
+// whose objects every later context shares, and the extension loader.
+class SWindowSystem
+{
+public:
+    SWindowSystem(); // failures are fatal
+    ~SWindowSystem();
+
+    // True when there is no display and contexts are off-screen.
+    bool IsOffscreen() const { return Offscreen; }
+    // Makes the dummy context current (every new context shares its objects).
+    bool MakeDummyCurrent();
+
+    bool Offscreen;
+    SWindowBackend* Backend;
+};
+
+class SWindow
+{
+public:
+    explicit SWindow(SWindowSystem* owner);
+    ~SWindow();
+
+    // With a callback the window is resizable and reports size changes through it.
+    void SetResizeCallback(TResizeCallback callback);
+    // Re-creates the window and its context for the mode (the context shares the dummy's objects).
+    void SetMode(const TString& title, const SVideoMode& mode);
+    void Destroy();
+    // Removes the oldest event into out; 0 when the queue is empty.
+    int PopEvent(SWindowEvent& out);
+    // Appends an event at the end of the queue.
+    void QueueEvent(const SWindowEvent& event);
+    u32 QueuedEvents() const { return Events.Count() - EventRead; }
+    void SwapBuffers();
+    void SetTitle(const TString& title);
+    void SetCursorPos(s32 x, s32 y);
+    // Makes the window's context current again; false when there is none.
+    bool MakeCurrent();
+    bool Exists() const;
+
+    // A new client size: stored and passed to the resize callback when it differs from the mode.
+    void OnClientSize(s32 width, s32 height);
+
+    SWindowSystem* Owner;
+    SVideoMode Mode;
+    TResizeCallback ResizeCallback;
+    TPodArray<SWindowEvent> Events;
+    u32 EventRead; // events before this index were already taken
+    TString Title;
+    void* Handle;  // SDL window (with a display) or EGL surface (off-screen)
+    void* Context; // SDL GL context or EGL context
+};
+
+// Takes every pending message of the display and queues the engine events of each window.
+void PumpWindowMessages();
+
+// Changes the video mode of the engine's window, tells the application and logs the change. Returns 1.
+int R_SetMode(s32 width, s32 height, u32 fullscreen, u32 refresh, u32 swapInterval, u32 samples);
+
+// The anti-aliasing words of the mode line ("AA disabled", "2x AA", ...) for any sample count.
+const char* R_AntiAliasText(u32 samples, char* buffer, size_t size);

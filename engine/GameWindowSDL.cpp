@@ -1,0 +1,213 @@
+// The window on a display: SDL on X11 with GLX contexts of the compatibility profile.
+#include "GameWindowBackend.h"
+#include "GameWindowEvents.h"
+
+#include <SDL2/SDL.h>
+#include <SDL2/SDL_syswm.h>
+
+namespace
+{
+// Windows made by SDL, so that the pump can hand each event to its window.
+TPodArray<SWindow*> GSDLWindows;
+
+SDL_Window* AsWindow(const SWindow& w)
+{
+    return (SDL_Window*)w.Handle;
+}
+
+void SetContextAttributes(bool share)
+{
+    SDL_GL_ResetAttributes();
+    // Never core: the engine draws quads, uses client-side arrays and turns colour clamping off.
+    SDL_GL_SetAttribute(SDL_GL_CONTEXT_PROFILE_MASK, SDL_GL_CONTEXT_PROFILE_COMPATIBILITY);
+    SDL_GL_SetAttribute(SDL_GL_RED_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_GREEN_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_BLUE_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DEPTH_SIZE, 24);
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+    SDL_GL_SetAttribute(SDL_GL_DOUBLEBUFFER, 1);
+    SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, share ? 1 : 0);
+}
+
+class SSDLBackend : public SWindowBackend
+{
+public:
+    SDL_Window* Dummy = nullptr;
+    SDL_GLContext DummyContext = nullptr;
+
+    bool Open()
+    {
+        SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+        SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+            return false;
+        SetContextAttributes(false);
+        Dummy = SDL_CreateWindow("", 1, 1, 32, 32, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
+        if (!Dummy)
+            FatalError("ASSERT\n\nThis test expression is false:\n\n%s", "Window || !\"Could not create a dummy window\"");
+        DummyContext = SDL_GL_CreateContext(Dummy);
+        if (!DummyContext)
+            FatalError("Failed to create the window Rendering Context");
+        return true;
+    }
+
+    ~SSDLBackend() override
+    {
+        SDL_GL_MakeCurrent(nullptr, nullptr);
+        if (DummyContext)
+            SDL_GL_DeleteContext(DummyContext);
+        if (Dummy)
+            SDL_DestroyWindow(Dummy);
+        // SDL's video layer stays up for the rest of the process: closing its display would unload
+        // the GL driver while other code may still hold GL objects, and message boxes use SDL too.
+    }
+
+    bool MakeDummyCurrent() override
+    {
+        return SDL_GL_MakeCurrent(Dummy, DummyContext) == 0;
+    }
+
+    void Create(SWindow& window, const TString& title, const SVideoMode& mode) override
+    {
+        Uint32 flags = SDL_WINDOW_OPENGL | SDL_WINDOW_SHOWN;
+        if (window.ResizeCallback)
+            flags |= SDL_WINDOW_RESIZABLE;
+        if (mode.Fullscreen)
+            flags |= SDL_WINDOW_BORDERLESS;
+        const int x = mode.Fullscreen ? 0 : (int)SDL_WINDOWPOS_CENTERED;
+        const int y = mode.Fullscreen ? 0 : (int)SDL_WINDOWPOS_CENTERED;
+        SDL_Window* w = SDL_CreateWindow(title.Str(), x, y, mode.Width, mode.Height, flags);
+        if (!w)
+            FatalError("Failed to create a window");
+        window.Handle = w;
+        GSDLWindows.Add(&window);
+
+        // The new context shares the dummy's objects, so textures and programs outlive a mode change.
+        if (!MakeDummyCurrent())
+            FatalError("Failed to set the window Rendering Context");
+        SetContextAttributes(true);
+        SDL_GLContext context = SDL_GL_CreateContext(w);
+        if (!context)
+            FatalError("Failed to create the window Rendering Context");
+        window.Context = context;
+        if (SDL_GL_MakeCurrent(w, context) != 0)
+            FatalError("Failed to set the window Rendering Context");
+        SDL_GL_SetSwapInterval(mode.SwapInterval ? 1 : 0);
+
+        if (mode.Fullscreen)
+        {
+            SDL_DisplayMode display;
+            if (SDL_GetCurrentDisplayMode(0, &display) != 0)
+                gMemSet(&display, 0, sizeof(display));
+            display.w = mode.Width;
+            display.h = mode.Height;
+            if (mode.RefreshRate)
+                display.refresh_rate = (int)mode.RefreshRate;
+            if (SDL_SetWindowDisplayMode(w, &display) != 0 || SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN) != 0)
+                FatalError("Could not initialize requested fullscreen mode (%d x %d x %d - %d Hz\n", mode.Width,
+                           mode.Height, 32, display.refresh_rate);
+            SDL_GL_SetSwapInterval(mode.SwapInterval ? 1 : 0);
+        }
+    }
+
+    void Destroy(SWindow& window) override
+    {
+        SDL_Window* w = AsWindow(window);
+        if (w && window.Mode.Fullscreen)
+            SDL_SetWindowFullscreen(w, 0);
+        if (window.Context)
+        {
+            SDL_GL_MakeCurrent(nullptr, nullptr);
+            SDL_GL_DeleteContext((SDL_GLContext)window.Context);
+        }
+        if (w)
+            SDL_DestroyWindow(w);
+        for (u32 i = 0; i < GSDLWindows.Count(); ++i)
+            if (GSDLWindows[i] == &window)
+            {
+                GSDLWindows.Remove(i);
+                break;
+            }
+    }
+
+    bool MakeCurrent(SWindow& window) override
+    {
+        return SDL_GL_MakeCurrent(AsWindow(window), (SDL_GLContext)window.Context) == 0;
+    }
+
+    void Swap(SWindow& window) override
+    {
+        SDL_GL_SwapWindow(AsWindow(window));
+    }
+
+    void SetTitle(SWindow& window, const TString& title) override
+    {
+        SDL_SetWindowTitle(AsWindow(window), title.Str());
+    }
+
+    void SetCursorPos(SWindow& window, s32 x, s32 y) override
+    {
+        SDL_WarpMouseInWindow(AsWindow(window), x, y);
+    }
+
+    void SetResizable(SWindow& window, bool resizable) override
+    {
+        SDL_SetWindowResizable(AsWindow(window), resizable ? SDL_TRUE : SDL_FALSE);
+    }
+};
+
+SWindow* FindWindow(Uint32 id)
+{
+    for (u32 i = 0; i < GSDLWindows.Count(); ++i)
+        if (SDL_GetWindowID(AsWindow(*GSDLWindows[i])) == id)
+            return GSDLWindows[i];
+    return nullptr;
+}
+
+// The window an event belongs to; null for events of other windows (the dummy).
+SWindow* EventWindow(const SDL_Event& e)
+{
+    switch (e.type)
+    {
+    case SDL_WINDOWEVENT: return FindWindow(e.window.windowID);
+    case SDL_KEYDOWN:
+    case SDL_KEYUP: return FindWindow(e.key.windowID);
+    case SDL_TEXTINPUT: return FindWindow(e.text.windowID);
+    case SDL_MOUSEMOTION: return FindWindow(e.motion.windowID);
+    case SDL_MOUSEBUTTONDOWN:
+    case SDL_MOUSEBUTTONUP: return FindWindow(e.button.windowID);
+    case SDL_MOUSEWHEEL: return FindWindow(e.wheel.windowID);
+    default: return GSDLWindows.Count() ? GSDLWindows[0] : nullptr;
+    }
+}
+} // namespace
+
+SWindowBackend* WIN_CreateSDLBackend()
+{
+    SSDLBackend* backend = new SSDLBackend;
+    if (!backend->Open())
+    {
+        delete backend;
+        return nullptr;
+    }
+    return backend;
+}
+
+void WIN_PumpSDL()
+{
+    if (!SDL_WasInit(SDL_INIT_VIDEO))
+        return;
+    SDL_Event e;
+    while (SDL_PollEvent(&e))
+    {
+        SWindow* window = EventWindow(e);
+        if (!window)
+            continue;
+        if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
+            window->OnClientSize(e.window.data1, e.window.data2);
+        SWindowEvent out[WIN_MAX_TRANSLATED];
+        const u32 n = WIN_TranslateEvent(e, out, WIN_MAX_TRANSLATED);
+        for (u32 i = 0; i < n; ++i)
+            window->QueueEvent(out[i]);
+    }
+}
