@@ -19,7 +19,6 @@ u32 GSamples = 1;
 u32 GQuitFlag = 0;
 TResizeCallback GResizeCallback = nullptr;
 char GDataFolder[GAME_DATA_FOLDER_SIZE];
-TString GBaseFolder;
 TString GWindowTitle;
 SWindowSystem* GWindowSystem = nullptr;
 SWindow* GWindow = nullptr;

@@ -39,7 +39,7 @@ extern u32 GQuitFlag; // set to leave the main loop at the end of the current fr
 extern TResizeCallback GResizeCallback;
 static const u32 GAME_DATA_FOLDER_SIZE = 32;
 extern char GDataFolder[GAME_DATA_FOLDER_SIZE]; // name of the data folder beside the program
-extern TString GBaseFolder;                     // data root: program folder + data folder + "/"
+extern TString GBaseFolder;                     // data root (defined with the file functions)
 extern TString GWindowTitle;
 extern SWindowSystem* GWindowSystem;
 extern SWindow* GWindow;
