@@ -2,6 +2,7 @@
 // for the life of the program, hot reload of changed sources and the cached uniform setters.
 #pragma once
 
+#include "GMath.h"
 #include "GTemplate.h"
 
 // One uniform of a program: its location and the last value sent (ints or floats).
@@ -76,13 +77,14 @@ extern SShaderStorage* GSM;
 // The variant whose program is in use (kept by the material layer; the loader resets it).
 extern SShader* GCurShader;
 
-// The engine's current view and projection matrices (column-major), uploaded by R_Upload*.
-extern float GViewMatrix[16];
-extern float GProjectionMatrix[16];
-extern float GWorldMatrix[16];
+// The engine's current view and projection matrices, uploaded by R_UploadViewMatrix and
+// R_UploadProjectionMatrix; the application's camera sets them.
+extern mMat4 GViewMatrix;
+extern mMat4 GProjectionMatrix;
+extern mMat4 GWorldMatrix;
 // Scene light values the application sets for the built-in uniforms.
-extern float GLightColor[3];
-extern float GAmbientColor[3];
+extern mVec3 GLightColor;
+extern mVec3 GAmbientColor;
 
 // Texts of the source format (no GL needed).
 extern const char* const GShaderVertexPrelude;
