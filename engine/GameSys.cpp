@@ -323,6 +323,11 @@ void gSysSetBoxHook(TSysBoxHook hook)
     GBoxHook = hook;
 }
 
+TSysBoxHook gSysGetBoxHook()
+{
+    return GBoxHook;
+}
+
 static void PrintBox(const char* text, const char* caption)
 {
     fflush(stdout);

@@ -140,6 +140,8 @@ enum ESysBoxKind
 // non-zero means Yes; for messages the result is returned; fatal errors still end the process.
 typedef int (*TSysBoxHook)(ESysBoxKind kind, const char* text, const char* caption);
 void gSysSetBoxHook(TSysBoxHook hook);
+// The hook in place (so that a test can wrap it and put it back).
+TSysBoxHook gSysGetBoxHook();
 
 // File dialog: non-zero when a file was chosen, 0 when cancelled (or when no dialog could be shown).
 int gSysFileOpen(const char* initialFolder, const char* filter, char* fileBuffer, size_t bufferSize, int save);
