@@ -5,6 +5,7 @@
 #include <GL/glew.h>
 #include <unistd.h>
 
+#include "GameConsole.h"
 #include "GameFileIO.h"
 
 SShaderStorage* GSM = nullptr;
@@ -199,7 +200,7 @@ SShader* LoadShader(SShaderStorage* storage, const char* name, const TArray<TStr
     if (stored && !reload)
         return *stored;
 
-    LogPrintf("Shader \"%s\" not found in storage... loading now.\n", key.Str());
+    ConsolePrintf("Shader \"%s\" not found in storage... loading now.", key.Str());
 
     SShader* sp;
     if (reload)
