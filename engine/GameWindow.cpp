@@ -1,6 +1,7 @@
 #include "GameWindow.h"
 
 #include "GameCore.h"
+#include "GameConsole.h"
 #include "GameWindowBackend.h"
 
 #include <GL/glew.h>
@@ -192,8 +193,9 @@ int R_SetMode(s32 width, s32 height, u32 fullscreen, u32 refresh, u32 swapInterv
     if (GGame)
         GGame->OnSetMode(mode);
 
+    ConsoleResize(width, height / 3);
     char aa[32];
-    LogPrintf("[R_SetMode] Resolution changed to %dx%d, %s, %s\n", width, height,
+    ConsolePrintf("[R_SetMode] Resolution changed to %dx%d, %s, %s", width, height,
               fullscreen ? "fullscreen" : "windowed", R_AntiAliasText(samples, aa, sizeof(aa)));
     return 1;
 }

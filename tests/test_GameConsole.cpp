@@ -2,6 +2,8 @@
 #include "TestSupport.h"
 
 #include "GameConsole.h"
+#include "GameCore.h"
+#include "GameWindow.h"
 
 #include <string>
 #include <sys/stat.h>
@@ -308,4 +310,23 @@ TEST_F(Console, ScrollKeysClampToTheLog)
     GConsole.TotalRows = 4;
     ConsoleKey(35, true);
     EXPECT_EQ(GConsole.Scroll, 0);
+}
+
+TEST_F(Console, ModeChangeSizesTheConsoleAndLogsIt)
+{
+    SWindow* window = GWindow;
+    IGame* game = GGame;
+    const s32 w = GScreenWidth, h = GScreenHeight;
+    const u32 full = GFullscreen, rate = GRefreshRate, swap = GSwapInterval, samples = GSamples;
+    GWindow = nullptr; // the mode record only: no window to change
+    GGame = nullptr;
+    EXPECT_EQ(R_SetMode(800, 600, 0, 60, 0, 4), 1);
+    EXPECT_EQ(GConsole.Width, 800);
+    EXPECT_EQ(GConsole.Height, 200);
+    EXPECT_EQ(GConsole.VisibleRows, 200 / 12 - 1);
+    ASSERT_FALSE(GConsole.Lines.IsEmpty());
+    EXPECT_STREQ(GConsole.Lines.Last().Text.Str(), "[R_SetMode] Resolution changed to 800x600, windowed, 4x AA");
+    R_SetMode(w, h, full, rate, swap, samples);
+    GWindow = window;
+    GGame = game;
 }
