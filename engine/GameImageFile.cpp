@@ -1,0 +1,157 @@
+#include "GameImageFile.h"
+
+#include <IL/il.h>
+#include <IL/ilu.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include "GameFileIO.h"
+#include "GameTexture.h"
+
+static bool GImageLibraryStarted = false;
+static u32 GTempCounter = 0;
+
+void InitImageLibrary()
+{
+    if (GImageLibraryStarted)
+        return;
+    ilInit();
+    iluInit();
+    ilEnable(IL_FILE_OVERWRITE);
+    GImageLibraryStarted = true;
+}
+
+void SImageSaveOptions::Apply() const
+{
+    InitImageLibrary();
+    ilSetInteger(IL_JPG_QUALITY, JpgQuality);
+    ilSetInteger(IL_DXTC_FORMAT, DxtFormat);
+    // This library version writes run-length TGA files with broken packets: TGA stays
+    // uncompressed so that no picture is lost.
+    ilSetInteger(IL_TGA_RLE, IL_FALSE);
+    ilSetInteger(IL_BMP_RLE, RunLength ? IL_TRUE : IL_FALSE);
+    // This library version has no progressive JPEG and reports the option as an error; clear
+    // it so that it is not taken for a failure of the next call.
+    ilSetInteger(IL_JPG_PROGRESSIVE, JpgProgressive);
+    while (ilGetError() != IL_NO_ERROR)
+    {
+    }
+}
+
+static void ClearILErrors()
+{
+    for (int i = 0; i < 64 && ilGetError() != IL_NO_ERROR; ++i)
+    {
+    }
+}
+
+static void PrintILError(const char* what, const char* name)
+{
+    ILenum err = ilGetError();
+    const char* text = err != IL_NO_ERROR ? iluErrorString(err) : "unknown error";
+    printf("[DevIL Error] %s \"%s\": %s\n", what, name ? name : "", text ? text : "unknown error");
+    fflush(stdout);
+    ClearILErrors();
+}
+
+int DecodeImageFile(const char* name, SImage2D& image)
+{
+    if (!name)
+        return 0;
+    TPodArray<u8> bytes;
+    if (!ReadArrayFromBinaryFile(name, bytes))
+        return 0;
+    if (ImageTypeFromExtension(name) == IMG_PNG)
+    {
+        if (DecodePNG(bytes, image) > 0)
+            return 1;
+        printf("Failed decoding \"%s\"\n", name);
+        return -1;
+    }
+    InitImageLibrary();
+    ClearILErrors();
+    ILenum type = ilTypeFromExt(name);
+    ILuint img = ilGenImage();
+    ilBindImage(img);
+    // Loaded pictures come out top row first, as the PNG decoder gives them.
+    ilEnable(IL_ORIGIN_SET);
+    ilOriginFunc(IL_ORIGIN_UPPER_LEFT);
+    int result = -1;
+    if (!ilLoadL(type, bytes.data, bytes.count))
+        PrintILError("Cannot decode", name);
+    else
+    {
+        u32 w = (u32)ilGetInteger(IL_IMAGE_WIDTH), h = (u32)ilGetInteger(IL_IMAGE_HEIGHT);
+        if (w == 0 || h == 0 || w > IMG_MAX_DECODE_SIZE || h > IMG_MAX_DECODE_SIZE || !image.Resize(w, h, false))
+            printf("[DevIL Error] Unsupported size %ux%u in \"%s\"\n", w, h, name);
+        else if (ilCopyPixels(0, 0, 0, w, h, 1, IL_RGBA, IL_UNSIGNED_BYTE, image.Pixels.data) == 0 &&
+                 ilGetError() != IL_NO_ERROR)
+            printf("[DevIL Error] Cannot convert \"%s\"\n", name);
+        else
+            result = 1;
+    }
+    ilDisable(IL_ORIGIN_SET);
+    ilBindImage(0);
+    ilDeleteImage(img);
+    ClearILErrors();
+    return result;
+}
+
+int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip)
+{
+    if (!name || image.Width == 0 || image.Height == 0 || image.Pixels.count < (u64)image.Width * image.Height)
+        return 0;
+    InitImageLibrary();
+    options.Apply();
+    ClearILErrors();
+    ILenum type = ilTypeFromExt(name);
+    if (type == IL_TYPE_UNKNOWN)
+        return 0;
+    ILuint img = ilGenImage();
+    ilBindImage(img);
+    int result = 0;
+    // The library's lower-left origin matches the rows of a GL read-back.
+    if (ilTexImage(image.Width, image.Height, 1, 4, IL_RGBA, IL_UNSIGNED_BYTE, (void*)image.Pixels.data))
+    {
+        if (flip)
+            iluFlipImage();
+        // Written to a temporary file beside the target and renamed over it only when the
+        // library wrote it whole (its in-memory writer cannot do run-length TGA).
+        TString temp;
+        temp.Format(gStrLen(name) + 64, "%s.tmp%d-%u", name, (int)getpid(), GTempCounter++);
+        if (ilSave(type, temp.Str()) && rename(temp.Str(), name) == 0)
+            result = 1;
+        else
+            remove(temp.Str());
+        if (!result)
+            PrintILError("Cannot save", name);
+    }
+    ilBindImage(0);
+    ilDeleteImage(img);
+    ClearILErrors();
+    return result;
+}
+
+int LoadImageFile(TextureRef& ref, const char* name)
+{
+    if (!name)
+        return 0;
+    if (ImageTypeFromExtension(name) == IMG_PNG)
+        return TEX_Get(ref, name, 0xB);
+    SImage2D image;
+    if (DecodeImageFile(name, image) <= 0)
+        return 0;
+    return TEX_Create(ref, image.Width, image.Height, 1, 1, TEXFMT_RGBA8, image.Pixels.data, 0xA);
+}
+
+int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip)
+{
+    if (!name)
+        return 0;
+    if (ImageTypeFromExtension(name) == IMG_PNG)
+        return TEX_SaveToFile(tex, name, !flip);
+    SImage2D image;
+    if (!TEX_ReadPixels(tex, image))
+        return 0;
+    return EncodeImageFile(name, image, options, flip);
+}

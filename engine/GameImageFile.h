@@ -1,0 +1,40 @@
+// Image files beyond the engine's own PNG path: JPG, DDS, TGA, BMP and the other types of the
+// DevIL image library, with its export options; loading any image file into a texture and
+// saving a texture by the file's extension.
+#pragma once
+
+#include "GameImage.h"
+
+class TextureRef;
+class STexture;
+
+struct SImageSaveOptions
+{
+    int JpgQuality;     // 0..99
+    int JpgProgressive; // not offered by this library version: asked for, then ignored
+    int DxtFormat;      // IL_DXT1 .. IL_DXT5 (0x706 .. 0x70A)
+    int RunLength;      // BMP (TGA is always written uncompressed: the library's coder is broken)
+
+    SImageSaveOptions() : JpgQuality(90), JpgProgressive(1), DxtFormat(0x70A), RunLength(0) {}
+    // Hands the options to the image library.
+    void Apply() const;
+};
+
+// Starts the image library (once per process; later calls do nothing).
+void InitImageLibrary();
+
+// Decodes an image file of any type the library reads into image (RGBA8, rows from the top,
+// the same way up as the PNG decoder). 1 on success; 0 when the file cannot be read; -1 when
+// the library cannot decode it (its error string is printed).
+int DecodeImageFile(const char* name, SImage2D& image);
+// Writes image, whose rows run from the bottom as GL reads them back, as a file of the type of
+// the name's extension through the library, rows flipped when flip is set. Written through a
+// temporary file renamed over the target. 1 on success, else 0.
+int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip);
+
+// Loads an image file into ref: PNG through the texture manager (flags 0xB), other types through
+// the library into a new texture (format RGBA8, flags 0xA). 1 on success, else 0.
+int LoadImageFile(TextureRef& ref, const char* name);
+// Saves a texture by the name's extension: PNG through TEX_SaveToFile (rows flipped unless
+// flip), others through the library. 1 on success, else 0.
+int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip);
