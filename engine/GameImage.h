@@ -92,9 +92,9 @@ int DecodePNG(const TPodArray<u8>& bytes, SImageInterface& image);
 // True when the bytes held a picture that decoded.
 bool DecodeImage(const TPodArray<u8>& bytes, SImageInterface& image);
 
-// Encodes image (its first slice) as an 8-bit RGBA PNG at compression level 9 through writer.
-// 1 on success, 0 on failure.
-int EncodePNG(const SImageInterface& image, FByteWriter& writer);
+// Encodes image (its first slice) as an 8-bit RGBA PNG through writer, at zlib compression
+// level 9 unless told otherwise. 1 on success, 0 on failure.
+int EncodePNG(const SImageInterface& image, FByteWriter& writer, int level = 9);
 // Empties bytes, then encodes by type (only IMG_PNG is supported). 1 on success, else 0.
 int EncodeImage(const SImageInterface& image, TPodArray<u8>& bytes, u32 type);
 // Encodes by the name's extension (PNG only) and writes the file only when the encoding

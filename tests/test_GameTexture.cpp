@@ -730,9 +730,14 @@ bool RunFramesUntilIdle(STexture* t)
     return false;
 }
 
+// The loader tests also run in the ThreadSanitizer build.
+class TextureLoaderTest : public MipCacheTest
+{
+};
+
 } // namespace
 
-TEST_F(MipCacheTest, LoaderStreamsFinerLevels)
+TEST_F(TextureLoaderTest, StreamsFinerLevels)
 {
     {
         TextureRef first;
@@ -781,7 +786,7 @@ TEST_F(MipCacheTest, LoaderStreamsFinerLevels)
     t.Release();
 }
 
-TEST_F(MipCacheTest, DroppingTheLastReferenceWhileALevelIsPending)
+TEST_F(TextureLoaderTest, DroppingTheLastReferenceWhileALevelIsPending)
 {
     {
         TextureRef first;
