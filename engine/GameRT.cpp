@@ -423,6 +423,11 @@ bool R_GetScissorEnabled()
     return GScissorOn;
 }
 
+void R_ResetScissorCache()
+{
+    GScissorOn = false;
+}
+
 u32 R_ScissorDepth()
 {
     return GScissorStack.count;

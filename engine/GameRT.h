@@ -167,5 +167,7 @@ int R_PushScissor(const mRect& rect);
 void R_PopScissor();
 void R_SetScissorEnabled(bool on);
 bool R_GetScissorEnabled();
+// Forgets the cached enable (a new GL context starts with scissoring off).
+void R_ResetScissorCache();
 // Number of rectangles on the scissor stack.
 u32 R_ScissorDepth();

@@ -2,6 +2,8 @@
 
 #include "GameCore.h"
 #include "GameConsole.h"
+#include "GameRT.h"
+#include "GameTexture.h"
 #include "GameWindowBackend.h"
 
 #include <GL/glew.h>
@@ -181,7 +183,12 @@ int R_SetMode(s32 width, s32 height, u32 fullscreen, u32 refresh, u32 swapInterv
     mode.SwapInterval = swapInterval;
     mode.Samples = samples;
     if (GWindow)
+    {
         GWindow->SetMode(GWindowTitle, mode);
+        // The new context starts with nothing bound and scissoring off.
+        TEX_ResetBindCache();
+        R_ResetScissorCache();
+    }
 
     GRefreshRate = refresh;
     GSwapInterval = swapInterval;

@@ -415,3 +415,22 @@ TEST_F(RenderTargetTest, ScissorStack)
         R_PopScissor();
     }
 }
+
+TEST_F(RenderTargetTest, NewVideoModeForgetsTheBindCaches)
+{
+    TextureRef t = MakeTexture(4, 4);
+    TEX_Bind(2, t);
+    R_SetScissorEnabled(true);
+    // A new mode makes a new context: nothing is bound there and scissoring is off.
+    R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
+    EXPECT_EQ(0u, GTexActiveUnit);
+    EXPECT_EQ(0u, GTexBoundNames[2]);
+    EXPECT_FALSE(R_GetScissorEnabled());
+    EXPECT_FALSE(glIsEnabled(GL_SCISSOR_TEST));
+    TEX_Bind(2, t);
+    GLint v = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &v);
+    EXPECT_EQ((GLint)t->GLName, v);
+    TEX_UnbindTarget(2, GL_TEXTURE_2D);
+    TEX_Bind(0, TextureRef());
+}

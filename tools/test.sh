@@ -7,6 +7,11 @@ cd "$root"
 bash tools/deps.sh || exit 1
 bash tools/build.sh build || exit 1
 bash tools/build.sh build-asan -DPW_SANITIZE=ON -DPW_BENCH=OFF || exit 1
+# The texture loader thread's tests also run under ThreadSanitizer (only the test binary is built).
+mkdir -p build-tsan
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_TSAN=ON -DPW_BENCH=OFF > build-tsan/configure.log 2>&1 \
+  || { cat build-tsan/configure.log; exit 1; }
+cmake --build build-tsan -j "$(nproc)" --target plumweave_tests || exit 1
 
 export PLUMWEAVE_NONINTERACTIVE=1
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
@@ -18,4 +23,6 @@ echo "=== Tests (normal build) ==="
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build -j "$jobs" --output-on-failure || status=1
 echo "=== Tests (AddressSanitizer + UndefinedBehaviorSanitizer build) ==="
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build-asan -j "$jobs" --output-on-failure || status=1
+echo "=== Texture loader tests (ThreadSanitizer build) ==="
+env -u DISPLAY TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/plumweave_tests --gtest_filter='TextureLoaderTest.*' || status=1
 exit $status
