@@ -219,7 +219,7 @@ bool DecodeImage(const TPodArray<u8>& bytes, SImageInterface& image)
 static void EncodePNGRows(png_structp png, png_infop info, const SImageInterface& image, int level)
 {
     u32 width = image.GetWidth(), height = image.GetHeight();
-    png_set_compression_level(png, level);
+    png_set_compression_level(png, level >= 0 && level <= 9 ? level : 9);
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);
@@ -231,8 +231,6 @@ static void EncodePNGRows(png_structp png, png_infop info, const SImageInterface
 
 int EncodePNG(const SImageInterface& image, FByteWriter& writer, int level)
 {
-    if (level < 0 || level > 9)
-        level = 9;
     if (image.GetWidth() == 0 || image.GetHeight() == 0 || !image.GetData())
         return 0;
     png_structp png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning,
