@@ -1,6 +1,8 @@
 #include "GameCore.h"
 
 #include "GameArgs.h"
+#include "GameConsole.h"
+#include "GameInput.h"
 
 #include <GL/glew.h>
 #include <errno.h>
@@ -22,8 +24,8 @@ char GDataFolder[GAME_DATA_FOLDER_SIZE];
 TString GWindowTitle;
 SWindowSystem* GWindowSystem = nullptr;
 SWindow* GWindow = nullptr;
-s32 GFrameCount = 0;
-s32 GFPS = 0;
+SFrameClock GFrameClock;
+double GLastSwapTime = 0.0;
 
 void SetDataFolder(const char* name)
 {
@@ -84,4 +86,147 @@ void R_SetGLDefaults()
     glClampColor(GL_CLAMP_VERTEX_COLOR, GL_FALSE);
     glClampColor(GL_CLAMP_READ_COLOR, GL_FALSE);
     glClampColor(GL_CLAMP_FRAGMENT_COLOR, GL_FALSE);
+}
+
+// ---------------------------------------------------------------------------------------------
+void FrameClockStart(SFrameClock& clock, double now)
+{
+    clock.PrevTime = now;
+    clock.Accumulator = 0.0;
+    clock.FPSMark = now;
+    clock.FrameCount = 0;
+    clock.FPS = 0;
+}
+
+SFramePlan FrameClockBegin(SFrameClock& clock, double now, double fixedStep, double maxDelta)
+{
+    SFramePlan plan;
+    plan.Now = now;
+    double Delta = now - clock.PrevTime;
+    plan.TickTime = clock.PrevTime;
+    clock.PrevTime = now;
+    // A long frame counts as the clamp: the simulation slows down instead of catching up.
+    if (Delta > maxDelta)
+        Delta = maxDelta;
+    BREAK_IF(Delta <= 0);
+    plan.Delta = Delta;
+    clock.Accumulator += Delta;
+    plan.Ticks = 0;
+    if (!BREAK_IF(!(fixedStep > 0)))
+    {
+        while (clock.Accumulator > fixedStep)
+        {
+            clock.Accumulator -= fixedStep;
+            ++plan.Ticks;
+        }
+        plan.Alpha = (float)(clock.Accumulator / fixedStep);
+    }
+    else
+        plan.Alpha = 0.0f;
+    return plan;
+}
+
+bool FrameClockCount(SFrameClock& clock, double now)
+{
+    ++clock.FrameCount;
+    if (!(now - clock.FPSMark > 1.0))
+        return false;
+    clock.FPS = clock.FrameCount;
+    clock.FrameCount = 0;
+    do
+        clock.FPSMark += 1.0;
+    while (now - clock.FPSMark > 1.0);
+    return true;
+}
+
+double FrameCapSleep(double elapsed, double minFrameTime)
+{
+    if (minFrameTime > 0.0 && elapsed < minFrameTime)
+        return minFrameTime - elapsed;
+    return 0.0;
+}
+
+// ---------------------------------------------------------------------------------------------
+namespace
+{
+// One pass of the main loop.
+void RunFrame()
+{
+    const SFramePlan plan = FrameClockBegin(GFrameClock, gSysGetTime(), GFixedStep, GMaxFrameDelta);
+    double time = plan.TickTime;
+    for (s32 i = 0; i < plan.Ticks; ++i)
+    {
+        // While the console is open the input state stays as it was when it opened.
+        if (!IsConsoleOpen())
+            InputKeepPrevious();
+        ProcessEvents();
+        InputApplyMouseCapture();
+        GGame->Update((float)time, (float)GFixedStep);
+        time += GFixedStep;
+    }
+
+    GGame->Render(plan.Alpha);
+    FrameClockCount(GFrameClock, plan.Now);
+
+    const double swapStart = gSysGetTime();
+    R_SwapBuffers();
+    GLastSwapTime = gSysGetTime() - swapStart;
+
+    // The frame-rate cap sleeps rather than spins.
+    const double rest = FrameCapSleep(gSysGetTime() - plan.Now, GMinFrameTime);
+    if (rest > 0.0)
+        gSysSleep(rest);
+}
+} // namespace
+
+int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shutdown)
+{
+    // ---- Start-up, in this order ----
+    // Data folder name cleared; the start-up hook sets it.
+    gMemSet(GDataFolder, 0, sizeof(GDataFolder));
+    // Command line; argument 0 is the program's real path.
+    gSysParseCommandLine(argc, argv);
+    const TString programPath = gSysArgCount() > 0 ? TString(gSysExePath()) : gSysProgramPath();
+    // Window system: dummy context and extension loader.
+    GWindowSystem = new SWindowSystem();
+    // Console.
+    ConsoleInit();
+    // Application start-up hook; a refusal ends the program before anything else starts.
+    if (!startup())
+    {
+        delete GWindowSystem;
+        GWindowSystem = nullptr;
+        return GAME_EXIT_STARTUP_REFUSED;
+    }
+    FATAL_CHECK(GGame != nullptr);
+    // Data root.
+    BuildBaseFolder(programPath.Str(), GDataFolder, GBaseFolder);
+    // Window and video mode.
+    GWindow = new SWindow(GWindowSystem);
+    GWindow->SetResizeCallback(GResizeCallback);
+    if (!R_SetMode(GScreenWidth, GScreenHeight, GFullscreen, GRefreshRate, GSwapInterval, GSamples))
+        FatalError("Video mode error\n");
+    // OpenGL defaults.
+    R_SetGLDefaults();
+    // Clock, then the application's own initialisation.
+    FrameClockStart(GFrameClock, gSysGetTime());
+    GGame->Init();
+    GLastSwapTime = 0.0;
+
+    // ---- Main loop (a batch run sets the quit flag inside Init and never enters it) ----
+    while (!GQuitFlag)
+        RunFrame();
+
+    // ---- Exit, in this order ----
+    GGame->Shutdown();
+    // Window: display mode restored, context released.
+    GWindow->Destroy();
+    delete GWindow;
+    GWindow = nullptr;
+    // Window system.
+    delete GWindowSystem;
+    GWindowSystem = nullptr;
+    // Application exit hook (deletes the application object).
+    shutdown();
+    return GAME_EXIT_OK;
 }

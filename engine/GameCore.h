@@ -43,8 +43,6 @@ extern TString GBaseFolder;                     // data root (defined with the f
 extern TString GWindowTitle;
 extern SWindowSystem* GWindowSystem;
 extern SWindow* GWindow;
-extern s32 GFrameCount; // frames since the last FPS mark
-extern s32 GFPS;
 
 // Sets the data folder name; names longer than the field are cut, never overflow it.
 void SetDataFolder(const char* name);
@@ -85,6 +83,11 @@ struct SFramePlan
     float Alpha;
 };
 
+// The main loop's clock and the time its last swap took (read by the statistics overlay).
+extern SFrameClock GFrameClock;
+extern double GLastSwapTime;
+
+// Previous-frame time and FPS mark := now; nothing accumulated or counted.
 void FrameClockStart(SFrameClock& clock, double now);
 // Measures and clamps the frame, counts the ticks that fit (strictly greater than one step),
 // leaves the remainder in the accumulator. A non-positive delta is an assertion and goes on.

@@ -1,5 +1,6 @@
 #include "GameWindow.h"
 
+#include "GameConsole.h"
 #include "GameCore.h"
 #include "GameConsole.h"
 #include "GameRT.h"

@@ -1,0 +1,235 @@
+#include "GameInput.h"
+
+#include "GameConsole.h"
+#include "GameCore.h"
+#include "GameWindow.h"
+
+u8 GKeys[INPUT_KEY_COUNT];
+u8 GPrevKeys[INPUT_KEY_COUNT];
+u8 GMouseLeft = 0, GPrevMouseLeft = 0;
+u8 GMouseRight = 0, GPrevMouseRight = 0;
+mVec2 GMousePos, GPrevMousePos;
+float GMouseWheel = 0.0f, GPrevMouseWheel = 0.0f;
+TString GTypedText;
+u32 GMouseCapture = 0;
+TMap<u32, SInputBinding> GInputBindings;
+
+int GetKeyStatus(u32 code)
+{
+    if (BREAK_IF(code >= INPUT_KEY_COUNT))
+        return KS_Up;
+    const bool now = GKeys[code] != 0;
+    const bool before = GPrevKeys[code] != 0;
+    if (now)
+        return before ? KS_Held : KS_Pressed;
+    return before ? KS_Released : KS_Up;
+}
+
+void InputKeepPrevious()
+{
+    gMemCpy(GPrevKeys, GKeys, sizeof(GKeys));
+    GPrevMouseLeft = GMouseLeft;
+    GPrevMouseRight = GMouseRight;
+    // A wheel step is a press for one tick only.
+    GKeys[KEY_WheelAway] = 0;
+    GKeys[KEY_WheelTowards] = 0;
+    GTypedText = "";
+    GPrevMouseWheel = GMouseWheel;
+    GMouseWheel = 0.0f;
+    GPrevMousePos = GMousePos;
+}
+
+void InputReleaseAll()
+{
+    for (u32 code = 0; code < INPUT_KEY_COUNT; ++code)
+    {
+        if (!GKeys[code])
+            continue;
+        GKeys[code] = 0;
+        if (code >= KEY_MouseLeft && code <= KEY_MouseMiddle)
+            OnMouseButton(code - KEY_MouseLeft, false);
+        else
+            OnKey(code, false);
+    }
+    GMouseLeft = 0;
+    GMouseRight = 0;
+}
+
+void InputReset()
+{
+    gMemSet(GKeys, 0, sizeof(GKeys));
+    gMemSet(GPrevKeys, 0, sizeof(GPrevKeys));
+    GMouseLeft = GPrevMouseLeft = 0;
+    GMouseRight = GPrevMouseRight = 0;
+    GMousePos = mVec2();
+    GPrevMousePos = mVec2();
+    GMouseWheel = GPrevMouseWheel = 0.0f;
+    GTypedText = "";
+    GMouseCapture = 0;
+    GInputBindings.Clear();
+}
+
+namespace
+{
+void SetKey(u32 code, u8 down)
+{
+    // Only the window layer's codes reach here; anything else would index past the table.
+    if (BREAK_IF(code >= INPUT_KEY_COUNT))
+        return;
+    GKeys[code] = down;
+}
+
+void HandleInputEvent(const SWindowEvent& e)
+{
+    switch (e.Type)
+    {
+    case WE_KeyDown:
+    case WE_KeyUp:
+    {
+        const bool down = e.Type == WE_KeyDown;
+        SetKey(e.Key, down ? 1 : 0);
+        OnKey(e.Key, down);
+        // The console sees every key: that is how its toggle key opens it.
+        ConsoleKey((int)e.Key, down);
+        break;
+    }
+    case WE_MouseDown:
+    case WE_MouseUp:
+    {
+        const u8 down = e.Type == WE_MouseDown ? 1 : 0;
+        SetKey(e.Key, down);
+        OnMouseButton(e.Button, down != 0);
+        if (e.Button == 0)
+            GMouseLeft = down;
+        else if (e.Button == 1)
+            GMouseRight = down;
+        break;
+    }
+    case WE_MouseMove:
+    {
+        GMousePos = mVec2((float)e.X, (float)e.Y);
+        const float dx = GScreenWidth > 0 ? (GMousePos.x - GPrevMousePos.x) / (float)GScreenWidth : 0.0f;
+        const float dy = GScreenHeight > 0 ? (GMousePos.y - GPrevMousePos.y) / (float)GScreenHeight : 0.0f;
+        OnMouse(dx, dy, 0, 3);
+        break;
+    }
+    case WE_Wheel:
+        SetKey(e.Key, 1);
+        GMouseWheel = e.Wheel < 1 ? -1.0f : 1.0f;
+        OnMouse(0.0f, 0.0f, e.Wheel, 4);
+        break;
+    case WE_Char:
+        // Typed text is 7-bit; anything else is dropped, never folded onto another character.
+        if (e.Char != 0 && e.Char < 128)
+            GTypedText += (char)e.Char;
+        break;
+    default: break;
+    }
+}
+
+void HandleConsoleEvent(const SWindowEvent& e)
+{
+    switch (e.Type)
+    {
+    case WE_KeyDown:
+    case WE_KeyUp: ConsoleKey((int)e.Key, e.Type == WE_KeyDown); break;
+    case WE_Char: ConsoleChar((int)e.Char, true); break;
+    default: break;
+    }
+}
+} // namespace
+
+void ProcessEvents()
+{
+    BeginBindings();
+    PumpWindowMessages();
+    if (!GWindow)
+        return;
+    SWindowEvent e;
+    while (GWindow->PopEvent(e))
+    {
+        switch (e.Type)
+        {
+        case WE_FocusGained:
+            if (GGame)
+                GGame->OnFocus(true);
+            break;
+        case WE_FocusLost:
+            if (GGame)
+                GGame->OnFocus(false);
+            // Releases happen where the focus went: without this a Control held across the switch
+            // would stay down and turn the next 'S' into a save.
+            InputReleaseAll();
+            break;
+        case WE_Quit:
+            // Later events stay queued for the next tick.
+            GQuitFlag = 1;
+            return;
+        default:
+            if (IsConsoleOpen())
+                HandleConsoleEvent(e);
+            else
+                HandleInputEvent(e);
+            break;
+        }
+    }
+}
+
+void InputApplyMouseCapture()
+{
+    if (!GMouseCapture)
+        return;
+    if (GWindow)
+        GWindow->SetCursorPos(GScreenWidth / 2, GScreenHeight / 2);
+    GPrevMousePos = GMousePos;
+    GMousePos = mVec2((float)GScreenWidth * 0.5f, (float)GScreenHeight * 0.5f);
+}
+
+// ---------------------------------------------------------------------------------------------
+void BeginBindings()
+{
+    for (TMap<u32, SInputBinding>::Iterator it(GInputBindings); it.IsValid(); it.Next())
+    {
+        SInputBinding& b = it.Value();
+        b.PrevDown = b.Down;
+        b.Value = b.Down ? 1.0f : 0.0f;
+        b.State = b.Down ? KS_Held : KS_Up;
+    }
+}
+
+void OnKey(u32 code, bool down)
+{
+    SInputBinding* b = GInputBindings.FindValue(code);
+    if (!b)
+        return;
+    b->Value = down ? 1.0f : 0.0f;
+    b->Down = down ? 1 : 0;
+    if (down)
+        b->State = b->PrevDown ? KS_Held : KS_Pressed;
+    else
+        b->State = b->PrevDown ? KS_Released : KS_Up;
+}
+
+void OnMouseButton(u32 index, bool down)
+{
+    OnKey(INPUT_MOUSE_BUTTON_BASE + index, down);
+}
+
+void OnAxis(u32 code, float value)
+{
+    SInputBinding* b = GInputBindings.FindValue(code);
+    if (!b)
+        return;
+    b->Value = value;
+    b->State = gAbs(value) > 0.001f ? KS_Pressed : KS_Up;
+}
+
+void OnMouse(float dx, float dy, int wheel, u32 mask)
+{
+    if (mask & 1)
+        OnAxis(INPUT_AXIS_MOUSE_X, dx);
+    if (mask & 2)
+        OnAxis(INPUT_AXIS_MOUSE_Y, dy);
+    if (mask & 4)
+        OnAxis(INPUT_AXIS_WHEEL, wheel > 0 ? 1.0f : (wheel < 0 ? -1.0f : 0.0f));
+}

@@ -1,0 +1,73 @@
+// The polled input state: once per fixed tick the engine main drains the window's event queue into
+// the key states, the mouse and the typed text, keeping the previous tick's state beside them.
+// The bindings map input codes to named records with a four-state machine.
+#pragma once
+
+#include "GMath.h"
+#include "GString.h"
+#include "GTemplate.h"
+#include "GameSys.h"
+
+static const u32 INPUT_KEY_COUNT = 256;
+// Key codes of the mouse buttons and the wheel.
+enum
+{
+    KEY_MouseLeft = 1,
+    KEY_MouseRight = 2,
+    KEY_MouseMiddle = 3,
+    KEY_WheelAway = 139,
+    KEY_WheelTowards = 140,
+};
+// Binding codes beyond the keys.
+static const u32 INPUT_MOUSE_BUTTON_BASE = 0x10000;
+static const u32 INPUT_AXIS_MOUSE_X = 0x1000A;
+static const u32 INPUT_AXIS_MOUSE_Y = 0x1000B;
+static const u32 INPUT_AXIS_WHEEL = 0x1000C;
+
+// GetKeyStatus results and binding states.
+enum EKeyStatus
+{
+    KS_Up = 0,
+    KS_Pressed = 1,
+    KS_Held = 2,
+    KS_Released = 3,
+};
+
+struct SInputBinding
+{
+    u8 State; // EKeyStatus
+    u8 Down;
+    u8 PrevDown;
+    float Value;
+};
+
+extern u8 GKeys[INPUT_KEY_COUNT];
+extern u8 GPrevKeys[INPUT_KEY_COUNT];
+extern u8 GMouseLeft, GPrevMouseLeft;
+extern u8 GMouseRight, GPrevMouseRight;
+extern mVec2 GMousePos, GPrevMousePos;
+extern float GMouseWheel, GPrevMouseWheel;
+extern TString GTypedText;
+extern u32 GMouseCapture;
+extern TMap<u32, SInputBinding> GInputBindings;
+
+// 0 up, 1 pressed this tick, 2 held, 3 released this tick. Codes of 256 and more read as up.
+int GetKeyStatus(u32 code);
+
+// Per tick, before the events: the current state becomes the previous one; the wheel codes, the
+// wheel value and the typed text start empty.
+void InputKeepPrevious();
+// Drains the engine window's events into the input state (may set GQuitFlag).
+void ProcessEvents();
+// Holds the cursor at the client centre while GMouseCapture is set.
+void InputApplyMouseCapture();
+// Releases every held key and button (the window lost the focus, so their releases go elsewhere).
+void InputReleaseAll();
+// Every input state back to zero and no bindings.
+void InputReset();
+
+void BeginBindings();
+void OnKey(u32 code, bool down);
+void OnMouseButton(u32 index, bool down);
+void OnAxis(u32 code, float value);
+void OnMouse(float dx, float dy, int wheel, u32 mask);
