@@ -8,8 +8,6 @@
 #include "GameInput.h"
 
 #include <GL/glew.h>
-#include <stdio.h>
-#include <sys/wait.h>
 
 #include <string>
 #include <vector>
@@ -344,20 +342,4 @@ TEST(GameCoreMain, ExitCodeAsTheShellSeesIt)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(exit(RunRecorded(RefusingStartup, false, 0)), testing::ExitedWithCode(126), "");
     EXPECT_EXIT(exit(RunRecorded(RecordingStartup, true, 0)), testing::ExitedWithCode(0), "");
-}
-
-TEST(GameCoreProgram, BatchRunWithoutDisplayStartsAndExitsCleanly)
-{
-    ASSERT_EQ(getenv("DISPLAY"), nullptr);
-    FILE* p = popen(PW_BIN_DIR "/plumweave -opc 2>&1", "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[512];
-    while (fgets(buf, sizeof(buf), p))
-        out += buf;
-    const int status = pclose(p);
-    ASSERT_TRUE(WIFEXITED(status)) << out;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << out;
-    EXPECT_NE(out.find("[R_SetMode] Resolution changed to 1024x576, windowed, AA disabled"), std::string::npos)
-        << out;
 }
