@@ -117,9 +117,10 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
             iluFlipImage();
         // Written to a temporary file beside the target and renamed over it only when the
         // library wrote it whole (its in-memory writer cannot do run-length TGA).
+        TString target = MakeFullPath(name);
         TString temp;
-        temp.Format(gStrLen(name) + 64, "%s.tmp%d-%u", name, (int)getpid(), GTempCounter++);
-        if (ilSave(type, temp.Str()) && rename(temp.Str(), name) == 0)
+        temp.Format(target.Length() + 64, "%s.tmp%d-%u", target.Str(), (int)getpid(), GTempCounter++);
+        if (ilSave(type, temp.Str()) && rename(temp.Str(), target.Str()) == 0)
             result = 1;
         else
             remove(temp.Str());

@@ -321,3 +321,18 @@ TEST(GameImageFileGL, LoadAndSaveAgreeWithThePngPath)
     std::string said = testing::internal::GetCapturedStdout();
     EXPECT_NE(std::string::npos, said.find("DevIL Error")) << said;
 }
+
+TEST(GameImageFile, RelativeNamesResolveAgainstTheDataRoot)
+{
+    InitImageLibrary();
+    TTempDir dir;
+    TString saved = GBaseFolder;
+    GBaseFolder = (dir.Path() + "/").c_str();
+    SImageSaveOptions opt;
+    EXPECT_EQ(1, EncodeImageFile("rel.tga", Quadrants(), opt, false));
+    SImage2D back;
+    EXPECT_EQ(1, DecodeImageFile("rel.tga", back));
+    GBaseFolder = saved;
+    EXPECT_FALSE(ReadFile(dir.File("rel.tga")).empty());
+    EXPECT_EQ(32u, back.Width);
+}

@@ -259,6 +259,37 @@ TEST_F(TextureTest, FiltersAndMipmapsFollowTheFlags)
     EXPECT_EQ(before + 64u * 32u * 16u + 64u * 32u * 4u, GTexManager.GetMemoryUsage());
 }
 
+TEST_F(TextureTest, CubeMapsAndGeneratedMipmaps)
+{
+    // Six faces of 2 x 2, +X first, each face a colour of its own.
+    std::vector<u32> faces(6 * 4);
+    for (u32 f = 0; f < 6; ++f)
+        for (u32 i = 0; i < 4; ++i)
+            faces[f * 4 + i] = 0xFF000000u | (f * 40);
+    TextureRef cube;
+    ASSERT_EQ(1, TEX_Create(cube, 2, 2, 6, 6, TEXFMT_RGBA8, faces.data(), 10));
+    EXPECT_EQ((u32)GL_TEXTURE_CUBE_MAP, cube->GetTarget());
+    TEX_Bind(0, cube);
+    for (u32 f = 0; f < 6; ++f)
+    {
+        u32 back[4] = {};
+        glGetTexImage(GL_TEXTURE_CUBE_MAP_POSITIVE_X + f, 0, GL_RGBA, GL_UNSIGNED_BYTE, back);
+        EXPECT_EQ(faces[f * 4], back[3]) << f;
+    }
+    TEX_Unbind(0, cube.Get());
+
+    // A texture made without mipmaps gets them on request.
+    std::vector<u32> px(8 * 8, 0xFF102030u);
+    TextureRef t;
+    ASSERT_EQ(1, TEX_Create(t, 8, 8, 1, 1, TEXFMT_RGBA8, px.data(), 10));
+    TEX_Bind(0, t);
+    EXPECT_EQ(0, LevelParam(1, GL_TEXTURE_WIDTH));
+    TEX_GenerateMipmaps(t.Get());
+    EXPECT_EQ(4, LevelParam(1, GL_TEXTURE_WIDTH));
+    EXPECT_EQ(0xFF102030u, ReadLevel(3, 1, 1)[0]);
+    glDisable(GL_TEXTURE_2D);
+}
+
 TEST_F(TextureTest, BindCacheFollowsGL)
 {
     TextureRef a, b;
