@@ -3,6 +3,7 @@
 #include "GameArgs.h"
 #include "GameConsole.h"
 #include "GameInput.h"
+#include "GameTexture.h"
 
 #include <GL/glew.h>
 #include <errno.h>
@@ -165,6 +166,8 @@ void RunFrame()
         time += GFixedStep;
     }
 
+    // Texture levels: request further ones, upload those the loader finished.
+    UpdateTextures((float)plan.Delta);
     GGame->Render(plan.Alpha);
     FrameClockCount(GFrameClock, plan.Now);
 
@@ -206,6 +209,8 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     GWindow->SetResizeCallback(GResizeCallback);
     if (!R_SetMode(GScreenWidth, GScreenHeight, GFullscreen, GRefreshRate, GSwapInterval, GSamples))
         FatalError("Video mode error\n");
+    // Texture loader thread.
+    GTexManager.StartLoader();
     // OpenGL defaults.
     R_SetGLDefaults();
     // Clock, then the application's own initialisation.
@@ -219,6 +224,8 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
 
     // ---- Exit, in this order ----
     GGame->Shutdown();
+    // Texture manager: stops and waits for the loader thread.
+    GTexManager.Shutdown();
     // Window: display mode restored, context released.
     GWindow->Destroy();
     delete GWindow;

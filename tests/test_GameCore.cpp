@@ -6,6 +6,7 @@
 #include "GameArgs.h"
 #include "GameCore.h"
 #include "GameInput.h"
+#include "GameTexture.h"
 
 #include <GL/glew.h>
 
@@ -180,6 +181,7 @@ public:
     {
         GLog.push_back("Init");
         Check(GWindow && GWindow->Exists(), "window exists at Init");
+        Check(GTexManager.Loader != nullptr, "texture loader running at Init");
         GLint func = 0;
         glGetIntegerv(GL_DEPTH_FUNC, &func);
         Check(func == GL_LEQUAL, "depth function LEQUAL");
@@ -208,6 +210,7 @@ public:
     {
         GLog.push_back("Shutdown");
         Check(GWindow != nullptr && GWindowSystem != nullptr, "window still up at Shutdown");
+        Check(GTexManager.Loader != nullptr, "texture loader still running at Shutdown");
     }
     void OnSetMode(const SVideoMode& mode) override
     {
@@ -259,6 +262,7 @@ void RecordingShutdown()
 {
     GLog.push_back("AppShutdown");
     Check(GWindow == nullptr && GWindowSystem == nullptr, "window and window system gone at AppShutdown");
+    Check(GTexManager.Loader == nullptr && GTexManager.IsShutDown, "texture manager stopped before the window went");
     delete GGame;
     GGame = nullptr;
 }
