@@ -2,6 +2,7 @@
 
 #include "GameConsole.h"
 #include "GameCore.h"
+#include "GameShader.h"
 #include "GameWindow.h"
 
 u8 GKeys[INPUT_KEY_COUNT];
@@ -153,6 +154,8 @@ void ProcessEvents()
         case WE_FocusGained:
             if (GGame)
                 GGame->OnFocus(true);
+            // Back from an editor: shader sources changed meanwhile are loaded again.
+            ReloadChangedShadersGSM();
             break;
         case WE_FocusLost:
             if (GGame)
