@@ -347,3 +347,58 @@ TEST(GameCoreMain, ExitCodeAsTheShellSeesIt)
     EXPECT_EXIT(exit(RunRecorded(RefusingStartup, false, 0)), testing::ExitedWithCode(126), "");
     EXPECT_EXIT(exit(RunRecorded(RecordingStartup, true, 0)), testing::ExitedWithCode(0), "");
 }
+
+// ---------------------------------------------------------------------------------------------
+// The program on a display
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace
+{
+std::string Capture(const std::string& cmd)
+{
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[512];
+    while (fgets(buf, sizeof(buf), p))
+        out += buf;
+    pclose(p);
+    return out;
+}
+} // namespace
+
+TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
+{
+    ASSERT_NE(getenv("DISPLAY"), nullptr);
+    const std::string program = std::string(PW_BIN_DIR) + "/plumweave";
+    const char* argv[] = { program.c_str(), nullptr };
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
+
+    // Wait for the window to be mapped (the program is still starting).
+    std::string id;
+    for (int i = 0; i < 200 && id.empty(); ++i)
+    {
+        id = Capture("xdotool search --onlyvisible --name '^plumweave$' 2>/dev/null | head -n 1");
+        if (id.empty())
+            usleep(50000);
+    }
+    ASSERT_FALSE(id.empty()) << "no window titled plumweave";
+    id.erase(id.find_last_not_of("\n") + 1);
+    const std::string geometry = Capture("xdotool getwindowgeometry " + id);
+    EXPECT_NE(geometry.find("Geometry: 1024x576"), std::string::npos) << geometry;
+
+    // Still running its loop: not ended by itself.
+    int status = 0;
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
+    kill(pid, SIGTERM);
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+}

@@ -339,3 +339,31 @@ TEST(XvfbGameWindow, ResizableWindowReportsNewSize)
     window.Destroy();
     ASSERT_TRUE(GLTest_Init());
 }
+
+TEST(XvfbGameWindow, FullScreenModeAndBack)
+{
+    ASSERT_TRUE(GLTest_Init());
+    testing::internal::CaptureStdout();
+    // The test display is 1280x1024.
+    R_SetMode(1280, 1024, 1, 0, 0, 4);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("[R_SetMode] Resolution changed to 1280x1024, fullscreen, 4x AA"), std::string::npos) << out;
+    SDL_Window* w = (SDL_Window*)GWindow->Handle;
+    EXPECT_TRUE((SDL_GetWindowFlags(w) & SDL_WINDOW_FULLSCREEN) != 0);
+    int width = 0, height = 0;
+    SDL_GetWindowSize(w, &width, &height);
+    EXPECT_EQ(width, 1280);
+    EXPECT_EQ(height, 1024);
+    EXPECT_EQ(GFullscreen, 1u);
+    EXPECT_EQ(GSamples, 4u);
+    // The screen saver never starts while the engine's window is up.
+    EXPECT_FALSE(SDL_IsScreenSaverEnabled());
+
+    R_SetMode(1024, 576, 0, 60, 0, 1);
+    w = (SDL_Window*)GWindow->Handle;
+    EXPECT_TRUE((SDL_GetWindowFlags(w) & SDL_WINDOW_FULLSCREEN) == 0);
+    SDL_GetWindowSize(w, &width, &height);
+    EXPECT_EQ(width, 1024);
+    EXPECT_EQ(height, 576);
+    R_SetGLDefaults();
+}
