@@ -198,6 +198,35 @@ TEST(GameWindowOffscreen, ResizeCallbackOnlyWhenSetAndSizeChanged)
     ASSERT_TRUE(GLTest_Init());
 }
 
+TEST(GameWindowOffscreen, UnreachableDisplayFallsBackToOffscreen)
+{
+    setenv("DISPLAY", ":4711", 1);
+    SWindowSystem* system = new SWindowSystem();
+    unsetenv("DISPLAY");
+    EXPECT_TRUE(system->IsOffscreen());
+    SWindow window(system);
+    SVideoMode mode = { 64, 32, 0, 60, 0, 1 };
+    window.SetMode("fallback", mode);
+    ASSERT_TRUE(window.Exists());
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], 64);
+    EXPECT_EQ(viewport[3], 32);
+    // No events of its own; the swap does nothing and the drawing stays readable.
+    glClearColor(1.0f, 0.0f, 0.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    window.SwapBuffers();
+    PumpWindowMessages();
+    SWindowEvent e;
+    EXPECT_EQ(window.PopEvent(e), 0);
+    unsigned char px[4] = {};
+    GLTest_ReadPixel(63, 31, px);
+    EXPECT_EQ(px[0], 255);
+    EXPECT_EQ(px[1], 0);
+    window.Destroy();
+    delete system;
+}
+
 // ---------------------------------------------------------------------------------------------
 // With a display (run under Xvfb)
 
@@ -366,4 +395,14 @@ TEST(XvfbGameWindow, FullScreenModeAndBack)
     EXPECT_EQ(width, 1024);
     EXPECT_EQ(height, 576);
     R_SetGLDefaults();
+}
+
+TEST(XvfbGameWindow, CursorPlacedInClientCoordinates)
+{
+    ASSERT_TRUE(GLTest_Init());
+    GWindow->SetCursorPos(100, 50);
+    SWindowEvent e;
+    ASSERT_TRUE(PumpFor(*GWindow, WE_MouseMove, e, 100, 50));
+    EXPECT_EQ(e.X, 100);
+    EXPECT_EQ(e.Y, 50);
 }
