@@ -264,6 +264,62 @@ TEST(GameImagePNG, DecodesGreyPaletteSixteenBitAndPacked)
     }
 }
 
+// An interlaced 16-bit grey+alpha PNG written with libpng's full writer.
+static Bytes WriteInterlacedGreyAlpha16(u32 w, u32 h, const std::vector<u16>& samples)
+{
+    struct SSink
+    {
+        static void Write(png_structp p, png_bytep d, size_t n)
+        {
+            Bytes* out = (Bytes*)png_get_io_ptr(p);
+            out->insert(out->end(), d, d + n);
+        }
+        static void Flush(png_structp) {}
+    };
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png)))
+    {
+        png_destroy_write_struct(&png, &info);
+        return Bytes();
+    }
+    png_set_write_fn(png, &out, SSink::Write, SSink::Flush);
+    png_set_IHDR(png, info, w, h, 16, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_set_swap(png); // samples are given in this machine's order
+    std::vector<png_bytep> rows(h);
+    for (u32 y = 0; y < h; ++y)
+        rows[y] = (png_bytep)(samples.data() + (size_t)y * w * 2);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+TEST(GameImagePNG, InterlacedSixteenBitGreyAlpha)
+{
+    const u32 w = 13, h = 11;
+    std::vector<u16> samples(w * h * 2);
+    for (u32 i = 0; i < w * h; ++i)
+    {
+        samples[i * 2] = (u16)((i * 997u) & 0xFFFF);
+        samples[i * 2 + 1] = (u16)(0xFFFF - i * 300u);
+    }
+    Bytes png = WriteInterlacedGreyAlpha16(w, h, samples);
+    ASSERT_FALSE(png.empty());
+    SImage2D img;
+    ASSERT_GT(DecodePNG(ToPod(png), img), 0);
+    ASSERT_EQ(w, img.Width);
+    ASSERT_EQ(h, img.Height);
+    for (u32 i = 0; i < w * h; ++i)
+    {
+        u32 g = samples[i * 2] >> 8, a = samples[i * 2 + 1] >> 8;
+        ASSERT_EQ(Rgba(g, g, g, a), img.Pixels[i]) << i;
+    }
+}
+
 TEST(GameImagePNG, MalformedInputFails)
 {
     Bytes good = MakePng(5, 4, 8, 6, std::vector<Bytes>(4, Bytes(20, 0x5A)));
