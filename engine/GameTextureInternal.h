@@ -1,0 +1,15 @@
+// What the texture module's sources share among themselves; not for other modules.
+#pragma once
+
+#include "GameTexture.h"
+
+// Unbinds the texture from the active unit when that unit still caches it.
+void TEX_UnbindActive(STexture* tex);
+// Uploads one GL level of the texture's target; cube faces follow each other in data.
+void TEX_UploadLevel(const STexture* tex, u32 glLevel, u32 w, u32 h, u32 d, u32 type, const u8* data);
+// GL's size limit for a target.
+u32 TEX_MaxSize(u32 target);
+// Adds a live texture to the manager's array and, with a key, to its map.
+void TEX_Register(STexture* tex, const TString& key);
+// Body of the loader thread.
+u32 TEX_LoaderThreadMain(void* context);
