@@ -160,10 +160,18 @@ TEST(GameImageFile, TgaBmpAndJpgComeOutTheSameWayUpAsPng)
     EXPECT_EQ(0, memcmp(fromBmp.Pixels.data, pic.Pixels.data, 32 * 16 * 4));
     ASSERT_EQ(32u, fromJpg.Width);
     ASSERT_EQ(16u, fromJpg.Height);
-    // JPEG is lossy: compare the middle of each quadrant.
+    // JPEG and DXT are lossy: compare the middle of each quadrant.
+    std::string dds = dir.File("q.dds");
+    ASSERT_EQ(1, EncodeImageFile(dds.c_str(), RowsReversed(pic), opt, false));
+    SImage2D fromDds;
+    ASSERT_EQ(1, DecodeImageFile(dds.c_str(), fromDds));
+    ASSERT_EQ(32u, fromDds.Width);
     const u32 probes[4][3] = {{4, 4, RED}, {27, 4, GREEN}, {4, 11, BLUE}, {27, 11, WHITE}};
     for (const auto& p : probes)
+    {
         EXPECT_LE(MaxChannelDiff(fromJpg.Pixels[p[1] * 32 + p[0]], p[2]), 24) << p[0] << "," << p[1];
+        EXPECT_LE(MaxChannelDiff(fromDds.Pixels[p[1] * 32 + p[0]], p[2]), 8) << p[0] << "," << p[1];
+    }
 }
 
 TEST(GameImageFile, SavedTgaKeepsReadBackRowsAtTheBottom)
