@@ -330,3 +330,68 @@ TEST_F(Console, ModeChangeSizesTheConsoleAndLogsIt)
     GWindow = window;
     GGame = game;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Under Xvfb: the console opens with its key in the window and sets a variable typed into it.
+#include "GLTestContext.h"
+#include "GameInput.h"
+
+#include <SDL2/SDL.h>
+
+namespace
+{
+    void PushKey(Uint32 window, SDL_Scancode code, SDL_Keycode sym, bool down)
+    {
+        SDL_Event key = {};
+        key.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+        key.key.windowID = window;
+        key.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+        key.key.keysym.scancode = code;
+        key.key.keysym.sym = sym;
+        ASSERT_EQ(SDL_PushEvent(&key), 1);
+    }
+}
+
+TEST(XvfbConsole, OpensWithItsKeyAndSetsAVariable)
+{
+    ASSERT_TRUE(GLTest_Init());
+    ASSERT_FALSE(GWindowSystem->IsOffscreen());
+    ConsoleInit();
+    const SConsoleState saved = GConsole;
+    const float stats = r_drawStats.Value;
+    GConsole = SConsoleState();
+    r_drawStats.Value = 1;
+    InputReset();
+    PumpWindowMessages();
+    SWindowEvent drop;
+    while (GWindow->PopEvent(drop))
+    {
+    }
+    const Uint32 id = SDL_GetWindowID((SDL_Window*)GWindow->Handle);
+
+    PushKey(id, SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, true);
+    PushKey(id, SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, false);
+    InputKeepPrevious();
+    ProcessEvents();
+    ASSERT_TRUE(IsConsoleOpen());
+
+    SDL_Event text = {};
+    text.type = SDL_TEXTINPUT;
+    text.text.windowID = id;
+    SDL_strlcpy(text.text.text, "`r_drawStats 0", sizeof(text.text.text));
+    ASSERT_EQ(SDL_PushEvent(&text), 1);
+    PushKey(id, SDL_SCANCODE_RETURN, SDLK_RETURN, true);
+    ProcessEvents();
+    EXPECT_EQ(r_drawStats.Value, 0.0f);
+    ASSERT_FALSE(GConsole.Lines.IsEmpty());
+    EXPECT_STREQ(GConsole.Lines.Last().Text.Str(), "'r_drawStats=0'");
+    EXPECT_TRUE(GTypedText.IsEmpty()) << "typed text goes to the console only";
+
+    PushKey(id, SDL_SCANCODE_GRAVE, SDLK_BACKQUOTE, true);
+    ProcessEvents();
+    EXPECT_FALSE(IsConsoleOpen());
+
+    GConsole = saved;
+    r_drawStats.Value = stats;
+    InputReset();
+}
