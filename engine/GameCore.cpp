@@ -2,7 +2,10 @@
 
 #include "GameArgs.h"
 #include "GameConsole.h"
+#include "GameFont.h"
 #include "GameInput.h"
+#include "GameMaterial.h"
+#include "GameShader.h"
 #include "GameTexture.h"
 
 #include <GL/glew.h>
@@ -150,6 +153,23 @@ double FrameCapSleep(double elapsed, double minFrameTime)
 // ---------------------------------------------------------------------------------------------
 namespace
 {
+s32 GOverlayFrame = 0;
+
+// Screen-space matrices and the "GUI" program for the overlays, then the statistics text.
+void DrawOverlay(const SFramePlan& plan)
+{
+    GProjectionMatrix = M_OrthoMatrix(0.0f, (float)GScreenWidth, 0.0f, (float)GScreenHeight, -1.0f, 1.0f);
+    GViewMatrix = mMat4();
+    SShader* gui = GetShader("GUI");
+    UseShader(0x1761, gui);
+    R_UploadViewMatrix(gui);
+    R_UploadProjectionMatrix(gui);
+    ++GOverlayFrame;
+    if (gRound(r_drawStats.Value) != 0.0f)
+        DrawStatsOverlay(GDebugFont, GOverlayFrame, GFrameClock.FPS, plan.Now, plan.Delta, GLastSwapTime, plan.Alpha,
+                         GScreenWidth, GScreenHeight);
+}
+
 // One pass of the main loop.
 void RunFrame()
 {
@@ -170,6 +190,7 @@ void RunFrame()
     UpdateTextures((float)plan.Delta);
     GGame->Render(plan.Alpha);
     FrameClockCount(GFrameClock, plan.Now);
+    DrawOverlay(plan);
 
     const double swapStart = gSysGetTime();
     R_SwapBuffers();
@@ -211,8 +232,14 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
         FatalError("Video mode error\n");
     // Texture loader thread.
     GTexManager.StartLoader();
+    // Shader storage.
+    CreateShaderStorage();
     // OpenGL defaults.
     R_SetGLDefaults();
+    // Debug font; without it the overlays draw no text.
+    GDebugFont = new SFont;
+    if (!GDebugFont->Load("Data/Engine/DebugFont.fnt"))
+        ConsolePrintf("Failed loading the debug font \"Data/Engine/DebugFont.fnt\"");
     // Clock, then the application's own initialisation.
     FrameClockStart(GFrameClock, gSysGetTime());
     GGame->Init();
@@ -224,6 +251,11 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
 
     // ---- Exit, in this order ----
     GGame->Shutdown();
+    // Debug font.
+    delete GDebugFont;
+    GDebugFont = nullptr;
+    // Shader storage.
+    FreeShaderStorage();
     // Texture manager: stops and waits for the loader thread.
     GTexManager.Shutdown();
     // Window: display mode restored, context released.
