@@ -1,5 +1,5 @@
-// Shader programs: source directives, preludes, compiling and linking, the storage of variants,
-// hot reload and the cached uniform setters.
+// Shader programs: compiling and linking, the storage of variants, hot reload and the cached
+// uniform setters. The source format itself is in GameShaderSource.cpp.
 #include "GameShader.h"
 
 #include <GL/glew.h>

@@ -172,6 +172,12 @@ TEST_F(MaterialGL, ShippedShadersBuildEveryRequestedVariant)
     EXPECT_EQ(GCurShader, gui.Programs[1]);
     EXPECT_EQ(Get(GL_CURRENT_PROGRAM), 0);
 
+    // A material whose shader was never set draws with program 0 too.
+    SMaterialInst empty;
+    BindMaterialPass(empty, 0);
+    EXPECT_EQ(GCurShader, nullptr);
+    EXPECT_EQ(Get(GL_CURRENT_PROGRAM), 0);
+
     // Out of range: reported, nothing changes.
     UseShader(0, color.Programs[0]);
     {
