@@ -3,6 +3,11 @@
 #include "TestSupport.h"
 
 #include <GL/glew.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
 
 #include "GLTestContext.h"
 #include "GameFileIO.h"
@@ -330,18 +335,42 @@ TEST_F(MaterialGL, VertexStreamStateIsChecked)
     EXPECT_EQ(GStreamBits[VA_Color], 0);
 }
 
+// The folder a death test's child works in. The parent makes it; the child of a threadsafe death
+// test runs the test body again and finds it through the environment the parent left.
+static std::string DeathDir()
+{
+    if (const char* inherited = getenv("PW_DEATH_DIR"))
+        return inherited;
+    char pattern[] = "/tmp/pwtestXXXXXX";
+    const char* made = mkdtemp(pattern);
+    const std::string dir = made ? made : "/tmp";
+    setenv("PW_DEATH_DIR", dir.c_str(), 1);
+    return dir;
+}
+
+static void RemoveDeathDir(const std::string& dir)
+{
+    unsetenv("PW_DEATH_DIR");
+    if (dir.rfind("/tmp/pwtest", 0) == 0)
+    {
+        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+}
+
 TEST(MaterialGLDeathTest, DrawingWithoutItsStreamIsFatal)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    auto draw = []() {
+    const std::string root = DeathDir();
+    auto draw = [&]() {
         if (!GLTest_Init())
             _exit(98);
-        TTempDir dir;
-        if (chdir(dir.Path().c_str()) != 0) // error.log goes there
+        if (chdir(root.c_str()) != 0) // error.log goes there
             _exit(99);
         SetVertexDeclaration(GTexVtxDecl);
         DrawVertices(GL_TRIANGLES, 3);
         _exit(0);
     };
     EXPECT_EXIT(draw(), testing::ExitedWithCode(222), "GStreamBits");
+    EXPECT_TRUE(std::ifstream(root + "/error.log").good());
+    RemoveDeathDir(root);
 }

@@ -387,23 +387,33 @@ TEST_F(ShaderGL, RetryRereadsTheSource)
     EXPECT_NE(dumped.find("nonsense"), std::string::npos);
 }
 
-// A declined retry ends the process with the loader's codes (as the shell sees them). The child
-// of a death test runs the test again from the start, so it finds the folder through the
-// environment the parent left.
-static std::string DeathDir(const TTempDir& own)
+// The folder a death test's child works in. The parent makes it; the child of a threadsafe death
+// test runs the test body again and finds it through the environment the parent left.
+static std::string DeathDir()
 {
-    const char* inherited = getenv("PW_SHADER_DEATH_DIR");
-    if (inherited)
+    if (const char* inherited = getenv("PW_DEATH_DIR"))
         return inherited;
-    setenv("PW_SHADER_DEATH_DIR", own.Path().c_str(), 1);
-    return own.Path();
+    char pattern[] = "/tmp/pwtestXXXXXX";
+    const char* made = mkdtemp(pattern);
+    const std::string dir = made ? made : "/tmp";
+    setenv("PW_DEATH_DIR", dir.c_str(), 1);
+    return dir;
 }
 
+static void RemoveDeathDir(const std::string& dir)
+{
+    unsetenv("PW_DEATH_DIR");
+    if (dir.rfind("/tmp/pwtest", 0) == 0)
+    {
+        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+}
+
+// A declined retry ends the process with the loader's codes (as the shell sees them).
 TEST(ShaderGLDeathTest, DeclinedRetriesEndWithTheLoaderExitCodes)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    TTempDir own;
-    const std::string root = DeathDir(own);
+    const std::string root = DeathDir();
     ASSERT_EQ(system(("mkdir -p '" + root + "/Data/Shaders'").c_str()), 0);
     WriteFile(root + "/Data/Shaders/Bad.mtl", "#ifdef VSHADER\nvoid main() { gl_Position = nonsense; }\n#endif\n"
                                               "#ifdef PSHADER\nvoid main() { gl_FragColor = vec4(1.0); }\n#endif\n");
@@ -423,10 +433,10 @@ TEST(ShaderGLDeathTest, DeclinedRetriesEndWithTheLoaderExitCodes)
     EXPECT_EXIT(load("Bad"), testing::ExitedWithCode(23), "");
     EXPECT_EXIT(load("BadLink"), testing::ExitedWithCode(22), "");
     EXPECT_EXIT(load("Missing"), testing::ExitedWithCode(21), "");
-    unsetenv("PW_SHADER_DEATH_DIR");
     const std::string dumped = ReadFile(root + "/lastFailedShader.txt");
     EXPECT_EQ(dumped.rfind("#define Q\n#define VSHADER\n", 0), 0u) << dumped;
     EXPECT_NE(dumped.find("nonsense"), std::string::npos);
+    RemoveDeathDir(root);
 }
 
 TEST(ShaderGLData, ShippedShadersBuildTheVariantsTheEngineDraws)
@@ -464,4 +474,27 @@ TEST(ShaderGLData, ShippedShadersBuildTheVariantsTheEngineDraws)
         glUseProgram(0);
     }
     GBaseFolder = savedBase;
+}
+
+TEST(ShaderDeathTest, MissingStorageAndReloadOfAnUnknownVariantAreFatal)
+{
+    const std::string root = DeathDir();
+    auto run = [&](int which) {
+        if (chdir(root.c_str()) != 0) // error.log goes there
+            _exit(99);
+        if (which == 0)
+        {
+            FreeShaderStorage();
+            GetShader("GUI");
+        }
+        else
+        {
+            SShaderStorage storage;
+            LoadShader(&storage, "NotStored", Defines({}), 1);
+        }
+        _exit(0);
+    };
+    EXPECT_EXIT(run(0), testing::ExitedWithCode(222), "This test expression is false:\n\nGSM");
+    EXPECT_EXIT(run(1), testing::ExitedWithCode(222), "This test expression is false:\n\nsp");
+    RemoveDeathDir(root);
 }
