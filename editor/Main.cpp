@@ -23,7 +23,7 @@ public:
     void Render(float) override
     {
         glViewport(0, 0, GScreenWidth, GScreenHeight);
-        glClear(GL_COLOR_BUFFER_BIT);
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
 };
 } // namespace

@@ -5,7 +5,9 @@
 
 #include "GameArgs.h"
 #include "GameCore.h"
+#include "GameFont.h"
 #include "GameInput.h"
+#include "GameShader.h"
 #include "GameTexture.h"
 
 #include <GL/glew.h>
@@ -203,6 +205,10 @@ public:
         const std::string base = GBaseFolder.Str();
         const std::string exe = gSysProgramPath().Str();
         Check(base == exe.substr(0, exe.rfind('/') + 1) + "RERudu/", "data root beside the program");
+        Check(GSM != nullptr, "shader storage exists at Init");
+        Check(GDebugFont && GDebugFont->FindGlyph('A') && GDebugFont->Pages.Count() == 1 &&
+                  !GDebugFont->Pages[0].IsNull() && GDebugFont->Pages[0]->GLName != 0,
+              "debug font loaded at Init");
         if (GQuitInInit)
             GQuitFlag = 1;
     }
@@ -211,6 +217,18 @@ public:
         GLog.push_back("Shutdown");
         Check(GWindow != nullptr && GWindowSystem != nullptr, "window still up at Shutdown");
         Check(GTexManager.Loader != nullptr, "texture loader still running at Shutdown");
+        Check(GSM != nullptr && GDebugFont != nullptr, "shader storage and debug font still there at Shutdown");
+        if (Updates > 0)
+        {
+            // The off-screen window keeps its last frame: the statistics overlay in white at the top left.
+            std::vector<unsigned char> px(200 * 100 * 4);
+            glReadPixels(0, 576 - 100, 200, 100, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+            int bright = 0;
+            for (size_t i = 0; i < px.size(); i += 4)
+                if (px[i] > 200 && px[i + 1] > 200 && px[i + 2] > 200)
+                    ++bright;
+            Check(bright > 100, "statistics overlay drawn");
+        }
     }
     void OnSetMode(const SVideoMode& mode) override
     {
@@ -238,6 +256,7 @@ public:
         if (GLog.empty() || GLog.back() != "Render")
             GLog.push_back("Render");
         Check(alpha >= 0.0f && alpha <= 1.0f, "render fraction within a tick");
+        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     }
 };
 
@@ -263,6 +282,7 @@ void RecordingShutdown()
     GLog.push_back("AppShutdown");
     Check(GWindow == nullptr && GWindowSystem == nullptr, "window and window system gone at AppShutdown");
     Check(GTexManager.Loader == nullptr && GTexManager.IsShutDown, "texture manager stopped before the window went");
+    Check(GSM == nullptr && GDebugFont == nullptr, "shader storage and debug font freed before AppShutdown");
     delete GGame;
     GGame = nullptr;
 }
