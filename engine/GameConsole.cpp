@@ -108,9 +108,7 @@ namespace
 {
     int CountRows(const TString& text)
     {
-        // Rows are measured with the console font, which the engine hands over once fonts load.
-        (void)text;
-        return 0;
+        return ConsoleTextRows(GConsole.Font, text.Str(), (float)GConsole.Width);
     }
 
     void ClampScroll()
@@ -225,6 +223,12 @@ void ConsoleResize(int width, int height)
     // A window lower than two rows shows none, never a negative count.
     const int rows = height / CONSOLE_ROW_HEIGHT - 1;
     GConsole.VisibleRows = rows > 0 ? rows : 0;
+}
+
+void ConsoleSetFont(SFont* font)
+{
+    GConsole.Font = font;
+    ConsoleResize(GConsole.Width, GConsole.Height);
 }
 
 void ConsoleKey(int code, bool down)

@@ -7,6 +7,8 @@
 #include "GString.h"
 #include "GTemplate.h"
 
+class SFont;
+
 class SConVar
 {
 public:
@@ -51,6 +53,8 @@ enum
     CONSOLE_MAX_LINES = 100,
     CONSOLE_MAX_INPUT = 100,
     CONSOLE_TOGGLE_KEY = 192,
+    CONSOLE_TEXT_FLAGS = 64 | 32, // log lines: word wrap, and words wider than the console broken
+    CONSOLE_BLEND = 0x1761,       // alpha blending of the overlays
 };
 
 struct SConsoleLine
@@ -66,6 +70,7 @@ struct SConsoleState
     int Scroll = 0;       // first shown wrapped row
     int TotalRows = 0;
     int VisibleRows = 0;
+    SFont* Font = nullptr; // the debug font; not owned
     TArray<SConsoleLine> Lines;
     TString Input;
 };
@@ -77,8 +82,14 @@ bool IsConsoleOpen();
 // Appends a line to the log (also written to standard output).
 void ConsolePrintf(const char* format, ...) PW_PRINTF(1, 2);
 void ConsoleResize(int width, int height);
+// Stores the font (null: none) and measures the lines again.
+void ConsoleSetFont(SFont* font);
 void ConsoleKey(int code, bool down);
 void ConsoleChar(int character, bool down);
+// Draws the open console over the window (screen-space matrices already uploaded).
+void DrawConsole();
 
 // The scroll thumb's vertical span in pixels; false when there is nothing to scroll.
 bool ConsoleScrollThumb(float& y0, float& y1);
+// Wrapped rows of a console line at the given width (0 without a font).
+int ConsoleTextRows(SFont* font, const char* text, float width);

@@ -191,6 +191,7 @@ void RunFrame()
     GGame->Render(plan.Alpha);
     FrameClockCount(GFrameClock, plan.Now);
     DrawOverlay(plan);
+    DrawConsole();
 
     const double swapStart = gSysGetTime();
     R_SwapBuffers();
@@ -240,6 +241,7 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     GDebugFont = new SFont;
     if (!GDebugFont->Load("Data/Engine/DebugFont.fnt"))
         ConsolePrintf("Failed loading the debug font \"Data/Engine/DebugFont.fnt\"");
+    ConsoleSetFont(GDebugFont);
     // Clock, then the application's own initialisation.
     FrameClockStart(GFrameClock, gSysGetTime());
     GGame->Init();
@@ -251,7 +253,8 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
 
     // ---- Exit, in this order ----
     GGame->Shutdown();
-    // Debug font.
+    // Debug font (the console lets go of it first).
+    ConsoleSetFont(nullptr);
     delete GDebugFont;
     GDebugFont = nullptr;
     // Shader storage.

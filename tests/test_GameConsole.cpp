@@ -3,8 +3,10 @@
 
 #include "GameConsole.h"
 #include "GameCore.h"
+#include "GameFont.h"
 #include "GameWindow.h"
 
+#include <algorithm>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -394,4 +396,256 @@ TEST(XvfbConsole, OpensWithItsKeyAndSetsAVariable)
     GConsole = saved;
     r_drawStats.Value = stats;
     InputReset();
+}
+
+namespace
+{
+    // A font without pages: every character 'a'..'z' and the blank advance half the size, so at
+    // size 12 a character is 6 pixels wide.
+    struct TMonoFont
+    {
+        SFont font;
+        TMonoFont()
+        {
+            std::string d = "info face=\"t\"\ncommon lineHeight=12 base=10 scaleW=64 scaleH=64 pages=1\n"
+                            "page id=0 file=\"none.png\"\nchars count=27\n";
+            for (int c = 'a'; c <= 'z'; ++c)
+                d += "char id=" + std::to_string(c) +
+                     " x=0 y=0 width=6 height=12 xoffset=0 yoffset=0 xadvance=6 page=0 chnl=0\n";
+            d += "char id=32 x=0 y=0 width=0 height=0 xoffset=0 yoffset=0 xadvance=6 page=0 chnl=0\n";
+            EXPECT_TRUE(font.ParseDescriptor(TString(d.c_str()), ""));
+        }
+    };
+}
+
+TEST_F(Console, FontMeasuresWrappedRows)
+{
+    TMonoFont mono;
+    // 60 pixels: ten characters a row.
+    ConsoleResize(60, 12 * 6);
+    ConsolePrintf("abc");
+    ConsolePrintf("%s", std::string(25, 'a').c_str());
+    EXPECT_EQ(GConsole.TotalRows, 0) << "no font: no rows";
+    ConsoleSetFont(&mono.font);
+    ASSERT_EQ(GConsole.Lines.Count(), 2u);
+    EXPECT_EQ(GConsole.Lines[0].Rows, 1);
+    EXPECT_EQ(GConsole.Lines[1].Rows, 3);
+    EXPECT_EQ(GConsole.TotalRows, 4);
+    // Word wrap moves whole words that fit a row.
+    ConsolePrintf("abcdef abcdef abc");
+    EXPECT_EQ(GConsole.Lines.Last().Rows, 2);
+    EXPECT_EQ(GConsole.TotalRows, 6);
+    // A wider console re-measures every line.
+    ConsoleResize(600, 12 * 6);
+    EXPECT_EQ(GConsole.Lines[1].Rows, 1);
+    EXPECT_EQ(GConsole.TotalRows, 3);
+    EXPECT_EQ(ConsoleTextRows(nullptr, "abc", 60), 0);
+    ConsoleSetFont(nullptr);
+    EXPECT_EQ(GConsole.TotalRows, 0);
+}
+
+TEST_F(Console, ViewFollowsTheEndUnlessScrolledUp)
+{
+    TMonoFont mono;
+    ConsoleSetFont(&mono.font);
+    ConsoleResize(60, 12 * 6); // five visible rows
+    ASSERT_EQ(GConsole.VisibleRows, 5);
+    for (int i = 0; i < 3; ++i)
+        ConsolePrintf("short");
+    // Shorter than the view: the rows sit at its bottom.
+    EXPECT_EQ(GConsole.Scroll, 3 - 5);
+    for (int i = 0; i < 7; ++i)
+        ConsolePrintf("short");
+    EXPECT_EQ(GConsole.Scroll, 10 - 5);
+    // A line of several rows keeps the view at the end.
+    ConsolePrintf("%s", std::string(35, 'a').c_str());
+    EXPECT_EQ(GConsole.TotalRows, 14);
+    EXPECT_EQ(GConsole.Scroll, 14 - 5);
+
+    // Scrolled up, the view stays where the reader put it.
+    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+    ConsoleKey(33, true);
+    EXPECT_EQ(GConsole.Scroll, 5);
+    ConsolePrintf("more");
+    EXPECT_EQ(GConsole.Scroll, 5);
+    ConsoleKey(35, true);
+    EXPECT_EQ(GConsole.Scroll, 15 - 5);
+    ConsolePrintf("more");
+    EXPECT_EQ(GConsole.Scroll, 16 - 5);
+}
+
+TEST_F(Console, DroppedLinesKeepAScrolledViewOnItsRows)
+{
+    TMonoFont mono;
+    ConsoleSetFont(&mono.font);
+    ConsoleResize(60, 12 * 6);
+    for (int i = 0; i < 100; ++i)
+        ConsolePrintf("l");
+    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+    ConsoleKey(36, true); // Home: the oldest rows
+    ConsoleKey(34, true); // then four rows down: the view starts at line 4
+    ASSERT_EQ(GConsole.Scroll, 4);
+    ConsolePrintf("%s", std::string(15, 'a').c_str()); // drops line 0, adds two rows
+    EXPECT_EQ(GConsole.Lines.Count(), 100u);
+    EXPECT_EQ(GConsole.TotalRows, 99 + 2);
+    EXPECT_EQ(GConsole.Scroll, 3) << "the same line stays at the top of the view";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Drawing on the off-screen context, read back from a render target of its own.
+#include "GameMaterial.h"
+#include "GameRT.h"
+#include "GameShader.h"
+
+#include <GL/glew.h>
+
+namespace
+{
+    class ConsoleGL : public Console
+    {
+    protected:
+        enum { W = 256, H = 120 };
+        TString savedBase;
+        s32 savedHeight = 0;
+        GLuint fbo = 0, tex = 0;
+        SFont font;
+        std::vector<u8> px;
+
+        void SetUp() override
+        {
+            // The context and the programs first: their mode change and loading log console
+            // lines, which the reset then drops.
+            ASSERT_TRUE(GLTest_Init());
+            savedBase = GBaseFolder;
+            savedHeight = GScreenHeight;
+            GBaseFolder = PW_BIN_DIR "/RERudu/";
+            GScreenHeight = H; // the scissor arithmetic works in this target's pixels
+            CreateShaderStorage();
+            ASSERT_NE(GetShader("ColorOnly"), nullptr);
+            ASSERT_NE(GetShader("GUI"), nullptr);
+            Console::SetUp();
+            R_ResetStateCache();
+            SetRasterState(RASTER_NoCull);
+            glDisable(GL_DEPTH_TEST);
+            glGenTextures(1, &tex);
+            glBindTexture(GL_TEXTURE_2D, tex);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, W, H, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+            glBindTexture(GL_TEXTURE_2D, 0);
+            glGenFramebuffers(1, &fbo);
+            glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+            glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, tex, 0);
+            glViewport(0, 0, W, H);
+            glClearColor(0, 0, 0, 1);
+            glClear(GL_COLOR_BUFFER_BIT);
+            GViewMatrix = mMat4();
+            GProjectionMatrix = M_OrthoMatrix(0, W, 0, H, -1, 1);
+            ASSERT_TRUE(font.Load("Data/Engine/DebugFont.fnt"));
+            ConsoleResize(W, H);
+            ConsoleSetFont(&font);
+        }
+        void TearDown() override
+        {
+            ConsoleSetFont(nullptr);
+            glUseProgram(0);
+            glBindFramebuffer(GL_FRAMEBUFFER, 0);
+            glDeleteFramebuffers(1, &fbo);
+            glDeleteTextures(1, &tex);
+            FreeShaderStorage();
+            SetBlendState(0);
+            R_ResetStateCache();
+            GBaseFolder = savedBase;
+            GScreenHeight = savedHeight;
+            Console::TearDown();
+        }
+
+        void ReadBack()
+        {
+            px.assign(W * H * 4, 0);
+            glPixelStorei(GL_PACK_ALIGNMENT, 1);
+            glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+        }
+        // Pixel at x, y counted from the top.
+        const u8* At(int x, int y) const { return &px[((H - 1 - y) * W + x) * 4]; }
+        int Ink(int x0, int y0, int x1, int y1) const
+        {
+            int n = 0;
+            for (int y = y0; y < y1; ++y)
+                for (int x = x0; x < x1; ++x)
+                    if (At(x, y)[0] > 150)
+                        ++n;
+            return n;
+        }
+    };
+
+    ::testing::AssertionResult Near(const u8* p, float r, float g, float b)
+    {
+        const float want[3] = {r * 255, g * 255, b * 255};
+        for (int i = 0; i < 3; ++i)
+            if (gAbs(p[i] - want[i]) > 3)
+                return ::testing::AssertionFailure() << "pixel (" << (int)p[0] << ", " << (int)p[1] << ", " << (int)p[2]
+                                                     << ") wanted (" << want[0] << ", " << want[1] << ", " << want[2]
+                                                     << ")";
+        return ::testing::AssertionSuccess();
+    }
+}
+
+TEST_F(ConsoleGL, ClosedConsoleDrawsNothing)
+{
+    ConsolePrintf("a line that would show");
+    DrawConsole();
+    ReadBack();
+    EXPECT_TRUE(Near(At(100, 20), 0, 0, 0));
+    EXPECT_EQ(Ink(0, 0, W, H), 0);
+}
+
+TEST_F(ConsoleGL, PanelStripTrackThumbAndText)
+{
+    for (int i = 0; i < 30; ++i)
+        ConsolePrintf("Line %d", i);
+    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+    Type("r_drawStats");
+    ASSERT_EQ(GConsole.VisibleRows, 9);
+    ASSERT_EQ(GConsole.TotalRows, 30);
+    ASSERT_EQ(GConsole.Scroll, 21);
+
+    DrawConsole();
+    EXPECT_EQ(R_ScissorDepth(), 0u) << "the clip is removed again";
+    EXPECT_FALSE(R_GetScissorEnabled());
+    ReadBack();
+
+    // Panel over black at alpha 0.85; the input strip over the panel at 0.8.
+    EXPECT_TRUE(Near(At(200, 4), 0.1f * 0.85f, 0.15f * 0.85f, 0.2f * 0.85f));
+    EXPECT_TRUE(Near(At(200, 115), 0.05f * 0.8f + 0.1f * 0.85f * 0.2f, 0.1f * 0.8f + 0.15f * 0.85f * 0.2f,
+                     0.15f * 0.8f + 0.2f * 0.85f * 0.2f));
+    // Track above the thumb; the thumb spans rows 21..30 of 30 over the 108-pixel track.
+    EXPECT_TRUE(Near(At(W - 5, 20), 0.3f, 0.25f, 0.2f));
+    EXPECT_TRUE(Near(At(W - 5, 80), 0.9f, 0.7f, 0.4f));
+    EXPECT_TRUE(Near(At(W - 5, 106), 0.9f, 0.7f, 0.4f));
+    // The separator line at the top of the strip.
+    EXPECT_GT(std::max(At(200, 107)[0], At(200, 108)[0]), 150); // the line lies on a pixel edge
+
+    // Nine log rows of text, and the input line in its strip.
+    for (int row = 0; row < 9; ++row)
+        EXPECT_GT(Ink(0, row * 12, 100, row * 12 + 12), 0) << "row " << row;
+    EXPECT_GT(Ink(0, 109, 100, H), 0);
+    EXPECT_EQ(Ink(150, 0, W - 12, 106), 0) << "short lines leave the right side empty";
+
+    // Scrolled to the top the first lines show; the track's top is then under the thumb.
+    ConsoleKey(36, true);
+    glClear(GL_COLOR_BUFFER_BIT);
+    DrawConsole();
+    ReadBack();
+    EXPECT_TRUE(Near(At(W - 5, 2), 0.9f, 0.7f, 0.4f));
+    EXPECT_TRUE(Near(At(W - 5, 60), 0.3f, 0.25f, 0.2f));
+}
+
+TEST_F(ConsoleGL, TinyConsoleDrawsWithoutRows)
+{
+    ConsoleResize(W, 10);
+    ConsolePrintf("text");
+    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+    EXPECT_EQ(GConsole.VisibleRows, 0);
+    DrawConsole();
+    EXPECT_EQ(R_ScissorDepth(), 0u);
+    EXPECT_EQ(CountBreaks(""), 0);
 }
