@@ -19,10 +19,11 @@ export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 jobs="$(nproc)"
 status=0
+echo "=== Texture loader tests (ThreadSanitizer build) ==="
+env -u DISPLAY TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/plumweave_tests --gtest_filter='TextureLoaderTest.*' || status=1
 echo "=== Tests (normal build) ==="
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build -j "$jobs" --output-on-failure || status=1
 echo "=== Tests (AddressSanitizer + UndefinedBehaviorSanitizer build) ==="
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build-asan -j "$jobs" --output-on-failure || status=1
-echo "=== Texture loader tests (ThreadSanitizer build) ==="
-env -u DISPLAY TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/plumweave_tests --gtest_filter='TextureLoaderTest.*' || status=1
+# The output ends with CTest's summary of the last run.
 exit $status
