@@ -130,6 +130,23 @@ TEST(NetAddress, OrderedByAddressThenPort)
     EXPECT_FALSE(NetAddr(3, 0) < NetAddr(2, 9));
 }
 
+TEST(NetAddress, MapKeysIterateByAddressThenPort)
+{
+    // The job server keeps one buffer per sender in such a map.
+    TMap<NetAddr, TString> senders;
+    senders.Insert(NetAddr(LOOPBACK, 9000), "c");
+    senders.Insert(NetAddr(LOOPBACK, 80), "b");
+    senders.Insert(NetAddr(0x0A000001u, 65000), "a");
+    senders.Insert(NetAddr(0xC0A80001u, 1), "d");
+    EXPECT_EQ(senders.Insert(NetAddr(LOOPBACK, 80), "again"), nullptr);
+    std::string order;
+    for (TMap<NetAddr, TString>::Iterator it(senders); it.IsValid(); it.Next())
+        order += it.Value().Str();
+    EXPECT_EQ(order, "abcd");
+    ASSERT_NE(senders.Find(NetAddr(LOOPBACK, 9000)), nullptr);
+    EXPECT_EQ(senders.Find(NetAddr(LOOPBACK, 9001)), nullptr);
+}
+
 TEST(NetOpenClose, BoundPortAndUnbound)
 {
     SNetSocket a;
