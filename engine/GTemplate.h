@@ -18,6 +18,39 @@
 // Element counts above this are refused (byte sizes are computed in size_t).
 static const u64 TEMPLATE_MAX_COUNT = 0xFFFFFFFFull;
 
+// The storage size a reservation of n elements asks for, by the arrays' shared rule. Not exact:
+// nothing when capacity already holds n, else max(n, 2 * capacity). Exact: exactly n, never below
+// count. Returns 0 when nothing needs to change, -1 when the size cannot be represented, else 1.
+inline int TemplateReserveSize(u32 capacity, u32 count, u32 n, bool exact, size_t elementSize, u64& newCapacity)
+{
+    if (exact)
+    {
+        newCapacity = n < count ? count : n;
+        if (newCapacity == capacity)
+            return 0;
+    }
+    else
+    {
+        if (capacity >= n)
+            return 0;
+        u64 grown = (u64)capacity * 2;
+        newCapacity = grown > n ? grown : n;
+        if (newCapacity > TEMPLATE_MAX_COUNT)
+            newCapacity = n;
+    }
+    if (BREAK_IF(newCapacity > TEMPLATE_MAX_COUNT || newCapacity > SIZE_MAX / elementSize))
+        return -1;
+    return 1;
+}
+
+// The capacity an insertion into a full array reserves: 1 from nothing, then doubling.
+inline u32 TemplateInsertGrowth(u32 capacity)
+{
+    if (capacity == 0)
+        return 1;
+    return (u64)capacity * 2 > TEMPLATE_MAX_COUNT ? (u32)TEMPLATE_MAX_COUNT : capacity * 2;
+}
+
 // ---------------------------------------------------------------------------------------------
 // TArray: a growable array of objects, constructed, copied and destroyed one by one.
 template <class T>
@@ -65,24 +98,10 @@ public:
             count = 0;
             return true;
         }
-        u64 newCapacity;
-        if (exact)
-        {
-            newCapacity = n < count ? count : n;
-            if (newCapacity == capacity)
-                return true;
-        }
-        else
-        {
-            if (capacity >= n)
-                return true;
-            u64 grown = (u64)capacity * 2;
-            newCapacity = grown > n ? grown : n;
-            if (newCapacity > TEMPLATE_MAX_COUNT)
-                newCapacity = n;
-        }
-        if (BREAK_IF(newCapacity > TEMPLATE_MAX_COUNT || newCapacity > SIZE_MAX / sizeof(T)))
-            return false;
+        u64 newCapacity = 0;
+        int change = TemplateReserveSize(capacity, count, n, exact, sizeof(T), newCapacity);
+        if (change <= 0)
+            return change == 0;
         T* block = (T*)MemAlloc((size_t)newCapacity * sizeof(T));
         // Elements are moved when their type can (a string keeps its buffer), else copied.
         for (u32 i = 0; i < count; ++i)
@@ -122,9 +141,7 @@ public:
         }
         if (count == capacity)
         {
-            if (!Reserve(capacity ? (u32)((u64)capacity * 2 > TEMPLATE_MAX_COUNT ? TEMPLATE_MAX_COUNT
-                                                                                    : (u64)capacity * 2)
-                                  : 1))
+            if (!Reserve(TemplateInsertGrowth(capacity)))
                 return -1;
             if (BREAK_IF(count == capacity))
                 return -1;
@@ -245,24 +262,10 @@ public:
             Clear();
             return true;
         }
-        u64 newCapacity;
-        if (exact)
-        {
-            newCapacity = n < count ? count : n;
-            if (newCapacity == capacity)
-                return true;
-        }
-        else
-        {
-            if (capacity >= n)
-                return true;
-            u64 grown = (u64)capacity * 2;
-            newCapacity = grown > n ? grown : n;
-            if (newCapacity > TEMPLATE_MAX_COUNT)
-                newCapacity = n;
-        }
-        if (BREAK_IF(newCapacity > TEMPLATE_MAX_COUNT || newCapacity > SIZE_MAX / sizeof(T)))
-            return false;
+        u64 newCapacity = 0;
+        int change = TemplateReserveSize(capacity, count, n, exact, sizeof(T), newCapacity);
+        if (change <= 0)
+            return change == 0;
         T* block = (T*)MemAlloc((size_t)newCapacity * sizeof(T));
         gMemCpy(block, data, (size_t)count * sizeof(T));
         MemFree(data);
@@ -286,9 +289,7 @@ public:
         T copy = value; // the value may live in this array
         if (count == capacity)
         {
-            if (!Reserve(capacity ? (u32)((u64)capacity * 2 > TEMPLATE_MAX_COUNT ? TEMPLATE_MAX_COUNT
-                                                                                    : (u64)capacity * 2)
-                                  : 1))
+            if (!Reserve(TemplateInsertGrowth(capacity)))
                 return -1;
             if (BREAK_IF(count == capacity))
                 return -1;

@@ -345,14 +345,14 @@ TEST(TArray, CapacityOverflowIsRefused)
     };
     TPodArray<Huge> huge;
     {
-        TExpectBreak expect("SIZE_MAX / sizeof(T)");
+        TExpectBreak expect("SIZE_MAX / elementSize");
         EXPECT_FALSE(huge.Reserve(0x80000000u, true));
     }
     EXPECT_EQ(huge.data, nullptr);
     EXPECT_EQ(huge.capacity, 0u);
     TArray<Huge> hugeObjects;
     {
-        TExpectBreak expect("SIZE_MAX / sizeof(T)");
+        TExpectBreak expect("SIZE_MAX / elementSize");
         EXPECT_FALSE(hugeObjects.Reserve(0x80000000u));
     }
     EXPECT_EQ(hugeObjects.capacity, 0u);
