@@ -89,7 +89,7 @@ SConVar r_drawPhysics("r_drawPhysics", 0, 1, 0, 1);
 SConVar r_drawCamNode("r_drawCamNode", 0, 1, 0, 1);
 SConVar r_wireframe("r_wireframe", 0, 1, 0, 1);
 SConVar r_dbgDrawBones("r_dbgDrawBones", 0, 1, 0, 1);
-SConVar __nothing("__nothing", 0, 1, 0, 100);
+SConVar cv_nothing("__nothing", 0, 1, 0, 100);
 
 // ---------------------------------------------------------------------------------------------
 // Console

@@ -45,7 +45,7 @@ extern SConVar r_drawPhysics;
 extern SConVar r_drawCamNode;
 extern SConVar r_wireframe;
 extern SConVar r_dbgDrawBones;
-extern SConVar __nothing;
+extern SConVar cv_nothing; // "__nothing" (a C++ name may not begin with two underscores)
 
 enum
 {
