@@ -167,11 +167,16 @@ int main(int argc, char** argv)
     }
     const int pageCount = page + 1;
 
+    // Each character's rectangle takes in a margin of its empty padding, so that a glyph thinner
+    // than a pixel at small sizes (the underscore) still covers pixels and blends in softly.
+    const int margin = pad < 2 ? pad : 2;
+
     std::string fnt;
     char line[512];
     snprintf(line, sizeof(line),
-             "info face=\"%s\" size=%d bold=0 italic=0 charset=\"\" unicode=0 stretchH=100 smooth=1 aa=1 padding=0,0,0,0 spacing=%d,%d\n",
-             face->family_name ? face->family_name : "", pixelSize, 2 * pad, 2 * pad);
+             "info face=\"%s\" size=%d bold=0 italic=0 charset=\"\" unicode=0 stretchH=100 smooth=1 aa=1 padding=%d,%d,%d,%d spacing=%d,%d\n",
+             face->family_name ? face->family_name : "", pixelSize, margin, margin, margin, margin, 2 * (pad - margin),
+             2 * (pad - margin));
     fnt += line;
     snprintf(line, sizeof(line), "common lineHeight=%d base=%d scaleW=%d scaleH=%d pages=%d packed=0\n", lineHeight, base,
              pageW, pageH, pageCount);
@@ -193,9 +198,10 @@ int main(int argc, char** argv)
     fnt += line;
     for (const Glyph& gl : glyphs)
     {
+        const int m = (gl.w > 0 && gl.h > 0) ? margin : 0; // a blank stays an empty rectangle
         snprintf(line, sizeof(line),
-                 "char id=%d x=%d y=%d width=%d height=%d xoffset=%d yoffset=%d xadvance=%d page=%d chnl=15\n", gl.id, gl.x,
-                 gl.y, gl.w, gl.h, gl.xoff, gl.yoff, gl.adv, gl.page);
+                 "char id=%d x=%d y=%d width=%d height=%d xoffset=%d yoffset=%d xadvance=%d page=%d chnl=15\n", gl.id,
+                 gl.x - m, gl.y - m, gl.w + 2 * m, gl.h + 2 * m, gl.xoff - m, gl.yoff - m, gl.adv, gl.page);
         fnt += line;
     }
     if (!WriteText(outDir + name + ".fnt", fnt))
