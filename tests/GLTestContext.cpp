@@ -27,3 +27,33 @@ void GLTest_ReadPixel(int x, int y, unsigned char rgba[4])
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
 }
+
+unsigned GLTest_MakeTarget(int width, int height, unsigned internalFormat, unsigned type, unsigned& tex)
+{
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexImage2D(GL_TEXTURE_2D, 0, (GLint)internalFormat, width, height, 0, GL_RGBA, type, nullptr);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    tex = name;
+    GLuint fbo = 0;
+    glGenFramebuffers(1, &fbo);
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, name, 0);
+    EXPECT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), (GLenum)GL_FRAMEBUFFER_COMPLETE);
+    glViewport(0, 0, width, height);
+    glClearColor(0, 0, 0, 0);
+    glClear(GL_COLOR_BUFFER_BIT);
+    return fbo;
+}
+
+void GLTest_FreeTarget(unsigned& fbo, unsigned& tex)
+{
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    if (fbo)
+        glDeleteFramebuffers(1, &fbo);
+    if (tex)
+        glDeleteTextures(1, &tex);
+    fbo = tex = 0;
+}

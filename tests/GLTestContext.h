@@ -21,6 +21,13 @@ bool GLTest_Init();
 // Reads back the pixel at (x, y) of the current read buffer as RGBA8.
 void GLTest_ReadPixel(int x, int y, unsigned char rgba[4]);
 
+// A colour target of the test's own, made with raw GL so that the test stands on nothing but GL:
+// it is bound, the viewport covers it and it is cleared to transparent black. Returns the frame
+// buffer; tex receives its texture.
+unsigned GLTest_MakeTarget(int width, int height, unsigned internalFormat, unsigned type, unsigned& tex);
+// Unbinds and deletes a target made above (zero names are skipped) and zeroes the names.
+void GLTest_FreeTarget(unsigned& fbo, unsigned& tex);
+
 class GLTestFixture : public ::testing::Test
 {
 protected:

@@ -87,6 +87,26 @@ TTempDir::~TTempDir()
     }
 }
 
+std::string DeathDir()
+{
+    if (const char* inherited = getenv("PW_DEATH_DIR"))
+        return inherited;
+    char pattern[] = "/tmp/pwtestXXXXXX";
+    const char* made = mkdtemp(pattern);
+    const std::string dir = made ? made : "/tmp";
+    setenv("PW_DEATH_DIR", dir.c_str(), 1);
+    return dir;
+}
+
+void RemoveDeathDir(const std::string& dir)
+{
+    unsetenv("PW_DEATH_DIR");
+    if (dir.rfind("/tmp/pwtest", 0) == 0)
+    {
+        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
+    }
+}
+
 // Resets the recorder around every test.
 class TBoxRecorderListener : public testing::EmptyTestEventListener
 {

@@ -51,3 +51,9 @@ public:
 private:
     std::string path;
 };
+
+// The folder a threadsafe death test's child works in. The parent makes it; the child runs the
+// test body again and finds it through the environment the parent left.
+std::string DeathDir();
+// Removes that folder (call in the parent once the death assertions are done).
+void RemoveDeathDir(const std::string& dir);

@@ -527,14 +527,7 @@ namespace
             R_ResetStateCache();
             SetRasterState(RASTER_NoCull);
             glDisable(GL_DEPTH_TEST);
-            glGenTextures(1, &tex);
-            glBindTexture(GL_TEXTURE_2D, tex);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, W, H, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-            glBindTexture(GL_TEXTURE_2D, 0);
-            glGenFramebuffers(1, &fbo);
-            glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-            glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, tex, 0);
-            glViewport(0, 0, W, H);
+            fbo = GLTest_MakeTarget(W, H, GL_RGBA8, GL_UNSIGNED_BYTE, tex);
             glClearColor(0, 0, 0, 1);
             glClear(GL_COLOR_BUFFER_BIT);
             GViewMatrix = mMat4();
@@ -547,9 +540,7 @@ namespace
         {
             ConsoleSetFont(nullptr);
             glUseProgram(0);
-            glBindFramebuffer(GL_FRAMEBUFFER, 0);
-            glDeleteFramebuffers(1, &fbo);
-            glDeleteTextures(1, &tex);
+            GLTest_FreeTarget(fbo, tex);
             FreeShaderStorage();
             SetBlendState(0);
             R_ResetStateCache();

@@ -329,23 +329,12 @@ protected:
         R_ResetStateCache();
         glDisable(GL_BLEND);
         glDisable(GL_DEPTH_TEST);
-        glGenTextures(1, &tex);
-        glBindTexture(GL_TEXTURE_2D, tex);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, W, H, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, tex, 0);
-        glViewport(0, 0, W, H);
-        glClearColor(0, 0, 0, 0);
-        glClear(GL_COLOR_BUFFER_BIT);
+        fbo = GLTest_MakeTarget(W, H, GL_RGBA8, GL_UNSIGNED_BYTE, tex);
     }
     void TearDown() override
     {
         glUseProgram(0);
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        glDeleteFramebuffers(1, &fbo);
-        glDeleteTextures(1, &tex);
+        GLTest_FreeTarget(fbo, tex);
         FreeShaderStorage();
         SetBlendState(0);
         R_ResetStateCache();

@@ -53,11 +53,7 @@ protected:
     void TearDown() override
     {
         glUseProgram(0);
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        if (fbo)
-            glDeleteFramebuffers(1, &fbo);
-        if (tex)
-            glDeleteTextures(1, &tex);
+        GLTest_FreeTarget(fbo, tex);
         FreeShaderStorage();
         R_ResetStateCache();
         glDisable(GL_BLEND);
@@ -65,18 +61,7 @@ protected:
     }
     void MakeTarget(GLenum internalFormat, GLenum type)
     {
-        glGenTextures(1, &tex);
-        glBindTexture(GL_TEXTURE_2D, tex);
-        glTexImage2D(GL_TEXTURE_2D, 0, internalFormat, W, H, 0, GL_RGBA, type, nullptr);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-        glBindTexture(GL_TEXTURE_2D, 0);
-        glGenFramebuffers(1, &fbo);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, tex, 0);
-        ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), (GLenum)GL_FRAMEBUFFER_COMPLETE);
-        glViewport(0, 0, W, H);
-        glClearColor(0, 0, 0, 0);
-        glClear(GL_COLOR_BUFFER_BIT);
+        fbo = GLTest_MakeTarget(W, H, internalFormat, type, tex);
     }
     static GLint Get(GLenum what)
     {
@@ -333,28 +318,6 @@ TEST_F(MaterialGL, VertexStreamStateIsChecked)
     SetVertexStream(0, 0, v);
     EXPECT_EQ(GStreamBits[VA_Vertex], 0);
     EXPECT_EQ(GStreamBits[VA_Color], 0);
-}
-
-// The folder a death test's child works in. The parent makes it; the child of a threadsafe death
-// test runs the test body again and finds it through the environment the parent left.
-static std::string DeathDir()
-{
-    if (const char* inherited = getenv("PW_DEATH_DIR"))
-        return inherited;
-    char pattern[] = "/tmp/pwtestXXXXXX";
-    const char* made = mkdtemp(pattern);
-    const std::string dir = made ? made : "/tmp";
-    setenv("PW_DEATH_DIR", dir.c_str(), 1);
-    return dir;
-}
-
-static void RemoveDeathDir(const std::string& dir)
-{
-    unsetenv("PW_DEATH_DIR");
-    if (dir.rfind("/tmp/pwtest", 0) == 0)
-    {
-        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
-    }
 }
 
 TEST(MaterialGLDeathTest, DrawingWithoutItsStreamIsFatal)

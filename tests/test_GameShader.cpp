@@ -387,28 +387,6 @@ TEST_F(ShaderGL, RetryRereadsTheSource)
     EXPECT_NE(dumped.find("nonsense"), std::string::npos);
 }
 
-// The folder a death test's child works in. The parent makes it; the child of a threadsafe death
-// test runs the test body again and finds it through the environment the parent left.
-static std::string DeathDir()
-{
-    if (const char* inherited = getenv("PW_DEATH_DIR"))
-        return inherited;
-    char pattern[] = "/tmp/pwtestXXXXXX";
-    const char* made = mkdtemp(pattern);
-    const std::string dir = made ? made : "/tmp";
-    setenv("PW_DEATH_DIR", dir.c_str(), 1);
-    return dir;
-}
-
-static void RemoveDeathDir(const std::string& dir)
-{
-    unsetenv("PW_DEATH_DIR");
-    if (dir.rfind("/tmp/pwtest", 0) == 0)
-    {
-        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
-    }
-}
-
 // A declined retry ends the process with the loader's codes (as the shell sees them).
 TEST(ShaderGLDeathTest, DeclinedRetriesEndWithTheLoaderExitCodes)
 {
