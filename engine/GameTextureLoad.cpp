@@ -156,12 +156,12 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     tex->Flags = flags;
 
     // A streamed texture starts from the smallest cached level; a missing or unusable cache
-    // is rebuilt from the image.
+    // is rebuilt from the image, and so is one the caller asks to have written.
     STexImage image;
     TPodArray<u8> bytes;
     bool fromCache = false;
     tex->LevelCount = 0;
-    if (!(flags & TEXF_NotStreamed) && FileExists(TEX_MipName(file).Str()))
+    if (!(flags & (TEXF_NotStreamed | TEXF_WriteMipCache)) && FileExists(TEX_MipName(file).Str()))
     {
         u32 level = 100;
         STexture probe;

@@ -740,6 +740,29 @@ TEST_F(MipCacheTest, CorruptCachesAreRebuiltFromTheImage)
     rmdir(mips.c_str());
 }
 
+TEST_F(MipCacheTest, AskingToWriteTheCacheLoadsTheWholeImage)
+{
+    {
+        TextureRef first;
+        Load(first);
+    }
+    Bytes good = ReadAll(mips);
+    ASSERT_GT(good.size(), 24u);
+    // With the cache-writing flag the load starts from the image itself, never from the
+    // cache's smallest level, and writes the cache again (here: the same bytes).
+    TextureRef t;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(1, TEX_Get(t, file.c_str(), TEXF_WriteMipCache));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(0u, t->CurLevel);
+    EXPECT_EQ(9u, t->LevelCount);
+    TEX_Bind(0, t);
+    EXPECT_EQ(256, LevelParam(0, GL_TEXTURE_WIDTH));
+    std::vector<u32> px = ReadLevel(0, 256, 64);
+    EXPECT_EQ(0, memcmp(px.data(), src.Pixels.data, 256 * 64 * 4));
+    EXPECT_EQ(good, ReadAll(mips));
+}
+
 // ---------------------------------------------------------------------------------------------
 // The loader thread
 
