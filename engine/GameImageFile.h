@@ -13,7 +13,8 @@ struct SImageSaveOptions
     int JpgQuality;     // 0..99
     int JpgProgressive; // not offered by this library version: asked for, then ignored
     int DxtFormat;      // IL_DXT1 .. IL_DXT5 (0x706 .. 0x70A)
-    int RunLength;      // BMP (TGA is always written uncompressed: the library's coder is broken)
+    int RunLength;      // BMP; the library codes only palette BMPs, so 32-bit ones stay plain (TGA is
+                        // always written uncompressed: the library's coder is broken)
 
     SImageSaveOptions() : JpgQuality(90), JpgProgressive(1), DxtFormat(0x70A), RunLength(0) {}
     // Hands the options to the image library.

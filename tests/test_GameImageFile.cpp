@@ -243,6 +243,35 @@ TEST(GameImageFile, DdsIsDxt5OfTheRightSize)
     EXPECT_EQ(0, memcmp(b.data() + 84, "DXT1", 4));
 }
 
+TEST(GameImageFile, ExportOptionsReachTheLibrary)
+{
+    InitImageLibrary();
+    TTempDir dir;
+    SImage2D noise(64, 64);
+    for (u32 i = 0; i < 64 * 64; ++i)
+        noise.Pixels[i] = (i * 2654435761u) | 0xFF000000u;
+    // The JPEG quality decides how much is kept: a low quality makes a clearly smaller file.
+    SImageSaveOptions low, high;
+    low.JpgQuality = 10;
+    high.JpgQuality = 95;
+    std::string lo = dir.File("lo.jpg"), hi = dir.File("hi.jpg");
+    ASSERT_EQ(1, EncodeImageFile(lo.c_str(), noise, low, false));
+    ASSERT_EQ(1, EncodeImageFile(hi.c_str(), noise, high, false));
+    size_t loSize = ReadFile(lo).size(), hiSize = ReadFile(hi).size();
+    EXPECT_LT(loSize * 2, hiSize) << loSize << " " << hiSize;
+
+    // Run-length coding asked for a BMP: the library codes only palette pictures, so the
+    // 32-bit file is written plainly and reads back exactly.
+    SImageSaveOptions rle;
+    rle.RunLength = 1;
+    std::string bmp = dir.File("r.bmp");
+    ASSERT_EQ(1, EncodeImageFile(bmp.c_str(), noise, rle, false));
+    SImage2D back;
+    ASSERT_EQ(1, DecodeImageFile(bmp.c_str(), back));
+    ASSERT_EQ(64u, back.Width);
+    EXPECT_EQ(0, memcmp(back.Pixels.data, RowsReversed(noise).Pixels.data, 64 * 64 * 4));
+}
+
 TEST(GameImageFile, FailuresAreReportedNotFatal)
 {
     InitImageLibrary();
