@@ -427,7 +427,9 @@ int TEX_Create(TextureRef& ref, u32 width, u32 height, u32 depth, u32 faces, u32
     tex->Format = format;
     tex->Flags = flags | TEXF_NotStreamed;
     const STexFormatInfo* fmt = FindFormat(format);
-    if (depth != faces || !fmt)
+    // Several faces make a cube map, which has six: any other count would upload faces the
+    // caller never gave.
+    if (depth != faces || !fmt || (faces > 1 && faces != 6))
         return 0;
     tex->InternalFormat = fmt->InternalFormat;
     tex->PixelFormat = fmt->PixelFormat;

@@ -178,8 +178,9 @@ void TEX_ResetBindCache();
 // Creating and loading
 
 // A new texture of the given size and format code in ref, level 0 from pixels (or undefined
-// when null). 1 on success; 0 when refused (unknown format, depth differing from faces, a zero
-// size, a size above the GL limit, a GL error): ref then holds a record without a GL name.
+// when null). 1 on success; 0 when refused (unknown format, depth differing from faces, faces other
+// than 1 or 6, a zero size, a size above the GL limit, a GL error): ref then holds a record without
+// a GL name.
 int TEX_Create(TextureRef& ref, u32 width, u32 height, u32 depth, u32 faces, u32 format,
                const void* pixels, u32 flags);
 // The texture of an image file, shared by name and flags. 1 on success; 0 when the file is

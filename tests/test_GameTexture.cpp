@@ -202,7 +202,9 @@ TEST_F(TextureTest, CreateRefusesWhatGLCannotHold)
         u32 w, h, d, f, code;
     } bad[] = {{4, 4, 1, 1, 5},      {4, 4, 1, 1, 0},  {4, 4, 2, 1, TEXFMT_RGBA8}, {0, 4, 1, 1, TEXFMT_RGBA8},
                {4, 0, 1, 1, TEXFMT_RGBA8}, {(u32)maxSize + 1, 1, 1, 1, TEXFMT_RGBA8},
-               {1, 0x40000000u, 1, 1, TEXFMT_RGBA32F}};
+               {1, 0x40000000u, 1, 1, TEXFMT_RGBA32F},
+               // A cube map has six faces: other counts would read faces the caller never gave.
+               {4, 4, 4, 4, TEXFMT_RGBA8}, {4, 4, 2, 2, TEXFMT_RGBA8}};
     for (const auto& c : bad)
     {
         TextureRef t;
