@@ -250,6 +250,20 @@ TEST(GameImagePNG, DecodesGreyPaletteSixteenBitAndPacked)
         EXPECT_EQ(Rgba(0, 255, 0, 128), img.Pixels[1]);
         EXPECT_EQ(Rgba(0, 0, 255, 255), img.Pixels[2]);
     }
+    // A transparent colour (tRNS) in RGB and in grey pictures becomes alpha 0, the rest 255.
+    {
+        Bytes trns = {0, 1, 0, 2, 0, 3};
+        Bytes png = MakePng(2, 1, 8, 2, {{1, 2, 3, 1, 2, 4}}, Bytes(), trns);
+        SImage2D img;
+        ASSERT_GT(DecodePNG(ToPod(png), img), 0);
+        EXPECT_EQ(Rgba(1, 2, 3, 0), img.Pixels[0]);
+        EXPECT_EQ(Rgba(1, 2, 4, 255), img.Pixels[1]);
+        Bytes greyKey = {0, 7};
+        Bytes grey = MakePng(2, 1, 8, 0, {{7, 8}}, Bytes(), greyKey);
+        ASSERT_GT(DecodePNG(ToPod(grey), img), 0);
+        EXPECT_EQ(Rgba(7, 7, 7, 0), img.Pixels[0]);
+        EXPECT_EQ(Rgba(8, 8, 8, 255), img.Pixels[1]);
+    }
     // 1-bit grey: bits from the most significant, scaled to 0 and 255; a row of 10 pixels.
     {
         Bytes png = MakePng(10, 1, 1, 0, {{0xA5, 0xC0}});
