@@ -147,7 +147,8 @@ void SetVertexDeclaration(SVertexDecl& decl)
         if (BREAK_IF(type >= VA_Count))
             continue;
         ++GStreamBits[type];
-        FATAL_CHECK(GStreamBits[decl.Elements[i].Type] <= 1);
+        if (GStreamBits[type] > 1)
+            FatalError("ASSERT\n\nThis test expression is false:\n\n%s", "GStreamBits[ vd.Elements[ i ].Type ] <= 1");
     }
 }
 
@@ -187,7 +188,8 @@ void DrawVertices(u32 glPrimitive, u32 count)
                 glDisableVertexAttribArray(i);
             GAttribEnabled[i] = GAttribWanted[i];
         }
-        FATAL_CHECK(GStreamBits[i] <= 0);
+        if (GStreamBits[i] > 0)
+            FatalError("ASSERT\n\nThis test expression is false:\n\n%s", "GStreamBits[ i ] <= 0");
     }
     glDrawArrays(glPrimitive, 0, (GLsizei)count);
 }

@@ -333,7 +333,38 @@ TEST(MaterialGLDeathTest, DrawingWithoutItsStreamIsFatal)
         DrawVertices(GL_TRIANGLES, 3);
         _exit(0);
     };
-    EXPECT_EXIT(draw(), testing::ExitedWithCode(222), "GStreamBits");
+    EXPECT_EXIT(draw(), testing::ExitedWithCode(222), "This test expression is false:\n\nGStreamBits\\[ i \\] <= 0");
     EXPECT_TRUE(std::ifstream(root + "/error.log").good());
+    RemoveDeathDir(root);
+}
+
+TEST(MaterialGLDeathTest, LocationDeclaredTwiceIsFatal)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const std::string root = DeathDir();
+    // Colour given twice: both elements would feed attribute 3.
+    static SVertexElement twice[] = {
+        {GL_FLOAT, 3, 0, VA_Vertex, 0, 0},
+        {GL_UNSIGNED_BYTE, 4, 0, VA_Color, 0, 0},
+        {GL_FLOAT, 4, 0, VA_Color, 0, 0},
+        {0, 0, 0, 0, 0, 0},
+    };
+    auto declare = [&]() {
+        if (chdir(root.c_str()) != 0) // error.log goes there
+            _exit(99);
+        SVertexDecl decl(twice, "TestColorTwice");
+        SetVertexDeclaration(decl);
+        _exit(0);
+    };
+    EXPECT_EXIT(declare(), testing::ExitedWithCode(222),
+                "This test expression is false:\n\nGStreamBits\\[ vd.Elements\\[ i \\].Type \\] <= 1");
+    // Each location once is accepted.
+    SetVertexDeclaration(GTCVtxDecl);
+    EXPECT_EQ(GStreamBits[VA_Vertex], 1);
+    EXPECT_EQ(GStreamBits[VA_TexCoord0], 1);
+    EXPECT_EQ(GStreamBits[VA_Color], 1);
+    EXPECT_EQ(GStreamBits[VA_Normal], 0);
+    for (int& pending : GStreamBits) // nothing of this test is drawn
+        pending = 0;
     RemoveDeathDir(root);
 }

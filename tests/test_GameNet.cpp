@@ -343,6 +343,12 @@ TEST(NetReliable, LongPauseCatchesUpOncePerMissedInterval)
     }
     NetResendPending(a, 40.0 + 10.0 * 1000 + 5.0);
     EXPECT_EQ(a.SentRecords->Attempts, 5u + NET_MAX_CATCHUP_SENDS);
+    // Every counted attempt went out as a datagram.
+    int burst = 0;
+    while (burst < 2 * NET_MAX_CATCHUP_SENDS && raw.Receive(got, burst == 0 ? 2000 : 200))
+        ++burst;
+    EXPECT_EQ(burst, (int)NET_MAX_CATCHUP_SENDS);
+    EXPECT_EQ(got, (std::vector<u8>{0, 0, 0, 1, 1, 30}));
     NetResendPending(a, 40.0 + 10.0 * 1000 + 9.0);
     EXPECT_EQ(a.SentRecords->Attempts, 5u + NET_MAX_CATCHUP_SENDS);
     NetResendPending(a, 40.0 + 10.0 * 1001);
