@@ -411,6 +411,15 @@ TEST(ShaderGLDeathTest, DeclinedRetriesEndWithTheLoaderExitCodes)
     EXPECT_EXIT(load("Bad"), testing::ExitedWithCode(23), "");
     EXPECT_EXIT(load("BadLink"), testing::ExitedWithCode(22), "");
     EXPECT_EXIT(load("Missing"), testing::ExitedWithCode(21), "");
+    // A batch run without any hook: nobody is asked, the answer is No.
+    auto loadBare = [&](const char* name) {
+        gSysSetBoxHook(nullptr);
+        gSysSetInteractive(false);
+        alarm(60); // a Yes would retry without end: the alarm ends the child instead
+        load(name);
+    };
+    EXPECT_EXIT(loadBare("Bad"), testing::ExitedWithCode(23), "");
+    EXPECT_EXIT(loadBare("Missing"), testing::ExitedWithCode(21), "");
     const std::string dumped = ReadFile(root + "/lastFailedShader.txt");
     EXPECT_EQ(dumped.rfind("#define Q\n#define VSHADER\n", 0), 0u) << dumped;
     EXPECT_NE(dumped.find("nonsense"), std::string::npos);
