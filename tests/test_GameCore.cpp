@@ -372,6 +372,7 @@ TEST(GameCoreMain, ExitCodeAsTheShellSeesIt)
 // The program on a display
 
 #include <signal.h>
+#include <X11/Xlib.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -392,6 +393,53 @@ std::string Capture(const std::string& cmd)
     pclose(p);
     return out;
 }
+
+// The id of the program's mapped window, waiting while the program starts; 0 when none shows.
+// Searched by process too: a window of a program that just ended may linger for a moment.
+unsigned long WaitForProgramWindow(pid_t pid)
+{
+    const std::string search = "xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+                               " --name '^plumweave$' 2>/dev/null | head -n 1";
+    std::string id;
+    for (int i = 0; i < 200 && id.empty(); ++i)
+    {
+        id = Capture(search);
+        if (id.empty())
+            usleep(50000);
+    }
+    return id.empty() ? 0 : strtoul(id.c_str(), nullptr, 10);
+}
+
+// What a window manager's close button sends: a WM_DELETE_WINDOW client message.
+bool SendCloseRequest(unsigned long window)
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (!display)
+        return false;
+    XEvent e = {};
+    e.xclient.type = ClientMessage;
+    e.xclient.window = window;
+    e.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
+    e.xclient.format = 32;
+    e.xclient.data.l[0] = (long)XInternAtom(display, "WM_DELETE_WINDOW", False);
+    e.xclient.data.l[1] = CurrentTime;
+    const bool sent = XSendEvent(display, window, False, NoEventMask, &e) != 0;
+    XSync(display, False);
+    XCloseDisplay(display);
+    return sent;
+}
+
+// Waits up to about ten seconds for the child to end; false when it is still running.
+bool WaitForExit(pid_t pid, int& status)
+{
+    for (int i = 0; i < 200; ++i)
+    {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return true;
+        usleep(50000);
+    }
+    return false;
+}
 } // namespace
 
 TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
@@ -403,16 +451,9 @@ TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
     ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
 
     // Wait for the window to be mapped (the program is still starting).
-    std::string id;
-    for (int i = 0; i < 200 && id.empty(); ++i)
-    {
-        id = Capture("xdotool search --onlyvisible --name '^plumweave$' 2>/dev/null | head -n 1");
-        if (id.empty())
-            usleep(50000);
-    }
-    ASSERT_FALSE(id.empty()) << "no window titled plumweave";
-    id.erase(id.find_last_not_of("\n") + 1);
-    const std::string geometry = Capture("xdotool getwindowgeometry " + id);
+    const unsigned long id = WaitForProgramWindow(pid);
+    ASSERT_NE(id, 0ul) << "no window titled plumweave";
+    const std::string geometry = Capture("xdotool getwindowgeometry " + std::to_string(id));
     EXPECT_NE(geometry.find("Geometry: 1024x576"), std::string::npos) << geometry;
 
     // Still running its loop: not ended by itself.
@@ -421,4 +462,33 @@ TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
     kill(pid, SIGTERM);
     waitpid(pid, &status, 0);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+}
+
+TEST(XvfbProgram, CloseRequestEndsTheProgramWithExitCode0)
+{
+    ASSERT_NE(getenv("DISPLAY"), nullptr);
+    const std::string program = std::string(PW_BIN_DIR) + "/plumweave";
+    const char* argv[] = { program.c_str(), nullptr };
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
+    const unsigned long id = WaitForProgramWindow(pid);
+    int status = 0;
+    if (id == 0)
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "no window titled plumweave";
+    }
+    // The loop keeps running until the request comes.
+    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
+    ASSERT_TRUE(SendCloseRequest(id));
+    if (!WaitForExit(pid, status))
+    {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        FAIL() << "the close request did not end the program";
+    }
+    // Ended by itself through the whole exit sequence, not by a signal or a fatal error.
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }

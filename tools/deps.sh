@@ -5,7 +5,7 @@ PACKAGES=(
   build-essential cmake pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
   libpng-dev zlib1g-dev libglew-dev libdevil-dev libbullet-dev angelscript-dev
-  libsdl2-dev libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0
+  libsdl2-dev libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libx11-dev
   xvfb xauth xdotool zenity
   fonts-dejavu-core libfreetype-dev
 )
