@@ -408,3 +408,42 @@ TEST(XvfbGameWindow, CursorPlacedInClientCoordinates)
     EXPECT_EQ(e.X, 100);
     EXPECT_EQ(e.Y, 50);
 }
+
+TEST(XvfbGameWindow, ObjectsSurviveAModeChange)
+{
+    ASSERT_TRUE(GLTest_Init());
+    ASSERT_FALSE(GWindowSystem->IsOffscreen());
+    GLuint tex = 0;
+    glGenTextures(1, &tex);
+    glBindTexture(GL_TEXTURE_2D, tex);
+    const unsigned char texel[4] = { 10, 20, 30, 40 };
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, texel);
+    ASSERT_TRUE(glIsTexture(tex));
+    const void* oldWindow = GWindow->Handle;
+    const void* oldContext = GWindow->Context;
+
+    testing::internal::CaptureStdout();
+    R_SetMode(640, 480, 0, 60, 0, 1);
+    testing::internal::GetCapturedStdout();
+    // A new window with a new context, which shares the first context's objects.
+    EXPECT_NE(GWindow->Context, oldContext);
+    EXPECT_NE(GWindow->Handle, oldWindow);
+    int w = 0, h = 0;
+    SDL_GetWindowSize((SDL_Window*)GWindow->Handle, &w, &h);
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 480);
+    EXPECT_TRUE(glIsTexture(tex));
+    glBindTexture(GL_TEXTURE_2D, tex);
+    unsigned char back[4] = {};
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, back);
+    EXPECT_EQ(back[0], 10);
+    EXPECT_EQ(back[1], 20);
+    EXPECT_EQ(back[2], 30);
+    EXPECT_EQ(back[3], 40);
+    glDeleteTextures(1, &tex);
+
+    testing::internal::CaptureStdout();
+    R_SetMode(1024, 576, 0, 60, 0, 1);
+    testing::internal::GetCapturedStdout();
+    R_SetGLDefaults();
+}
