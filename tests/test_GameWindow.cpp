@@ -419,15 +419,13 @@ TEST(XvfbGameWindow, ObjectsSurviveAModeChange)
     const unsigned char texel[4] = { 10, 20, 30, 40 };
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, texel);
     ASSERT_TRUE(glIsTexture(tex));
-    const void* oldWindow = GWindow->Handle;
-    const void* oldContext = GWindow->Context;
+    const Uint32 oldWindow = WindowId(*GWindow);
 
     testing::internal::CaptureStdout();
     R_SetMode(640, 480, 0, 60, 0, 1);
     testing::internal::GetCapturedStdout();
-    // A new window with a new context, which shares the first context's objects.
-    EXPECT_NE(GWindow->Context, oldContext);
-    EXPECT_NE(GWindow->Handle, oldWindow);
+    // A new window (SDL never reuses an id) with a new context, which shares the first context's objects.
+    EXPECT_NE(WindowId(*GWindow), oldWindow);
     int w = 0, h = 0;
     SDL_GetWindowSize((SDL_Window*)GWindow->Handle, &w, &h);
     EXPECT_EQ(w, 640);
