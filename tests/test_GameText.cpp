@@ -182,6 +182,47 @@ TEST_F(TextDictionary, MissingAndEmptyFilesAddNothing)
     EXPECT_EQ(S(d.Get("A")), "a");
 }
 
+namespace
+{
+// Answers the retry question Yes after putting the missing file in place, as a user would who
+// copied it there before pressing Yes; every other box goes to the recording hook.
+TSysBoxHook GOuterHook = nullptr;
+std::string GLatePath;
+int GRetryQuestions = 0;
+
+int ProvideFileThenRetry(ESysBoxKind kind, const char* text, const char* caption)
+{
+    const int answer = GOuterHook(kind, text, caption);
+    if (kind != SYSBOX_Question)
+        return answer;
+    ++GRetryQuestions;
+    if (GRetryQuestions == 2)
+        WriteFile(GLatePath, "LATE=\"here now\"\n");
+    return GRetryQuestions <= 3 ? 1 : 0;
+}
+} // namespace
+
+TEST_F(TextDictionary, YesRetriesTheReadUntilTheFileIsThere)
+{
+    std::string en = Folder("en-US");
+    GLatePath = en + "late.txt";
+    GRetryQuestions = 0;
+    GOuterHook = gSysGetBoxHook();
+    gSysSetBoxHook(ProvideFileThenRetry);
+    STextDictionary d;
+    d.SetLanguage(en.c_str());
+    const bool loaded = d.Load("late.txt");
+    gSysSetBoxHook(GOuterHook);
+
+    // Asked twice; the read after the second Yes finds the file.
+    EXPECT_EQ(GRetryQuestions, 2);
+    EXPECT_TRUE(loaded);
+    ASSERT_EQ(d.Files.Count(), 1u);
+    EXPECT_EQ(S(d.Get("LATE")), "here now");
+    ASSERT_EQ(RecordedBoxes().size(), 2u);
+    EXPECT_EQ(RecordedBoxes()[1].caption, "Text dictionary processor error");
+}
+
 TEST_F(TextDictionary, SetLanguageReloadsTheSameNamesInOrder)
 {
     std::string en = Folder("en-US");
