@@ -467,18 +467,18 @@ bool FloatImage::Resize(uint32_t w, uint32_t h, bool zeroFill)
     {
         for (uint32_t y = keepH; y-- > 0;)
         {
-            memmove((void*)(t + (size_t)y * w), (const void*)(t + (size_t)y * oldW), keepW * sizeof(mVec4));
+            gMemMove((void*)(t + (size_t)y * w), (const void*)(t + (size_t)y * oldW), keepW * sizeof(mVec4));
             if (zeroFill)
-                memset((void*)(t + (size_t)y * w + keepW), 0, (size_t)(w - keepW) * sizeof(mVec4));
+                gMemSet((void*)(t + (size_t)y * w + keepW), 0, (size_t)(w - keepW) * sizeof(mVec4));
         }
     }
     else if (w < oldW)
     {
         for (uint32_t y = 0; y < keepH; ++y)
-            memmove((void*)(t + (size_t)y * w), (const void*)(t + (size_t)y * oldW), keepW * sizeof(mVec4));
+            gMemMove((void*)(t + (size_t)y * w), (const void*)(t + (size_t)y * oldW), keepW * sizeof(mVec4));
     }
     if (zeroFill && h > oldH)
-        memset((void*)(t + (size_t)keepH * w), 0, (size_t)(h - keepH) * w * sizeof(mVec4));
+        gMemSet((void*)(t + (size_t)keepH * w), 0, (size_t)(h - keepH) * w * sizeof(mVec4));
     if (total < (uint64_t)Data.Count())
         Data.Resize((uint32_t)total);
     Width = w;

@@ -482,6 +482,28 @@ TEST(FloatImage, ResizeKeepsOverlapAndZeroFillsTheRest)
     ExpectTexel(b, 2, 2, 2, 2, 22, 1);
 }
 
+TEST(FloatImage, EmptySizesOnTheWayInAndOut)
+{
+    // Sizes with no texels (an empty image, zero width or zero height) touch no storage.
+    FloatImage img;
+    ASSERT_TRUE(img.Resize(0, 5, true));
+    EXPECT_EQ(img.Height, 5u);
+    EXPECT_EQ(img.Data.count, 0u);
+    ASSERT_TRUE(img.Resize(5, 0, true));
+    EXPECT_EQ(img.Data.count, 0u);
+    ASSERT_TRUE(img.Resize(2, 3, true));
+    for (u32 y = 0; y < 3; ++y)
+        for (u32 x = 0; x < 2; ++x)
+            ExpectTexel(img, x, y, 0, 0, 0, 0);
+    img.At(1, 2) = mVec4(1, 2, 3, 4);
+    ASSERT_TRUE(img.Resize(0, 3, true));
+    EXPECT_EQ(img.Data.count, 0u);
+    ASSERT_TRUE(img.Resize(3, 3, true));
+    for (u32 y = 0; y < 3; ++y)
+        for (u32 x = 0; x < 3; ++x)
+            ExpectTexel(img, x, y, 0, 0, 0, 0);
+}
+
 TEST(FloatImage, OversizedImagesAndOutOfRangeTexelsAreRefused)
 {
     FloatImage img;
