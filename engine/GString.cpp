@@ -280,20 +280,22 @@ int TString::FindLastOf(const char* set, int before) const
     return -1;
 }
 
-bool TString::Mid(u32 off, u32 size, TString& out) const
+bool TString::Mid(u32 offset, u32 length, TString& out) const
 {
-    if (BREAK_IF(off > count || size > count || (u64)off + size > count))
+    // Widened so that the sums cannot wrap.
+    const u64 off = offset, size = length, count = this->count;
+    if (BREAK_IF(off >= count + 1 || size >= count + 1 || off + size >= count + 1))
     {
         out.SizeTo(0);
         return false;
     }
     if (&out == this)
     {
-        TString copy(text + off, size);
+        TString copy(text + offset, length);
         out = copy;
         return true;
     }
-    out.Assign(text + off, size);
+    out.Assign(text + offset, length);
     return true;
 }
 

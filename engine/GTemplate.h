@@ -189,15 +189,15 @@ public:
     // Frees everything.
     void Clear() { Reserve(0, true); }
 
-    T& At(u32 i)
+    T& At(u32 at)
     {
-        TEMPLATE_FATAL_INDEX(i >= count);
-        return data[i];
+        TEMPLATE_FATAL_INDEX(at >= count);
+        return data[at];
     }
-    const T& At(u32 i) const
+    const T& At(u32 at) const
     {
-        TEMPLATE_FATAL_INDEX(i >= count);
-        return data[i];
+        TEMPLATE_FATAL_INDEX(at >= count);
+        return data[at];
     }
     T& operator[](u32 i) { return At(i); }
     const T& operator[](u32 i) const { return At(i); }
@@ -343,15 +343,15 @@ public:
         count = 0;
     }
 
-    T& At(u32 i)
+    T& At(u32 at)
     {
-        TEMPLATE_FATAL_INDEX(i >= count);
-        return data[i];
+        TEMPLATE_FATAL_INDEX(at >= count);
+        return data[at];
     }
-    const T& At(u32 i) const
+    const T& At(u32 at) const
     {
-        TEMPLATE_FATAL_INDEX(i >= count);
-        return data[i];
+        TEMPLATE_FATAL_INDEX(at >= count);
+        return data[at];
     }
     T& operator[](u32 i) { return At(i); }
     const T& operator[](u32 i) const { return At(i); }

@@ -244,11 +244,11 @@ TEST(TArray, OutOfRangeAccessorsEndWithTheFatalAssertion)
     TArray<int> a;
     a.Add(1);
     EXPECT_FATAL({
-        TExpectBreak expect("i >= count");
+        TExpectBreak expect("at >= count");
         a.At(1) = 5;
     });
     EXPECT_FATAL({
-        TExpectBreak expect("i >= count");
+        TExpectBreak expect("at >= count");
         const TArray<int>& c = a;
         (void)c[7];
     });
@@ -259,7 +259,7 @@ TEST(TArray, OutOfRangeAccessorsEndWithTheFatalAssertion)
     });
     TPodArray<float> p;
     EXPECT_FATAL({
-        TExpectBreak expect("i >= count");
+        TExpectBreak expect("at >= count");
         p[0] = 1;
     });
     EXPECT_EQ(a[0], 1); // the parent's array is untouched
