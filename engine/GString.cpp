@@ -121,6 +121,10 @@ bool TString::Reserve(u32 n)
     u64 newCapacity = grown > n ? grown : n;
     if (newCapacity > 0xFFFFFFFFu)
         newCapacity = n;
+    // A request below the current text (an inline string asked for a small block) still has
+    // to hold the text and its terminator.
+    if (newCapacity < (u64)count + 1)
+        newCapacity = (u64)count + 1;
     char* block = (char*)MemAlloc((size_t)newCapacity);
     // The whole text with its terminator moves, so bytes after an embedded zero survive.
     if (count != 0)

@@ -128,6 +128,17 @@ TEST(TStringGrowth, SetLengthKeepsBytesAndReserveKeepsText)
     r.Reserve(50); // already large enough
     EXPECT_EQ(r.capacity, 100u);
     ExpectSound(r);
+
+    // An inline text asked for a heap block smaller than itself moves whole into one that holds it.
+    TString small("abcdefghijklmnopqrst");
+    small.Reserve(4);
+    ASSERT_NE(small.heap, nullptr);
+    EXPECT_EQ(small.capacity, 21u);
+    EXPECT_EQ(Bytes(small), "abcdefghijklmnopqrst");
+    ExpectSound(small);
+    small += "u";
+    EXPECT_EQ(small.capacity, 42u);
+    EXPECT_EQ(Bytes(small), "abcdefghijklmnopqrstu");
 }
 
 TEST(TStringEmbeddedZeros, SurviveConstructionCopyAndGrowth)
