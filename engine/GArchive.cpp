@@ -85,9 +85,10 @@ FByteReader::FByteReader(TPodArray<u8>& array, u32 start)
     Flags = (Flags & ~(u32)AR_IsWriter) | AR_IsReader;
     Data = &array;
     u32 newpos = start;
-    // A reader that starts at or past the end is a caller's mistake; it is left at the end,
-    // where every read fails safely.
-    if (BREAK_IF(newpos >= Data->Count()))
+    // A reader that starts exactly at the end (an empty datagram payload, an empty file) is
+    // legal: it holds nothing and every read fails safely, without a box, since such data comes
+    // from any sender. Starting past the end is a caller's mistake; it is left at the end.
+    if (BREAK_IF(newpos > Data->Count()))
         newpos = Data->Count();
     Pos = newpos;
 }
