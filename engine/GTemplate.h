@@ -52,18 +52,65 @@ inline u32 TemplateInsertGrowth(u32 capacity)
 }
 
 // ---------------------------------------------------------------------------------------------
-// TArray: a growable array of objects, constructed, copied and destroyed one by one.
+// The storage both arrays share (fields in order: data, capacity, count) and their accessors.
 template <class T>
-class TArray
+class TArrayStorage
 {
 public:
-    T* data;
-    u32 capacity;
-    u32 count;
+    T* data = nullptr;   // element storage, null while nothing was ever reserved
+    u32 capacity = 0;    // elements the storage holds
+    u32 count = 0;       // live elements, never above capacity
 
-    TArray() : data(nullptr), capacity(0), count(0) {}
+    T& At(u32 at)
+    {
+        TEMPLATE_FATAL_INDEX(at >= count);
+        return data[at];
+    }
+    const T& At(u32 at) const
+    {
+        TEMPLATE_FATAL_INDEX(at >= count);
+        return data[at];
+    }
+    T& operator[](u32 i) { return At(i); }
+    const T& operator[](u32 i) const { return At(i); }
+
+    T& Last()
+    {
+        TEMPLATE_FATAL_INDEX(count == 0);
+        return data[count - 1];
+    }
+    const T& Last() const
+    {
+        TEMPLATE_FATAL_INDEX(count == 0);
+        return data[count - 1];
+    }
+
+    u32 Count() const { return count; }
+    bool IsEmpty() const { return count == 0; }
+    T* begin() { return data; }
+    T* end() { return data + count; }
+    const T* begin() const { return data; }
+    const T* end() const { return data + count; }
+
+protected:
+    TArrayStorage() = default;
+    TArrayStorage(const TArrayStorage&) = delete;
+    TArrayStorage& operator=(const TArrayStorage&) = delete;
+};
+
+// ---------------------------------------------------------------------------------------------
+// TArray: a growable array of objects, constructed, copied and destroyed one by one.
+template <class T>
+class TArray : public TArrayStorage<T>
+{
+public:
+    using TArrayStorage<T>::data;
+    using TArrayStorage<T>::capacity;
+    using TArrayStorage<T>::count;
+
+    TArray() {}
     // A deep copy: exactly the source's count, each element copy-constructed.
-    TArray(const TArray& other) : data(nullptr), capacity(0), count(0)
+    TArray(const TArray& other)
     {
         if (other.count == 0 || !Reserve(other.count, true))
             return;
@@ -189,29 +236,6 @@ public:
     // Frees everything.
     void Clear() { Reserve(0, true); }
 
-    T& At(u32 at)
-    {
-        TEMPLATE_FATAL_INDEX(at >= count);
-        return data[at];
-    }
-    const T& At(u32 at) const
-    {
-        TEMPLATE_FATAL_INDEX(at >= count);
-        return data[at];
-    }
-    T& operator[](u32 i) { return At(i); }
-    const T& operator[](u32 i) const { return At(i); }
-
-    T& Last()
-    {
-        TEMPLATE_FATAL_INDEX(count == 0);
-        return data[count - 1];
-    }
-    const T& Last() const
-    {
-        TEMPLATE_FATAL_INDEX(count == 0);
-        return data[count - 1];
-    }
 
     // Index of the first element equal to value, or -1.
     int Find(const T& value) const
@@ -222,27 +246,21 @@ public:
         return -1;
     }
 
-    u32 Count() const { return count; }
-    bool IsEmpty() const { return count == 0; }
-    T* begin() { return data; }
-    T* end() { return data + count; }
-    const T* begin() const { return data; }
-    const T* end() const { return data + count; }
 };
 
 // ---------------------------------------------------------------------------------------------
 // TPodArray: a growable array of plain values, moved with raw memory copies. New elements are
 // not initialised.
 template <class T>
-class TPodArray
+class TPodArray : public TArrayStorage<T>
 {
 public:
-    T* data;
-    u32 capacity;
-    u32 count;
+    using TArrayStorage<T>::data;
+    using TArrayStorage<T>::capacity;
+    using TArrayStorage<T>::count;
 
-    TPodArray() : data(nullptr), capacity(0), count(0) {}
-    TPodArray(const TPodArray& other) : data(nullptr), capacity(0), count(0) { *this = other; }
+    TPodArray() {}
+    TPodArray(const TPodArray& other) { *this = other; }
     ~TPodArray() { Clear(); }
 
     TPodArray& operator=(const TPodArray& other)
@@ -343,31 +361,7 @@ public:
         count = 0;
     }
 
-    T& At(u32 at)
-    {
-        TEMPLATE_FATAL_INDEX(at >= count);
-        return data[at];
-    }
-    const T& At(u32 at) const
-    {
-        TEMPLATE_FATAL_INDEX(at >= count);
-        return data[at];
-    }
-    T& operator[](u32 i) { return At(i); }
-    const T& operator[](u32 i) const { return At(i); }
 
-    T& Last()
-    {
-        TEMPLATE_FATAL_INDEX(count == 0);
-        return data[count - 1];
-    }
-
-    u32 Count() const { return count; }
-    bool IsEmpty() const { return count == 0; }
-    T* begin() { return data; }
-    T* end() { return data + count; }
-    const T* begin() const { return data; }
-    const T* end() const { return data + count; }
 };
 
 // ---------------------------------------------------------------------------------------------
