@@ -101,6 +101,15 @@ static void AskRetryOrExit(const char* text, int exitCode)
         gSysFatalExit((u32)exitCode);
 }
 
+// Prints a compiler or linker log and asks whether to try again.
+static void ReportGLFailure(const char* name, const TString& log, int exitCode)
+{
+    LogPrintf("Shader: %s\n%s\n", name, log.Str());
+    TString question;
+    question.Format(16384, "Failed loading shader %s\n\n%s\n\nRetry?", name, log.Str());
+    AskRetryOrExit(question.Str(), exitCode);
+}
+
 static void WriteFailedSource(const TString& source)
 {
     // Into the working folder, where a developer looks after a failed run.
@@ -141,10 +150,7 @@ static u32 CompileStage(u32 stageType, const char* name, const TString& body, co
     log.SetLength((u32)gStrLen(log.Str()));
     glDeleteShader(shader);
 
-    LogPrintf("Shader: %s\n%s\n", name, log.Str());
-    TString question;
-    question.Format(16384, "Failed loading shader %s\n\n%s\n\nRetry?", name, log.Str());
-    AskRetryOrExit(question.Str(), SHADER_EXIT_COMPILE);
+    ReportGLFailure(name, log, SHADER_EXIT_COMPILE);
     return 0;
 }
 
@@ -174,10 +180,7 @@ static u32 LinkProgram(const char* name, u32 vs, u32 fs)
     glDetachShader(program, fs);
     glDeleteProgram(program);
 
-    LogPrintf("Shader: %s\n%s\n", name, log.Str());
-    TString question;
-    question.Format(16384, "Failed loading shader %s\n\n%s\n\nRetry?", name, log.Str());
-    AskRetryOrExit(question.Str(), SHADER_EXIT_LINK);
+    ReportGLFailure(name, log, SHADER_EXIT_LINK);
     return 0;
 }
 

@@ -2,6 +2,10 @@
 
 #include <GL/glew.h>
 
+#include "GameFileIO.h"
+#include "GameMaterial.h"
+#include "GameShader.h"
+
 static SWindowSystem* GTestWindowSystem = nullptr;
 static SWindow* GTestWindow = nullptr;
 
@@ -56,4 +60,20 @@ void GLTest_FreeTarget(unsigned& fbo, unsigned& tex)
     if (tex)
         glDeleteTextures(1, &tex);
     fbo = tex = 0;
+}
+
+void TShippedShaders::Begin()
+{
+    savedBase = GBaseFolder;
+    GBaseFolder = PW_BIN_DIR "/RERudu/";
+    CreateShaderStorage();
+    R_ResetStateCache();
+}
+
+void TShippedShaders::End()
+{
+    glUseProgram(0);
+    FreeShaderStorage();
+    R_ResetStateCache();
+    GBaseFolder = savedBase;
 }

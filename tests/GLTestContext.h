@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "GameCore.h"
+#include "GString.h"
 #include "GameWindow.h"
 
 // Creates the window system and window on first use (the engine's GL defaults are set then),
@@ -27,6 +28,19 @@ void GLTest_ReadPixel(int x, int y, unsigned char rgba[4]);
 unsigned GLTest_MakeTarget(int width, int height, unsigned internalFormat, unsigned type, unsigned& tex);
 // Unbinds and deletes a target made above (zero names are skipped) and zeroes the names.
 void GLTest_FreeTarget(unsigned& fbo, unsigned& tex);
+
+// The engine's shipped shaders for a test that draws with them: Begin points the data root at the
+// build's "RERudu" folder, creates the shader storage and forgets the renderer's cached state;
+// End frees the storage, unbinds the program and puts the data root back.
+class TShippedShaders
+{
+public:
+    void Begin();
+    void End();
+
+private:
+    TString savedBase;
+};
 
 class GLTestFixture : public ::testing::Test
 {

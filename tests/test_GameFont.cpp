@@ -316,29 +316,23 @@ TEST(GameFontData, GeneratorReproducesTheCommittedDescriptor)
 class FontGL : public testing::Test
 {
 protected:
-    TString savedBase;
+    TShippedShaders shaders;
     GLuint fbo = 0, tex = 0;
     enum { W = 256, H = 64 };
 
     void SetUp() override
     {
         ASSERT_TRUE(GLTest_Init());
-        savedBase = GBaseFolder;
-        GBaseFolder = PW_BIN_DIR "/RERudu/";
-        CreateShaderStorage();
-        R_ResetStateCache();
+        shaders.Begin();
         glDisable(GL_BLEND);
         glDisable(GL_DEPTH_TEST);
         fbo = GLTest_MakeTarget(W, H, GL_RGBA8, GL_UNSIGNED_BYTE, tex);
     }
     void TearDown() override
     {
-        glUseProgram(0);
         GLTest_FreeTarget(fbo, tex);
-        FreeShaderStorage();
         SetBlendState(0);
-        R_ResetStateCache();
-        GBaseFolder = savedBase;
+        shaders.End();
     }
 };
 

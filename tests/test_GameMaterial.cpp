@@ -34,17 +34,14 @@ TEST(GameMaterial, PermutationTableOrder)
 class MaterialGL : public testing::Test
 {
 protected:
-    TString savedBase;
+    TShippedShaders shaders;
     GLuint fbo = 0, tex = 0;
     enum { W = 8, H = 8 };
 
     void SetUp() override
     {
         ASSERT_TRUE(GLTest_Init());
-        savedBase = GBaseFolder;
-        GBaseFolder = PW_BIN_DIR "/RERudu/";
-        CreateShaderStorage();
-        R_ResetStateCache();
+        shaders.Begin();
         glDisable(GL_BLEND);
         glEnable(GL_CULL_FACE);
         glShadeModel(GL_SMOOTH);
@@ -52,12 +49,9 @@ protected:
     }
     void TearDown() override
     {
-        glUseProgram(0);
         GLTest_FreeTarget(fbo, tex);
-        FreeShaderStorage();
-        R_ResetStateCache();
+        shaders.End();
         glDisable(GL_BLEND);
-        GBaseFolder = savedBase;
     }
     void MakeTarget(GLenum internalFormat, GLenum type)
     {
