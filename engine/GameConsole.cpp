@@ -2,6 +2,7 @@
 #include "GameConsole.h"
 
 #include "GameFileIO.h"
+#include "GameParse.h"
 
 TMap<TString, SConVar*>* GConVars = nullptr;
 SConsoleState GConsole;

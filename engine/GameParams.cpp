@@ -1,5 +1,6 @@
 #include "GameParams.h"
 #include "GameFileIO.h"
+#include "GameParse.h"
 #include "GArchive.h"
 
 // ---------------------------------------------------------------------------------------------

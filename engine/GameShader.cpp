@@ -7,6 +7,7 @@
 
 #include "GameConsole.h"
 #include "GameFileIO.h"
+#include "GameParse.h"
 
 SShaderStorage* GSM = nullptr;
 

@@ -1,5 +1,6 @@
 #include "GameText.h"
 #include "GameFileIO.h"
+#include "GameParse.h"
 #include "GameParams.h"
 
 STextDictionary GTextDict;

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include "GameFileIO.h"
+#include "GameParse.h"
 
 #include <dirent.h>
 #include <fcntl.h>
