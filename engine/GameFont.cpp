@@ -224,11 +224,18 @@ bool SFont::ParseDescriptor(const TString& text, const char* folder)
         const SRawGlyph& r = raw[i];
         if (r.page < 0 || r.page >= (int)PageFiles.Count())
             continue;
+        // The rectangle comes from the file: summed in 64 bits, since values near the int limits
+        // would overflow, and a glyph reaching outside its page is left out rather than sampling
+        // texels of nothing.
+        const s64 right = (s64)r.x + r.width;
+        const s64 bottom = (s64)r.y + r.height;
+        if (r.x < 0 || r.y < 0 || r.width < 0 || r.height < 0 || right > scaleW || bottom > scaleH)
+            continue;
         SFontGlyph g;
         g.S0 = (float)r.x * invW;
         g.T0 = (float)r.y * invH;
-        g.S1 = (float)(r.x + r.width) * invW;
-        g.T1 = (float)(r.y + r.height) * invH;
+        g.S1 = (float)right * invW;
+        g.T1 = (float)bottom * invH;
         g.XOffset = (float)r.xoffset * invLine;
         g.YOffset = (float)r.yoffset * invLine;
         g.Width = (float)r.width * invLine;

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 
 #include <math.h>
+#include <stdio.h>
 
 #include "GameFont.h"
 
@@ -520,4 +521,48 @@ TEST_F(FontGL, StatisticsOverlayDrawsShadowedLines)
     EXPECT_LT(rightmostInk, 1 + 16 * 14 * 16 / 31 + 2);
     EXPECT_EQ(GDebugFont, nullptr); // the engine's own font belongs to the engine main
     DrawStatsOverlay(nullptr, 1, 1, 1, 1, 1, 1, W, H); // no font: nothing to draw, no crash
+}
+
+// Rectangles from the file are checked against the page (64 x 32 here) with exact arithmetic:
+// values at the int limits must neither overflow nor produce a glyph that samples off the page.
+TEST(GameFontDescriptor, GlyphsReachingOutsideThePageAreSkipped)
+{
+    struct SCase
+    {
+        const char* rect;
+        bool kept;
+    };
+    const SCase cases[] = {
+        {"x=60 y=28 width=4 height=4", true},          // touches the far corner exactly
+        {"x=0 y=0 width=64 height=32", true},          // the whole page
+        {"x=61 y=0 width=4 height=4", false},          // one texel past the right edge
+        {"x=0 y=29 width=4 height=4", false},          // one texel past the bottom
+        {"x=2147483647 y=0 width=2147483647 height=1", false},
+        {"x=0 y=2147483647 width=1 height=2147483647", false},
+        {"x=-2147483648 y=0 width=-2147483648 height=1", false},
+        {"x=1 y=1 width=-1 height=4", false},
+        {"x=-1 y=0 width=4 height=4", false},
+    };
+    const float pageW = 64.0f, pageH = 32.0f;
+    for (const SCase& c : cases)
+    {
+        std::string text = "common lineHeight=16 base=12 scaleW=64 scaleH=32 pages=1\npage id=0 file=\"p.png\"\n"
+                           "char id=65 ";
+        text += c.rect;
+        text += " xoffset=0 yoffset=0 xadvance=8 page=0\n";
+        SFont font;
+        ASSERT_TRUE(font.ParseDescriptor(TString(text.c_str()), "")) << c.rect;
+        const SFontGlyph* g = font.FindGlyph('A');
+        ASSERT_EQ(g != nullptr, c.kept) << c.rect;
+        if (!g)
+            continue;
+        int x = 0, y = 0, w = 0, h = 0;
+        ASSERT_EQ(sscanf(c.rect, "x=%d y=%d width=%d height=%d", &x, &y, &w, &h), 4);
+        EXPECT_FLOAT_EQ(g->S0, (float)x / pageW) << c.rect;
+        EXPECT_FLOAT_EQ(g->T0, (float)y / pageH) << c.rect;
+        EXPECT_FLOAT_EQ(g->S1, (float)(x + w) / pageW) << c.rect;
+        EXPECT_FLOAT_EQ(g->T1, (float)(y + h) / pageH) << c.rect;
+        EXPECT_LE(g->S1, 1.0f) << c.rect;
+        EXPECT_LE(g->T1, 1.0f) << c.rect;
+    }
 }
