@@ -3,6 +3,8 @@
 #include "GameParse.h"
 #include "GArchive.h"
 
+#include <float.h>
+
 // ---------------------------------------------------------------------------------------------
 // Value records
 
@@ -201,6 +203,19 @@ SPropDesc PropNull()
 // ---------------------------------------------------------------------------------------------
 // Text forms
 
+// Only finite numbers are written: an infinity or NaN would come back as something else. Beyond
+// the range stands the largest finite float of the sign, as the reader makes of such texts.
+static double FiniteForText(float f)
+{
+    if (f != f)
+        return 0.0;
+    if (f > FLT_MAX)
+        return (double)FLT_MAX;
+    if (f < -FLT_MAX)
+        return -(double)FLT_MAX;
+    return (double)f;
+}
+
 void ParamToText(const SPropDesc& entry, TString& out)
 {
     const SPropValue& v = entry.Default;
@@ -218,10 +233,10 @@ void ParamToText(const SPropDesc& entry, TString& out)
         text.Format(16, "%d", v.Int);
         break;
     case EVT_Float:
-        text.Format(32, "%g", (double)v.Float);
+        text.Format(32, "%g", FiniteForText(v.Float));
         break;
     case EVT_Vec2:
-        text.Format(64, "%g;%g", (double)v.Vec2.x, (double)v.Vec2.y);
+        text.Format(64, "%g;%g", FiniteForText(v.Vec2.x), FiniteForText(v.Vec2.y));
         break;
     case EVT_Vec3:
     case EVT_Vec3A:
@@ -229,17 +244,20 @@ void ParamToText(const SPropDesc& entry, TString& out)
     case EVT_Pos:
     case EVT_Vec3B:
     case EVT_Vec3C:
-        text.Format(96, "%g;%g;%g", (double)v.Vec3.x, (double)v.Vec3.y, (double)v.Vec3.z);
+        text.Format(96, "%g;%g;%g", FiniteForText(v.Vec3.x), FiniteForText(v.Vec3.y),
+                    FiniteForText(v.Vec3.z));
         break;
     case EVT_Polar:
-        text.Format(96, "%g;%g;%g", (double)v.Polar.x, (double)v.Polar.y, (double)v.Polar.z);
+        text.Format(96, "%g;%g;%g", FiniteForText(v.Polar.x), FiniteForText(v.Polar.y),
+                    FiniteForText(v.Polar.z));
         break;
     case EVT_Vec4:
-        text.Format(128, "%g;%g;%g;%g", (double)v.Vec4.x, (double)v.Vec4.y, (double)v.Vec4.z, (double)v.Vec4.w);
+        text.Format(128, "%g;%g;%g;%g", FiniteForText(v.Vec4.x), FiniteForText(v.Vec4.y),
+                    FiniteForText(v.Vec4.z), FiniteForText(v.Vec4.w));
         break;
     case EVT_ColRGBA:
-        text.Format(128, "%g;%g;%g;%g", (double)v.ColRGBA.x, (double)v.ColRGBA.y, (double)v.ColRGBA.z,
-                    (double)v.ColRGBA.w);
+        text.Format(128, "%g;%g;%g;%g", FiniteForText(v.ColRGBA.x), FiniteForText(v.ColRGBA.y),
+                    FiniteForText(v.ColRGBA.z), FiniteForText(v.ColRGBA.w));
         break;
     case EVT_String:
     case EVT_StringA:

@@ -2,10 +2,12 @@
 
 #include <SDL2/SDL.h>
 #include <errno.h>
+#include <float.h>
 #include <math.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -582,6 +584,9 @@ float StrToFloat(const char* text)
         negative = true;
         ++p;
     }
+    // Older saves wrote overflowed values as "inf": they mean the end of the range.
+    if (strncasecmp(p, "inf", 3) == 0)
+        return negative ? -FLT_MAX : FLT_MAX;
     u64 mantissa = 0;
     int digits = 0;     // significant digits kept in the mantissa
     int scale = 0;      // power of ten applied to the mantissa
@@ -645,7 +650,9 @@ float StrToFloat(const char* text)
         else
             value /= powl(10.0L, (long double)-scale);
     }
-    float result = (float)value;
+    // Beyond the float range the largest finite float of the sign stands in: an infinity would
+    // be written out as a text that no reader takes back.
+    float result = value > (long double)FLT_MAX ? FLT_MAX : (float)value;
     return negative ? -result : result;
 }
 

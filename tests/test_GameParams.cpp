@@ -951,3 +951,78 @@ TEST(RegisteredClasses, EveryExpectedClassIsPresentOnce)
         EXPECT_NE(FindPropDesc(t, "_ID"), nullptr) << p->Name;
     }
 }
+
+// Texts beyond the float range read as the largest finite float of their sign, and only finite
+// numbers are written, so that save, load, save gives the same text and the same value.
+TEST(ParamText, OutOfRangeNumbersSurviveSaveAndReload)
+{
+    struct SCase
+    {
+        const char* text;
+        float read;  // what reading the text must give
+        bool scalar; // older saves' infinities: scalars only
+    };
+    const SCase cases[] = {
+        {"1e39", FLT_MAX, false},
+        {"-1e39", -FLT_MAX, false},
+        {"3.4028235e38", FLT_MAX, false},
+        {"1e-50", 0.0f, false},
+        {"-1e-50", -0.0f, false},
+        {"inf", FLT_MAX, true},
+        {"-inf", -FLT_MAX, true},
+    };
+    for (const SCase& c : cases)
+    {
+        SPropDesc f(EVT_Float, "f");
+        ParamFromText(f, c.text, false);
+        EXPECT_EQ(f.Default.Float, c.read) << c.text;
+        const std::string saved = ToText(f);
+        const SPropDesc reloaded = ThroughText(f);
+        EXPECT_TRUE(isfinite(reloaded.Default.Float)) << saved;
+        EXPECT_EQ(signbit(reloaded.Default.Float), signbit(c.read)) << saved;
+        EXPECT_EQ(ToText(reloaded), saved) << c.text;
+        EXPECT_EQ(ToText(ThroughText(reloaded)), saved) << c.text;
+
+        // The same number in every component position of a vector, next to ordinary ones.
+        for (int at = 0; at < 4 && !c.scalar; ++at)
+        {
+            std::string text;
+            for (int k = 0; k < 4; ++k)
+                text += std::string(k ? ";" : "") + (k == at ? c.text : "2.5");
+            SPropDesc v(EVT_Vec4, "v");
+            ParamFromText(v, text.c_str(), false);
+            const float* got = &v.Default.Vec4.x;
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(got[k], k == at ? c.read : 2.5f) << text;
+            const std::string vsaved = ToText(v);
+            const SPropDesc vback = ThroughText(v);
+            const float* back = &vback.Default.Vec4.x;
+            for (int k = 0; k < 4; ++k)
+                EXPECT_EQ(signbit(back[k]), signbit(got[k])) << vsaved;
+            EXPECT_NE(back[at == 0 ? 1 : 0], 0.0f) << vsaved; // the vector was not refused
+            EXPECT_EQ(ToText(vback), vsaved) << text;
+        }
+    }
+
+    // Values that are not finite in memory are written as finite texts.
+    struct SWritten
+    {
+        float value;
+        const char* text;
+    };
+    const SWritten written[] = {
+        {INFINITY, "\"3.40282e+38\""},
+        {-INFINITY, "\"-3.40282e+38\""},
+        {NAN, "\"0\""},
+    };
+    for (const SWritten& w : written)
+    {
+        SPropDesc f(EVT_Float, "f");
+        f.Default.Float = w.value;
+        EXPECT_EQ(ToText(f), w.text);
+        SPropDesc v(EVT_Vec2, "v");
+        v.Default.Vec2 = mVec2(w.value, 1.0f);
+        const std::string inner(w.text + 1, strlen(w.text) - 2);
+        EXPECT_EQ(ToText(v), "\"" + inner + ";1\"");
+    }
+}
