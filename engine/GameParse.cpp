@@ -302,6 +302,9 @@ bool ParseSkipWhile(const TString& text, s32& pos, TCharPred pred)
 
 // Deeper nesting than this is taken for a cycle that the name check could not see.
 static const int MAX_INCLUDE_DEPTH = 32;
+// Files that include each other many times over (a diamond repeated at each level) multiply
+// without a cycle: the whole expansion stops at this many bytes of text read.
+static const u64 MAX_INCLUDE_TOTAL_BYTES = 16u << 20;
 
 // The name that identifies a file however it was reached.
 static TString CanonicalName(const char* name)
@@ -315,7 +318,8 @@ static TString CanonicalName(const char* name)
     return r;
 }
 
-static bool ExpandIncludes(const TString& name, TString& out, TArray<TString>& openFiles, int depth)
+static bool ExpandIncludes(const TString& name, TString& out, TArray<TString>& openFiles, int depth,
+                           u64& totalBytes)
 {
     TString canonical = CanonicalName(name.Str());
     for (u32 i = 0; i < openFiles.Count(); ++i)
@@ -333,6 +337,14 @@ static bool ExpandIncludes(const TString& name, TString& out, TArray<TString>& o
     }
     if (!ReadTextFile(name.Str(), out))
         return false;
+    totalBytes += out.Length();
+    if (totalBytes > MAX_INCLUDE_TOTAL_BYTES)
+    {
+        LogPrintf("#include: expansion grows beyond %u MB at \"%s\"\n", (unsigned)(MAX_INCLUDE_TOTAL_BYTES >> 20),
+                  name.Str());
+        out = "";
+        return false;
+    }
     TString folder = ExtractFilePath(name);
 
     openFiles.Add(canonical);
@@ -361,7 +373,7 @@ static bool ExpandIncludes(const TString& name, TString& out, TArray<TString>& o
         }
         TString path = !included.IsEmpty() && IsPathSeparator(included.Str()[0]) ? included : folder + included;
         TString expanded;
-        if (!ExpandIncludes(path, expanded, openFiles, depth + 1))
+        if (!ExpandIncludes(path, expanded, openFiles, depth + 1, totalBytes))
         {
             ok = false;
             break;
@@ -384,5 +396,6 @@ static bool ExpandIncludes(const TString& name, TString& out, TArray<TString>& o
 bool LoadTextWithIncludes(const char* name, TString& out)
 {
     TArray<TString> openFiles;
-    return ExpandIncludes(TString(name), out, openFiles, 0);
+    u64 totalBytes = 0;
+    return ExpandIncludes(TString(name), out, openFiles, 0, totalBytes);
 }

@@ -783,3 +783,54 @@ TEST_F(Includes, CyclesAndDepthAreStopped)
     EXPECT_EQ(S(out), "end\n" + std::string(10, '\n'));
     EXPECT_FALSE(Load("chain0.inc", out));
 }
+
+// Files that include the next one many times over multiply without a cycle: the expansion stops
+// at 16 MB with a message naming the file, and anything below that still expands whole.
+TEST_F(Includes, ExpansionStopsAtSixteenMegabytes)
+{
+    const size_t leafBytes = 4608;
+    struct SCase
+    {
+        int levels;  // files above the leaf, each including the next
+        int repeats; // directives per file
+    };
+    const SCase cases[] = {
+        {2, 48}, // 48 x 48 leaves of 4.5 KB: 10.6 MB, loads
+        {2, 64}, // 64 x 64 leaves: 18.9 MB
+        {3, 64}, // the diamond: 1.2 GB
+        {4, 64},
+    };
+    for (const SCase& c : cases)
+    {
+        const std::string prefix = "d" + std::to_string(c.levels) + "_" + std::to_string(c.repeats) + "_";
+        Make((prefix + std::to_string(c.levels) + ".inc").c_str(), std::string(leafBytes - 1, 'x') + "\n");
+        // Expected length of each level: every directive line becomes its file's text and a line feed.
+        u64 expected = leafBytes;
+        for (int level = c.levels - 1; level >= 0; --level)
+        {
+            std::string text;
+            for (int k = 0; k < c.repeats; ++k)
+                text += "#include \"" + prefix + std::to_string(level + 1) + ".inc\"\n";
+            Make((prefix + std::to_string(level) + ".inc").c_str(), text);
+            expected = (u64)c.repeats * (expected + 1);
+        }
+        const u64 limit = 16u << 20;
+        const bool fits = expected <= limit;
+        testing::internal::CaptureStdout();
+        TString out;
+        const bool loaded = Load((prefix + "0.inc").c_str(), out);
+        const std::string printed = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(loaded, fits) << prefix;
+        if (fits)
+        {
+            EXPECT_EQ(out.Length(), expected) << prefix;
+            EXPECT_EQ(printed, "") << prefix;
+        }
+        else
+        {
+            EXPECT_EQ(out.Length(), 0u) << prefix;
+            EXPECT_NE(printed.find("#include: expansion grows beyond 16 MB at"), std::string::npos) << printed;
+            EXPECT_NE(printed.find(prefix), std::string::npos) << printed;
+        }
+    }
+}
