@@ -9,8 +9,6 @@
 #include "GameTexture.h"
 
 #include <GL/glew.h>
-#include <errno.h>
-#include <time.h>
 
 IGame* GGame = nullptr;
 double GFixedStep = 1.0 / 30.0;
@@ -46,29 +44,6 @@ void BuildBaseFolder(const char* programPath, const char* dataFolder, TString& o
     out.Assign(path, cut);
     out += dataFolder ? dataFolder : "";
     out += "/";
-}
-
-// ---------------------------------------------------------------------------------------------
-double gSysGetTime()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
-}
-
-void gSysSleep(double seconds)
-{
-    if (!(seconds > 0.0))
-        return;
-    const long long ms = (long long)(seconds * 1000.0);
-    if (ms <= 0)
-        return;
-    timespec want;
-    want.tv_sec = (time_t)(ms / 1000);
-    want.tv_nsec = (long)(ms % 1000) * 1000000L;
-    timespec left;
-    while (nanosleep(&want, &left) != 0 && errno == EINTR)
-        want = left;
 }
 
 void R_SwapBuffers()

@@ -50,12 +50,6 @@ void SetDataFolder(const char* name);
 // then the data folder, then "/".
 void BuildBaseFolder(const char* programPath, const char* dataFolder, TString& out);
 
-// ---------------------------------------------------------------------------------------------
-// Timer (CLOCK_MONOTONIC) and sleeping
-double gSysGetTime();
-// Sleeps for the seconds, truncated to whole milliseconds.
-void gSysSleep(double seconds);
-
 // Swaps the window's buffers (for screens drawn outside the loop).
 void R_SwapBuffers();
 // The OpenGL state the engine starts every context of the program with.

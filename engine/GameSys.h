@@ -1,6 +1,9 @@
 // Platform layer: allocation, byte strings, character classes, random numbers,
 // float math, stdio wrappers, message boxes, assertions and fatal errors.
 // Everything else reaches the operating system and the user through here.
+// Two halves behind this one header: the portable functions (GameSys.cpp), which need no
+// window system, and the Linux ones (GameSysLinux.cpp: real boxes, the file dialog, the
+// process's command line, the display check, the timer and sleeping).
 #pragma once
 
 #include <stddef.h>
@@ -143,8 +146,28 @@ void gSysSetBoxHook(TSysBoxHook hook);
 // The hook in place (so that a test can wrap it and put it back).
 TSysBoxHook gSysGetBoxHook();
 
+// The platform half's real boxes. Without a back-end, or when not interactive, boxes print.
+struct SSysBoxBackend
+{
+    // Shows the box and waits; the button pressed (SYS_IDOK, SYS_IDYES, SYS_IDNO), or -1 when
+    // no box could be shown.
+    int (*Show)(ESysBoxKind kind, const char* text, const char* caption);
+    // Whether a person can answer here (a display, and no batch flag on the command line).
+    bool (*CanWait)();
+};
+void gSysSetBoxBackend(const SSysBoxBackend* backend);
+
 // File dialog: non-zero when a file was chosen, 0 when cancelled (or when no dialog could be shown).
 int gSysFileOpen(const char* initialFolder, const char* filter, char* fileBuffer, size_t bufferSize, int save);
+
+// ---------------------------------------------------------------------------------------------
+// Display, timer (CLOCK_MONOTONIC) and sleeping
+
+// Whether an X display is named (DISPLAY set and not empty).
+bool gSysHasDisplay();
+double gSysGetTime();
+// Sleeps for the seconds, truncated to whole milliseconds.
+void gSysSleep(double seconds);
 
 // ---------------------------------------------------------------------------------------------
 // The engine's own text-to-number readers (never the C locale)

@@ -142,12 +142,9 @@ SThread::~SThread()
 
 void ThreadSleep(u32 milliseconds)
 {
-    timespec left;
-    left.tv_sec = milliseconds / 1000;
-    left.tv_nsec = (long)(milliseconds % 1000) * 1000000L;
-    while (nanosleep(&left, &left) != 0 && errno == EINTR)
-    {
-    }
+    // Half a millisecond more, so that the engine sleep's truncation to whole milliseconds gives
+    // back exactly the count asked for.
+    gSysSleep(((double)milliseconds + 0.5) / 1000.0);
 }
 
 static inline void CpuRelax()

@@ -8,23 +8,13 @@
 #include "GameWindowBackend.h"
 
 #include <GL/glew.h>
-#include <stdlib.h>
-
-namespace
-{
-bool HasDisplay()
-{
-    const char* display = getenv("DISPLAY");
-    return display && display[0];
-}
-} // namespace
 
 // ---------------------------------------------------------------------------------------------
 SWindowSystem::SWindowSystem()
     : Offscreen(false)
     , Backend(nullptr)
 {
-    if (HasDisplay())
+    if (gSysHasDisplay())
         Backend = WIN_CreateSDLBackend();
     if (!Backend)
     {

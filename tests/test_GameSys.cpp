@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -646,4 +647,47 @@ static void ChildAnswersYesToDebug()
 TEST(GameSysChildDeathTest, YesToDebugRaisesTrap)
 {
     EXPECT_EXIT(ChildAnswersYesToDebug(), testing::KilledBySignal(SIGTRAP), "");
+}
+
+// ---------------------------------------------------------------------------------------------
+// The portable half links without SDL (the program is built from GameSys.cpp and GString.cpp
+// alone) and, with no platform back-end, prints boxes instead of showing them.
+TEST(GameSysPortable, LinksAloneAndPrintsBoxes)
+{
+    const std::string program = std::string(PW_BIN_DIR) + "/plumweave_portable";
+    FILE* p = popen(("env -u PLUMWEAVE_NONINTERACTIVE '" + program + "' 2>&1").c_str(), "r");
+    ASSERT_NE(p, nullptr);
+    std::string out;
+    char buf[256];
+    while (fgets(buf, sizeof(buf), p))
+        out += buf;
+    const int status = pclose(p);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+    // The box line, then words joined in insertion order, the map's length of "fig", the box's
+    // answer (OK) and a number read by the engine's own reader.
+    EXPECT_EQ(out, "[portable] no window system here\npear,apple,fig|3|" + std::to_string(SYS_IDOK) + "|-42\n");
+}
+
+TEST(GameSysDisplay, DisplayIsNamedOnlyByANonEmptyVariable)
+{
+    struct SCase
+    {
+        const char* value; // null: unset
+        bool expected;
+    };
+    const SCase cases[] = {{nullptr, false}, {"", false}, {":4711", true}, {"localhost:0.0", true}};
+    const char* saved = getenv("DISPLAY");
+    const std::string keep = saved ? saved : "";
+    for (const SCase& c : cases)
+    {
+        if (c.value)
+            setenv("DISPLAY", c.value, 1);
+        else
+            unsetenv("DISPLAY");
+        EXPECT_EQ(gSysHasDisplay(), c.expected) << (c.value ? c.value : "(unset)");
+    }
+    if (saved)
+        setenv("DISPLAY", keep.c_str(), 1);
+    else
+        unsetenv("DISPLAY");
 }
