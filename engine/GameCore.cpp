@@ -5,6 +5,7 @@
 #include "GameFont.h"
 #include "GameInput.h"
 #include "GameMaterial.h"
+#include "GameRT.h"
 #include "GameShader.h"
 #include "GameTexture.h"
 
@@ -14,20 +15,48 @@ IGame* GGame = nullptr;
 double GFixedStep = 1.0 / 30.0;
 double GMaxFrameDelta = 0.05;
 double GMinFrameTime = 0.015;
-s32 GScreenWidth = 1024;
-s32 GScreenHeight = 576;
-u32 GFullscreen = 0;
-u32 GRefreshRate = 60;
-u32 GSwapInterval = 0;
-u32 GSamples = 1;
 u32 GQuitFlag = 0;
 TResizeCallback GResizeCallback = nullptr;
 char GDataFolder[GAME_DATA_FOLDER_SIZE];
-TString GWindowTitle;
-SWindowSystem* GWindowSystem = nullptr;
-SWindow* GWindow = nullptr;
 SFrameClock GFrameClock;
 double GLastSwapTime = 0.0;
+
+// ---------------------------------------------------------------------------------------------
+// What a mode change, the focus and a close request mean to the engine main.
+namespace
+{
+void OnModeChanged(const SVideoMode& mode, bool contextChanged)
+{
+    // A new context starts with nothing bound and scissoring off.
+    if (contextChanged)
+    {
+        TEX_ResetBindCache();
+        R_ResetScissorCache();
+    }
+    if (GGame)
+        GGame->OnSetMode(mode);
+    ConsoleResize(mode.Width, mode.Height / 3);
+    char aa[32];
+    ConsolePrintf("[R_SetMode] Resolution changed to %dx%d, %s, %s", mode.Width, mode.Height,
+                  mode.Fullscreen ? "fullscreen" : "windowed", R_AntiAliasText(mode.Samples, aa, sizeof(aa)));
+}
+
+void OnFocusChanged(bool gained)
+{
+    if (GGame)
+        GGame->OnFocus(gained);
+}
+
+void OnQuitRequested()
+{
+    GQuitFlag = 1;
+}
+
+// Installed while the program loads, so that the window and input layers report the same way
+// whether GameRun drives them or a test does.
+[[maybe_unused]] const bool GWindowHooksInstalled =
+    (WIN_SetHooks(SWindowHooks{OnModeChanged, OnFocusChanged, OnQuitRequested}), true);
+} // namespace
 
 void SetDataFolder(const char* name)
 {

@@ -29,20 +29,11 @@ extern IGame* GGame;
 extern double GFixedStep;     // seconds per fixed tick
 extern double GMaxFrameDelta; // upper clamp of one frame's measured time
 extern double GMinFrameTime;  // frame-rate cap; 0 or less turns it off
-extern s32 GScreenWidth;
-extern s32 GScreenHeight;
-extern u32 GFullscreen;
-extern u32 GRefreshRate;
-extern u32 GSwapInterval;
-extern u32 GSamples;
 extern u32 GQuitFlag; // set to leave the main loop at the end of the current frame
 extern TResizeCallback GResizeCallback;
 static const u32 GAME_DATA_FOLDER_SIZE = 32;
 extern char GDataFolder[GAME_DATA_FOLDER_SIZE]; // name of the data folder beside the program
 extern TString GBaseFolder;                     // data root (defined with the file functions)
-extern TString GWindowTitle;
-extern SWindowSystem* GWindowSystem;
-extern SWindow* GWindow;
 
 // Sets the data folder name; names longer than the field are cut, never overflow it.
 void SetDataFolder(const char* name);

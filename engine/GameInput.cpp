@@ -1,7 +1,6 @@
 #include "GameInput.h"
 
 #include "GameConsole.h"
-#include "GameCore.h"
 #include "GameShader.h"
 #include "GameWindow.h"
 
@@ -152,21 +151,22 @@ void ProcessEvents()
         switch (e.Type)
         {
         case WE_FocusGained:
-            if (GGame)
-                GGame->OnFocus(true);
+            if (WIN_GetHooks().FocusChanged)
+                WIN_GetHooks().FocusChanged(true);
             // Back from an editor: shader sources changed meanwhile are loaded again.
             ReloadChangedShadersGSM();
             break;
         case WE_FocusLost:
-            if (GGame)
-                GGame->OnFocus(false);
+            if (WIN_GetHooks().FocusChanged)
+                WIN_GetHooks().FocusChanged(false);
             // Releases happen where the focus went: without this a Control held across the switch
             // would stay down and turn the next 'S' into a save.
             InputReleaseAll();
             break;
         case WE_Quit:
             // Later events stay queued for the next tick.
-            GQuitFlag = 1;
+            if (WIN_GetHooks().QuitRequested)
+                WIN_GetHooks().QuitRequested();
             return;
         default:
             if (IsConsoleOpen())

@@ -3,7 +3,7 @@
 #include <GL/glew.h>
 #include <math.h>
 
-#include "GameCore.h"
+#include "GameWindow.h"
 
 TArray<FrameBufferRef> GFBOStack;
 

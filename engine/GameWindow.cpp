@@ -1,13 +1,30 @@
 #include "GameWindow.h"
 
-#include "GameConsole.h"
-#include "GameCore.h"
-#include "GameConsole.h"
-#include "GameRT.h"
-#include "GameTexture.h"
 #include "GameWindowBackend.h"
 
 #include <GL/glew.h>
+
+s32 GScreenWidth = 1024;
+s32 GScreenHeight = 576;
+u32 GFullscreen = 0;
+u32 GRefreshRate = 60;
+u32 GSwapInterval = 0;
+u32 GSamples = 1;
+TString GWindowTitle;
+SWindowSystem* GWindowSystem = nullptr;
+SWindow* GWindow = nullptr;
+
+static SWindowHooks GWindowHooks = {};
+
+void WIN_SetHooks(const SWindowHooks& hooks)
+{
+    GWindowHooks = hooks;
+}
+
+const SWindowHooks& WIN_GetHooks()
+{
+    return GWindowHooks;
+}
 
 // ---------------------------------------------------------------------------------------------
 SWindowSystem::SWindowSystem()
@@ -144,9 +161,16 @@ void SWindow::OnClientSize(s32 width, s32 height)
 }
 
 // ---------------------------------------------------------------------------------------------
+void SWindowSystem::Pump()
+{
+    if (Backend)
+        Backend->Pump();
+}
+
 void PumpWindowMessages()
 {
-    WIN_PumpSDL();
+    if (GWindowSystem)
+        GWindowSystem->Pump();
 }
 
 const char* R_AntiAliasText(u32 samples, char* buffer, size_t size)
@@ -173,13 +197,9 @@ int R_SetMode(s32 width, s32 height, u32 fullscreen, u32 refresh, u32 swapInterv
     mode.RefreshRate = refresh;
     mode.SwapInterval = swapInterval;
     mode.Samples = samples;
+    const bool contextChanged = GWindow != nullptr;
     if (GWindow)
-    {
         GWindow->SetMode(GWindowTitle, mode);
-        // The new context starts with nothing bound and scissoring off.
-        TEX_ResetBindCache();
-        R_ResetScissorCache();
-    }
 
     GRefreshRate = refresh;
     GSwapInterval = swapInterval;
@@ -188,12 +208,7 @@ int R_SetMode(s32 width, s32 height, u32 fullscreen, u32 refresh, u32 swapInterv
     GFullscreen = fullscreen;
     GSamples = samples;
 
-    if (GGame)
-        GGame->OnSetMode(mode);
-
-    ConsoleResize(width, height / 3);
-    char aa[32];
-    ConsolePrintf("[R_SetMode] Resolution changed to %dx%d, %s, %s", width, height,
-              fullscreen ? "fullscreen" : "windowed", R_AntiAliasText(samples, aa, sizeof(aa)));
+    if (GWindowHooks.ModeChanged)
+        GWindowHooks.ModeChanged(mode, contextChanged);
     return 1;
 }

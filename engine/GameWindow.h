@@ -61,6 +61,8 @@ public:
     bool IsOffscreen() const { return Offscreen; }
     // Makes the dummy context current (every new context shares its objects).
     bool MakeDummyCurrent();
+    // Takes the display's pending events into the windows' queues.
+    void Pump();
 
     bool Offscreen;
     SWindowBackend* Backend;
@@ -102,10 +104,37 @@ public:
     void* Context; // SDL GL context or EGL context
 };
 
+// ---------------------------------------------------------------------------------------------
+// The engine's window and its video mode (the engine main creates them at start-up).
+extern s32 GScreenWidth;
+extern s32 GScreenHeight;
+extern u32 GFullscreen;
+extern u32 GRefreshRate;
+extern u32 GSwapInterval;
+extern u32 GSamples;
+extern TString GWindowTitle;
+extern SWindowSystem* GWindowSystem;
+extern SWindow* GWindow;
+
+// What the window layer reports to the layer above it, which installs the hooks (the engine
+// main does, while the program loads). A hook left null is skipped.
+struct SWindowHooks
+{
+    // After R_SetMode applied a mode and set the globals; contextChanged when the engine's
+    // window got a new context.
+    void (*ModeChanged)(const SVideoMode& mode, bool contextChanged);
+    void (*FocusChanged)(bool gained);
+    // The window was asked to close.
+    void (*QuitRequested)();
+};
+void WIN_SetHooks(const SWindowHooks& hooks);
+const SWindowHooks& WIN_GetHooks();
+
 // Takes every pending message of the display and queues the engine events of each window.
 void PumpWindowMessages();
 
-// Changes the video mode of the engine's window, tells the application and logs the change. Returns 1.
+// Changes the video mode of the engine's window, sets the globals above and reports the mode
+// through the hooks. Returns 1.
 int R_SetMode(s32 width, s32 height, u32 fullscreen, u32 refresh, u32 swapInterval, u32 samples);
 
 // The anti-aliasing words of the mode line ("AA disabled", "2x AA", ...) for any sample count.

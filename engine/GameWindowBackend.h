@@ -19,11 +19,11 @@ struct SWindowBackend
     virtual void SetTitle(SWindow& window, const TString& title) = 0;
     virtual void SetCursorPos(SWindow& window, s32 x, s32 y) = 0;
     virtual void SetResizable(SWindow& window, bool resizable) = 0;
+    // Takes the display's pending events into the queues of the windows this back-end made.
+    virtual void Pump() = 0;
 };
 
 // Null when no display can be opened.
 SWindowBackend* WIN_CreateSDLBackend();
 // Failures are fatal.
 SWindowBackend* WIN_CreateEGLBackend();
-// Takes SDL's pending events into the queues of the windows that SDL made.
-void WIN_PumpSDL();

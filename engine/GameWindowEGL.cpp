@@ -111,6 +111,8 @@ public:
     void SetTitle(SWindow&, const TString&) override {}
     void SetCursorPos(SWindow&, s32, s32) override {}
     void SetResizable(SWindow&, bool) override {}
+    // A pbuffer receives no events.
+    void Pump() override {}
 };
 } // namespace
 

@@ -150,6 +150,8 @@ public:
         SDL_WarpMouseInWindow(AsWindow(window), x, y);
     }
 
+    void Pump() override;
+
     void SetResizable(SWindow& window, bool resizable) override
     {
         SDL_SetWindowResizable(AsWindow(window), resizable ? SDL_TRUE : SDL_FALSE);
@@ -193,7 +195,7 @@ SWindowBackend* WIN_CreateSDLBackend()
     return backend;
 }
 
-void WIN_PumpSDL()
+static void PumpSDL()
 {
     if (!SDL_WasInit(SDL_INIT_VIDEO))
         return;
@@ -210,4 +212,9 @@ void WIN_PumpSDL()
         for (u32 i = 0; i < n; ++i)
             window->QueueEvent(out[i]);
     }
+}
+
+void SSDLBackend::Pump()
+{
+    PumpSDL();
 }
