@@ -52,26 +52,39 @@ bool FArchive::CopyFrom(FArchive& src)
     return ok;
 }
 
-// The byte archives take a reader's whole content straight into their own array.
-static bool TakeWholeContent(FArchive& self, FArchive& src)
+// ---------------------------------------------------------------------------------------------
+// FByteArchive
+
+FByteArchive::FByteArchive(TPodArray<u8>& array, u32 flags)
+{
+    Flags = flags;
+    Data = &array;
+}
+
+void FByteArchive::Seek(u32 pos)
+{
+    Pos = pos < Data->Count() ? pos : Data->Count();
+}
+
+bool FByteArchive::TakeWholeContent(FArchive& src)
 {
     if (BREAK_IF(!src.IsReader()))
         return false;
     s64 n = src.TotalSize();
     if (n < 0 || n > (s64)UINT32_MAX)
     {
-        self.Flags |= AR_Failed;
+        Flags |= AR_Failed;
         return false;
     }
     src.Seek(0);
-    if (!self.Data->Resize((u32)n))
+    if (!Data->Resize((u32)n))
     {
-        self.Flags |= AR_Failed;
+        Flags |= AR_Failed;
         return false;
     }
-    if (!src.Serialize(self.Data->data, (u32)n, 1))
+    if (!src.Serialize(Data->data, (u32)n, 1))
     {
-        self.Flags |= AR_Failed;
+        Flags |= AR_Failed;
         return false;
     }
     return true;
@@ -80,10 +93,8 @@ static bool TakeWholeContent(FArchive& self, FArchive& src)
 // ---------------------------------------------------------------------------------------------
 // FByteReader
 
-FByteReader::FByteReader(TPodArray<u8>& array, u32 start)
+FByteReader::FByteReader(TPodArray<u8>& array, u32 start) : FByteArchive(array, AR_IsReader)
 {
-    Flags = (Flags & ~(u32)AR_IsWriter) | AR_IsReader;
-    Data = &array;
     u32 newpos = start;
     // A reader that starts exactly at the end (an empty datagram payload, an empty file) is
     // legal: it holds nothing and every read fails safely, without a box, since such data comes
@@ -118,14 +129,9 @@ bool FByteReader::Serialize(void* data, u32 count, u32 size)
     return true;
 }
 
-void FByteReader::Seek(u32 pos)
-{
-    Pos = pos < Data->Count() ? pos : Data->Count();
-}
-
 bool FByteReader::CopyFrom(FArchive& src)
 {
-    bool ok = TakeWholeContent(*this, src);
+    bool ok = TakeWholeContent(src);
     Pos = 0;
     return ok;
 }
@@ -133,10 +139,8 @@ bool FByteReader::CopyFrom(FArchive& src)
 // ---------------------------------------------------------------------------------------------
 // FByteWriter
 
-FByteWriter::FByteWriter(TPodArray<u8>& array, u32 start)
+FByteWriter::FByteWriter(TPodArray<u8>& array, u32 start) : FByteArchive(array, AR_IsWriter)
 {
-    Flags = (Flags & ~(u32)AR_IsReader) | AR_IsWriter;
-    Data = &array;
     Pos = start < array.Count() ? start : array.Count();
 }
 
@@ -168,14 +172,9 @@ bool FByteWriter::Serialize(void* data, u32 count, u32 size)
     return true;
 }
 
-void FByteWriter::Seek(u32 pos)
-{
-    Pos = pos < Data->Count() ? pos : Data->Count();
-}
-
 bool FByteWriter::CopyFrom(FArchive& src)
 {
-    bool ok = TakeWholeContent(*this, src);
+    bool ok = TakeWholeContent(src);
     Pos = Data->Count();
     return ok;
 }

@@ -45,26 +45,34 @@ public:
     bool HasFailed() const { return (Flags & AR_Failed) != 0; }
 };
 
-class FByteReader : public FArchive
+// What the reader and the writer share: a caller-owned byte array and a position in it.
+class FByteArchive : public FArchive
+{
+public:
+    void Seek(u32 pos) override;
+    s64 Tell() const override { return Pos; }
+    s64 TotalSize() const override { return Data->Count(); }
+
+protected:
+    FByteArchive(TPodArray<u8>& array, u32 flags);
+    // Takes a reader's whole content into the array.
+    bool TakeWholeContent(FArchive& src);
+};
+
+class FByteReader : public FByteArchive
 {
 public:
     FByteReader(TPodArray<u8>& array, u32 start);
 
     bool Serialize(void* data, u32 count, u32 elementSize) override;
-    void Seek(u32 pos) override;
-    s64 Tell() const override { return Pos; }
-    s64 TotalSize() const override { return Data->Count(); }
     bool CopyFrom(FArchive& src) override;
 };
 
-class FByteWriter : public FArchive
+class FByteWriter : public FByteArchive
 {
 public:
     FByteWriter(TPodArray<u8>& array, u32 start);
 
     bool Serialize(void* data, u32 count, u32 elementSize) override;
-    void Seek(u32 pos) override;
-    s64 Tell() const override { return Pos; }
-    s64 TotalSize() const override { return Data->Count(); }
     bool CopyFrom(FArchive& src) override;
 };

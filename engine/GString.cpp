@@ -20,19 +20,24 @@ TString::TString(const char* s, u32 length) : TString()
 TString::TString(TString&& other) noexcept : TString()
 {
     if (other.heap)
-    {
-        heap = other.heap;
-        capacity = other.capacity;
-        count = other.count;
-        text = heap;
-        other.heap = nullptr;
-        other.capacity = 0;
-        other.count = 0;
-        other.text = other.inlineBuf;
-        other.inlineBuf[0] = 0;
-    }
+        Steal(other);
     else
         Assign(other.text, other.count);
+}
+
+void TString::Steal(TString& other)
+{
+    if (heap)
+        MemFree(heap);
+    heap = other.heap;
+    capacity = other.capacity;
+    count = other.count;
+    text = heap;
+    other.heap = nullptr;
+    other.capacity = 0;
+    other.count = 0;
+    other.text = other.inlineBuf;
+    other.inlineBuf[0] = 0;
 }
 
 TString::~TString()
@@ -53,19 +58,7 @@ TString& TString::operator=(TString&& other) noexcept
     if (this == &other)
         return *this;
     if (other.heap && (!heap || capacity <= other.capacity))
-    {
-        if (heap)
-            MemFree(heap);
-        heap = other.heap;
-        capacity = other.capacity;
-        count = other.count;
-        text = heap;
-        other.heap = nullptr;
-        other.capacity = 0;
-        other.count = 0;
-        other.text = other.inlineBuf;
-        other.inlineBuf[0] = 0;
-    }
+        Steal(other);
     else
         Assign(other.text, other.count);
     return *this;

@@ -126,5 +126,7 @@ private:
     bool SizeTo(u32 n);
     void AppendGrowing(const char* s, u32 length);
     TString& AssignFrom(const TString& other);
+    // Takes other's heap buffer (which it must have), freeing ours; other is left empty.
+    void Steal(TString& other);
     bool Owns(const char* p) const;
 };

@@ -146,6 +146,14 @@ static bool WriteInPlace(const char* path, const void* data, size_t size)
     return ok;
 }
 
+TString MakeTempName(const TString& target)
+{
+    static std::atomic<u32> GTempCounter(0);
+    TString temp;
+    temp.Format(target.Length() + 64, "%s.tmp%d-%u", target.Str(), (int)getpid(), GTempCounter++);
+    return temp;
+}
+
 // Writes the whole content to a temporary file beside the target and renames it over the
 // target only when every byte reached the disk: a failed save never destroys the old file.
 static bool SafeWriteFile(const char* name, const void* data, size_t size)
@@ -168,12 +176,11 @@ static bool SafeWriteFile(const char* name, const void* data, size_t size)
     if (exists && !S_ISREG(st.st_mode))
         return WriteInPlace(target.Str(), data, size);
 
-    static std::atomic<u32> GTempCounter(0);
     TString temp;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt)
     {
-        temp.Format(target.Length() + 64, "%s.tmp%d-%u", target.Str(), (int)getpid(), GTempCounter++);
+        temp = MakeTempName(target);
         fd = open(temp.Str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST)
             return false;

@@ -32,6 +32,9 @@ FILE* gSysFOpen(const char* name, int flags);
 bool ReadTextFile(const char* name, TString& out);
 // Writes through a temporary file renamed over the target only when every byte got there.
 bool WriteTextFile(const char* name, const TString& text);
+// A name beside target ("<target>.tmp<pid>-<n>") that no other writer in this process is
+// given, for content that is renamed over the target once complete.
+TString MakeTempName(const TString& target);
 bool ReadArrayFromBinaryFile(const char* name, TPodArray<u8>& bytes);
 bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes);
 // A readable regular file.

@@ -52,6 +52,18 @@ float SFont::GetCharWidth(float size, char c) const
     return g ? g->XAdvance * size : 0.0f;
 }
 
+// The characters of text to lay out: at most length of them (stopping at a terminator), or
+// the whole text when length is not positive.
+static u32 TextLength(const char* text, int length)
+{
+    if (length <= 0)
+        return (u32)gStrLen(text);
+    u32 n = 0;
+    while (n < (u32)length && text[n])
+        ++n;
+    return n;
+}
+
 float SFont::GetTextWidth(float size, const char* text, int beg, int count) const
 {
     if (BREAK_IF(!text))
@@ -333,12 +345,7 @@ int SFont::LayoutText(const char* text, int length, u32 flags, float x0, float y
         return -1;
     if (!text || !(size > 0.0f))
         return 0;
-    u32 n = 0;
-    if (length > 0)
-        while (n < (u32)length && text[n])
-            ++n;
-    else
-        n = (u32)gStrLen(text);
+    const u32 n = TextLength(text, length);
 
     const float W = x1 - x0;
     const float H = y1 - y0;
@@ -405,12 +412,7 @@ int SFont::GetLineCount(const char* text, int length, u32 flags, float width, fl
 {
     if (!text || !(size > 0.0f))
         return 0;
-    u32 n = 0;
-    if (length > 0)
-        while (n < (u32)length && text[n])
-            ++n;
-    else
-        n = (u32)gStrLen(text);
+    const u32 n = TextLength(text, length);
     if (flags & TEXT_SingleLine)
         return 1;
     return BreakLines(text, n, flags, width, size, 0x7FFFFFFF);

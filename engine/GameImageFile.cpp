@@ -9,7 +9,6 @@
 #include "GameTexture.h"
 
 static bool GImageLibraryStarted = false;
-static u32 GTempCounter = 0;
 
 void InitImageLibrary()
 {
@@ -118,8 +117,7 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
         // Written to a temporary file beside the target and renamed over it only when the
         // library wrote it whole (its in-memory writer cannot do run-length TGA).
         TString target = MakeFullPath(name);
-        TString temp;
-        temp.Format(target.Length() + 64, "%s.tmp%d-%u", target.Str(), (int)getpid(), GTempCounter++);
+        const TString temp = MakeTempName(target);
         if (ilSave(type, temp.Str()) && rename(temp.Str(), target.Str()) == 0)
             result = 1;
         else

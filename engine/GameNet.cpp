@@ -1,12 +1,15 @@
 // UDP datagram layer over BSD sockets.
 #include "GameNet.h"
 
+#include "GArchive.h"
+
 #include <arpa/inet.h>
 #include <cmath>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -44,19 +47,6 @@ namespace
             delete head;
             head = next;
         }
-    }
-
-    u32 ReadU32BE(const u8* p)
-    {
-        u32 v;
-        gMemCpy(&v, p, 4);
-        return gSysHtonl(v);
-    }
-
-    void WriteU32BE(u8* p, u32 v)
-    {
-        v = gSysHtonl(v);
-        gMemCpy(p, &v, 4);
     }
 
     void FillSockAddr(sockaddr_in& sa, const NetAddr& a)
@@ -172,8 +162,11 @@ int NetSend(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet, bool 
     TPodArray<u8> copy(packet);
     if (copy.Count() < NET_HEADER_SIZE)
         copy.Resize(NET_HEADER_SIZE);
-    WriteU32BE(copy.data, s.Sequence);
-    copy[4] = reliable ? NET_FLAG_RELIABLE : 0;
+    FByteWriter header(copy, NET_SEQUENCE_OFFSET);
+    u32 sequence = s.Sequence;
+    u8 flags = reliable ? NET_FLAG_RELIABLE : 0;
+    header.Serialize(&sequence, 1, sizeof(sequence));
+    header.Serialize(&flags, 1, sizeof(flags));
 
     if (!NetSendTo(s, to, copy))
         return 0;
@@ -218,7 +211,7 @@ int NetReceive(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet)
         {
             int err = errno;
             if (err != EAGAIN && err != EWOULDBLOCK && err != EINTR)
-                LogPrintf("%d\n", err);
+                LogPrintf("NetReceive: recvfrom: %s\n", strerror(err));
             break;
         }
         if (n == 0)
@@ -247,19 +240,27 @@ int NetPoll(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet)
     if (size < NET_HEADER_SIZE)
         return 1;
 
-    const u8* p = packet.data;
-    if (p[4] & NET_FLAG_RELIABLE)
+    FByteReader header(packet, NET_SEQUENCE_OFFSET);
+    u32 sequence = 0;
+    u8 flags = 0;
+    header.Serialize(&sequence, 1, sizeof(sequence));
+    header.Serialize(&flags, 1, sizeof(flags));
+    if (flags & NET_FLAG_RELIABLE)
     {
+        // The header's place is filled in by NetSend.
         TPodArray<u8> ack;
-        ack.Resize(NET_ACK_SIZE);
-        gMemSet(ack.data, 0, NET_ACK_SIZE);
+        ack.Resize(NET_ACK_SEQUENCE_OFFSET);
+        gMemSet(ack.data, 0, NET_ACK_SEQUENCE_OFFSET);
         ack[NET_TYPE_OFFSET] = NET_MSG_ACK;
-        WriteU32BE(ack.data + 6, ReadU32BE(p));
+        FByteWriter body(ack, NET_ACK_SEQUENCE_OFFSET);
+        body.Serialize(&sequence, 1, sizeof(sequence));
         NetSend(s, from, ack, false, false, 0.0);
     }
-    else if (size >= NET_ACK_SIZE && p[NET_TYPE_OFFSET] == NET_MSG_ACK)
+    else if (size >= NET_ACK_SIZE && packet[NET_TYPE_OFFSET] == NET_MSG_ACK)
     {
-        const u32 seq = ReadU32BE(p + 6);
+        FByteReader body(packet, NET_ACK_SEQUENCE_OFFSET);
+        u32 seq = 0;
+        body.Serialize(&seq, 1, sizeof(seq));
         for (SNetSendRecord* r = s.SentRecords; r; r = r->Next)
         {
             if (r->Sequence == seq)

@@ -10,7 +10,10 @@
 enum
 {
     NET_HEADER_SIZE = 5,        // sequence (4) + flags (1)
+    NET_SEQUENCE_OFFSET = 0,    // big-endian sequence number
+    NET_FLAGS_OFFSET = 4,
     NET_TYPE_OFFSET = 5,        // message type, by convention of the users
+    NET_ACK_SEQUENCE_OFFSET = 6, // in an acknowledgement: the sequence number it acknowledges
     NET_FLAG_RELIABLE = 1,
     NET_MSG_ACK = 1,
     NET_ACK_SIZE = 10,          // header, type, acknowledged sequence number

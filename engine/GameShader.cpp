@@ -126,6 +126,22 @@ static void WriteFailedSource(const TString& source)
         LogPrintf("Could not write %s\n", path.Str());
 }
 
+// The info log of a shader or a program through the matching pair of GL calls; a failure
+// that left no log is fatal with the given text.
+static TString ReadInfoLog(u32 object, PFNGLGETSHADERIVPROC getParameter, PFNGLGETSHADERINFOLOGPROC getLog,
+                           const char* noLogText)
+{
+    GLint logLength = 0;
+    getParameter(object, GL_INFO_LOG_LENGTH, &logLength);
+    if (logLength < 1)
+        FatalError("%s", noLogText);
+    TString log;
+    log.SetLength((u32)logLength);
+    getLog(object, logLength, nullptr, log.At(0));
+    log.SetLength((u32)gStrLen(log.Str()));
+    return log;
+}
+
 // Compiles one stage; 0 after a failure whose retry was accepted.
 static u32 CompileStage(u32 stageType, const char* name, const TString& body, const TArray<TString>& defines)
 {
@@ -141,14 +157,8 @@ static u32 CompileStage(u32 stageType, const char* name, const TString& body, co
         return shader;
 
     WriteFailedSource(source);
-    GLint logLength = 0;
-    glGetShaderiv(shader, GL_INFO_LOG_LENGTH, &logLength);
-    if (logLength < 1)
-        FatalError("Double Error in printShaderInfoLog: can't get error description");
-    TString log;
-    log.SetLength((u32)logLength);
-    glGetShaderInfoLog(shader, logLength, nullptr, log.At(0));
-    log.SetLength((u32)gStrLen(log.Str()));
+    const TString log = ReadInfoLog(shader, glGetShaderiv, glGetShaderInfoLog,
+                                    "Double Error in printShaderInfoLog: can't get error description");
     glDeleteShader(shader);
 
     ReportGLFailure(name, log, SHADER_EXIT_COMPILE);
@@ -169,14 +179,8 @@ static u32 LinkProgram(const char* name, u32 vs, u32 fs)
     if (ok)
         return program;
 
-    GLint logLength = 0;
-    glGetProgramiv(program, GL_INFO_LOG_LENGTH, &logLength);
-    if (logLength < 1)
-        FatalError("Double Error in printProgramInfoLog: can't get error description");
-    TString log;
-    log.SetLength((u32)logLength);
-    glGetProgramInfoLog(program, logLength, nullptr, log.At(0));
-    log.SetLength((u32)gStrLen(log.Str()));
+    const TString log = ReadInfoLog(program, glGetProgramiv, glGetProgramInfoLog,
+                                    "Double Error in printProgramInfoLog: can't get error description");
     glDetachShader(program, vs);
     glDetachShader(program, fs);
     glDeleteProgram(program);

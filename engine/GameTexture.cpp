@@ -118,7 +118,7 @@ TString TEX_Describe(const STexture* tex)
 
 static void SelectUnit(u32 unit)
 {
-    if (unit == 0xFFFFFFFFu)
+    if (unit == TEX_ACTIVE_UNIT)
         return;
     if (GTexActiveUnit != unit)
     {
@@ -129,7 +129,7 @@ static void SelectUnit(u32 unit)
 
 void TEX_Bind(u32 unit, STexture* tex)
 {
-    if (unit != 0xFFFFFFFFu && BREAK_IF(unit >= TEX_MAX_UNITS))
+    if (unit != TEX_ACTIVE_UNIT && BREAK_IF(unit >= TEX_MAX_UNITS))
         return;
     SelectUnit(unit);
     u32 name = tex ? tex->GLName : 0;
@@ -147,7 +147,7 @@ void TEX_Bind(u32 unit, const TextureRef& tex)
 
 void TEX_Unbind(u32 unit, STexture* tex)
 {
-    if (unit != 0xFFFFFFFFu && BREAK_IF(unit >= TEX_MAX_UNITS))
+    if (unit != TEX_ACTIVE_UNIT && BREAK_IF(unit >= TEX_MAX_UNITS))
         return;
     SelectUnit(unit);
     if (tex && tex->GLName && GTexBoundNames[GTexActiveUnit] == tex->GLName)
@@ -159,7 +159,7 @@ void TEX_Unbind(u32 unit, STexture* tex)
 
 void TEX_UnbindTarget(u32 unit, u32 target)
 {
-    if (unit != 0xFFFFFFFFu && BREAK_IF(unit >= TEX_MAX_UNITS))
+    if (unit != TEX_ACTIVE_UNIT && BREAK_IF(unit >= TEX_MAX_UNITS))
         return;
     SelectUnit(unit);
     glBindTexture(target, 0);
@@ -168,7 +168,7 @@ void TEX_UnbindTarget(u32 unit, u32 target)
 
 void TEX_GenerateMipmaps(STexture* tex)
 {
-    TEX_Bind(0xFFFFFFFFu, tex);
+    TEX_Bind(TEX_ACTIVE_UNIT, tex);
     glEnable(GL_TEXTURE_2D);
     glGenerateMipmap(GL_TEXTURE_2D);
 }
@@ -203,16 +203,21 @@ STextureManager::~STextureManager()
     // object must find empty lists, so nothing is released here.
     if (!IsShutDown)
     {
-        Lock.Lock();
-        Running = 0;
-        Lock.Unlock();
-        if (Loader)
-        {
-            Loader->Wait(THREAD_INFINITE);
-            delete Loader;
-            Loader = nullptr;
-        }
+        StopLoader();
         IsShutDown = true;
+    }
+}
+
+void STextureManager::StopLoader()
+{
+    Lock.Lock();
+    Running = 0;
+    Lock.Unlock();
+    if (Loader)
+    {
+        Loader->Wait(THREAD_INFINITE);
+        delete Loader;
+        Loader = nullptr;
     }
 }
 
@@ -235,15 +240,7 @@ void STextureManager::StartLoader()
 
 void STextureManager::Shutdown()
 {
-    Lock.Lock();
-    Running = 0;
-    Lock.Unlock();
-    if (Loader)
-    {
-        Loader->Wait(THREAD_INFINITE);
-        delete Loader;
-        Loader = nullptr;
-    }
+    StopLoader();
 
     // The lists are moved out under the lock and released after it: releasing the last
     // reference destroys a texture, and destruction takes the (non-re-entrant) lock itself.
@@ -397,6 +394,18 @@ void TEX_UploadLevel(const STexture* tex, u32 glLevel, u32 w, u32 h, u32 d, u32 
         glTexImage3D(GL_TEXTURE_3D, glLevel, tex->InternalFormat, w, h, d, 0, tex->PixelFormat, type, data);
 }
 
+void TEX_SetFilters(const STexture* tex, bool mipmapped)
+{
+    const u32 target = tex->GetTarget();
+    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, mipmapped ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+    if (tex->Flags & TEXF_Clamp)
+    {
+        glTexParameteri(target, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(target, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+}
+
 u32 TEX_MaxSize(u32 target)
 {
     GLint size = 0;
@@ -449,15 +458,9 @@ int TEX_Create(TextureRef& ref, u32 width, u32 height, u32 depth, u32 faces, u32
     GLuint name = 0;
     glGenTextures(1, &name);
     tex->GLName = name;
-    TEX_Bind(0xFFFFFFFFu, tex);
+    TEX_Bind(TEX_ACTIVE_UNIT, tex);
     bool noMips = (flags & (TEXF_NotStreamed | TEXF_NoMipmaps)) != 0;
-    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, noMips ? GL_LINEAR : GL_LINEAR_MIPMAP_LINEAR);
-    if (flags & TEXF_Clamp)
-    {
-        glTexParameteri(target, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(target, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    }
+    TEX_SetFilters(tex, !noMips);
     glTexParameteri(target, GL_TEXTURE_COMPARE_MODE, GL_NONE);
     TEX_UploadLevel(tex, 0, width, height, depth, fmt->Type, (const u8*)pixels);
     if (!noMips)
@@ -491,7 +494,7 @@ int TEX_ReadPixels(STexture* tex, SImage2D& image)
 {
     if (!CanReadBack(tex) || !image.Resize(tex->Width, tex->Height, false))
         return 0;
-    TEX_Bind(0xFFFFFFFFu, tex);
+    TEX_Bind(TEX_ACTIVE_UNIT, tex);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.Pixels.data);
     return 1;
@@ -502,7 +505,7 @@ int TEX_ReadPixelsFloat(STexture* tex, FloatImage& image)
     if (!CanReadBack(tex) || !image.Resize(tex->Width, tex->Height, false) || image.Width != tex->Width ||
         image.Height != tex->Height)
         return 0;
-    TEX_Bind(0xFFFFFFFFu, tex);
+    TEX_Bind(TEX_ACTIVE_UNIT, tex);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_FLOAT, image.Data.data);
     return 1;

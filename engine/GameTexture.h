@@ -156,12 +156,19 @@ public:
     void QueueLoad(STexture* tex);
     // Bytes of texture memory in use.
     u64 GetMemoryUsage();
+
+private:
+    // Tells the loader thread to stop and waits for it to end.
+    void StopLoader();
 };
 
 extern STextureManager GTexManager;
 
 // ---------------------------------------------------------------------------------------------
-// Bind cache. Unit 0xFFFFFFFF means the active unit.
+// Bind cache.
+
+// The unit argument that means whichever unit is active.
+static const u32 TEX_ACTIVE_UNIT = 0xFFFFFFFFu;
 
 extern u32 GTexActiveUnit;
 extern u32 GTexBoundNames[TEX_MAX_UNITS];

@@ -11,5 +11,10 @@ void TEX_UploadLevel(const STexture* tex, u32 glLevel, u32 w, u32 h, u32 d, u32 
 u32 TEX_MaxSize(u32 target);
 // Adds a live texture to the manager's array and, with a key, to its map.
 void TEX_Register(STexture* tex, const TString& key);
+// Sampling of the bound texture: linear, from the mip chain when mipmapped; clamped to the
+// edge when the texture's flags ask for it.
+void TEX_SetFilters(const STexture* tex, bool mipmapped);
+// Key of a file texture in the manager's map: the name, ":" and the flags with TEXF_File.
+TString TEX_FileKey(const char* name, u32 flags);
 // Body of the loader thread.
 u32 TEX_LoaderThreadMain(void* context);

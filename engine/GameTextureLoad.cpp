@@ -52,10 +52,19 @@ static void SetupChain(STexture* tex)
     }
 }
 
-static u32 ReadU32BE(const u8* p)
+// The cache's header: six big-endian words.
+struct SMipCacheHeader
 {
-    return ((u32)p[0] << 24) | ((u32)p[1] << 16) | ((u32)p[2] << 8) | p[3];
-}
+    u32 Version;
+    u32 Width;
+    u32 Height;
+    u32 Depth;
+    u32 Faces;
+    u32 LevelCount;
+};
+static const u32 MIP_CACHE_VERSION = 1;
+static const u32 MIP_CACHE_HEADER_WORDS = sizeof(SMipCacheHeader) / sizeof(u32);
+static_assert(sizeof(SMipCacheHeader) == MIP_CACHE_HEADER_WORDS * sizeof(u32), "header words are packed");
 
 int TEX_LoadMip(const char* file, u32& level, TPodArray<u8>& bytes, STexture& tex)
 {
@@ -67,16 +76,16 @@ int TEX_LoadMip(const char* file, u32& level, TPodArray<u8>& bytes, STexture& te
     TPodArray<u8> cache;
     if (!ReadArrayFromBinaryFile(TEX_MipName(file).Str(), cache))
         return 0;
-    // Header: version 1, width, height, depth, faces, level count; every value checked, since
-    // the file may be truncated or written by anything.
-    const u32 size = cache.count;
-    if (size < 24)
+    // Every value is checked, since the file may be truncated or written by anything; the
+    // reader's failure flag catches every read past the end.
+    FByteReader reader(cache, 0);
+    SMipCacheHeader header;
+    if (!reader.Serialize(&header, MIP_CACHE_HEADER_WORDS, sizeof(u32)))
         return 0;
-    const u8* p = cache.data;
-    u32 version = ReadU32BE(p), w = ReadU32BE(p + 4), h = ReadU32BE(p + 8), d = ReadU32BE(p + 12),
-        faces = ReadU32BE(p + 16), count = ReadU32BE(p + 20);
+    const u32 w = header.Width, h = header.Height, d = header.Depth, faces = header.Faces, count = header.LevelCount;
     // Caches are written for 2D images only.
-    if (version != 1 || w == 0 || h == 0 || w > IMG_MAX_DECODE_SIZE || h > IMG_MAX_DECODE_SIZE || d != 1 || faces != 1)
+    if (header.Version != MIP_CACHE_VERSION || w == 0 || h == 0 || w > IMG_MAX_DECODE_SIZE ||
+        h > IMG_MAX_DECODE_SIZE || d != 1 || faces != 1)
         return 0;
     if (count != ChainLength(w, h, d) || count > TEX_MAX_LEVELS)
         return 0;
@@ -84,41 +93,33 @@ int TEX_LoadMip(const char* file, u32& level, TPodArray<u8>& bytes, STexture& te
         (tex.Width != w || tex.Height != h || tex.Depth != d || tex.Faces != faces || tex.LevelCount != count))
         return 0;
 
-    // Walk every record: lengths must stay inside the file, and the last must end exactly at
-    // its end.
+    // One record (a length, then a PNG) per level below the image; the last must end exactly
+    // at the end of the file.
     u32 want = level < count - 1 ? level : count - 1;
+    TPodArray<u8> found;
+    for (u32 rec = 1; rec < count; ++rec)
+    {
+        u32 len = 0;
+        if (!reader.Serialize(&len, 1, sizeof(u32)) || len > reader.TotalSize() - reader.Tell())
+            return 0;
+        if (rec == want)
+        {
+            if (!found.Resize(len) || !reader.Serialize(found.data, len, 1))
+                return 0;
+        }
+        else
+            reader.Seek(reader.Pos + len);
+    }
+    if (!reader.AtEnd())
+        return 0;
+    // A 1 x 1 image has no cached level: its only level is the image file.
     if (want == 0)
     {
-        // A 1 x 1 image has no cached level: its only level is the image file.
-        if (size != 24)
-            return 0;
         if (!ReadArrayFromBinaryFile(file, bytes))
             return 0;
     }
     else
-    {
-        u32 at = 24, found = 0, foundLen = 0;
-        for (u32 rec = 1; rec < count; ++rec)
-        {
-            if (size - at < 4)
-                return 0;
-            u32 len = ReadU32BE(p + at);
-            at += 4;
-            if (len > size - at)
-                return 0;
-            if (rec == want)
-            {
-                found = at;
-                foundLen = len;
-            }
-            at += len;
-        }
-        if (at != size || found == 0)
-            return 0;
-        bytes.Resize(0);
-        if (!bytes.Append(p + found, foundLen))
-            return 0;
-    }
+        bytes = found;
     if (tex.LevelCount == 0)
     {
         tex.Width = w;
@@ -133,10 +134,13 @@ int TEX_LoadMip(const char* file, u32& level, TPodArray<u8>& bytes, STexture& te
 // ---------------------------------------------------------------------------------------------
 // Loading files
 
-static void PutU32BE(TPodArray<u8>& arr, u32 v)
+TString TEX_FileKey(const char* name, u32 flags)
 {
-    u8 b[4] = {(u8)(v >> 24), (u8)(v >> 16), (u8)(v >> 8), (u8)v};
-    arr.Append(b, 4);
+    TString key(name ? name : "");
+    TString flagText;
+    flagText.Format(32, ":%u", (unsigned)(flags | TEXF_File));
+    key += flagText;
+    return key;
 }
 
 static int FailLoad(STexture* tex, const char* file)
@@ -216,29 +220,19 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     tex->Format = TEXFMT_RGBA8;
 
     TPodArray<u8> cache;
+    FByteWriter cacheWriter(cache, 0);
     if (writeCache)
     {
-        PutU32BE(cache, 1);
-        PutU32BE(cache, tex->Width);
-        PutU32BE(cache, tex->Height);
-        PutU32BE(cache, tex->Depth);
-        PutU32BE(cache, tex->Faces);
-        PutU32BE(cache, tex->LevelCount);
+        SMipCacheHeader header = {MIP_CACHE_VERSION, tex->Width, tex->Height, tex->Depth, tex->Faces, tex->LevelCount};
+        cacheWriter.Serialize(&header, MIP_CACHE_HEADER_WORDS, sizeof(u32));
     }
 
     GLuint name = 0;
     glGenTextures(1, &name);
     tex->GLName = name;
-    TEX_Bind(0xFFFFFFFFu, tex);
-    u32 target = tex->GetTarget();
+    TEX_Bind(TEX_ACTIVE_UNIT, tex);
     bool linearOnly = (tex->Flags & TEXF_NotStreamed) && (tex->Flags & TEXF_NoMipmaps);
-    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, linearOnly ? GL_LINEAR : GL_LINEAR_MIPMAP_LINEAR);
-    if (tex->Flags & TEXF_Clamp)
-    {
-        glTexParameteri(target, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(target, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    }
+    TEX_SetFilters(tex, !linearOnly);
     // Without mipmapping only level 0 is ever sampled, so the chain below it is not built.
     u32 last = linearOnly ? tex->CurLevel : tex->LevelCount - 1;
     for (u32 i = tex->CurLevel; i <= last; ++i)
@@ -248,25 +242,23 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
             break;
         if (writeCache && i > 0)
         {
-            u32 at = cache.count;
-            PutU32BE(cache, 0);
-            FByteWriter writer(cache, cache.count);
-            if (!EncodePNG(image, writer))
+            // The record's length goes in front once the PNG is written.
+            const u32 at = cacheWriter.Pos;
+            u32 len = 0;
+            cacheWriter.Serialize(&len, 1, sizeof(u32));
+            if (!EncodePNG(image, cacheWriter))
                 writeCache = false;
-            u32 len = cache.count - at - 4;
-            cache.data[at] = (u8)(len >> 24);
-            cache.data[at + 1] = (u8)(len >> 16);
-            cache.data[at + 2] = (u8)(len >> 8);
-            cache.data[at + 3] = (u8)len;
+            len = cacheWriter.Pos - at - sizeof(u32);
+            cacheWriter.Seek(at);
+            cacheWriter.Serialize(&len, 1, sizeof(u32));
+            cacheWriter.Seek(cache.Count());
         }
         TEX_UploadLevel(tex, i - tex->CurLevel, l.Width, l.Height, l.Depth, GL_UNSIGNED_BYTE, image.Data.data);
     }
     TEX_UnbindActive(tex);
-    TString key(file);
-    TString flagText;
-    flagText.Format(32, ":%u", (unsigned)(flags | TEXF_File));
-    key += flagText;
-    TEX_Register(tex, key);
+    TEX_Register(tex, TEX_FileKey(file, flags));
+    if (writeCache && cacheWriter.HasFailed())
+        writeCache = false;
     if (writeCache && !WriteArrayToBinaryFile(TEX_MipName(file).Str(), cache))
         printf("Could not write the mip cache of \"%s\"\n", file);
     return 1;
@@ -276,10 +268,7 @@ int TEX_Get(TextureRef& ref, const char* name, u32 flags)
 {
     if (!name)
         name = "";
-    TString key(name);
-    TString flagText;
-    flagText.Format(32, ":%u", (unsigned)(flags | TEXF_File));
-    key += flagText;
+    const TString key = TEX_FileKey(name, flags);
     if (ref.Obj && !ref.Obj->Key.IsEmpty() && ref.Obj->Key == key)
         return 1;
     ref.Release();
@@ -378,16 +367,14 @@ static void UploadLoadedLevel(STexture* tex)
         tex->CurLevel = tex->PrevLevel;
         return;
     }
-    TEX_Bind(0xFFFFFFFFu, tex);
+    TEX_Bind(TEX_ACTIVE_UNIT, tex);
     for (u32 i = tex->CurLevel; i < tex->LevelCount; ++i)
     {
         const STexLevel& l = tex->Levels[i];
         TEX_UploadLevel(tex, i - tex->CurLevel, l.Width, l.Height, l.Depth, GL_UNSIGNED_BYTE, l.Data);
     }
-    u32 target = tex->GetTarget();
     bool linearOnly = (tex->Flags & (TEXF_NotStreamed | TEXF_NoMipmaps)) != 0;
-    glTexParameteri(target, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(target, GL_TEXTURE_MIN_FILTER, linearOnly ? GL_LINEAR : GL_LINEAR_MIPMAP_LINEAR);
+    TEX_SetFilters(tex, !linearOnly);
     TEX_UnbindActive(tex);
 }
 

@@ -15,6 +15,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <set>
+#include <thread>
+#include <vector>
 #include <string>
 
 // Sets the data root for one test and restores it afterwards.
@@ -833,4 +836,33 @@ TEST_F(Includes, ExpansionStopsAtSixteenMegabytes)
             EXPECT_NE(printed.find(prefix), std::string::npos) << printed;
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Temporary names
+
+// Writers on several threads (a save beside an image export) never share a temporary name.
+TEST(Files, TemporaryNamesAreUniqueAcrossThreads)
+{
+    const int kThreads = 4;
+    const int kNamesPerThread = 500;
+    const TString target("/data/out/picture.png");
+    std::vector<std::vector<std::string>> names(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kNamesPerThread; ++i)
+                names[t].push_back(MakeTempName(target).Str());
+        });
+    for (std::thread& th : threads)
+        th.join();
+    std::set<std::string> all;
+    const std::string prefix = std::string(target.Str()) + ".tmp" + std::to_string(getpid()) + "-";
+    for (const auto& list : names)
+        for (const std::string& n : list)
+        {
+            EXPECT_EQ(n.compare(0, prefix.size(), prefix), 0) << n;
+            all.insert(n);
+        }
+    EXPECT_EQ(all.size(), (size_t)(kThreads * kNamesPerThread));
 }
