@@ -1,0 +1,101 @@
+// Generator of the GUI images under data/UI/: the button in its three states (normal, hovered,
+// held) as rounded boxes with a vertical gradient and a dark rim, transparent outside the corners.
+//
+// usage: plumweave_uigen <out folder>
+#include <png.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+const int BUTTON_WIDTH = 64;
+const int BUTTON_HEIGHT = 32;
+const float CORNER_RADIUS = 6.0f;
+const float RIM_WIDTH = 1.5f;
+const unsigned char RIM[3] = {48, 52, 48};
+
+struct ButtonLook
+{
+    const char* file;
+    unsigned char top[3];
+    unsigned char bottom[3];
+};
+
+// Held buttons turn their gradient round, so they look pressed in.
+const ButtonLook LOOKS[] = {
+    {"Button.png", {226, 228, 222}, {178, 182, 176}},
+    {"ButtonS.png", {246, 246, 236}, {204, 212, 198}},
+    {"ButtonC.png", {150, 154, 148}, {198, 200, 194}},
+};
+
+// Distance from the pixel centre to the rounded box's edge, negative inside.
+float BoxDistance(float x, float y, float w, float h, float r)
+{
+    const float qx = std::fabs(x - w * 0.5f) - (w * 0.5f - r);
+    const float qy = std::fabs(y - h * 0.5f) - (h * 0.5f - r);
+    const float ox = qx > 0 ? qx : 0;
+    const float oy = qy > 0 ? qy : 0;
+    const float inside = std::fmin(std::fmax(qx, qy), 0.0f);
+    return std::sqrt(ox * ox + oy * oy) + inside - r;
+}
+
+unsigned char Mix(unsigned char a, unsigned char b, float t)
+{
+    return (unsigned char)std::lround(a + (b - a) * t);
+}
+
+bool WritePng(const std::string& path, int w, int h, const std::vector<unsigned char>& rgba)
+{
+    png_image img;
+    memset(&img, 0, sizeof(img));
+    img.version = PNG_IMAGE_VERSION;
+    img.width = (png_uint_32)w;
+    img.height = (png_uint_32)h;
+    img.format = PNG_FORMAT_RGBA;
+    const std::string tmp = path + ".tmp";
+    if (!png_image_write_to_file(&img, tmp.c_str(), 0, rgba.data(), 0, nullptr))
+    {
+        fprintf(stderr, "uigen: cannot write %s: %s\n", path.c_str(), img.message);
+        remove(tmp.c_str());
+        return false;
+    }
+    return rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+std::vector<unsigned char> MakeButton(const ButtonLook& look)
+{
+    std::vector<unsigned char> px((size_t)BUTTON_WIDTH * BUTTON_HEIGHT * 4);
+    for (int y = 0; y < BUTTON_HEIGHT; ++y)
+        for (int x = 0; x < BUTTON_WIDTH; ++x)
+        {
+            const float d = BoxDistance(x + 0.5f, y + 0.5f, (float)BUTTON_WIDTH, (float)BUTTON_HEIGHT, CORNER_RADIUS);
+            const float t = (y + 0.5f) / BUTTON_HEIGHT;
+            // Coverage of the box and of its rim, each with a one-pixel soft edge.
+            const float cover = std::fmin(std::fmax(0.5f - d, 0.0f), 1.0f);
+            const float rim = std::fmin(std::fmax(d + RIM_WIDTH + 0.5f, 0.0f), 1.0f);
+            unsigned char* p = &px[((size_t)y * BUTTON_WIDTH + x) * 4];
+            for (int c = 0; c < 3; ++c)
+                p[c] = Mix(Mix(look.top[c], look.bottom[c], t), RIM[c], rim);
+            p[3] = (unsigned char)std::lround(255.0f * cover);
+        }
+    return px;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+    {
+        fprintf(stderr, "usage: plumweave_uigen <out folder>\n");
+        return 1;
+    }
+    const std::string folder = argv[1];
+    for (const ButtonLook& look : LOOKS)
+        if (!WritePng(folder + "/" + look.file, BUTTON_WIDTH, BUTTON_HEIGHT, MakeButton(look)))
+            return 1;
+    return 0;
+}
