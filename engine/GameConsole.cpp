@@ -3,6 +3,7 @@
 
 #include "GameFileIO.h"
 #include "GameParse.h"
+#include "GameWindow.h"
 
 TMap<TString, SConVar*>* GConVars = nullptr;
 SConsoleState GConsole;
@@ -246,10 +247,10 @@ void ConsoleKey(int code, bool down)
     {
         switch (code)
         {
-        case 33: GConsole.Scroll -= 4; break;                                      // Page Up
-        case 34: GConsole.Scroll += 4; break;                                      // Page Down
-        case 36: GConsole.Scroll = 0; break;                                       // Home
-        case 35: GConsole.Scroll = GConsole.TotalRows - GConsole.VisibleRows; break; // End
+        case KEY_PageUp: GConsole.Scroll -= 4; break;
+        case KEY_PageDown: GConsole.Scroll += 4; break;
+        case KEY_Home: GConsole.Scroll = 0; break;
+        case KEY_End: GConsole.Scroll = GConsole.TotalRows - GConsole.VisibleRows; break;
         default: break;
         }
     }
@@ -259,14 +260,14 @@ void ConsoleKey(int code, bool down)
     {
         switch (code)
         {
-        case 8: // Backspace
+        case KEY_Backspace:
             if (GConsole.Input.Length() > 0)
                 GConsole.Input.Remove(GConsole.Input.Length() - 1, GConsole.Input.Length() - 1);
             break;
-        case 46: // Delete
+        case KEY_Delete:
             GConsole.Input = "";
             break;
-        case 13: // Enter
+        case KEY_Enter:
             if (GConsole.Input.Length() > 0)
             {
                 const TString line = GConsole.Input;

@@ -53,7 +53,6 @@ enum
     CONSOLE_MAX_LINES = 100,
     CONSOLE_MAX_INPUT = 100,
     CONSOLE_TOGGLE_KEY = 192,
-    CONSOLE_TEXT_FLAGS = 64 | 32, // log lines: word wrap, and words wider than the console broken
     CONSOLE_BLEND = 0x1761,       // alpha blending of the overlays
 };
 

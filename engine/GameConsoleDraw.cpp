@@ -10,6 +10,9 @@
 #include "GameShader.h"
 #include "GameVertex.h"
 
+// Log lines: word wrap, and words wider than the console broken.
+static const u32 CONSOLE_TEXT_FLAGS = TEXT_WordWrap | TEXT_BreakWords;
+
 int ConsoleTextRows(SFont* font, const char* text, float width)
 {
     if (!font || !text)

@@ -165,7 +165,7 @@ void DrawOverlay(const SFramePlan& plan)
     GProjectionMatrix = M_OrthoMatrix(0.0f, (float)GScreenWidth, 0.0f, (float)GScreenHeight, -1.0f, 1.0f);
     GViewMatrix = mMat4();
     SShader* gui = GetShader("GUI");
-    UseShader(0x1761, gui);
+    UseShader(CONSOLE_BLEND, gui);
     R_UploadViewMatrix(gui);
     R_UploadProjectionMatrix(gui);
     ++GOverlayFrame;

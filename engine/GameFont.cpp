@@ -271,7 +271,7 @@ bool SFont::Load(const char* path)
     Pages.Resize(PageFiles.Count());
     for (u32 i = 0; i < PageFiles.Count(); ++i)
         if (!PageFiles[i].IsEmpty())
-            TEX_Get(Pages[i], PageFiles[i].Str(), 3);
+            TEX_Get(Pages[i], PageFiles[i].Str(), TEXF_RGBA8 | TEXF_NotStreamed);
     return true;
 }
 

@@ -136,11 +136,11 @@ int LoadImageFile(TextureRef& ref, const char* name)
     if (!name)
         return 0;
     if (ImageTypeFromExtension(name) == IMG_PNG)
-        return TEX_Get(ref, name, 0xB);
+        return TEX_Get(ref, name, TEXF_RGBA8 | TEXF_NodeOutput);
     SImage2D image;
     if (DecodeImageFile(name, image) <= 0)
         return 0;
-    return TEX_Create(ref, image.Width, image.Height, 1, 1, TEXFMT_RGBA8, image.Pixels.data, 0xA);
+    return TEX_Create(ref, image.Width, image.Height, 1, 1, TEXFMT_RGBA8, image.Pixels.data, TEXF_NodeOutput);
 }
 
 int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip)

@@ -33,8 +33,9 @@ int DecodeImageFile(const char* name, SImage2D& image);
 // temporary file renamed over the target. 1 on success, else 0.
 int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip);
 
-// Loads an image file into ref: PNG through the texture manager (flags 0xB), other types through
-// the library into a new texture (format RGBA8, flags 0xA). 1 on success, else 0.
+// Loads an image file into ref: PNG through the texture manager (TEXF_RGBA8 | TEXF_NodeOutput),
+// other types through the library into a new texture (format RGBA8, TEXF_NodeOutput). 1 on
+// success, else 0.
 int LoadImageFile(TextureRef& ref, const char* name);
 // Saves a texture by the name's extension: PNG through TEX_SaveToFile (rows flipped unless
 // flip), others through the library. 1 on success, else 0.

@@ -24,6 +24,8 @@ enum
     TEXF_Failed = 0x1000,    // set alone after a failed load
     TEXF_File = 0x2000,      // loaded from a file
 };
+// Node outputs and other in-memory textures: whole, without a mip chain.
+static const u32 TEXF_NodeOutput = TEXF_NotStreamed | TEXF_NoMipmaps;
 
 // Format codes of TEX_Create.
 enum

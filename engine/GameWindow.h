@@ -33,6 +33,18 @@ enum EWindowEventType
     WE_FocusLost = 10,
 };
 
+// Key codes (the classic virtual-key codes) that the engine itself reacts to.
+enum
+{
+    KEY_Backspace = 8,
+    KEY_Enter = 13,
+    KEY_PageUp = 33,
+    KEY_PageDown = 34,
+    KEY_End = 35,
+    KEY_Home = 36,
+    KEY_Delete = 46,
+};
+
 // One window event: seven 32-bit words. Fields a type does not use carry no meaning.
 struct SWindowEvent
 {

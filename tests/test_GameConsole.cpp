@@ -45,8 +45,8 @@ namespace
             if (!IsConsoleOpen())
                 ConsoleKey(CONSOLE_TOGGLE_KEY, true);
             Type(command);
-            ConsoleKey(13, true);
-            ConsoleKey(13, false);
+            ConsoleKey(KEY_Enter, true);
+            ConsoleKey(KEY_Enter, false);
             EXPECT_EQ(GConsole.Input.Length(), 0u) << "the input line is emptied after every command";
             return GConsole.Lines.IsEmpty() ? std::string() : std::string(GConsole.Lines.Last().Text.Str());
         }
@@ -181,7 +181,7 @@ TEST_F(Console, CommandErrorsChangeNothing)
 
     // Enter on an empty line runs nothing.
     const u32 lines = GConsole.Lines.Count();
-    ConsoleKey(13, true);
+    ConsoleKey(KEY_Enter, true);
     EXPECT_EQ(GConsole.Lines.Count(), lines);
 }
 
@@ -199,13 +199,13 @@ TEST_F(Console, InputLineEditing)
     ConsoleChar(27, true);
     ConsoleChar(127, true);
     EXPECT_STREQ(GConsole.Input.Str(), "abc");
-    ConsoleKey(8, true);
+    ConsoleKey(KEY_Backspace, true);
     EXPECT_STREQ(GConsole.Input.Str(), "ab");
-    ConsoleKey(8, false);
+    ConsoleKey(KEY_Backspace, false);
     EXPECT_STREQ(GConsole.Input.Str(), "ab");
-    ConsoleKey(46, true);
+    ConsoleKey(KEY_Delete, true);
     EXPECT_TRUE(GConsole.Input.IsEmpty());
-    ConsoleKey(8, true); // nothing left to remove
+    ConsoleKey(KEY_Backspace, true); // nothing left to remove
     EXPECT_TRUE(GConsole.Input.IsEmpty());
 
     for (int i = 0; i < 150; ++i)
@@ -215,7 +215,7 @@ TEST_F(Console, InputLineEditing)
 
     ConsoleKey(CONSOLE_TOGGLE_KEY, true);
     EXPECT_FALSE(IsConsoleOpen());
-    ConsoleKey(8, true);
+    ConsoleKey(KEY_Backspace, true);
     EXPECT_EQ(GConsole.Input.Length(), (u32)CONSOLE_MAX_INPUT) << "a closed console ignores its keys";
 }
 
@@ -295,22 +295,22 @@ TEST_F(Console, ScrollKeysClampToTheLog)
     GConsole.TotalRows = 30;
     GConsole.VisibleRows = 10;
     GConsole.Scroll = 20;
-    ConsoleKey(33, true);
+    ConsoleKey(KEY_PageUp, true);
     EXPECT_EQ(GConsole.Scroll, 20) << "closed: keys do nothing";
     ConsoleKey(CONSOLE_TOGGLE_KEY, true);
-    ConsoleKey(33, true);
+    ConsoleKey(KEY_PageUp, true);
     EXPECT_EQ(GConsole.Scroll, 16);
-    ConsoleKey(34, true);
-    ConsoleKey(34, true);
+    ConsoleKey(KEY_PageDown, true);
+    ConsoleKey(KEY_PageDown, true);
     EXPECT_EQ(GConsole.Scroll, 20) << "not beyond total - visible";
-    ConsoleKey(36, true);
+    ConsoleKey(KEY_Home, true);
     EXPECT_EQ(GConsole.Scroll, 0);
-    ConsoleKey(33, true);
+    ConsoleKey(KEY_PageUp, true);
     EXPECT_EQ(GConsole.Scroll, 0) << "never negative";
-    ConsoleKey(35, true);
+    ConsoleKey(KEY_End, true);
     EXPECT_EQ(GConsole.Scroll, 20);
     GConsole.TotalRows = 4;
-    ConsoleKey(35, true);
+    ConsoleKey(KEY_End, true);
     EXPECT_EQ(GConsole.Scroll, 0);
 }
 
@@ -464,11 +464,11 @@ TEST_F(Console, ViewFollowsTheEndUnlessScrolledUp)
 
     // Scrolled up, the view stays where the reader put it.
     ConsoleKey(CONSOLE_TOGGLE_KEY, true);
-    ConsoleKey(33, true);
+    ConsoleKey(KEY_PageUp, true);
     EXPECT_EQ(GConsole.Scroll, 5);
     ConsolePrintf("more");
     EXPECT_EQ(GConsole.Scroll, 5);
-    ConsoleKey(35, true);
+    ConsoleKey(KEY_End, true);
     EXPECT_EQ(GConsole.Scroll, 15 - 5);
     ConsolePrintf("more");
     EXPECT_EQ(GConsole.Scroll, 16 - 5);
@@ -482,8 +482,8 @@ TEST_F(Console, DroppedLinesKeepAScrolledViewOnItsRows)
     for (int i = 0; i < 100; ++i)
         ConsolePrintf("l");
     ConsoleKey(CONSOLE_TOGGLE_KEY, true);
-    ConsoleKey(36, true); // Home: the oldest rows
-    ConsoleKey(34, true); // then four rows down: the view starts at line 4
+    ConsoleKey(KEY_Home, true); // Home: the oldest rows
+    ConsoleKey(KEY_PageDown, true); // then four rows down: the view starts at line 4
     ASSERT_EQ(GConsole.Scroll, 4);
     ConsolePrintf("%s", std::string(15, 'a').c_str()); // drops line 0, adds two rows
     EXPECT_EQ(GConsole.Lines.Count(), 100u);
@@ -622,7 +622,7 @@ TEST_F(ConsoleGL, PanelStripTrackThumbAndText)
     EXPECT_EQ(Ink(150, 0, W - 12, 106), 0) << "short lines leave the right side empty";
 
     // Scrolled to the top the first lines show; the track's top is then under the thumb.
-    ConsoleKey(36, true);
+    ConsoleKey(KEY_Home, true);
     glClear(GL_COLOR_BUFFER_BIT);
     DrawConsole();
     ReadBack();

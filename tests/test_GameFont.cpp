@@ -2,6 +2,8 @@
 // then drawing the shipped debug font on the off-screen context.
 #include "TestSupport.h"
 
+#include "GameConsole.h"
+
 #include <math.h>
 #include <stdio.h>
 
@@ -479,7 +481,7 @@ TEST_F(FontGL, StatisticsOverlayDrawsShadowedLines)
     GProjectionMatrix = M_OrthoMatrix(0, W, 0, H, -1, 1);
     SShader* sp = GetShader("GUI");
     SetRasterState(RASTER_NoCull);
-    UseShader(0x1761, sp);
+    UseShader(CONSOLE_BLEND, sp);
     R_UploadViewMatrix(sp);
     R_UploadProjectionMatrix(sp);
     // An opaque grey background, as the screen is: the white text and its black shadow stand out.

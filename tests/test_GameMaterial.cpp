@@ -67,7 +67,7 @@ protected:
 
 TEST_F(MaterialGL, BlendWordsReachGLOnlyOnChange)
 {
-    SetBlendState(0x71761);
+    SetBlendState(BLEND_AlphaGUI);
     EXPECT_TRUE(glIsEnabled(GL_BLEND));
     EXPECT_EQ(Get(GL_BLEND_EQUATION_RGB), GL_FUNC_ADD);
     EXPECT_EQ(Get(GL_BLEND_SRC_RGB), GL_SRC_ALPHA);
@@ -84,7 +84,7 @@ TEST_F(MaterialGL, BlendWordsReachGLOnlyOnChange)
     // Factors changed behind the cache come back: the cache forgot them with the 0.
     glBlendFunc(GL_ONE, GL_ZERO);
     glBlendEquation(GL_MAX);
-    SetBlendState(0x71761);
+    SetBlendState(BLEND_AlphaGUI);
     EXPECT_TRUE(glIsEnabled(GL_BLEND));
     EXPECT_EQ(Get(GL_BLEND_EQUATION_RGB), GL_FUNC_ADD);
     EXPECT_EQ(Get(GL_BLEND_SRC_RGB), GL_SRC_ALPHA);
@@ -92,7 +92,7 @@ TEST_F(MaterialGL, BlendWordsReachGLOnlyOnChange)
 
     // The same word again issues nothing: state changed behind the cache stays changed.
     glBlendFunc(GL_ONE, GL_ZERO);
-    SetBlendState(0x71761);
+    SetBlendState(BLEND_AlphaGUI);
     EXPECT_EQ(Get(GL_BLEND_SRC_RGB), GL_ONE);
 
     // Only the factors differ: only they are sent.
@@ -144,7 +144,7 @@ TEST_F(MaterialGL, ShippedShadersBuildEveryRequestedVariant)
     EXPECT_EQ(glGetAttribLocation(GetShader("ColorOnly")->Program, "GLColor"), 3);
 
     // Code 0 is the base pass of simple geometry; binding again changes nothing in GL.
-    gui.Blend = 0x71761;
+    gui.Blend = BLEND_AlphaGUI;
     BindMaterialPass(gui, 0);
     EXPECT_EQ((u32)Get(GL_CURRENT_PROGRAM), gui.Programs[0]->Program);
     EXPECT_TRUE(glIsEnabled(GL_BLEND));
@@ -179,7 +179,7 @@ TEST_F(MaterialGL, MaterialTexturesBindToTheirUnits)
     SMaterialInst m;
     m.SetShader("GUI");
     const u32 white = 0xFFFFFFFFu;
-    ASSERT_TRUE(TEX_Create(m.Textures[2], 1, 1, 1, 1, 1, &white, 10));
+    ASSERT_TRUE(TEX_Create(m.Textures[2], 1, 1, 1, 1, 1, &white, TEXF_NodeOutput));
     ASSERT_NE(m.Textures[2]->GLName, 0u);
     TextureRef held = m.Textures[2];
     EXPECT_EQ(held->RefCount.load(), 2u);

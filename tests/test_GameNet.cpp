@@ -492,9 +492,9 @@ TEST(NetPollInput, MalformedDatagramsAreHarmless)
 
     // Only the reliable 5-byte header was acknowledged; the cut acknowledgements matched nothing.
     ASSERT_TRUE(raw.Receive(got));
-    EXPECT_EQ(got.size(), 10u);
-    EXPECT_EQ(got[5], 1);
-    EXPECT_EQ(std::vector<u8>(got.begin() + 6, got.end()), (std::vector<u8>{0, 0, 0, 1}));
+    EXPECT_EQ(got.size(), (size_t)NET_ACK_SIZE);
+    EXPECT_EQ(got[NET_TYPE_OFFSET], NET_MSG_ACK);
+    EXPECT_EQ(std::vector<u8>(got.begin() + NET_ACK_SEQUENCE_OFFSET, got.end()), (std::vector<u8>{0, 0, 0, 1}));
     EXPECT_FALSE(raw.Pending());
     EXPECT_EQ(CountRecords(a.SentRecords), 1);
     EXPECT_EQ(a.FinishedRecords, nullptr);
@@ -507,7 +507,7 @@ TEST(NetPollInput, DatagramAtBufferLimitIsKept)
     OpenLoopback(a);
     TRawSocket raw;
     std::vector<u8> big(NET_RECEIVE_BUFFER, 0x5A);
-    big[4] = 0;
+    big[NET_FLAGS_OFFSET] = 0;
     raw.SendTo(NetGetPort(a), big);
     raw.SendTo(NetGetPort(a), std::vector<u8>(NET_RECEIVE_BUFFER + 1, 0x5A));
     NetAddr from;

@@ -54,7 +54,7 @@ void Viewport(GLint v[4])
 TextureRef MakeTexture(u32 w, u32 h, u32 format = TEXFMT_RGBA8)
 {
     TextureRef t;
-    EXPECT_EQ(1, TEX_Create(t, w, h, 1, 1, format, nullptr, 10));
+    EXPECT_EQ(1, TEX_Create(t, w, h, 1, 1, format, nullptr, TEXF_NodeOutput));
     return t;
 }
 
@@ -298,7 +298,7 @@ TEST_F(RenderTargetTest, MisuseIsReportedAndChangesNothing)
 TEST_F(RenderTargetTest, StateDump)
 {
     TextureRef t;
-    ASSERT_EQ(1, TEX_Create(t, 4, 2, 1, 1, TEXFMT_RGBA8, nullptr, 10));
+    ASSERT_EQ(1, TEX_Create(t, 4, 2, 1, 1, TEXFMT_RGBA8, nullptr, TEXF_NodeOutput));
     FrameBufferRef fb(new SFrameBuffer);
     fb->AttachTexture(0, t, FBA_Color);
     fb->AttachTexture(1, TextureRef(), FBA_Color);
@@ -339,7 +339,7 @@ TEST_F(RenderTargetTest, IncompleteTargetsAreFatal)
             if (chdir(folder.c_str()) != 0 || !GLTest_Init())
                 _exit(1);
             TextureRef t;
-            TEX_Create(t, 4, 4, 1, 1, TEXFMT_RGBA8, nullptr, 10);
+            TEX_Create(t, 4, 4, 1, 1, TEXFMT_RGBA8, nullptr, TEXF_NodeOutput);
             SFrameBuffer fb;
             fb.AttachTexture(0, t, 7);
             CheckFrameBuffer(fb);

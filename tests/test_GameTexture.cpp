@@ -125,7 +125,7 @@ TEST_F(TextureTest, EveryFormatCodeReadsBack)
     for (u32 code : {(u32)TEXFMT_RGBA8, (u32)TEXFMT_SRGB8_A8})
     {
         TextureRef t;
-        ASSERT_EQ(1, TEX_Create(t, 2, 1, 1, 1, code, bytes, 10));
+        ASSERT_EQ(1, TEX_Create(t, 2, 1, 1, 1, code, bytes, TEXF_NodeOutput));
         TEX_Bind(0, t);
         EXPECT_EQ(code == TEXFMT_RGBA8 ? GL_RGBA8 : GL_SRGB8_ALPHA8, LevelParam(0, GL_TEXTURE_INTERNAL_FORMAT));
         u8 back[8] = {};
@@ -138,7 +138,7 @@ TEST_F(TextureTest, EveryFormatCodeReadsBack)
     for (u32 code : {(u32)TEXFMT_RGBA16F, (u32)TEXFMT_RGBA32F})
     {
         TextureRef t;
-        ASSERT_EQ(1, TEX_Create(t, 2, 1, 1, 1, code, values, 10));
+        ASSERT_EQ(1, TEX_Create(t, 2, 1, 1, 1, code, values, TEXF_NodeOutput));
         TEX_Bind(0, t);
         EXPECT_EQ(code == TEXFMT_RGBA16F ? GL_RGBA16F : GL_RGBA32F, LevelParam(0, GL_TEXTURE_INTERNAL_FORMAT));
         FloatImage img;
@@ -153,7 +153,7 @@ TEST_F(TextureTest, EveryFormatCodeReadsBack)
     {
         const float reds[3] = {-7.25f, 0.125f, 65536.0f};
         TextureRef t;
-        ASSERT_EQ(1, TEX_Create(t, 3, 1, 1, 1, TEXFMT_R32F, reds, 10));
+        ASSERT_EQ(1, TEX_Create(t, 3, 1, 1, 1, TEXFMT_R32F, reds, TEXF_NodeOutput));
         TEX_Bind(0, t);
         EXPECT_EQ(GL_R32F, LevelParam(0, GL_TEXTURE_INTERNAL_FORMAT));
         float back[3] = {};
@@ -177,7 +177,7 @@ TEST_F(TextureTest, EveryFormatCodeReadsBack)
         for (const auto& c : cases)
         {
             TextureRef t;
-            ASSERT_EQ(1, TEX_Create(t, 2, 1, 1, 1, c.code, c.data, 10)) << c.code;
+            ASSERT_EQ(1, TEX_Create(t, 2, 1, 1, 1, c.code, c.data, TEXF_NodeOutput)) << c.code;
             TEX_Bind(0, t);
             GLint internal = LevelParam(0, GL_TEXTURE_INTERNAL_FORMAT);
             EXPECT_TRUE(internal == (GLint)c.internal || (c.code == TEXFMT_Depth32 && internal == GL_DEPTH_COMPONENT24))
@@ -208,7 +208,7 @@ TEST_F(TextureTest, CreateRefusesWhatGLCannotHold)
     for (const auto& c : bad)
     {
         TextureRef t;
-        EXPECT_EQ(0, TEX_Create(t, c.w, c.h, c.d, c.f, c.code, nullptr, 10)) << c.w << "x" << c.h << " " << c.code;
+        EXPECT_EQ(0, TEX_Create(t, c.w, c.h, c.d, c.f, c.code, nullptr, TEXF_NodeOutput)) << c.w << "x" << c.h << " " << c.code;
         ASSERT_FALSE(t.IsNull());
         EXPECT_EQ(0u, t->GLName);
     }
@@ -216,7 +216,7 @@ TEST_F(TextureTest, CreateRefusesWhatGLCannotHold)
 
     // A refused texture binds nothing.
     TextureRef none;
-    EXPECT_EQ(0, TEX_Create(none, 0, 0, 1, 1, TEXFMT_RGBA8, nullptr, 10));
+    EXPECT_EQ(0, TEX_Create(none, 0, 0, 1, 1, TEXFMT_RGBA8, nullptr, TEXF_NodeOutput));
     TEX_Bind(2, none);
     EXPECT_EQ(0, Bound2D(2));
     EXPECT_EQ(0u, GTexBoundNames[2]);
@@ -226,7 +226,7 @@ TEST_F(TextureTest, FiltersAndMipmapsFollowTheFlags)
 {
     std::vector<u32> px(16 * 8, 0xFF336699u);
     TextureRef plain, mipped, clamped;
-    ASSERT_EQ(1, TEX_Create(plain, 16, 8, 1, 1, TEXFMT_RGBA8, px.data(), 10));
+    ASSERT_EQ(1, TEX_Create(plain, 16, 8, 1, 1, TEXFMT_RGBA8, px.data(), TEXF_NodeOutput));
     ASSERT_EQ(1, TEX_Create(mipped, 16, 8, 1, 1, TEXFMT_RGBA8, px.data(), 0));
     ASSERT_EQ(1, TEX_Create(clamped, 16, 8, 1, 1, TEXFMT_RGBA8, px.data(), 16 | 8));
     EXPECT_EQ(10u | TEXF_NotStreamed, plain->Flags);
@@ -253,7 +253,7 @@ TEST_F(TextureTest, FiltersAndMipmapsFollowTheFlags)
     // Created textures are counted once each, in 64 bits.
     u64 before = GTexManager.GetMemoryUsage();
     TextureRef big;
-    ASSERT_EQ(1, TEX_Create(big, 64, 32, 1, 1, TEXFMT_RGBA32F, nullptr, 10));
+    ASSERT_EQ(1, TEX_Create(big, 64, 32, 1, 1, TEXFMT_RGBA32F, nullptr, TEXF_NodeOutput));
     EXPECT_EQ(before + 64u * 32u * 16u, GTexManager.GetMemoryUsage());
     TextureRef chain;
     ASSERT_EQ(1, TEX_Create(chain, 64, 32, 1, 1, TEXFMT_RGBA8, nullptr, 0));
@@ -269,7 +269,7 @@ TEST_F(TextureTest, CubeMapsAndGeneratedMipmaps)
         for (u32 i = 0; i < 4; ++i)
             faces[f * 4 + i] = 0xFF000000u | (f * 40);
     TextureRef cube;
-    ASSERT_EQ(1, TEX_Create(cube, 2, 2, 6, 6, TEXFMT_RGBA8, faces.data(), 10));
+    ASSERT_EQ(1, TEX_Create(cube, 2, 2, 6, 6, TEXFMT_RGBA8, faces.data(), TEXF_NodeOutput));
     EXPECT_EQ((u32)GL_TEXTURE_CUBE_MAP, cube->GetTarget());
     TEX_Bind(0, cube);
     for (u32 f = 0; f < 6; ++f)
@@ -283,7 +283,7 @@ TEST_F(TextureTest, CubeMapsAndGeneratedMipmaps)
     // A texture made without mipmaps gets them on request.
     std::vector<u32> px(8 * 8, 0xFF102030u);
     TextureRef t;
-    ASSERT_EQ(1, TEX_Create(t, 8, 8, 1, 1, TEXFMT_RGBA8, px.data(), 10));
+    ASSERT_EQ(1, TEX_Create(t, 8, 8, 1, 1, TEXFMT_RGBA8, px.data(), TEXF_NodeOutput));
     TEX_Bind(0, t);
     EXPECT_EQ(0, LevelParam(1, GL_TEXTURE_WIDTH));
     TEX_GenerateMipmaps(t.Get());
@@ -295,8 +295,8 @@ TEST_F(TextureTest, CubeMapsAndGeneratedMipmaps)
 TEST_F(TextureTest, BindCacheFollowsGL)
 {
     TextureRef a, b;
-    ASSERT_EQ(1, TEX_Create(a, 2, 2, 1, 1, TEXFMT_RGBA8, nullptr, 10));
-    ASSERT_EQ(1, TEX_Create(b, 2, 2, 1, 1, TEXFMT_RGBA8, nullptr, 10));
+    ASSERT_EQ(1, TEX_Create(a, 2, 2, 1, 1, TEXFMT_RGBA8, nullptr, TEXF_NodeOutput));
+    ASSERT_EQ(1, TEX_Create(b, 2, 2, 1, 1, TEXFMT_RGBA8, nullptr, TEXF_NodeOutput));
     // Creation leaves nothing bound.
     EXPECT_EQ(0, Bound2D(0));
 
@@ -316,7 +316,7 @@ TEST_F(TextureTest, BindCacheFollowsGL)
     glActiveTexture(GL_TEXTURE0);
 
     TEX_Bind(0, b);
-    TEX_Bind(0xFFFFFFFFu, a); // the active unit
+    TEX_Bind(TEX_ACTIVE_UNIT, a);
     EXPECT_EQ((GLint)a->GLName, Bound2D(0));
     TEX_Unbind(0, b.Get()); // not bound there: nothing
     EXPECT_EQ((GLint)a->GLName, Bound2D(0));
@@ -356,7 +356,7 @@ TEST_F(TextureTest, BindCacheFollowsGL)
 TEST_F(TextureTest, CountedReferences)
 {
     TextureRef a;
-    ASSERT_EQ(1, TEX_Create(a, 1, 1, 1, 1, TEXFMT_RGBA8, nullptr, 10));
+    ASSERT_EQ(1, TEX_Create(a, 1, 1, 1, 1, TEXFMT_RGBA8, nullptr, TEXF_NodeOutput));
     STexture* t = a.Get();
     {
         TextureRef b = a;
@@ -390,7 +390,7 @@ TEST_F(TextureTest, CountedReferences)
     TString d = TEX_Describe(nullptr);
     EXPECT_STREQ("--null--", d.Str());
     TextureRef e;
-    ASSERT_EQ(1, TEX_Create(e, 3, 2, 1, 1, TEXFMT_R32F, nullptr, 10));
+    ASSERT_EQ(1, TEX_Create(e, 3, 2, 1, 1, TEXFMT_R32F, nullptr, TEXF_NodeOutput));
     d = TEX_Describe(e.Get());
     EXPECT_STREQ("W:3 H:2 D:1 S:1 Fmt:6403 Flags:10", d.Str());
 }
@@ -478,7 +478,7 @@ TEST_F(TextureTest, SaveToFileFlipsWhenAsked)
     TTempDir dir;
     const u32 px[4] = {0xFF0000FFu, 0xFF00FF00u, 0xFFFF0000u, 0xFFFFFFFFu}; // 2 x 2, GL row 0 first
     TextureRef t;
-    ASSERT_EQ(1, TEX_Create(t, 2, 2, 1, 1, TEXFMT_RGBA8, px, 10));
+    ASSERT_EQ(1, TEX_Create(t, 2, 2, 1, 1, TEXFMT_RGBA8, px, TEXF_NodeOutput));
     std::string f = dir.File("s.png");
     ASSERT_EQ(1, TEX_SaveToFile(t.Get(), f.c_str(), false));
     SImage2D img;
@@ -499,7 +499,7 @@ TEST_F(TextureTest, SaveToFileFlipsWhenAsked)
 TEST_F(TextureTest, ReleasedAfterShutdownSkipsGL)
 {
     TextureRef t;
-    ASSERT_EQ(1, TEX_Create(t, 2, 2, 1, 1, TEXFMT_RGBA8, nullptr, 10));
+    ASSERT_EQ(1, TEX_Create(t, 2, 2, 1, 1, TEXFMT_RGBA8, nullptr, TEXF_NodeOutput));
     u32 name = t->GLName;
     GTexManager.Shutdown();
     EXPECT_EQ(0u, GTexManager.Textures.Count());
