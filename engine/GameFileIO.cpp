@@ -1,5 +1,7 @@
 #include "GameFileIO.h"
 
+#include "GameThread.h"
+
 #include <algorithm>
 #include <atomic>
 #include <dirent.h>
@@ -45,7 +47,9 @@ FILE* gSysFOpen(const char* name, int flags)
     int fd = open(full.Str(), openFlags | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0)
     {
-        if (errno == EPERM)
+        // Only the main thread asks a person: a worker (the texture loader) must never wait on
+        // a box, and leaves its failures for the main thread to report.
+        if (errno == EPERM && ThreadIsMain())
             gSysMessage(strerror(EPERM), name);
         return nullptr;
     }

@@ -162,14 +162,14 @@ int gSysFileOpen(const char* initialFolder, const char* filter, char* fileBuffer
     int fds[2];
     if (pipe(fds) != 0)
     {
-        fprintf(stderr, "File dialog cancelled: %s\n", strerror(errno));
+        fprintf(stderr, "File dialog cancelled: pipe: %s\n", strerror(errno));
         return 0;
     }
     fflush(stdout);
     pid_t pid = fork();
     if (pid < 0)
     {
-        fprintf(stderr, "File dialog cancelled: %s\n", strerror(errno));
+        fprintf(stderr, "File dialog cancelled: fork: %s\n", strerror(errno));
         close(fds[0]);
         close(fds[1]);
         return 0;

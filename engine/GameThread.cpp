@@ -140,6 +140,13 @@ SThread::~SThread()
     ReleaseState(s);
 }
 
+static const pthread_t GMainThread = pthread_self();
+
+bool ThreadIsMain()
+{
+    return pthread_equal(pthread_self(), GMainThread) != 0;
+}
+
 void ThreadSleep(u32 milliseconds)
 {
     // Half a millisecond more, so that the engine sleep's truncation to whole milliseconds gives

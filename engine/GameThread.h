@@ -44,6 +44,8 @@ class SThread
 };
 
 void ThreadSleep(u32 milliseconds);
+// Whether the caller is the program's main thread (the one that ran static initialisation).
+bool ThreadIsMain();
 
 // One word, 0 free and 1 held, changed only by fully ordered compare-and-exchange. Not re-entrant.
 // Waiting threads pause and, after a while, yield: the holder may need the same core.

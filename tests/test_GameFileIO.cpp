@@ -2,6 +2,7 @@
 
 #include "GameFileIO.h"
 #include "GameParse.h"
+#include "GameThread.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,6 +10,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -865,4 +868,80 @@ TEST(Files, TemporaryNamesAreUniqueAcrossThreads)
             all.insert(n);
         }
     EXPECT_EQ(all.size(), (size_t)(kThreads * kNamesPerThread));
+}
+
+// ---------------------------------------------------------------------------------------------
+// An open the system refuses as not permitted (an immutable file opened for writing) tells the
+// person on the main thread; a worker such as the texture loader only fails, without a box.
+namespace
+{
+bool SetImmutable(const std::string& path, bool on)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    int attr = 0;
+    bool ok = ioctl(fd, FS_IOC_GETFLAGS, &attr) == 0;
+    attr = on ? (attr | FS_IMMUTABLE_FL) : (attr & ~FS_IMMUTABLE_FL);
+    ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &attr) == 0;
+    close(fd);
+    return ok;
+}
+
+struct SOpenOnThread
+{
+    std::string Path;
+    bool Opened = false;
+};
+
+u32 OpenForWriting(void* context)
+{
+    SOpenOnThread* job = (SOpenOnThread*)context;
+    FILE* f = gSysFOpen(job->Path.c_str(), FILE_Write);
+    job->Opened = f != nullptr;
+    if (f)
+        fclose(f);
+    return 0;
+}
+} // namespace
+
+TEST(Files, NotPermittedOpensAskOnlyOnTheMainThread)
+{
+    TTempDir dir;
+    const std::string path = dir.File("locked.txt");
+    FILE* make = fopen(path.c_str(), "w");
+    ASSERT_NE(make, nullptr);
+    fclose(make);
+    if (!SetImmutable(path, true))
+        GTEST_SKIP() << "this file system cannot make a file immutable";
+
+    struct SCase
+    {
+        bool onWorker;
+        size_t boxes;
+    };
+    const SCase cases[] = {{false, 1}, {true, 0}};
+    for (const SCase& c : cases)
+    {
+        RecordedBoxes().clear();
+        SOpenOnThread job;
+        job.Path = path;
+        if (c.onWorker)
+        {
+            SThread worker;
+            ASSERT_TRUE(worker.Start(OpenForWriting, &job));
+            ASSERT_EQ(worker.Wait(THREAD_INFINITE), (u32)THREAD_WAIT_SIGNALED);
+        }
+        else
+            OpenForWriting(&job);
+        EXPECT_FALSE(job.Opened);
+        ASSERT_EQ(RecordedBoxes().size(), c.boxes) << (c.onWorker ? "worker" : "main thread");
+        if (c.boxes)
+        {
+            EXPECT_EQ(RecordedBoxes()[0].kind, SYSBOX_Message);
+            EXPECT_EQ(RecordedBoxes()[0].text, strerror(EPERM));
+            EXPECT_EQ(RecordedBoxes()[0].caption, path);
+        }
+    }
+    EXPECT_TRUE(SetImmutable(path, false));
 }
