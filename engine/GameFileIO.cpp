@@ -359,7 +359,8 @@ TString MakeRelativePath(const TString& file, const TString& folder)
     if (folder.IsEmpty())
         return file;
     char last = file.Str()[file.Length() - 1];
-    if (BREAK_IF(last == '/' || last == '\\'))
+    if (BREAK_IF_TEXT(last == '/' || last == '\\',
+                      "file[ file.Size() - 1 ] == _T('/') || file[ file.Size() - 1 ] == _T('\\\\')"))
         return TString();
 
     TArray<TString> fileParts;

@@ -324,7 +324,7 @@ void PopFrameBuffer(const FrameBufferRef& ptr)
 {
     if (BREAK_IF(!FB_Valid()))
         return;
-    if (BREAK_IF(GFBOStack.Count() == 0))
+    if (BREAK_IF_TEXT(GFBOStack.Count() == 0, "GFBOStack.Size() == 0"))
         return;
     if (BREAK_IF(GFBOStack.Last() != ptr))
         return;

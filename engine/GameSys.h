@@ -187,6 +187,8 @@ const char* gSysBaseName(const char* path);
 // BREAK_IF(cond) reports cond when it holds and yields its truth, so the guarded code can skip:
 //     if (BREAK_IF(at >= count)) return;
 #define BREAK_IF(cond) ((cond) ? (AssertBreak(#cond, gSysBaseName(__FILE__), __LINE__), true) : false)
+// The same, reporting a documented text in place of the condition as written here.
+#define BREAK_IF_TEXT(cond, text) ((cond) ? (AssertBreak(text, gSysBaseName(__FILE__), __LINE__), true) : false)
 
 // Invariants that must never be broken end the process.
 #define FATAL_CHECK(cond)                                                               \

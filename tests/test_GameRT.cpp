@@ -251,7 +251,7 @@ TEST_F(RenderTargetTest, MisuseIsReportedAndChangesNothing)
     EXPECT_EQ(2u, t->RefCount.load());
 
     {
-        TExpectBreak expect("GFBOStack.Count() == 0");
+        TExpectBreak expect("GFBOStack.Size() == 0");
         PopFrameBuffer(fb);
     }
     {
