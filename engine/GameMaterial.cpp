@@ -41,6 +41,25 @@ SMaterialInst::~SMaterialInst()
     ReleaseTextures();
 }
 
+SMaterialInst::SMaterialInst(const SMaterialInst& other) : Blend(other.Blend), RasterFlags(other.RasterFlags)
+{
+    for (u32 i = 0; i < sizeof(Textures) / sizeof(Textures[0]); ++i)
+        Textures[i] = other.Textures[i];
+    for (u32 i = 0; i < GCPermutationCount; ++i)
+        Programs[i] = other.Programs[i];
+}
+
+SMaterialInst& SMaterialInst::operator=(const SMaterialInst& other)
+{
+    Blend = other.Blend;
+    RasterFlags = other.RasterFlags;
+    for (u32 i = 0; i < sizeof(Textures) / sizeof(Textures[0]); ++i)
+        Textures[i] = other.Textures[i];
+    for (u32 i = 0; i < GCPermutationCount; ++i)
+        Programs[i] = other.Programs[i];
+    return *this;
+}
+
 void SMaterialInst::ReleaseTextures()
 {
     for (int i = 15; i >= 0; --i)

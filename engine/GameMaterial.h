@@ -42,8 +42,9 @@ struct SMaterialInst
     // Fills every variant of the permutation table with the shader plus the extra defines.
     void SetShader(const char* name, const TArray<TString>& extraDefines);
     void SetShader(const char* name);
-    SMaterialInst(const SMaterialInst&) = delete;
-    SMaterialInst& operator=(const SMaterialInst&) = delete;
+    // A copy holds its own counted reference to each texture; the programs are shared.
+    SMaterialInst(const SMaterialInst& other);
+    SMaterialInst& operator=(const SMaterialInst& other);
 };
 
 extern u32 GCurBlend;
