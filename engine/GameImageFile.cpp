@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "GameFileIO.h"
+#include "GameImageDecoder.h"
 #include "GameTexture.h"
 
 static bool GImageLibraryStarted = false;
@@ -60,40 +61,30 @@ int DecodeImageFile(const char* name, SImage2D& image)
     TPodArray<u8> bytes;
     if (!ReadArrayFromBinaryFile(name, bytes))
         return 0;
-    if (ImageTypeFromExtension(name) == IMG_PNG)
+    return DecodeImageBytes(bytes.data, bytes.count, name, image);
+}
+
+int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image)
+{
+    if (!name)
+        name = "";
+    // The content decides the decoder: only what the probe recognises, with a size it checked,
+    // reaches a decoder at all.
+    SImageProbe probe;
+    TString reason;
+    if (!ProbeImageFile(data, size, name, probe, reason))
     {
-        if (DecodePNG(bytes, image) > 0)
+        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, reason.Str());
+        return -1;
+    }
+    if (probe.Type == IFT_PNG)
+    {
+        if (size <= 0xFFFFFFFFu && DecodePNG(data, (u32)size, image) > 0)
             return 1;
         printf("Failed decoding \"%s\"\n", name);
         return -1;
     }
-    InitImageLibrary();
-    ClearILErrors();
-    ILenum type = ilTypeFromExt(name);
-    ILuint img = ilGenImage();
-    ilBindImage(img);
-    // Loaded pictures come out top row first, as the PNG decoder gives them.
-    ilEnable(IL_ORIGIN_SET);
-    ilOriginFunc(IL_ORIGIN_UPPER_LEFT);
-    int result = -1;
-    if (!ilLoadL(type, bytes.data, bytes.count))
-        PrintILError("Cannot decode", name);
-    else
-    {
-        u32 w = (u32)ilGetInteger(IL_IMAGE_WIDTH), h = (u32)ilGetInteger(IL_IMAGE_HEIGHT);
-        if (w == 0 || h == 0 || w > IMG_MAX_DECODE_SIZE || h > IMG_MAX_DECODE_SIZE || !image.Resize(w, h, false))
-            printf("[DevIL Error] Unsupported size %ux%u in \"%s\"\n", w, h, name);
-        else if (ilCopyPixels(0, 0, 0, w, h, 1, IL_RGBA, IL_UNSIGNED_BYTE, image.Pixels.data) == 0 &&
-                 ilGetError() != IL_NO_ERROR)
-            printf("[DevIL Error] Cannot convert \"%s\"\n", name);
-        else
-            result = 1;
-    }
-    ilDisable(IL_ORIGIN_SET);
-    ilBindImage(0);
-    ilDeleteImage(img);
-    ClearILErrors();
-    return result;
+    return DecodeImageProtected(data, size, probe, name, image);
 }
 
 int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip)

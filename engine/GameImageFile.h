@@ -24,10 +24,13 @@ struct SImageSaveOptions
 // Starts the image library (once per process; later calls do nothing).
 void InitImageLibrary();
 
-// Decodes an image file of any type the library reads into image (RGBA8, rows from the top,
-// the same way up as the PNG decoder). 1 on success; 0 when the file cannot be read; -1 when
-// the library cannot decode it (its error string is printed).
+// Decodes a BMP, TGA, JPG, DDS or PNG file into image (RGBA8, rows from the top, the same way up
+// as the PNG decoder). The type comes from the content; the library's types are decoded in the
+// protected decoder process. 1 on success; 0 when the file cannot be read; -1 when the content is
+// not a picture the program reads or does not decode (the reason is printed on standard error).
 int DecodeImageFile(const char* name, SImage2D& image);
+// The same for the bytes of a file called name.
+int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image);
 // Writes image, whose rows run from the bottom as GL reads them back, as a file of the type of
 // the name's extension through the library, rows flipped when flip is set. Written through a
 // temporary file renamed over the target. 1 on success, else 0.

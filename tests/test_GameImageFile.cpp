@@ -353,10 +353,10 @@ TEST(GameImageFileGL, LoadAndSaveAgreeWithThePngPath)
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     std::string bad = dir.File("bad.jpg");
     WriteFile(bad, Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0});
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(0, LoadImageFile(none, bad.c_str()));
-    std::string said = testing::internal::GetCapturedStdout();
-    EXPECT_NE(std::string::npos, said.find("DevIL Error")) << said;
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(std::string::npos, said.find("\"" + bad + "\" not loaded: JPG without a frame header")) << said;
 }
 
 TEST(GameImageFile, RelativeNamesResolveAgainstTheDataRoot)

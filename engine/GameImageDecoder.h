@@ -1,0 +1,33 @@
+// The protected decode of BMP, TGA, JPG and DDS files: the image library runs in the decoder
+// program beside the executable (plumweave_imgdec), started for each picture with address-space
+// and CPU-time limits, so that a crash or a hang of the library on a malformed file costs only
+// that picture. The pixels come back through a memory file. One process decodes one picture; the
+// next one is started while a picture decodes, so that it is ready when needed.
+#pragma once
+
+#include "GString.h"
+#include "GameImage.h"
+#include "GameImageProbe.h"
+
+// The decoder program's file name, looked for in the running executable's folder.
+static const char* const IMAGE_DECODER_PROGRAM = "plumweave_imgdec";
+// The descriptor a waiting decoder reads its job line from, and the longest line.
+static const int IMAGE_DECODER_JOB_FD = 3;
+static const u32 IMAGE_DECODER_JOB_MAX = 4096;
+// How long a decode may take before the decoder is killed.
+static const double IMAGE_DECODE_TIMEOUT_SECONDS = 20.0;
+
+// Decodes the bytes of a file that ProbeImageFile accepted as BMP, TGA, JPG or DDS into image
+// (RGBA8, top row first, the probe's size). 1 on success, -1 on failure with the reason on
+// standard error; the calling process survives whatever the bytes hold.
+int DecodeImageProtected(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image);
+
+// Ends the decoder kept ready for the next picture (it also ends by itself with the program).
+void StopImageDecoder();
+// The decoder program to start; empty restores the default beside the executable.
+void SetImageDecoderProgram(const char* path);
+TString ImageDecoderProgram();
+// Seconds before a decode is given up and its process killed; 0 or less restores the default.
+void SetImageDecodeTimeout(double seconds);
+// For tests and benchmarks only: decode in this process, unprotected.
+void SetImageDecodeInProcess(bool inProcess);

@@ -1,0 +1,360 @@
+// The protected image decode: files are recognised by their content and checked against their
+// headers before any decoder sees them, and the image library runs in the decoder program, whose
+// crash, hang or silence costs only the picture. Headers are written here byte by byte after the
+// formats' own definitions.
+#include "TestSupport.h"
+
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "GameFileIO.h"
+#include "GameImage.h"
+#include "GameImageDecoder.h"
+#include "GameImageFile.h"
+#include "GameImageProbe.h"
+
+namespace
+{
+typedef std::vector<u8> Bytes;
+
+void Put16(Bytes& b, u32 v)
+{
+    b.push_back((u8)v);
+    b.push_back((u8)(v >> 8));
+}
+
+void Put32(Bytes& b, u32 v)
+{
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+
+Bytes Filled(Bytes b, size_t total, u8 value = 0x5A)
+{
+    if (b.size() < total)
+        b.resize(total, value);
+    return b;
+}
+
+// TGA header: no id, no colour map.
+Bytes TgaHeader(u8 type, u32 w, u32 h, u8 depth)
+{
+    Bytes b = {0, 0, type, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    Put16(b, w);
+    Put16(b, h);
+    b.push_back(depth);
+    b.push_back(0x20); // top-left origin
+    return b;
+}
+
+// BMP file and info headers for plain rows of the given depth, pixels right after the headers.
+Bytes BmpHeader(s32 w, s32 h, u32 bpp, u32 compression = 0)
+{
+    Bytes b = {'B', 'M'};
+    Put32(b, 0);
+    Put32(b, 0);
+    Put32(b, 54);
+    Put32(b, 40);
+    Put32(b, (u32)w);
+    Put32(b, (u32)h);
+    Put16(b, 1);
+    Put16(b, bpp);
+    Put32(b, compression);
+    for (int i = 0; i < 5; ++i)
+        Put32(b, 0);
+    return b;
+}
+
+// DDS header with a FourCC coding or an uncompressed RGB format of the given bits.
+Bytes DdsHeader(u32 w, u32 h, const char* fourCC, u32 rgbBits = 0, u32 caps2 = 0)
+{
+    Bytes b = {'D', 'D', 'S', ' '};
+    Put32(b, 124);
+    Put32(b, 0x1007);
+    Put32(b, h);
+    Put32(b, w);
+    for (int i = 0; i < 14; ++i)
+        Put32(b, 0); // pitch, depth, mip count, 11 reserved
+    Put32(b, 32);
+    Put32(b, fourCC ? 0x4 : 0x41);
+    for (int i = 0; i < 4; ++i)
+        b.push_back(fourCC ? (u8)fourCC[i] : 0);
+    Put32(b, rgbBits);
+    Put32(b, 0x00FF0000);
+    Put32(b, 0x0000FF00);
+    Put32(b, 0x000000FF);
+    Put32(b, 0xFF000000);
+    Put32(b, 0x1000);
+    Put32(b, caps2);
+    for (int i = 0; i < 3; ++i)
+        Put32(b, 0);
+    return b;
+}
+
+// A JPEG start with an application segment and then, when w is not 0, a baseline frame header.
+Bytes JpgStart(u32 w, u32 h, u8 components = 3)
+{
+    Bytes b = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
+    if (w)
+    {
+        Bytes sof = {0xFF, 0xC0, 0x00, 0x11, 8, (u8)(h >> 8), (u8)h, (u8)(w >> 8), (u8)w, components};
+        b.insert(b.end(), sof.begin(), sof.end());
+    }
+    return b;
+}
+
+Bytes PngHeader(u32 w, u32 h)
+{
+    Bytes b = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+    for (u32 v : {w, h})
+        for (int s = 24; s >= 0; s -= 8)
+            b.push_back((u8)(v >> s));
+    return b;
+}
+
+// Decodes bytes as the file name would be, catching what is said on standard error.
+int DecodeCapturing(const std::string& name, const Bytes& bytes, SImage2D& image, std::string& said)
+{
+    testing::internal::CaptureStderr();
+    const int r = DecodeImageBytes(bytes.data(), bytes.size(), name.c_str(), image);
+    said = testing::internal::GetCapturedStderr();
+    return r;
+}
+
+// A 24 x 12 picture with every pixel different, in plain 32-bit TGA (top row first) and BMP.
+SImage2D Picture()
+{
+    SImage2D img(24, 12);
+    for (u32 y = 0; y < 12; ++y)
+        for (u32 x = 0; x < 24; ++x)
+            img.Pixels[y * 24 + x] = (x * 10) | ((y * 20) << 8) | (((x + y) * 5) << 16) | 0xFF000000u;
+    return img;
+}
+
+Bytes PictureTga(const SImage2D& img)
+{
+    Bytes b = TgaHeader(2, img.Width, img.Height, 32);
+    b[17] = 0x28; // top-left origin, 8 alpha bits
+    for (u32 i = 0; i < img.Width * img.Height; ++i)
+    {
+        const u32 p = img.Pixels[i];
+        b.insert(b.end(), {(u8)(p >> 16), (u8)(p >> 8), (u8)p, (u8)(p >> 24)});
+    }
+    return b;
+}
+
+Bytes PictureBmp(const SImage2D& img)
+{
+    Bytes b = BmpHeader((s32)img.Width, -(s32)img.Height, 32); // negative height: top row first
+    for (u32 i = 0; i < img.Width * img.Height; ++i)
+    {
+        const u32 p = img.Pixels[i];
+        b.insert(b.end(), {(u8)(p >> 16), (u8)(p >> 8), (u8)p, 0xFF});
+    }
+    return b;
+}
+
+Bytes ReadBytes(const std::string& name)
+{
+    TPodArray<u8> a;
+    EXPECT_TRUE(ReadArrayFromBinaryFile(name.c_str(), a));
+    return Bytes(a.data, a.data + a.count);
+}
+
+// A script standing in for the decoder program.
+std::string Script(const TTempDir& dir, const char* name, const char* body)
+{
+    const std::string path = dir.File(name);
+    FILE* f = fopen(path.c_str(), "w");
+    EXPECT_NE(f, nullptr);
+    if (!f)
+        return path;
+    fprintf(f, "#!/bin/sh\n%s\n", body);
+    fclose(f);
+    chmod(path.c_str(), 0755);
+    return path;
+}
+
+// Restores the decoder settings a test changed.
+struct SDecoderSettings
+{
+    ~SDecoderSettings()
+    {
+        SetImageDecoderProgram(nullptr);
+        SetImageDecodeTimeout(0.0);
+        SetImageDecodeInProcess(false);
+    }
+};
+} // namespace
+
+TEST(ImageDecoder, MalformedFilesAreRefusedBeforeAnyDecoder)
+{
+    struct SCase
+    {
+        const char* name;
+        Bytes bytes;
+        const char* reason;
+    };
+    const SCase cases[] = {
+        // Types the program does not offer, whatever the library would make of them.
+        {"a.wal", Bytes{0x01}, "not a BMP, TGA, JPG, DDS or PNG file"},
+        {"b.wal", Filled(Bytes{'W', 'A', 'L'}, 56, 0xFF), "not a BMP, TGA, JPG, DDS or PNG file"},
+        {"c.pnm", Bytes{'\n', '\n'}, "not a BMP, TGA, JPG, DDS or PNG file"},
+        {"d.tga.txt", PictureTga(Picture()), "not a BMP, TGA, JPG, DDS or PNG file"},
+        // Headers announcing more pixels than the file holds.
+        {"e.tga", Filled(TgaHeader(2, 2400, 2400, 32), 35), "the header announces 23040000 bytes of pixels"},
+        {"f.tga", Filled(TgaHeader(10, 8000, 8000, 32), 63), "the header announces 2500000 bytes of pixels"},
+        {"g.bmp", Filled(BmpHeader(100, 100, 24), 54 + 300 * 99), "the header announces 30000 bytes of pixels"},
+        {"h.dds", Filled(DdsHeader(256, 256, "DXT5"), 128 + 16383), "the header announces 65536 bytes of pixels"},
+        {"i.dds", Filled(DdsHeader(64, 64, nullptr, 32), 128 + 64 * 63 * 4), "announces 16384 bytes"},
+        // Sizes outside 1..8192.
+        {"j.tga", Filled(TgaHeader(11, 65535, 43690, 8), 138), "size 65535x43690 outside 1..8192"},
+        {"k.bmp", Filled(BmpHeader(0, 10, 24), 200), "size 0x10 outside 1..8192"},
+        {"l.bmp", Filled(BmpHeader(-4, 10, 24), 200), "size 0x10 outside 1..8192"},
+        {"m.bmp", Filled(BmpHeader(4, (s32)0x80000000, 24), 200), "size 4x2147483648 outside 1..8192"},
+        {"n.jpg", JpgStart(9000, 10), "size 9000x10 outside 1..8192"},
+        {"o.dds", Filled(DdsHeader(8193, 4, "DXT1"), 1 << 16), "size 8193x4 outside 1..8192"},
+        {"p.png", PngHeader(1, 9000), "size 1x9000 outside 1..8192"},
+        {"q.jpg", JpgStart(0, 0), "JPG without a frame header"},
+        // Codings and layouts the program does not read.
+        {"r.tga", Filled(TgaHeader(2, 4, 4, 7), 200), "not a TGA header the format allows"},
+        {"s.tga", Filled(TgaHeader(1, 4, 4, 8), 200), "not a TGA header the format allows"}, // mapped, no map
+        {"t.tga", Bytes{0, 0, 2, 0}, "TGA header cut short"},
+        {"u.bmp", Filled(BmpHeader(4, 4, 24, 4), 200), "BMP coding 4 at 24 bits not read"},
+        {"v.dds", Filled(DdsHeader(4, 4, "DX10"), 400), "DDS coding \"DX10\" not read"},
+        {"w.dds", Filled(DdsHeader(4, 4, "DXT1", 0, 0x200000), 400), "DDS volume textures not read"},
+        {"x.jpg", JpgStart(16, 16, 2), "JPG with 2 colour components not read"},
+    };
+    for (const SCase& c : cases)
+    {
+        SImageProbe probe;
+        TString reason;
+        EXPECT_FALSE(ProbeImageFile(c.bytes.data(), c.bytes.size(), c.name, probe, reason)) << c.name;
+        EXPECT_NE(std::string(reason.Str()).find(c.reason), std::string::npos) << c.name << ": " << reason.Str() << " | " << c.reason;
+
+        SImage2D image;
+        std::string said;
+        EXPECT_EQ(-1, DecodeCapturing(c.name, c.bytes, image, said)) << c.name;
+        EXPECT_EQ(said, std::string("DecodeImageFile: \"") + c.name + "\" not loaded: " + reason.Str() + "\n");
+        EXPECT_EQ(image.Width, 0u) << c.name;
+    }
+}
+
+TEST(ImageDecoder, TheContentDecidesTheType)
+{
+    InitImageLibrary();
+    TTempDir dir;
+    const SImage2D pic = Picture();
+    const std::string jpg = dir.File("made.jpg"), dds = dir.File("made.dds"), png = dir.File("made.png");
+    SImageSaveOptions opt;
+    ASSERT_EQ(1, EncodeImageFile(jpg.c_str(), pic, opt, false));
+    ASSERT_EQ(1, EncodeImageFile(dds.c_str(), pic, opt, false));
+    ASSERT_EQ(1, SaveImage(png.c_str(), pic));
+    struct SCase
+    {
+        const char* name; // under which the bytes are presented
+        Bytes bytes;
+        EImageFileType type;
+    };
+    const SCase cases[] = {
+        {"pic.tga", PictureTga(pic), IFT_TGA},
+        {"PIC.TGA", PictureTga(pic), IFT_TGA},
+        {"pic.bmp", PictureBmp(pic), IFT_BMP},
+        {"pic.jpg", PictureBmp(pic), IFT_BMP}, // a BMP under another name is a BMP
+        {"pic.dds", ReadBytes(dds), IFT_DDS},
+        {"pic.jpg", ReadBytes(jpg), IFT_JPG},
+        {"pic.tga", ReadBytes(jpg), IFT_JPG},
+        {"pic.wal", ReadBytes(png), IFT_PNG},
+        {"pic.png", ReadBytes(png), IFT_PNG},
+    };
+    for (const SCase& c : cases)
+    {
+        SImageProbe probe;
+        TString reason;
+        ASSERT_TRUE(ProbeImageFile(c.bytes.data(), c.bytes.size(), c.name, probe, reason)) << c.name << reason.Str();
+        EXPECT_EQ(probe.Type, c.type) << c.name << " " << ImageFileTypeName(c.type);
+        EXPECT_EQ(probe.Width, pic.Width) << c.name;
+        EXPECT_EQ(probe.Height, pic.Height) << c.name;
+        SImage2D image;
+        std::string said;
+        ASSERT_EQ(1, DecodeCapturing(c.name, c.bytes, image, said)) << c.name << ": " << said;
+        ASSERT_EQ(image.Width, pic.Width);
+        ASSERT_EQ(image.Height, pic.Height);
+        // Lossless types give the picture back exactly, the lossy ones its colours within their
+        // coding's error; JPG and DXT both keep the dark top-left and the bright bottom-right apart.
+        const bool exact = c.type == IFT_TGA || c.type == IFT_BMP || c.type == IFT_PNG;
+        if (exact)
+            EXPECT_EQ(0, memcmp(image.Pixels.data, pic.Pixels.data, pic.Width * pic.Height * 4)) << c.name;
+        else
+            EXPECT_LT(image.Pixels[0] & 0xFF, image.Pixels[pic.Width * pic.Height - 1] & 0xFF) << c.name;
+    }
+}
+
+TEST(ImageDecoder, ProtectedAndInProcessDecodesAgree)
+{
+    InitImageLibrary();
+    SDecoderSettings restore;
+    TTempDir dir;
+    const SImage2D pic = Picture();
+    SImageSaveOptions opt;
+    Bytes files[4] = {PictureTga(pic), PictureBmp(pic), {}, {}};
+    const char* names[4] = {"a.tga", "a.bmp", "a.jpg", "a.dds"};
+    for (int i = 2; i < 4; ++i)
+    {
+        ASSERT_EQ(1, EncodeImageFile(dir.File(names[i]).c_str(), pic, opt, false));
+        files[i] = ReadBytes(dir.File(names[i]));
+    }
+    for (int i = 0; i < 4; ++i)
+    {
+        SImage2D guarded, direct;
+        std::string said;
+        SetImageDecodeInProcess(false);
+        ASSERT_EQ(1, DecodeCapturing(names[i], files[i], guarded, said)) << said;
+        SetImageDecodeInProcess(true);
+        ASSERT_EQ(1, DecodeCapturing(names[i], files[i], direct, said)) << said;
+        ASSERT_EQ(guarded.Width, direct.Width);
+        ASSERT_EQ(guarded.Height, direct.Height);
+        EXPECT_EQ(0, memcmp(guarded.Pixels.data, direct.Pixels.data, guarded.Width * guarded.Height * 4)) << names[i];
+    }
+}
+
+// Whatever the decoder does, the caller gets a failure with the cause in words and goes on.
+TEST(ImageDecoder, DecoderFaultsCostOnlyThePicture)
+{
+    SDecoderSettings restore;
+    TTempDir dir;
+    const Bytes tga = PictureTga(Picture());
+    const double shortTimeout = 0.3;
+    struct SCase
+    {
+        std::string program;
+        const char* said;
+    };
+    const SCase cases[] = {
+        {Script(dir, "crash", "kill -SEGV $$"), "the decoder ended with signal 11"},
+        {Script(dir, "abort", "kill -ABRT $$"), "the decoder ended with signal 6"},
+        {Script(dir, "hang", "exec sleep 30"), "the decoder did not finish within 0.3 s and was stopped"},
+        {Script(dir, "fail", "exit 3"), "the decoder failed with exit code 3"},
+        {Script(dir, "silent", "exit 0"), "the decoder handed back 0 bytes, not 1152"},
+        {Script(dir, "short", "printf abc"), "the decoder handed back 3 bytes, not 1152"},
+        {dir.File("missing"), "cannot start the decoder"},
+    };
+    SetImageDecodeTimeout(shortTimeout);
+    for (const SCase& c : cases)
+    {
+        SetImageDecoderProgram(c.program.c_str());
+        SImage2D image;
+        std::string said;
+        EXPECT_EQ(-1, DecodeCapturing("p.tga", tga, image, said)) << c.program;
+        EXPECT_NE(said.find(c.said), std::string::npos) << said;
+    }
+    // The real decoder, found beside the test program as beside plumweave, still decodes.
+    SetImageDecoderProgram(nullptr);
+    EXPECT_EQ(std::string(ImageDecoderProgram().Str()), std::string(PW_BIN_DIR) + "/" + IMAGE_DECODER_PROGRAM);
+    SImage2D image;
+    std::string said;
+    EXPECT_EQ(1, DecodeCapturing("p.tga", tga, image, said)) << said;
+}
