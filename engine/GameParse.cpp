@@ -1,7 +1,9 @@
 #include "GameParse.h"
 #include "GameFileIO.h"
 
+#include <float.h>
 #include <stdlib.h>
+#include <strings.h>
 
 bool GParseError = false;
 
@@ -120,6 +122,14 @@ float ParseFloat(const TString& text, s32& pos)
     s32 at = pos;
     if ((u32)at < text.Length() && text.Str()[at] == '-')
         ++at;
+    // Older saves wrote overflowed components as "inf"; the number reader makes the end of the
+    // range of them.
+    if (text.Length() - (u32)at >= 3 && strncasecmp(text.Str() + at, "inf", 3) == 0)
+    {
+        const bool negative = at > pos;
+        pos = at + 3;
+        return negative ? -FLT_MAX : FLT_MAX;
+    }
     bool digits = false;
     while (IsDigitAt(text, at))
     {
