@@ -467,3 +467,74 @@ TEST(GUIData, GeneratorReproducesTheCommittedButtonImages)
         EXPECT_EQ(a.str(), b.str()) << file;
     }
 }
+
+TEST(GUIGeometry, RectanglesGrowToTheirPointsAndColoursUnpackPerByte)
+{
+    struct Case
+    {
+        mRect start;
+        mVec2 p;
+        mRect expected;
+    };
+    const Case cases[] = {
+        {{0, 0, 10, 10}, {5, 5}, {0, 0, 10, 10}},
+        {{0, 0, 10, 10}, {-3, 12}, {-3, 0, 10, 12}},
+        {{0, 0, 10, 10}, {15, -4}, {0, -4, 15, 10}},
+        {{5, 5, 5, 5}, {1, 9}, {1, 5, 5, 9}},
+    };
+    for (const Case& c : cases)
+    {
+        mRect r = c.start;
+        M_RectAddPoint(r, c.p);
+        ExpectRect(r, c.expected, "grown");
+    }
+    struct Colour
+    {
+        u32 rgba;
+        float r, g, b, a;
+    };
+    const Colour colours[] = {{0xFF888888u, 136 / 255.0f, 136 / 255.0f, 136 / 255.0f, 1},
+                              {0x80FF0000u, 0, 0, 1, 128 / 255.0f},
+                              {0x000000FFu, 1, 0, 0, 0}};
+    for (const Colour& c : colours)
+    {
+        const mVec4 v = UnpackColor(c.rgba);
+        EXPECT_FLOAT_EQ(v.x, c.r);
+        EXPECT_FLOAT_EQ(v.y, c.g);
+        EXPECT_FLOAT_EQ(v.z, c.b);
+        EXPECT_FLOAT_EQ(v.w, c.a);
+    }
+}
+
+TEST_F(GUIWalk, CirclesAreFilledOrOutlinedAndNeedThreeSegments)
+{
+    struct Case
+    {
+        u32 segments;
+        bool outline;
+        bool centreDrawn, rimDrawn;
+    };
+    const Case cases[] = {{32, false, true, true}, {32, true, false, true}, {2, false, false, false}, {0, false, false, false}};
+    const mVec2 centre(300, 300);
+    const float radius = 40;
+    for (const Case& c : cases)
+    {
+        glClear(GL_COLOR_BUFFER_BIT);
+        TFlatLayer layer;
+        layer.UseColorOnly();
+        layer.DrawCircle(centre, radius, c.segments, mVec4(1, 1, 1, 1), c.outline);
+        unsigned char px[4];
+        ReadWindowPixel(300, 300, px);
+        EXPECT_EQ(px[0] > 128, c.centreDrawn) << c.segments << (c.outline ? " outline" : " filled");
+        // The point at angle 0 lies on the rim; just inside it the filled circle is drawn too.
+        bool rim = false;
+        for (int dx = -2; dx <= 0; ++dx)
+        {
+            ReadWindowPixel(340 + dx, 300, px);
+            rim = rim || px[0] > 128;
+        }
+        EXPECT_EQ(rim, c.rimDrawn) << c.segments << (c.outline ? " outline" : " filled");
+        ReadWindowPixel(350, 300, px);
+        EXPECT_EQ(px[0], 0) << "outside";
+    }
+}
