@@ -21,6 +21,10 @@ jobs="$(nproc)"
 status=0
 echo "=== Texture loader tests (ThreadSanitizer build) ==="
 env -u DISPLAY TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/plumweave_tests --gtest_filter='TextureLoaderTest.*' || status=1
+# Every reader of outside bytes under libFuzzer (clang build in build-fuzz, about 10 s per target,
+# all targets at once); any finding fails the run. Before the CTest runs, whose summary ends the output.
+echo "=== Fuzzing the readers (libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer) ==="
+bash tools/fuzz.sh || status=1
 echo "=== Tests (normal build) ==="
 xvfb-run -a -s "-screen 0 1280x1024x24" ctest --test-dir build -j "$jobs" --output-on-failure || status=1
 echo "=== Tests (AddressSanitizer + UndefinedBehaviorSanitizer build) ==="

@@ -38,8 +38,10 @@ const int JOB_FD = 3;
 const size_t JOB_LINE_MAX = 4096;
 const int EXIT_DECODE = 1;
 const uint32_t MAX_SIDE = 8192;
+#ifndef PW_DECODER_SANITIZED
 // Enough for the largest picture in the library's own format, our RGBA copy and its conversion.
 const rlim_t ADDRESS_SPACE_LIMIT = (rlim_t)2 << 30;
+#endif
 const rlim_t CPU_SECONDS_LIMIT = 10;
 
 void Limit(int resource, rlim_t value)
