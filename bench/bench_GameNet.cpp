@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "BenchPair.h"
 #include "GameNet.h"
 
 namespace
@@ -102,19 +103,12 @@ static void BM_ReliableRoundTripVsBare(benchmark::State& state)
     const sockaddr_in toRawB = To(portB);
     u8 rawBuf[2048];
 
-    using Clock = std::chrono::steady_clock;
-    Clock::duration netTime{}, bareTime{};
+    SPairTimer timer;
     bool ok = true;
     for (auto _ : state)
     {
-        // Alternate the two in every iteration so both see the same machine conditions.
-        auto t0 = Clock::now();
-        ok = ok && NetRoundTrip(a, b, toB, packet, buf);
-        auto t1 = Clock::now();
-        ok = ok && BareRoundTrip(rawA, rawB, toRawB, packet.data, size, rawBuf);
-        auto t2 = Clock::now();
-        netTime += t1 - t0;
-        bareTime += t2 - t1;
+        timer.Run([&] { ok = ok && NetRoundTrip(a, b, toB, packet, buf); },
+                  [&] { ok = ok && BareRoundTrip(rawA, rawB, toRawB, packet.data, size, rawBuf); });
         if (!ok)
             break;
     }
@@ -125,10 +119,6 @@ static void BM_ReliableRoundTripVsBare(benchmark::State& state)
         state.SkipWithError("a datagram was lost on loopback");
         return;
     }
-    const double bare = std::chrono::duration<double>(bareTime).count();
-    const double net = std::chrono::duration<double>(netTime).count();
-    state.counters["ratio"] = bare > 0 ? net / bare : 0.0;
-    state.counters["net_us"] = benchmark::Counter(net * 1e6, benchmark::Counter::kAvgIterations);
-    state.counters["bare_us"] = benchmark::Counter(bare * 1e6, benchmark::Counter::kAvgIterations);
+    timer.Report(state, "net_us", "bare_us", 1e6);
 }
 BENCHMARK(BM_ReliableRoundTripVsBare)->Arg(16)->Arg(256)->Arg(1024);

@@ -17,14 +17,6 @@ TString::TString(const char* s, u32 length) : TString()
     Assign(s, length);
 }
 
-TString::TString(TString&& other) noexcept : TString()
-{
-    if (other.heap)
-        Steal(other);
-    else
-        Assign(other.text, other.count);
-}
-
 void TString::Steal(TString& other)
 {
     if (heap)

@@ -31,7 +31,18 @@ public:
         else
             Assign(other.text, other.count);
     }
-    TString(TString&& other) noexcept;
+    // Takes other's heap buffer; a short text is copied from its inline buffer. Inline here, since
+    // arrays move every element when they grow.
+    TString(TString&& other) noexcept : heap(nullptr), capacity(0), count(0), text(inlineBuf)
+    {
+        if (other.heap)
+            Steal(other);
+        else
+        {
+            memcpy(inlineBuf, other.text, (size_t)other.count + 1);
+            count = other.count;
+        }
+    }
     ~TString();
 
     TString& operator=(const TString& other)
