@@ -5,6 +5,8 @@
 #include "GameFont.h"
 #include "GameInput.h"
 #include "GameMaterial.h"
+#include "GamePhysics.h"
+#include "GameScript.h"
 #include "GameRT.h"
 #include "GameShader.h"
 #include "GameTexture.h"
@@ -239,6 +241,9 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     GTexManager.StartLoader();
     // Shader storage.
     CreateShaderStorage();
+    // Physics world, then the script engine (its failure is fatal there).
+    PhysicsInit();
+    ScriptInit();
     // OpenGL defaults.
     R_SetGLDefaults();
     // Debug font; without it the overlays draw no text.
@@ -261,6 +266,9 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     ConsoleSetFont(nullptr);
     delete GDebugFont;
     GDebugFont = nullptr;
+    // Script engine, then the physics world.
+    ScriptShutdown();
+    PhysicsShutdown();
     // Shader storage.
     FreeShaderStorage();
     // Texture manager: stops and waits for the loader thread.

@@ -7,6 +7,8 @@
 #include "GameCore.h"
 #include "GameFont.h"
 #include "GameInput.h"
+#include "GamePhysics.h"
+#include "GameScript.h"
 #include "GameShader.h"
 #include "GameTexture.h"
 
@@ -206,6 +208,8 @@ public:
         const std::string exe = gSysProgramPath().Str();
         Check(base == exe.substr(0, exe.rfind('/') + 1) + "RERudu/", "data root beside the program");
         Check(GSM != nullptr, "shader storage exists at Init");
+        Check(GPhysWorld != nullptr && GScrEngine != nullptr && GScrContext != nullptr,
+              "physics world and script engine up at Init");
         Check(GDebugFont && GDebugFont->FindGlyph('A') && GDebugFont->Pages.Count() == 1 &&
                   !GDebugFont->Pages[0].IsNull() && GDebugFont->Pages[0]->GLName != 0,
               "debug font loaded at Init");
@@ -218,6 +222,7 @@ public:
         Check(GWindow != nullptr && GWindowSystem != nullptr, "window still up at Shutdown");
         Check(GTexManager.Loader != nullptr, "texture loader still running at Shutdown");
         Check(GSM != nullptr && GDebugFont != nullptr, "shader storage and debug font still there at Shutdown");
+        Check(GPhysWorld != nullptr && GScrEngine != nullptr, "physics world and script engine still up at Shutdown");
         if (Updates > 0)
         {
             // The off-screen window keeps its last frame: the statistics overlay in white at the top left.
@@ -283,6 +288,8 @@ void RecordingShutdown()
     Check(GWindow == nullptr && GWindowSystem == nullptr, "window and window system gone at AppShutdown");
     Check(GTexManager.Loader == nullptr && GTexManager.IsShutDown, "texture manager stopped before the window went");
     Check(GSM == nullptr && GDebugFont == nullptr, "shader storage and debug font freed before AppShutdown");
+    Check(GScrEngine == nullptr && GScrContext == nullptr && GPhysWorld == nullptr,
+          "script engine and physics world stopped before AppShutdown");
     delete GGame;
     GGame = nullptr;
 }
@@ -336,6 +343,8 @@ TEST(GameCoreMain, StartupRefusalEndsAtOnceWith45438)
     EXPECT_EQ(code & 0xFF, 126); // what the shell sees
     const std::vector<std::string> expected = { "AppStartup refuses" };
     EXPECT_EQ(GLog, expected) << Joined();
+    EXPECT_EQ(GScrEngine, nullptr);
+    EXPECT_EQ(GPhysWorld, nullptr);
     EXPECT_EQ(GWindowSystem, nullptr);
     EXPECT_EQ(GWindow, nullptr);
 }
