@@ -388,3 +388,51 @@ TEST_F(GUIWidgets, ClickedCheckBoxesAndTogglesInvertTheirValue)
         EXPECT_EQ(layer.WidgetStates.Count(), 1u);
     }
 }
+
+TEST_F(GUIWidgets, DraggingPastAFieldsEdgeScrollsWithinTheText)
+{
+    SFont font;
+    ASSERT_TRUE(font.Load("Data/Engine/DebugFont.fnt"));
+    TTestLayer layer(mRect{0, 0, 1024, 576});
+    layer.Font = &font;
+    const float w = font.GetCharWidth(layer.FieldTextSize(), 'a');
+    const int CHARS = 30;
+    const float fieldChars = 10;
+    const mRect field{100, 100, 100 + fieldChars * w, 120};
+    const float room = (CHARS - fieldChars) * w; // the text beyond the field
+    struct Case
+    {
+        float beyond; // pixels past the right edge (negative: past the left edge)
+        int ticks;
+        float startScroll;
+        float expected;
+    };
+    const Case cases[] = {
+        {50, 4, 0, 4 * 50 * 0.01f},
+        {100, 10, 0, 10 * 100 * 0.01f},
+        {5000, 10, 0, room},            // never past the end of the text
+        {-50, 4, 3.0f, 3.0f - 4 * 50 * 0.01f},
+        {-5000, 3, 1.0f, 0},            // never before its start
+    };
+    for (const Case& c : cases)
+    {
+        InputReset();
+        SWidgetState& st = layer.GetWidgetState(FIELD_ID);
+        st.EditText = std::string(CHARS, 'a').c_str();
+        st.Caret = st.SelStart = 0;
+        st.TextLimit = 64;
+        st.Scroll = c.startScroll;
+        layer.FocusId = FIELD_ID;
+        ApplyTick({field.x0 + 5, 110, false});
+        layer.EditTextBehavior(field, st, FIELD_ID);
+        ApplyTick({field.x0 + 5, 110, true});
+        layer.EditTextBehavior(field, st, FIELD_ID);
+        const float x = c.beyond > 0 ? field.x1 + c.beyond : field.x0 + c.beyond;
+        for (int i = 0; i < c.ticks; ++i)
+        {
+            ApplyTick({x, 110, true});
+            layer.EditTextBehavior(field, st, FIELD_ID);
+        }
+        EXPECT_NEAR(st.Scroll, c.expected, 1e-3f) << c.beyond;
+    }
+}
