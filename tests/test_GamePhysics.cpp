@@ -53,36 +53,59 @@ std::vector<mVec3> SpherePoints(int n, float radius)
 }
 } // namespace
 
-TEST(GamePhysics, HullReductionKeepsTheHullVerticesOfTheInput)
+TEST(GamePhysics, HullReductionKeepsTheHullVerticesOfTheInputOrRefusesFlatInput)
 {
-    const int spherePoints = 760;
-    struct SCase
-    {
-        const char* name;
-        std::vector<mVec3> input;
-        std::vector<mVec3> expected; // empty: only "a subset of the input" is checked
-    };
-    std::vector<mVec3> cubeAndInside = CubeCorners();
+    std::vector<mVec3> cubeAndInside = CubeCorners(), line, flat, tilted;
     for (float t : {-0.5f, 0.0f, 0.25f, 0.75f})
         cubeAndInside.push_back(mVec3(t, t * 0.5f, -t));
     const std::vector<mVec3> tetra = {{0, 0, 0}, {2, 0, 0}, {0, 2, 0}, {0, 0, 2}};
     std::vector<mVec3> tetraAndCentre = tetra;
     tetraAndCentre.push_back(mVec3(0.5f, 0.5f, 0.5f));
-
+    for (int i = 0; i < 12; ++i)
+    {
+        line.push_back(mVec3(i * 0.5f, i * 0.25f, -i * 1.0f));
+        flat.push_back(mVec3((float)(i % 4), (float)(i / 4), 0));
+        tilted.push_back(mVec3((float)(i % 4), (float)(i / 4), 1.0f - (i % 4) - (i / 4))); // x + y + z = 1
+    }
+    struct SCase
+    {
+        const char* name;
+        std::vector<mVec3> input;
+        int result;
+        std::vector<mVec3> expected; // empty: only "a subset of the input" is checked
+    };
     const SCase cases[] = {
-        {"cube corners and inner points", cubeAndInside, CubeCorners()},
-        {"tetrahedron", tetra, tetra},
-        {"tetrahedron and its centre", tetraAndCentre, tetra},
-        {"sphere", SpherePoints(spherePoints, 3.0f), {}},
+        {"cube corners and inner points", cubeAndInside, 1, CubeCorners()},
+        {"tetrahedron", tetra, 1, tetra},
+        {"tetrahedron and its centre", tetraAndCentre, 1, tetra},
+        {"760 points on a sphere", SpherePoints(760, 3.0f), 1, {}},
+        {"empty", {}, 0, {}},
+        {"one point", {{1, 2, 3}}, 0, {}},
+        {"triangle", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, 0, {}},
+        {"one point repeated", {{1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}, {1, 2, 3}}, 0, {}},
+        {"collinear", line, 0, {}},
+        {"on the z = 0 plane", flat, 0, {}},
+        {"on a tilted plane", tilted, 0, {}},
     };
     for (const SCase& c : cases)
     {
         TPodArray<mVec3> points;
         for (const mVec3& p : c.input)
             points.Add(p);
-        ASSERT_EQ(ConvexHull_Reduce(points), 1) << c.name;
+        ASSERT_EQ(ConvexHull_Reduce(points), c.result) << c.name;
         const std::vector<mVec3> out = ToVector(points);
-        ASSERT_GE(out.size(), 4u) << c.name;
+        if (c.result == 0)
+        {
+            // Refused: the array is exactly what it was.
+            EXPECT_TRUE(out.size() == c.input.size() &&
+                        std::equal(out.begin(), out.end(), c.input.begin(), [](const mVec3& a, const mVec3& b) {
+                            return a.x == b.x && a.y == b.y && a.z == b.z;
+                        }))
+                << c.name;
+            continue;
+        }
+        EXPECT_GE(out.size(), 4u) << c.name;
+        EXPECT_LE(out.size(), c.input.size()) << c.name;
         for (const mVec3& p : out)
             EXPECT_TRUE(Contains(c.input, p)) << c.name << ": " << p.x << " " << p.y << " " << p.z;
         if (!c.expected.empty())
@@ -91,49 +114,6 @@ TEST(GamePhysics, HullReductionKeepsTheHullVerticesOfTheInput)
             for (const mVec3& p : c.expected)
                 EXPECT_TRUE(Contains(out, p)) << c.name;
         }
-        else
-            EXPECT_LE(out.size(), c.input.size()) << c.name;
-    }
-}
-
-TEST(GamePhysics, InputWithoutVolumeIsRefusedAndLeftAsItWas)
-{
-    std::vector<mVec3> line, flat, tilted, same;
-    for (int i = 0; i < 10; ++i)
-        line.push_back(mVec3(i * 0.5f, i * 0.25f, -i * 1.0f));
-    for (int i = 0; i < 5; ++i)
-        for (int k = 0; k < 4; ++k)
-        {
-            flat.push_back(mVec3((float)i, (float)k, 0));
-            // On the plane x + y + z = 1.
-            tilted.push_back(mVec3((float)i, (float)k, 1.0f - i - k));
-        }
-    for (int i = 0; i < 5; ++i)
-        same.push_back(mVec3(1, 2, 3));
-    struct SCase
-    {
-        const char* name;
-        std::vector<mVec3> input;
-    };
-    const SCase cases[] = {
-        {"empty", {}},
-        {"one point", {{1, 2, 3}}},
-        {"triangle", {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}},
-        {"collinear", line},
-        {"on the z = 0 plane", flat},
-        {"on a tilted plane", tilted},
-        {"one point repeated", same},
-    };
-    for (const SCase& c : cases)
-    {
-        TPodArray<mVec3> points;
-        for (const mVec3& p : c.input)
-            points.Add(p);
-        EXPECT_EQ(ConvexHull_Reduce(points), 0) << c.name;
-        ASSERT_EQ(points.Count(), c.input.size()) << c.name;
-        for (u32 i = 0; i < points.Count(); ++i)
-            EXPECT_TRUE(points[i].x == c.input[i].x && points[i].y == c.input[i].y && points[i].z == c.input[i].z)
-                << c.name << " point " << i;
     }
 }
 
@@ -248,83 +228,53 @@ TEST_F(GamePhysicsWorld, OneStepOfTwoOverlappingBodiesReachesTheirHandler)
 
     GPhysWorld->removeRigidBody(&body1);
     GPhysWorld->removeRigidBody(&body0);
+
+    // Stopping deletes every part and lets the handlers go; a second world starts clean.
+    PhysicsShutdown();
+    EXPECT_TRUE(!GPhysWorld && !GPhysSolver && !GPhysDispatcher && !GPhysCollisionConfig && !GPhysBroadphase);
+    PhysicsInit();
+    btManifoldPoint point;
+    const btTransform identity = btTransform::getIdentity();
+    const btCollisionObjectWrapper w1(nullptr, &shape, &body1, identity, 0, 0);
+    EXPECT_FALSE(ContactAdded_Dispatch(point, &w1, 0, 0, &w1, 0, 0));
+    EXPECT_EQ(GPhysWorld->getNumCollisionObjects(), 0);
 }
 
-TEST(GamePhysics, StartStopAndStartAgainLeavesACleanWorld)
+TEST(GamePhysics, DebugLinesAreScaledAndOnlyThoseNearTheOriginAreDrawn)
 {
-    for (int round = 0; round < 2; ++round)
-    {
-        PhysicsInit();
-        ASSERT_NE(GPhysWorld, nullptr);
-        EXPECT_EQ(GPhysWorld->getNumCollisionObjects(), 0);
-        EXPECT_EQ(gContactAddedCallback, &ContactAdded_Dispatch);
-        PhysicsShutdown();
-        EXPECT_EQ(GPhysWorld, nullptr);
-        EXPECT_EQ(GPhysSolver, nullptr);
-        EXPECT_EQ(GPhysDispatcher, nullptr);
-        EXPECT_EQ(GPhysCollisionConfig, nullptr);
-        EXPECT_EQ(GPhysBroadphase, nullptr);
-    }
-}
-
-namespace
-{
-class PhysicsDebugDrawGL : public testing::Test
-{
-protected:
+    ASSERT_TRUE(GLTest_Init());
     TShippedShaders shaders;
-    GLuint fbo = 0, tex = 0;
-    enum { W = 8, H = 8 };
+    shaders.Begin();
+    glDisable(GL_BLEND);
+    glDisable(GL_DEPTH_TEST);
+    const int size = 8;
+    GLuint tex = 0, fbo = GLTest_MakeTarget(size, size, GL_RGBA8, GL_UNSIGNED_BYTE, tex);
+    // One unit of the drawer's output is one pixel; y = 0 is the top row.
+    GViewMatrix = mMat4();
+    GProjectionMatrix = M_OrthoMatrix(0.0f, (float)size, 0.0f, (float)size, -1.0f, 1.0f);
+    SShader* sp = GetShader("ColorOnly");
+    UseShader(0, sp);
+    R_UploadViewMatrix(sp);
+    R_UploadProjectionMatrix(sp);
 
-    void SetUp() override
-    {
-        ASSERT_TRUE(GLTest_Init());
-        shaders.Begin();
-        glDisable(GL_BLEND);
-        glDisable(GL_DEPTH_TEST);
-        fbo = GLTest_MakeTarget(W, H, GL_RGBA8, GL_UNSIGNED_BYTE, tex);
-        // One unit of the drawer's output is one pixel; y = 0 is the top row.
-        GViewMatrix = mMat4();
-        GProjectionMatrix = M_OrthoMatrix(0.0f, (float)W, 0.0f, (float)H, -1.0f, 1.0f);
-        SShader* sp = GetShader("ColorOnly");
-        UseShader(0, sp);
-        R_UploadViewMatrix(sp);
-        R_UploadProjectionMatrix(sp);
-    }
-    void TearDown() override
-    {
-        GLTest_FreeTarget(fbo, tex);
-        shaders.End();
-    }
-    // Pixel column x of the row whose centre is the drawer's y + 0.5.
-    static void Read(int x, int y, unsigned char rgba[4]) { GLTest_ReadPixel(x, H - 1 - y, rgba); }
-};
-} // namespace
-
-TEST_F(PhysicsDebugDrawGL, LinesAreScaledAndOnlyThoseNearTheOriginAreDrawn)
-{
     SPhysicsDebugDrawer drawer;
     // Scaled by 50: row 1 from x 0 to 8 in red.
     drawer.drawLine(btVector3(0, 0.03f, 0), btVector3(0.16f, 0.03f, 0), btVector3(1, 0, 0));
     // Starts 505 units from the origin once scaled: nothing, although it would cross row 5.
     drawer.drawLine(btVector3(10.1f, 0.11f, 0), btVector3(0, 0.11f, 0), btVector3(0, 0, 1));
-    // Contact point at row 3 along the normal for its distance, in green.
+    // Contact point on row 3, along the normal for its distance, in green.
     drawer.drawContactPoint(btVector3(0, 0.07f, 0), btVector3(1, 0, 0), 0.16f, 0, btVector3(0, 1, 0));
-
-    struct SPixel
+    const struct
     {
         int x, y;
-        unsigned char r, g, b;
-    };
-    const SPixel expected[] = {
-        {3, 1, 255, 0, 0}, {6, 1, 255, 0, 0}, {3, 5, 0, 0, 0}, {3, 3, 0, 255, 0}, {3, 0, 0, 0, 0},
-    };
-    for (const SPixel& p : expected)
+        u32 rgb;
+    } expected[] = {{3, 1, 0xFF0000}, {6, 1, 0xFF0000}, {3, 5, 0}, {3, 3, 0x00FF00}, {3, 0, 0}};
+    for (const auto& p : expected)
     {
         unsigned char rgba[4] = {};
-        Read(p.x, p.y, rgba);
-        EXPECT_EQ(rgba[0], p.r) << p.x << "," << p.y;
-        EXPECT_EQ(rgba[1], p.g) << p.x << "," << p.y;
-        EXPECT_EQ(rgba[2], p.b) << p.x << "," << p.y;
+        GLTest_ReadPixel(p.x, size - 1 - p.y, rgba);
+        EXPECT_EQ((u32)(rgba[0] << 16 | rgba[1] << 8 | rgba[2]), p.rgb) << p.x << "," << p.y;
     }
+    GLTest_FreeTarget(fbo, tex);
+    shaders.End();
 }
