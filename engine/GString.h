@@ -122,6 +122,8 @@ public:
     TString ToLower() const;
 
     const char* Str() const { return text; }
+    // The text's bytes for writing in place (Length() of them, after SetLength, say).
+    char* Buffer() { return text; }
     operator const char*() const { return text; }
     u32 Length() const { return count; }
     bool IsEmpty() const { return count == 0; }

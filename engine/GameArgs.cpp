@@ -78,7 +78,7 @@ TString gSysProgramPath()
     for (u32 size = 256; size <= (1u << 20); size *= 2)
     {
         path.SetLength(size);
-        ssize_t n = readlink("/proc/self/exe", path.text, size);
+        ssize_t n = readlink("/proc/self/exe", path.Buffer(), size);
         if (n < 0)
         {
             path.SetLength(0);
@@ -156,7 +156,7 @@ static bool ArgIndexValid(int i)
 
 const char* gSysArg(int i)
 {
-    return ArgIndexValid(i) ? GSysArgs.data[i].text : "";
+    return ArgIndexValid(i) ? GSysArgs.data[i].Str() : "";
 }
 
 int gSysArgLength(int i)

@@ -354,13 +354,13 @@ void EscapeString(const TString& in, TString& out)
     }
     u32 extra = 0;
     for (u32 i = 0; i < in.Length(); ++i)
-        if (EscapeLetter(in.text[i]))
+        if (EscapeLetter(in.Str()[i]))
             ++extra;
     out.SetLength(in.Length() + extra);
-    char* dst = out.text;
+    char* dst = out.Buffer();
     for (u32 i = 0; i < in.Length(); ++i)
     {
-        char c = in.text[i];
+        char c = in.Str()[i];
         char letter = EscapeLetter(c);
         if (letter)
         {
@@ -374,7 +374,7 @@ void EscapeString(const TString& in, TString& out)
 
 void UnescapeString(TString& text, bool decodeControls)
 {
-    char* s = text.text;
+    char* s = text.Buffer();
     u32 n = text.Length();
     u32 w = 0;
     for (u32 r = 0; r < n; ++r)

@@ -26,7 +26,7 @@ u32 TEXT_ParseEntries(const TString& text, TMap<TString, TString>& entries)
             ParseSkipWhile(text, pos, IsBlank);
             ParseExpectChar(text, pos, '='); // a missing '=' is tolerated
             ParseSkipWhile(text, pos, IsBlank);
-            if (pos < end && text.text[pos] == '"')
+            if (pos < end && text.Str()[pos] == '"')
             {
                 TString value = ParseQuotedString(text, pos);
                 if (ParseFailed())
@@ -109,21 +109,21 @@ void STextDictionary::Expand(TString& text) const
     u32 i = 0;
     while (i < text.Length())
     {
-        if (text.text[i] != '$')
+        if (text.Str()[i] != '$')
         {
             ++i;
             continue;
         }
         u32 open = i;
         u32 close = open + 1;
-        while (close < text.Length() && text.text[close] != '$')
+        while (close < text.Length() && text.Str()[close] != '$')
             ++close;
         if (close >= text.Length())
             return; // no closing '$'
         TString key;
         for (u32 k = open + 1; k < close; ++k)
-            if (IsKeyChar(text.text[k]))
-                key += text.text[k];
+            if (IsKeyChar(text.Str()[k]))
+                key += text.Str()[k];
         TString value;
         if (Find(key.Str(), value))
         {
