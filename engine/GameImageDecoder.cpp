@@ -1,5 +1,7 @@
 #include "GameImageDecoder.h"
 
+#include <IL/il.h>
+#include <IL/ilu.h>
 #include <errno.h>
 #include <poll.h>
 #include <pthread.h>
@@ -17,7 +19,6 @@
 
 #include "GameArgs.h"
 #include "GameFileIO.h"
-#include "GameImageFile.h"
 #include "decoder/ImageLibraryDecode.h"
 
 extern char** environ;
@@ -140,6 +141,18 @@ static bool WaitWithTimeout(pid_t pid, double timeout, int& status)
     {
     }
     return ended;
+}
+
+static bool GImageLibraryStarted = false;
+
+void InitImageLibrary()
+{
+    if (GImageLibraryStarted)
+        return;
+    ilInit();
+    iluInit();
+    ilEnable(IL_FILE_OVERWRITE);
+    GImageLibraryStarted = true;
 }
 
 static int DecodeInProcess(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image)

@@ -22,6 +22,9 @@ static const double IMAGE_DECODE_TIMEOUT_SECONDS = 20.0;
 // standard error; the calling process survives whatever the bytes hold.
 int DecodeImageProtected(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image);
 
+// Starts the image library in this process (once; later calls do nothing).
+void InitImageLibrary();
+
 // Ends the decoder kept ready for the next picture (it also ends by itself with the program).
 void StopImageDecoder();
 // The decoder program to start; empty restores the default beside the executable.

@@ -9,18 +9,6 @@
 #include "GameImageDecoder.h"
 #include "GameTexture.h"
 
-static bool GImageLibraryStarted = false;
-
-void InitImageLibrary()
-{
-    if (GImageLibraryStarted)
-        return;
-    ilInit();
-    iluInit();
-    ilEnable(IL_FILE_OVERWRITE);
-    GImageLibraryStarted = true;
-}
-
 void SImageSaveOptions::Apply() const
 {
     InitImageLibrary();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "GameImage.h"
+#include "GameImageDecoder.h"
 
 class TextureRef;
 class STexture;
@@ -21,8 +22,7 @@ struct SImageSaveOptions
     void Apply() const;
 };
 
-// Starts the image library (once per process; later calls do nothing).
-void InitImageLibrary();
+// InitImageLibrary, which starts the image library, lives with the decoder (GameImageDecoder.h).
 
 // Decodes a BMP, TGA, JPG, DDS or PNG file into image (RGBA8, rows from the top, the same way up
 // as the PNG decoder). The type comes from the content; the library's types are decoded in the
