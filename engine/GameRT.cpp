@@ -249,7 +249,23 @@ static void FatalDump(const SFrameBuffer& fb, const char* message)
     FatalError("%s", dump.Str());
 }
 
+// A target that cannot be completed leaves the set-up state, so the other targets stay usable.
+static bool AbandonSetup(SFrameBuffer& fb, const char* message, TString* failure)
+{
+    *failure = message;
+    GFBInvalid = false;
+    if (GFBInSetup == &fb)
+        GFBInSetup = nullptr;
+    ApplyTop();
+    return false;
+}
+
 bool CheckFrameBuffer(SFrameBuffer& fb)
+{
+    return FB_Complete(fb, nullptr);
+}
+
+bool FB_Complete(SFrameBuffer& fb, TString* failure)
 {
     glBindFramebuffer(GL_FRAMEBUFFER, fb.id);
     for (u32 i = 0; i < SFrameBuffer::SLOT_COUNT; ++i)
@@ -262,7 +278,10 @@ bool CheckFrameBuffer(SFrameBuffer& fb)
         case FBA_Stencil: point = GL_STENCIL_ATTACHMENT; break;
         case FBA_DepthStencil: point = GL_DEPTH_STENCIL_ATTACHMENT; break;
         case FBA_None: continue;
-        default: FatalDump(fb, "Wrong attachment type");
+        default:
+            if (!failure)
+                FatalDump(fb, "Wrong attachment type");
+            return AbandonSetup(fb, "Wrong attachment type", failure);
         }
         const STexture* t = fb.textures[i].Get();
         if (t && t->GLName)
@@ -273,7 +292,11 @@ bool CheckFrameBuffer(SFrameBuffer& fb)
     ApplyTarget(&fb);
     GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
     if (status != GL_FRAMEBUFFER_COMPLETE)
-        FatalDump(fb, StatusMessage(status));
+    {
+        if (!failure)
+            FatalDump(fb, StatusMessage(status));
+        return AbandonSetup(fb, StatusMessage(status), failure);
+    }
 
     GFBInvalid = false;
     if (GFBInSetup == &fb)

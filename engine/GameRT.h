@@ -137,6 +137,10 @@ extern TArray<FrameBufferRef> GFBOStack;
 // unknown attachment type is fatal with the state dump), sizes it to the smallest attachment and
 // clears the invalid mark. The binding returns to the top of the stack.
 bool CheckFrameBuffer(SFrameBuffer& fb);
+// The same for callers that can go on without the target: an incomplete target is not fatal but
+// gives false with the cause in failure (set-up ends, the top of the stack is bound again). A null
+// failure makes it fatal as above.
+bool FB_Complete(SFrameBuffer& fb, TString* failure);
 // The text handed to the fatal error when a target cannot be completed.
 TString FB_StateDump(const SFrameBuffer& fb, const char* message);
 

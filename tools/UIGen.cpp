@@ -1,5 +1,6 @@
 // Generator of the GUI images under data/UI/: the button in its three states (normal, hovered,
-// held) as rounded boxes with a vertical gradient and a dark rim, transparent outside the corners.
+// held) as rounded boxes with a vertical gradient and a dark rim, transparent outside the corners;
+// the node caption bar; the pin disc and its shade.
 //
 // usage: plumweave_uigen <out folder>
 #include <png.h>
@@ -84,6 +85,48 @@ std::vector<unsigned char> MakeButton(const ButtonLook& look)
         }
     return px;
 }
+// The node box's caption bar, and the pin: a white disc (tinted when drawn) over its shade, a
+// darker and slightly larger disc that rims it.
+const int CAPTION_WIDTH = 64;
+const int CAPTION_HEIGHT = 16;
+const unsigned char CAPTION_TOP[3] = {92, 112, 160};
+const unsigned char CAPTION_BOTTOM[3] = {48, 60, 98};
+const int PIN_SIZE = 16;
+const float PIN_RADIUS = 6.0f;
+const float PIN_SHADE_RADIUS = 7.5f;
+const unsigned char PIN_SHADE_ALPHA = 200;
+
+std::vector<unsigned char> MakeCaption()
+{
+    std::vector<unsigned char> px((size_t)CAPTION_WIDTH * CAPTION_HEIGHT * 4);
+    for (int y = 0; y < CAPTION_HEIGHT; ++y)
+        for (int x = 0; x < CAPTION_WIDTH; ++x)
+        {
+            const float t = (y + 0.5f) / CAPTION_HEIGHT;
+            unsigned char* p = &px[((size_t)y * CAPTION_WIDTH + x) * 4];
+            for (int c = 0; c < 3; ++c)
+                p[c] = Mix(CAPTION_TOP[c], CAPTION_BOTTOM[c], t);
+            p[3] = 255;
+        }
+    return px;
+}
+
+// A disc of the colour, with a one-pixel soft edge and the alpha given inside.
+std::vector<unsigned char> MakeDisc(float radius, unsigned char grey, unsigned char alpha)
+{
+    std::vector<unsigned char> px((size_t)PIN_SIZE * PIN_SIZE * 4);
+    const float c = PIN_SIZE * 0.5f;
+    for (int y = 0; y < PIN_SIZE; ++y)
+        for (int x = 0; x < PIN_SIZE; ++x)
+        {
+            const float d = std::hypot(x + 0.5f - c, y + 0.5f - c) - radius;
+            const float cover = std::fmin(std::fmax(0.5f - d, 0.0f), 1.0f);
+            unsigned char* p = &px[((size_t)y * PIN_SIZE + x) * 4];
+            p[0] = p[1] = p[2] = grey;
+            p[3] = (unsigned char)std::lround(alpha * cover);
+        }
+    return px;
+}
 } // namespace
 
 int main(int argc, char** argv)
@@ -97,5 +140,9 @@ int main(int argc, char** argv)
     for (const ButtonLook& look : LOOKS)
         if (!WritePng(folder + "/" + look.file, BUTTON_WIDTH, BUTTON_HEIGHT, MakeButton(look)))
             return 1;
+    if (!WritePng(folder + "/Caption.png", CAPTION_WIDTH, CAPTION_HEIGHT, MakeCaption()) ||
+        !WritePng(folder + "/Pin.png", PIN_SIZE, PIN_SIZE, MakeDisc(PIN_RADIUS, 255, 255)) ||
+        !WritePng(folder + "/PinShade.png", PIN_SIZE, PIN_SIZE, MakeDisc(PIN_SHADE_RADIUS, 0, PIN_SHADE_ALPHA)))
+        return 1;
     return 0;
 }

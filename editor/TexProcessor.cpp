@@ -1,0 +1,549 @@
+// The graph of the processor: creating, adding and removing nodes, links without cycles, the update
+// list with its ordering and processing, and capturing and re-creating a node.
+#include "TexProcessor.h"
+
+#include <GL/glew.h>
+
+#include "GameConsole.h"
+#include "GameWindow.h"
+#include "GameInput.h"
+
+namespace
+{
+bool DebugBoxes()
+{
+    return DebugUpdates.AsInt() != 0;
+}
+
+void DebugBox(const STexProcNode* node, const char* caption)
+{
+    if (DebugBoxes())
+        gSysMessage(node->Title.Str(), caption);
+}
+
+struct SWalkFrame
+{
+    STexProcNode* Node;
+    u32 Pin;
+    u32 Link;
+};
+} // namespace
+
+STexProcessor::STexProcessor()
+    : Edited(0), NodeMenuSlot(nullptr), Prompt(nullptr), BusyCount(0), Pan(0, 0), Zoom(1.0f), DragPivot(0, 0),
+      DragStartMouse(0, 0), ZoomAtDragStart(1.0f), Panning(0), Zooming(0), LinkDragDir(0), LinkDragPin(nullptr),
+      LinkDragMouse(0, 0), WalkMark(0)
+{
+    Name = "Processor";
+    // A graph of nodes that feed nothing is drawn without fading in.
+    FadeInTime = 0;
+}
+
+STexProcessor::~STexProcessor()
+{
+    ClearNodes();
+    DeletePending();
+}
+
+mVec2 STexProcessor::GraphToScreen(const mVec2& p) const
+{
+    const float cx = (float)(GScreenWidth / 2);
+    const float cy = (float)(GScreenHeight / 2);
+    return mVec2(cx + (p.x - Pan.x - cx) * Zoom, cy + (p.y - Pan.y - cy) * Zoom);
+}
+
+mVec2 STexProcessor::ScreenToGraph(const mVec2& p) const
+{
+    const float cx = (float)(GScreenWidth / 2);
+    const float cy = (float)(GScreenHeight / 2);
+    return mVec2((p.x - cx) / Zoom + cx + Pan.x, (p.y - cy) / Zoom + cy + Pan.y);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Nodes
+
+STexProcNode* STexProcessor::CreateNode(const char* className)
+{
+    SClassInfo* ty = FindClassInfo(className);
+    if (BREAK_IF(!ty))
+        return nullptr;
+    TArray<SPropDesc> list;
+    InstantiatePropTable(list, ty->Props);
+    if (SPropDesc* id = FindPropDesc(list, "_ID"))
+        if (!BREAK_IF_TEXT(id->Type != EVT_ID, "Type != EVT_ID"))
+            id->Default.Int = 0;
+    CEntity* entity = ty->Create ? ty->Create(list) : nullptr;
+    STexProcNode* node = dynamic_cast<STexProcNode*>(entity);
+    if (BREAK_IF(!node))
+    {
+        delete entity;
+        return nullptr;
+    }
+    AddNode(node, 1);
+    return node;
+}
+
+void STexProcessor::LayOut(STexProcNode* node, bool draw)
+{
+    node->UpdateRect();
+    if (!draw)
+        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    ++node->InFrame;
+    node->Frame();
+    --node->InFrame;
+    if (!draw)
+        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+}
+
+void STexProcessor::AddNode(STexProcNode* node, u32 interactive)
+{
+    if (BREAK_IF(!node))
+        return;
+    AddChild(node);
+    Nodes.Add(node);
+    node->Owner = this;
+    AddToUpdateList(node);
+    if (interactive && BusyCount == 0)
+    {
+        const mVec2 m = ScreenToGraph(GMousePos);
+        node->SetPosition(m.x - CANVAS_PLACE_OFFSET, m.y - CANVAS_PLACE_OFFSET);
+        LayOut(node, true);
+        BeginNodeDrag(node);
+        return;
+    }
+    LayOut(node, false);
+}
+
+void STexProcessor::BeginNodeDrag(STexProcNode* node)
+{
+    if (node->Dragging)
+        return;
+    node->GrabOffset = node->Pos0() - GMousePos * (1.0f / Zoom);
+    node->Dragging = 1;
+    ++BusyCount;
+}
+
+void STexProcessor::EndNodeDrag(STexProcNode* node)
+{
+    if (!node->Dragging)
+        return;
+    node->Dragging = 0;
+    if (BusyCount)
+        --BusyCount;
+}
+
+void STexProcessor::DropLayer(SGUILayer* layer)
+{
+    if (!layer)
+        return;
+    RemoveChild(layer);
+    if (layer->InFrame)
+        LayersToDelete.Add(layer);
+    else
+        delete layer;
+}
+
+void STexProcessor::DeletePending()
+{
+    for (u32 i = 0; i < LayersToDelete.Count(); ++i)
+        delete LayersToDelete[i];
+    LayersToDelete.Clear();
+}
+
+void STexProcessor::ForgetNode(STexProcNode* node)
+{
+    SNodeBoundMenu* bound = dynamic_cast<SNodeBoundMenu*>(NodeMenuSlot);
+    if (NodeMenuSlot && (!node || (bound && bound->Node == node)))
+    {
+        if (bound)
+            bound->Node = nullptr;
+        DropLayer(NodeMenuSlot);
+        NodeMenuSlot = nullptr;
+    }
+    // The prompt edits a text inside a node: it goes with any node.
+    DropLayer(Prompt);
+    Prompt = nullptr;
+    if (LinkDragPin && (!node || LinkDragPin->Owner == node))
+    {
+        LinkDragDir = 0;
+        LinkDragPin = nullptr;
+    }
+    if (node)
+        EndNodeDrag(node);
+    else
+        for (u32 i = 0; i < Nodes.Count(); ++i)
+            EndNodeDrag(Nodes[i]);
+}
+
+void STexProcessor::RemoveFromUpdateList(STexProcNode* node)
+{
+    for (int at; (at = UpdateList.Find(node)) >= 0;)
+        UpdateList.Remove((u32)at);
+}
+
+void STexProcessor::RemoveNode(STexProcNode* node)
+{
+    const u32 prevsz = Nodes.Count();
+    const int at = Nodes.Find(node);
+    if (at >= 0)
+        Nodes.Remove((u32)at);
+    if (BREAK_IF_TEXT(Nodes.Count() == prevsz, "Nodes.Size() == prevsz"))
+        return;
+    ForgetNode(node);
+    RemoveChild(node);
+    for (u32 i = 0; i < node->InParams.Count(); ++i)
+    {
+        NodePin* in = node->InParams[i];
+        while (!in->Links.IsEmpty())
+            Unlink(in->Links.Last(), in);
+    }
+    for (u32 i = 0; i < node->OutParams.Count(); ++i)
+    {
+        NodePin* out = node->OutParams[i];
+        while (!out->Links.IsEmpty())
+            Unlink(out, out->Links.Last());
+    }
+    node->ID = -1;
+    RemoveFromUpdateList(node);
+    node->Owner = nullptr;
+    if (node->InFrame)
+        LayersToDelete.Add(node);
+    else
+        delete node;
+}
+
+int STexProcessor::IndexOfNode(const STexProcNode* node) const
+{
+    for (u32 i = 0; i < Nodes.Count(); ++i)
+        if (Nodes[i] == node)
+            return (int)i;
+    return -1;
+}
+
+u32 STexProcessor::CountNodesByName(const char* name) const
+{
+    u32 n = 0;
+    for (u32 i = 0; i < Nodes.Count(); ++i)
+        n += gStrCmp(Nodes[i]->NName.Str(), name ? name : "") == 0 ? 1 : 0;
+    return n;
+}
+
+STexProcNode* STexProcessor::FindNodeByName(const char* name) const
+{
+    for (u32 i = 0; i < Nodes.Count(); ++i)
+        if (gStrCmp(Nodes[i]->NName.Str(), name ? name : "") == 0)
+            return Nodes[i];
+    return nullptr;
+}
+
+void STexProcessor::ClearNodes()
+{
+    ForgetNode(nullptr);
+    for (u32 i = 0; i < Nodes.Count(); ++i)
+    {
+        STexProcNode* node = Nodes[i];
+        node->ID = -1;
+        RemoveChild(node);
+        if (node->InFrame)
+            LayersToDelete.Add(node);
+        else
+            delete node;
+    }
+    Nodes.Clear();
+    UpdateList.Clear();
+    while (!Children.IsEmpty())
+        DropLayer(Children.Last());
+    DrawOrder.Clear();
+    FileName = "";
+    Edited = 0;
+    // Only the canvas's own drags outlive the nodes.
+    BusyCount = Panning + Zooming;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Links
+
+int STexProcessor::Link(NodePin* output, NodePin* input)
+{
+    if (!output || !input)
+        return 0;
+    // A node feeding itself is a cycle the reachability walk cannot see.
+    if (output->Owner == input->Owner)
+        return 0;
+    Unlink(output, input);
+    if (IsReachable(input->Owner, output->Owner))
+        return 0;
+    while (!input->Links.IsEmpty())
+        Unlink(input->Links[0], input);
+    output->Links.Add(input);
+    input->Links.Add(output);
+    return 1;
+}
+
+void STexProcessor::Unlink(NodePin* a, NodePin* b)
+{
+    if (!a || !b)
+        return;
+    if (b->Owner)
+        AddToUpdateList(b->Owner);
+    for (int at; (at = a->Links.Find(b)) >= 0;)
+        a->Links.Remove((u32)at);
+    for (int at; (at = b->Links.Find(a)) >= 0;)
+        b->Links.Remove((u32)at);
+}
+
+void STexProcessor::UnlinkAll(STexProcNode* node)
+{
+    if (!node)
+        return;
+    for (u32 i = 0; i < node->InParams.Count(); ++i)
+        while (!node->InParams[i]->Links.IsEmpty())
+            Unlink(node->InParams[i]->Links[0], node->InParams[i]);
+    for (u32 i = 0; i < node->OutParams.Count(); ++i)
+        while (!node->OutParams[i]->Links.IsEmpty())
+            Unlink(node->OutParams[i], node->OutParams[i]->Links[0]);
+}
+
+int STexProcessor::IsReachable(STexProcNode* node, STexProcNode* target)
+{
+    if (!node || !target)
+        return 0;
+    // Each node is entered once: a walk per path would double with every diamond.
+    const u32 mark = ++WalkMark;
+    TPodArray<STexProcNode*> stack;
+    stack.Add(node);
+    while (!stack.IsEmpty())
+    {
+        STexProcNode* n = stack.Last();
+        stack.Remove(stack.Count() - 1);
+        for (u32 p = 0; p < n->OutParams.Count(); ++p)
+            for (u32 l = 0; l < n->OutParams[p]->Links.Count(); ++l)
+            {
+                STexProcNode* next = n->OutParams[p]->Links[l]->Owner;
+                if (!next)
+                    continue;
+                if (next == target)
+                    return 1;
+                if (next->VisitMark == mark)
+                    continue;
+                next->VisitMark = mark;
+                stack.Add(next);
+            }
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Update list
+
+void STexProcessor::AppendDependants(STexProcNode* node, bool inputs)
+{
+    // Depth first in pin and link order, each node entered once per walk; the nodes are appended
+    // in the order a plain recursion first meets them.
+    const u32 mark = ++WalkMark;
+    const char* caption = inputs ? "[in]Recursively added to update list..." : "[out]Recursively added to update list...";
+    node->VisitMark = mark;
+    TPodArray<SWalkFrame> stack;
+    stack.Add(SWalkFrame{node, 0, 0});
+    while (!stack.IsEmpty())
+    {
+        SWalkFrame& f = stack.Last();
+        const TArray<NodePin*>& pins = inputs ? f.Node->InParams : f.Node->OutParams;
+        if (f.Pin >= pins.Count())
+        {
+            stack.Remove(stack.Count() - 1);
+            continue;
+        }
+        NodePin* pin = pins[f.Pin];
+        if (f.Link >= pin->Links.Count())
+        {
+            ++f.Pin;
+            f.Link = 0;
+            continue;
+        }
+        STexProcNode* next = pin->Links[f.Link++]->Owner;
+        if (!next || next->VisitMark == mark)
+            continue;
+        next->VisitMark = mark;
+        DebugBox(next, caption);
+        UpdateList.Add(next);
+        stack.Add(SWalkFrame{next, 0, 0});
+    }
+}
+
+void STexProcessor::AddToUpdateList(STexProcNode* node)
+{
+    if (!node)
+        return;
+    Edited = 1;
+    DebugBox(node, "Added to update list...");
+    UpdateList.Add(node);
+    AppendDependants(node, false);
+    SortUpdateList();
+}
+
+void STexProcessor::AddInputsToUpdateList(STexProcNode* node)
+{
+    if (!node)
+        return;
+    Edited = 1;
+    DebugBox(node, "Added to update list...");
+    UpdateList.Add(node);
+    AppendDependants(node, true);
+    SortUpdateList();
+}
+
+void STexProcessor::SortUpdateList()
+{
+    // Duplicates go (the first stays); the marks tell list members (queued) from placed ones.
+    const u32 queued = ++WalkMark;
+    const u32 placed = ++WalkMark;
+    TArray<STexProcNode*> unique;
+    unique.Reserve(UpdateList.Count());
+    for (u32 i = 0; i < UpdateList.Count(); ++i)
+    {
+        STexProcNode* n = UpdateList[i];
+        if (n->VisitMark == queued)
+            continue;
+        n->VisitMark = queued;
+        unique.Add(n);
+    }
+    // Every node after the feeders in the list: each entry's queued feeders (inputs in order)
+    // are placed first, depth first.
+    TArray<STexProcNode*> sorted;
+    sorted.Reserve(unique.Count());
+    TPodArray<SWalkFrame> stack;
+    for (u32 i = 0; i < unique.Count(); ++i)
+    {
+        if (unique[i]->VisitMark != queued)
+            continue;
+        unique[i]->VisitMark = placed;
+        stack.Add(SWalkFrame{unique[i], 0, 0});
+        while (!stack.IsEmpty())
+        {
+            SWalkFrame& f = stack.Last();
+            if (f.Pin >= f.Node->InParams.Count())
+            {
+                sorted.Add(f.Node);
+                stack.Remove(stack.Count() - 1);
+                continue;
+            }
+            NodePin* in = f.Node->InParams[f.Pin++];
+            STexProcNode* feeder = in->Links.IsEmpty() ? nullptr : in->Links[0]->Owner;
+            if (feeder && feeder->VisitMark == queued)
+            {
+                feeder->VisitMark = placed;
+                stack.Add(SWalkFrame{feeder, 0, 0});
+            }
+        }
+    }
+    UpdateList = sorted;
+}
+
+void STexProcessor::ProcessUpdateList()
+{
+    const bool scissor = R_GetScissorEnabled();
+    R_SetScissorEnabled(false);
+    while (!UpdateList.IsEmpty())
+    {
+        STexProcNode* node = UpdateList[0];
+        DebugBox(node, "Processing...");
+        if (node->Process())
+            node->Status = "";
+        else
+            // Nodes fed by it must not go on with the output of an earlier run.
+            node->Output.Release();
+        RemoveFromUpdateList(node);
+    }
+    R_SetScissorEnabled(scissor);
+}
+
+void STexProcessor::ProcessAll()
+{
+    // Every node once, after all of its feeders.
+    UpdateList.Clear();
+    Edited = 1;
+    for (u32 i = 0; i < Nodes.Count(); ++i)
+    {
+        DebugBox(Nodes[i], "Added to update list...");
+        UpdateList.Add(Nodes[i]);
+    }
+    SortUpdateList();
+    ProcessUpdateList();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Prompt, node-menu slot, capture and re-creation
+
+void STexProcessor::OpenPopupWindow(const char* prompt, TString* target)
+{
+    DropLayer(Prompt);
+    Prompt = new SPopupWindow(prompt, target);
+    AddChild(Prompt);
+}
+
+void STexProcessor::OpenNodeSlotMenu(SPopupMenu* menu)
+{
+    DropLayer(NodeMenuSlot);
+    NodeMenuSlot = menu;
+    if (!menu)
+        return;
+    AddChild(menu);
+    menu->UpdateLayout();
+    menu->OpenMenu();
+}
+
+void STexProcessor::CaptureNode(STexProcNode* node, TArray<SPropDesc>& props, TArray<SCapturedLink>& links)
+{
+    links.Clear();
+    const int self = IndexOfNode(node);
+    if (BREAK_IF(self < 0 || !node->ClassInfo))
+        return;
+    InstantiatePropTable(props, node->ClassInfo->Props);
+    node->StoreParams(props);
+    for (u32 i = 0; i < node->InParams.Count(); ++i)
+        for (NodePin* src : node->InParams[i]->Links)
+        {
+            const int n = IndexOfNode(src->Owner);
+            const int p = n >= 0 ? src->Owner->OutParams.Find(src) : -1;
+            if (n >= 0 && p >= 0)
+                links.Add(SCapturedLink{(u32)n, (u32)p, (u32)self, i});
+        }
+    for (u32 i = 0; i < node->OutParams.Count(); ++i)
+        for (NodePin* dst : node->OutParams[i]->Links)
+        {
+            const int n = IndexOfNode(dst->Owner);
+            const int p = n >= 0 ? dst->Owner->InParams.Find(dst) : -1;
+            if (n >= 0 && p >= 0)
+                links.Add(SCapturedLink{(u32)self, i, (u32)n, (u32)p});
+        }
+}
+
+STexProcNode* STexProcessor::RecreateNode(STexProcNode* old, TArray<SPropDesc>& props,
+                                          const TArray<SCapturedLink>& links)
+{
+    const int at = IndexOfNode(old);
+    if (BREAK_IF(at < 0 || !old->ClassInfo || !old->ClassInfo->Create))
+        return nullptr;
+    CEntity* entity = old->ClassInfo->Create(props);
+    STexProcNode* node = dynamic_cast<STexProcNode*>(entity);
+    if (BREAK_IF(!node))
+    {
+        delete entity;
+        return nullptr;
+    }
+    RemoveNode(old);
+    AddNode(node, 0);
+    Nodes.Remove(Nodes.Count() - 1);
+    Nodes.Insert((u32)at, node);
+    for (const SCapturedLink& l : links)
+    {
+        if (l.SrcNode >= Nodes.Count() || l.DstNode >= Nodes.Count())
+            continue;
+        STexProcNode* src = Nodes[l.SrcNode];
+        STexProcNode* dst = Nodes[l.DstNode];
+        if (l.SrcPin < src->OutParams.Count() && l.DstPin < dst->InParams.Count())
+            Link(src->OutParams[l.SrcPin], dst->InParams[l.DstPin]);
+    }
+    return node;
+}
