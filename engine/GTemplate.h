@@ -197,9 +197,10 @@ public:
             new (&data[count]) T(value);
         else
         {
-            new (&data[count]) T(data[count - 1]);
+            // Shifted elements are moved (a string keeps its buffer), not copied.
+            new (&data[count]) T(std::move(data[count - 1]));
             for (u32 k = count - 1; k > i; --k)
-                data[k] = data[k - 1];
+                data[k] = std::move(data[k - 1]);
             data[i] = value;
         }
         ++count;
@@ -224,7 +225,7 @@ public:
             return false;
         u32 removed = to - from + 1;
         for (u32 k = from; k + removed < count; ++k)
-            data[k] = data[k + removed];
+            data[k] = std::move(data[k + removed]);
         for (u32 k = count - removed; k < count; ++k)
             data[k].~T();
         count -= removed;

@@ -15,7 +15,6 @@ const u64 DDS_HEADER = 128; // the magic and the 124-byte header
 const u32 DDS_HEADER_SIZE_FIELD = 124;
 const u32 DDS_PF_SIZE_FIELD = 32;
 const u64 PNG_IHDR_END = 24;  // signature, chunk length and type, width and height
-const u32 TGA_RLE_RUN = 128;  // pixels one run-length packet covers at most
 
 // BMP compression codes
 const u32 BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3;
@@ -116,6 +115,34 @@ bool ProbeBMP(const u8* d, u64 size, SImageProbe& probe, TString& reason)
     return true;
 }
 
+// Walks the run-length packets from start: each is a count byte, then one pixel repeated (high
+// bit set) or as many pixels as it counts. They must cover the picture inside the file.
+bool TgaRunsCover(const u8* d, u64 size, u64 start, u64 pixels, u64 pixelBytes, TString& reason)
+{
+    u64 at = start, covered = 0;
+    while (covered < pixels)
+    {
+        if (at >= size)
+        {
+            reason.Format(128, "TGA run-length data ends after %llu of %llu pixels", (unsigned long long)covered,
+                          (unsigned long long)pixels);
+            return false;
+        }
+        const u8 packet = d[at++];
+        const u64 count = (u64)(packet & 0x7F) + 1;
+        const u64 bytes = (packet & 0x80) ? pixelBytes : count * pixelBytes;
+        if (size - at < bytes)
+        {
+            reason.Format(128, "TGA run-length packet cut short after %llu of %llu pixels", (unsigned long long)covered,
+                          (unsigned long long)pixels);
+            return false;
+        }
+        at += bytes;
+        covered += count;
+    }
+    return true;
+}
+
 bool ProbeTGA(const u8* d, u64 size, SImageProbe& probe, TString& reason)
 {
     if (size < TGA_HEADER)
@@ -143,10 +170,12 @@ bool ProbeTGA(const u8* d, u64 size, SImageProbe& probe, TString& reason)
     const u64 pixelBytes = (depth + 7) / 8;
     const u64 start = TGA_HEADER + idLength + (mapType ? (u64)mapLength * ((mapBits + 7) / 8) : 0);
     const u64 pixels = (u64)w * h;
-    // A run-length packet is a count byte and at least one pixel, for at most 128 pixels.
-    const bool runLength = type >= TGA_RLE_MAPPED;
-    const u64 needed = runLength ? (pixels + TGA_RLE_RUN - 1) / TGA_RLE_RUN * (1 + pixelBytes) : pixels * pixelBytes;
-    if (!HoldsData(size, start, needed, reason))
+    if (type < TGA_RLE_MAPPED)
+    {
+        if (!HoldsData(size, start, pixels * pixelBytes, reason))
+            return false;
+    }
+    else if (!TgaRunsCover(d, size, start, pixels, pixelBytes, reason))
         return false;
     probe.Type = IFT_TGA;
     probe.Width = w;

@@ -203,6 +203,43 @@ TEST(TArray, RemoveRangeOfFiveKeepsOrder)
     EXPECT_EQ(a[3], LongString("s", 4));
 }
 
+// Shifting elements moves them: a long string keeps its heap buffer wherever it ends up, for
+// insertions and removals alike.
+TEST(TArray, ShiftedStringsKeepTheirBuffers)
+{
+    struct SCase
+    {
+        const char* what;
+        void (*change)(TArray<TString>& a);
+        std::vector<int> from; // for each element after the change, its index before it (-1: new)
+    };
+    const SCase cases[] = {
+        {"insert at the front", [](TArray<TString>& a) { a.Insert(0, LongString("new", 9)); }, {-1, 0, 1, 2, 3, 4}},
+        {"insert in the middle", [](TArray<TString>& a) { a.Insert(2, LongString("new", 9)); }, {0, 1, -1, 2, 3, 4}},
+        {"remove the front two", [](TArray<TString>& a) { a.RemoveRange(0, 1); }, {2, 3, 4}},
+        {"remove one in the middle", [](TArray<TString>& a) { a.Remove(2); }, {0, 1, 3, 4}},
+    };
+    for (const SCase& c : cases)
+    {
+        TArray<TString> a;
+        a.Reserve(8);
+        for (int i = 0; i < 5; ++i)
+            a.Add(LongString("s", i));
+        std::vector<const char*> buffers;
+        for (const TString& s : a)
+            buffers.push_back(s.Str());
+        c.change(a);
+        ASSERT_EQ(a.Count(), (u32)c.from.size()) << c.what;
+        for (u32 i = 0; i < a.Count(); ++i)
+        {
+            if (c.from[i] < 0)
+                continue;
+            EXPECT_EQ(a[i], LongString("s", c.from[i])) << c.what << " at " << i;
+            EXPECT_EQ(a[i].Str(), buffers[c.from[i]]) << c.what << " at " << i;
+        }
+    }
+}
+
 TEST(TArray, BadIndicesAreRefusedAndLeaveTheArrayUnchanged)
 {
     TArray<TCounted> a;
