@@ -45,14 +45,15 @@ STexProcessor::NodeMenu::NodeMenu(STexProcNode* node, STexProcessor* processor)
     : SNodeBoundMenu(node), Processor(processor), HasOutput(0), HoveredPin(0), InputPin(0), OutputPin(0)
 {
     HasOutput = !node->Output.IsNull() && node->Output->GLName ? 1 : 0;
-    for (u32 i = 0; i < node->InParams.Count(); ++i)
-        if (processor->PinUnderMouse(node) == node->InParams[i])
+    NodePin* hit = processor->PinUnderMouse(node);
+    for (u32 i = 0; hit && i < node->InParams.Count(); ++i)
+        if (hit == node->InParams[i])
         {
             HoveredPin = i;
             InputPin = 1;
         }
-    for (u32 i = 0; i < node->OutParams.Count(); ++i)
-        if (processor->PinUnderMouse(node) == node->OutParams[i])
+    for (u32 i = 0; hit && i < node->OutParams.Count(); ++i)
+        if (hit == node->OutParams[i])
         {
             HoveredPin = i;
             OutputPin = 1;
@@ -177,13 +178,19 @@ void STexProcessor::NodeMenu::SaveTextureAs()
     name[0] = 0;
     if (!gSysFileOpen("", IMAGE_FILTER, name, sizeof(name), 1) || !name[0])
         return;
+    NodeSaveTextureReported(Node, name);
+}
+
+int NodeSaveTextureReported(STexProcNode* node, const char* path)
+{
     TString error;
-    if (NodeSaveTexture(Node, name, error))
-        return;
+    if (NodeSaveTexture(node, path, error))
+        return 1;
     TString title;
     if (!GTextDict.Find("ERR_TITLE", title))
         title = "Error";
     gSysMessage(error.Str(), title.Str());
+    return 0;
 }
 
 int NodeSaveTexture(STexProcNode* node, const char* path, TString& error)

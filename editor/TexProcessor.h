@@ -184,3 +184,5 @@ void OpenEnumMenu(STexProcessor* processor, STexProcNode* node, s32* value, cons
 // Renders a node's output into an RGBA8 copy and writes it to the file (type by extension).
 // 1 on success; 0 with the cause in error.
 int NodeSaveTexture(STexProcNode* node, const char* path, TString& error);
+// The same, telling the user the cause of a failure in a box.
+int NodeSaveTextureReported(STexProcNode* node, const char* path);
