@@ -1,0 +1,265 @@
+// The shared parts of the node classes: parameter access with the documented assertions, input
+// checks, the single pass, panel rows and the family menus.
+#include "TexNodeClass.h"
+
+#include <GL/glew.h>
+
+#include "GameShader.h"
+#include "GameVertex.h"
+
+const char* const NODE_MENU_DISABLED_PREFIX = "[Disabled] ";
+
+namespace
+{
+bool IsStringType(u32 type)
+{
+    return type >= EVT_String && type <= EVT_Mesh;
+}
+
+const char* TypeAssertText(u32 type)
+{
+    switch (type)
+    {
+    case EVT_Int: return "Type != EVT_Int";
+    case EVT_Float: return "Type != EVT_Float";
+    case EVT_Vec2: return "Type != EVT_Vec2";
+    case EVT_Vec4: return "Type != EVT_Vec4";
+    case EVT_ColRGBA: return "Type != EVT_ColRGBA";
+    default: return IsStringType(type) ? "Type < EVT_String || Type > EVT_Mesh" : "Type mismatch";
+    }
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Parameters
+
+TArray<SPropDesc>* FNodeParams::Base()
+{
+    const u32 count = List.Count();
+    const u32 at = 0;
+    if (BREAK_IF_TEXT(at >= count, "at >= count"))
+        return nullptr;
+    if (BREAK_IF_TEXT(List[0].Type != EVT_InheritInst, "Type != EVT_InheritInst"))
+        return nullptr;
+    return &List[0].Default.Children;
+}
+
+SPropDesc* FNodeParams::Entry(u32 k, u32 type)
+{
+    const u32 count = List.Count();
+    if (BREAK_IF_TEXT(k >= count, "at >= count"))
+        return nullptr;
+    SPropDesc& e = List[k];
+    const bool ok = IsStringType(type) ? IsStringType(e.Type) : e.Type == type;
+    if (BREAK_IF_TEXT(!ok, TypeAssertText(type)))
+        return nullptr;
+    return &e;
+}
+
+s32 FNodeParams::Int(u32 k, s32 fallback)
+{
+    SPropDesc* e = Entry(k, EVT_Int);
+    return e ? e->Default.Int : fallback;
+}
+
+s32 FNodeParams::IntClamped(u32 k, s32 fallback)
+{
+    SPropDesc* e = Entry(k, EVT_Int);
+    if (!e)
+        return fallback;
+    const s32 v = e->Default.Int;
+    return v < e->Min.Int ? e->Min.Int : (v > e->Max.Int ? e->Max.Int : v);
+}
+
+float FNodeParams::Float(u32 k, float fallback)
+{
+    SPropDesc* e = Entry(k, EVT_Float);
+    return e ? e->Default.Float : fallback;
+}
+
+float FNodeParams::FloatClamped(u32 k, float fallback)
+{
+    SPropDesc* e = Entry(k, EVT_Float);
+    if (!e)
+        return fallback;
+    const float v = e->Default.Float;
+    // A value that is no number at all takes the minimum.
+    if (!(v >= e->Min.Float))
+        return e->Min.Float;
+    return v > e->Max.Float ? e->Max.Float : v;
+}
+
+mVec2 FNodeParams::Vec2(u32 k)
+{
+    SPropDesc* e = Entry(k, EVT_Vec2);
+    return e ? e->Default.Vec2 : mVec2(0, 0);
+}
+
+mVec4 FNodeParams::Vec4(u32 k, u32 type)
+{
+    SPropDesc* e = Entry(k, type);
+    if (!e)
+        return mVec4(0, 0, 0, 0);
+    return type == EVT_ColRGBA ? e->Default.ColRGBA : e->Default.Vec4;
+}
+
+TString FNodeParams::String(u32 k)
+{
+    SPropDesc* e = Entry(k, EVT_String);
+    return e ? e->Default.String : TString();
+}
+
+void FNodeParams::SetInt(u32 k, s32 v)
+{
+    if (SPropDesc* e = Entry(k, EVT_Int))
+        e->Default.Int = v;
+}
+
+void FNodeParams::SetFloat(u32 k, float v)
+{
+    if (SPropDesc* e = Entry(k, EVT_Float))
+        e->Default.Float = v;
+}
+
+void FNodeParams::SetVec2(u32 k, const mVec2& v)
+{
+    if (SPropDesc* e = Entry(k, EVT_Vec2))
+        e->Default.Vec2 = v;
+}
+
+void FNodeParams::SetVec4(u32 k, u32 type, const mVec4& v)
+{
+    if (SPropDesc* e = Entry(k, type))
+        (type == EVT_ColRGBA ? e->Default.ColRGBA : e->Default.Vec4) = v;
+}
+
+void FNodeParams::SetString(u32 k, const TString& v)
+{
+    if (SPropDesc* e = Entry(k, EVT_String))
+        e->Default.String = v;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Processing
+
+bool NodeTextureUsable(const TextureRef& tex)
+{
+    return !tex.IsNull() && tex->GLName != 0 && tex->Width > 0 && tex->Height > 0;
+}
+
+bool NodeEnumInRange(STexProcNode& node, const char* param, s32 value, s32 count)
+{
+    if (value >= 0 && value < count)
+        return true;
+    node.Status.Format(128, "%s %d is outside 0..%d", param, (int)value, (int)(count - 1));
+    return false;
+}
+
+int NodeGatherInputs(STexProcNode& node, TArray<TextureRef>& inputs)
+{
+    inputs.Clear();
+    if (node.InParams.IsEmpty())
+    {
+        node.SetStatus(NS_NoInput);
+        return 0;
+    }
+    for (u32 i = 0; i < node.InParams.Count(); ++i)
+    {
+        const NodePin* pin = node.InParams[i];
+        if (pin->Links.IsEmpty())
+        {
+            if (!pin->IsOptional())
+            {
+                node.SetStatus(NS_NoInput);
+                inputs.Clear();
+                return 0;
+            }
+            inputs.Add(TextureRef());
+            continue;
+        }
+        TextureRef tex = node.InputTexture(i);
+        if (!NodeTextureUsable(tex))
+        {
+            node.SetStatus(NS_NullTexture);
+            inputs.Clear();
+            return 0;
+        }
+        inputs.Add(tex);
+    }
+    return 1;
+}
+
+int NodeSinglePass(STexProcNode& node, u32 width, u32 height, u32 format, const char* program,
+                   const TArray<TString>& defines, const std::function<void(SShader*)>& uniforms)
+{
+    if (!node.CreateOutputTarget(width, height, format))
+        return 0;
+    FrameBufferRef fb;
+    if (!node.BeginOutputPass(fb))
+        return 0;
+    node.BindInputTextures(program, defines);
+    if (uniforms && GCurShader)
+        uniforms(GCurShader);
+    DrawFullscreenQuad(-1, 1, 1, -1, 0);
+    node.EndOutputPass(fb);
+    return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Panel rows
+
+mRect NodeRow(const mRect& r, u32 row)
+{
+    const float top = r.y0 + NODE_PANEL_ROW_HEIGHT * (float)row;
+    return mRect{r.x0, top, r.x1, top + NODE_PANEL_ROW_HEIGHT};
+}
+
+mRect NodeRowLabel(const mRect& r, u32 row)
+{
+    mRect q = NodeRow(r, row);
+    q.x1 = (r.x0 + r.x1) * 0.5f;
+    return q;
+}
+
+mRect NodeRowField(const mRect& r, u32 row)
+{
+    mRect q = NodeRow(r, row);
+    q.x0 = (r.x0 + r.x1) * 0.5f;
+    return q;
+}
+
+u32 NodeRowId(const mRect& r, const mRect& row)
+{
+    return (u32)gRound((row.y0 - r.y0) / NODE_PANEL_ROW_HEIGHT);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Family menus
+
+STNFamilyMenu::STNFamilyMenu(STexProcessor* owner, const SNodeMenuItem* items, u32 count) : Owner(owner)
+{
+    for (u32 i = 0; i < count; ++i)
+    {
+        TString text = items[i].Text;
+        Options.Add(text);
+        if (IsSectionTitle(text))
+            continue;
+        const bool disabled = gStrStr(text.Str(), NODE_MENU_DISABLED_PREFIX) == text.Str();
+        Classes.Add(disabled ? nullptr : items[i].ClassName);
+    }
+    UpdateLayout();
+}
+
+const char* STNFamilyMenu::ClassAt(int index) const
+{
+    if (index < 0 || (u32)index >= Classes.Count())
+        return nullptr;
+    return Classes[(u32)index];
+}
+
+void STNFamilyMenu::OnSelect(int index)
+{
+    const char* cls = ClassAt(index);
+    if (cls && Owner)
+        Owner->CreateNode(cls);
+}

@@ -1,0 +1,17 @@
+// The node classes in registration order and the family menus in menu-bar order.
+#pragma once
+
+#include "TexProcessor.h"
+
+u32 TexNodeClassCount();
+// The record of the index-th class of the ordered list; null past the end.
+SClassInfo* TexNodeClassRecord(u32 index);
+
+struct STexFamilyMenu
+{
+    const char* Label; // the menu-bar text (a dictionary key between '$')
+    SPopupMenu* (*Create)(STexProcessor* owner);
+};
+
+u32 TexFamilyMenuCount();
+const STexFamilyMenu* TexFamilyMenu(u32 index);

@@ -1,0 +1,12 @@
+// The one ordered list of node classes and the family menus of the menu bar. Classes register in
+// the order of the list (the registry, newest first, then holds them the other way round); a
+// family lands as its source in this folder, its classes appended here in their place of the
+// order and its menu added to the bar list.
+#pragma once
+
+#define TEX_NODE_CLASSES(X) \
+    X(STexNode_File)
+
+// Family menus in menu-bar order: menu class and bar label.
+#define TEX_NODE_FAMILY_MENUS(X) \
+    X(STNBasicMenu, "$M_Basic$")
