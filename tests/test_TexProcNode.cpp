@@ -230,17 +230,15 @@ TEST_F(TexProcNode, PinRowsAndPinPlacesFollowThePinCounts)
 TEST_F(TexProcNode, ThePreviewIsASquareBelowTheRows)
 {
     STexProcessor p;
-    STexProcNode* n = AddPinsNode(p, 1, 1);
-    SAnimCurve c;
-    c.Channel = 0;
-    c.Reset();
-    c.Expanded = 0;
-    n->Curves.Add(c);
+    STexProcNode* n = AddPinsNode(p, 1, 2);
     GUITest_Tick(0, 0, false);
     SGUILayer::DrawTree(&p, DT);
-    // caption + one curve row + the square as wide as the panel + one pin row
+    // caption + the square as wide as the panel + two pin rows
     const float panel = NODE_WIDTH - 2 * NODE_PIN_MARGIN;
-    EXPECT_FLOAT_EQ(n->Rect.y1 - n->Rect.y0, NODE_CAPTION_HEIGHT + NODE_PANEL_ROW_HEIGHT + panel + NODE_PIN_ROW_HEIGHT);
+    EXPECT_FLOAT_EQ(n->Rect.y1 - n->Rect.y0, NODE_CAPTION_HEIGHT + panel + 2 * NODE_PIN_ROW_HEIGHT);
+    n->PreviewShown = 0;
+    SGUILayer::DrawTree(&p, DT);
+    EXPECT_FLOAT_EQ(n->Rect.y1 - n->Rect.y0, NODE_CAPTION_HEIGHT + 2 * NODE_PIN_ROW_HEIGHT);
 }
 
 TEST_F(TexProcNode, PreviewGridsShowUpToTheirCellCount)
