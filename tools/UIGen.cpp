@@ -1,6 +1,6 @@
 // Generator of the GUI images under data/UI/: the button in its three states (normal, hovered,
 // held) as rounded boxes with a vertical gradient and a dark rim, transparent outside the corners;
-// the node caption bar; the pin disc and its shade.
+// the node caption bar; the pin disc and its shade; the main window's background.
 //
 // usage: plumweave_uigen <out folder>
 #include <png.h>
@@ -129,6 +129,28 @@ std::vector<unsigned char> MakeDisc(float radius, unsigned char grey, unsigned c
 }
 } // namespace
 
+// The main window's background: a dark blue-grey vertical gradient under a faint grid, drawn to
+// cover the window.
+const int BACKGROUND_SIZE = 256;
+const int BACKGROUND_GRID = 32;
+
+std::vector<unsigned char> MakeBackground()
+{
+    const unsigned char top[3] = {52, 60, 72}, bottom[3] = {24, 28, 34};
+    std::vector<unsigned char> px((size_t)BACKGROUND_SIZE * BACKGROUND_SIZE * 4);
+    for (int y = 0; y < BACKGROUND_SIZE; ++y)
+        for (int x = 0; x < BACKGROUND_SIZE; ++x)
+        {
+            const float t = (float)y / (float)(BACKGROUND_SIZE - 1);
+            const bool line = x % BACKGROUND_GRID == 0 || y % BACKGROUND_GRID == 0;
+            unsigned char* p = &px[((size_t)y * BACKGROUND_SIZE + x) * 4];
+            for (int c = 0; c < 3; ++c)
+                p[c] = (unsigned char)(Mix(top[c], bottom[c], t) + (line ? 8 : 0));
+            p[3] = 255;
+        }
+    return px;
+}
+
 int main(int argc, char** argv)
 {
     if (argc < 2)
@@ -142,7 +164,8 @@ int main(int argc, char** argv)
             return 1;
     if (!WritePng(folder + "/Caption.png", CAPTION_WIDTH, CAPTION_HEIGHT, MakeCaption()) ||
         !WritePng(folder + "/Pin.png", PIN_SIZE, PIN_SIZE, MakeDisc(PIN_RADIUS, 255, 255)) ||
-        !WritePng(folder + "/PinShade.png", PIN_SIZE, PIN_SIZE, MakeDisc(PIN_SHADE_RADIUS, 0, PIN_SHADE_ALPHA)))
+        !WritePng(folder + "/PinShade.png", PIN_SIZE, PIN_SIZE, MakeDisc(PIN_SHADE_RADIUS, 0, PIN_SHADE_ALPHA)) ||
+        !WritePng(folder + "/Background.png", BACKGROUND_SIZE, BACKGROUND_SIZE, MakeBackground()))
         return 1;
     return 0;
 }
