@@ -272,12 +272,17 @@ int gSysFileSeek(FILE* f, long offset, int relative)
 // Message boxes
 
 static int GInteractive = -1;
+static bool GInteractiveForced = false;
 static TSysBoxHook GBoxHook = nullptr;
 static const SSysBoxBackend* GBoxBackend = nullptr;
 
 void gSysSetBoxBackend(const SSysBoxBackend* backend)
 {
     GBoxBackend = backend;
+    // A mode detected before the back-end came (a box raised during static initialisation) is
+    // detected again with it; a mode the engine main forced stays.
+    if (!GInteractiveForced)
+        GInteractive = -1;
 }
 
 static bool DetectInteractive()
@@ -298,6 +303,7 @@ bool gSysIsInteractive()
 void gSysSetInteractive(bool interactive)
 {
     GInteractive = interactive ? 1 : 0;
+    GInteractiveForced = true;
 }
 
 void gSysSetBoxHook(TSysBoxHook hook)

@@ -651,8 +651,8 @@ TEST(GameSysChildDeathTest, YesToDebugRaisesTrap)
 
 // ---------------------------------------------------------------------------------------------
 // The portable half links without SDL (the program is built from GameSys.cpp and GString.cpp
-// alone) and, with no platform back-end, prints boxes instead of showing them.
-TEST(GameSysPortable, LinksAloneAndPrintsBoxes)
+// alone); with no platform back-end it prints boxes, with one it shows them through it.
+TEST(GameSysPortable, LinksAloneAndShowsBoxesThroughTheBackEnd)
 {
     const std::string program = std::string(PW_BIN_DIR) + "/plumweave_portable";
     FILE* p = popen(("env -u PLUMWEAVE_NONINTERACTIVE '" + program + "' 2>&1").c_str(), "r");
@@ -663,9 +663,12 @@ TEST(GameSysPortable, LinksAloneAndPrintsBoxes)
         out += buf;
     const int status = pclose(p);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
-    // The box line, then words joined in insertion order, the map's length of "fig", the box's
-    // answer (OK) and a number read by the engine's own reader.
-    EXPECT_EQ(out, "[portable] no window system here\npear,apple,fig|3|" + std::to_string(SYS_IDOK) + "|-42\n");
+    // The printed box, then words joined in insertion order, the map's length of "fig", the box's
+    // answer (OK) and a number read by the engine's own reader; then a question shown by a
+    // back-end installed late (Yes), and printed and declined once the mode is forced off.
+    EXPECT_EQ(out, "[portable] no window system here\npear,apple,fig|3|" + std::to_string(SYS_IDOK) +
+                       "|-42\nshown " + std::to_string(SYSBOX_Question) + ": [portable] go on?\nyes=1\n" +
+                       "[forced] go on?\nyes=0\n");
 }
 
 TEST(GameSysDisplay, DisplayIsNamedOnlyByANonEmptyVariable)
