@@ -160,9 +160,14 @@ void STexProcessor::ForgetNode(STexProcNode* node)
         DropLayer(NodeMenuSlot);
         NodeMenuSlot = nullptr;
     }
-    // The prompt edits a text inside a node: it goes with any node.
-    DropLayer(Prompt);
-    Prompt = nullptr;
+    // The prompt edits a text inside a node (its name, from the node menu).
+    const char* target = Prompt ? (const char*)Prompt->Target : nullptr;
+    const char* base = (const char*)node;
+    if (Prompt && (!node || (target >= base && target < base + sizeof(STexProcNode))))
+    {
+        DropLayer(Prompt);
+        Prompt = nullptr;
+    }
     if (LinkDragPin && (!node || LinkDragPin->Owner == node))
     {
         LinkDragDir = 0;

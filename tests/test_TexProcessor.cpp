@@ -403,6 +403,19 @@ TEST_F(TexProcessor, RemovingOrClearingNodesCancelsEveryReferenceToThem)
         }
 }
 
+TEST_F(TexProcessor, APromptOnAnotherNodesNameOutlivesARemoval)
+{
+    STexProcessor p;
+    STexProcNode* keep = AddPinsNode(p, 0, 1);
+    STexProcNode* gone = AddPinsNode(p, 0, 1);
+    p.OpenPopupWindow("Enter the new name", &keep->NName);
+    p.RemoveNode(gone);
+    ASSERT_NE(p.Prompt, nullptr);
+    EXPECT_EQ(p.Prompt->Target, &keep->NName);
+    p.RemoveNode(keep);
+    EXPECT_EQ(p.Prompt, nullptr);
+}
+
 TEST_F(TexProcessor, RemovingANodeThatIsNotInTheGraphIsRefused)
 {
     STexProcessor p, other;
