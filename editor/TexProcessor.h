@@ -137,6 +137,14 @@ public:
     void CaptureNode(STexProcNode* node, TArray<SPropDesc>& props, TArray<SCapturedLink>& links);
     STexProcNode* RecreateNode(STexProcNode* old, TArray<SPropDesc>& props, const TArray<SCapturedLink>& links);
 
+    // The node-graph document (TexDocument.h). 1 on success; a failed load or save leaves the graph,
+    // its file name and the current document path as they were.
+    int SaveDocument(const char* path);
+    int LoadDocument(const char* path, int quiet, int process);
+    // Queues the nodes that feed node and re-creates each of them with its curves applied at time t;
+    // node itself stays as it is (the caller runs ProcessUpdateList).
+    void AnimateAt(STexProcNode* node, float t);
+
     // A pin's centre in window pixels; (0, 0) for a pin not found on its node.
     mVec2 PinScreenPos(const NodePin* pin);
     // The last pin of a node within the pick distance of the mouse (inputs first, then outputs).
