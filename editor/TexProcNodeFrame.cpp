@@ -5,6 +5,7 @@
 
 #include "GameFont.h"
 #include "GameInput.h"
+#include "TexAnimCurve.h"
 #include "TexProcessor.h"
 
 namespace
@@ -23,6 +24,7 @@ const u32 PIN_FLAT_SEGMENTS = 12;
 // Base panel rows use ids of their own, clear of the class rows' (their row indices).
 const u32 CURVE_ID_BASE = 50000;
 const u32 CURVE_IDS_PER_ROW = 4;
+const float CURVE_EDITOR_HEIGHT = 40.0f;
 const float BIG = 3.4028235e38f;
 const float NO_SNAP = 0.0f;
 
@@ -181,7 +183,11 @@ float STexProcNode::CurveRows(const mRect& r)
         }
         y += NODE_PANEL_ROW_HEIGHT;
         if (!c.Expanded)
+        {
+            CurveEditor(*this, c, mRect{r.x0, y, r.x1, y + CURVE_EDITOR_HEIGHT}, false);
+            y += CURVE_EDITOR_HEIGHT;
             continue;
+        }
         int changed = 0;
         if (Button(id + 1, mRect{r.x0, y, r.x1, y + NODE_PANEL_ROW_HEIGHT}, "Collapse"))
         {
@@ -192,6 +198,8 @@ float STexProcNode::CurveRows(const mRect& r)
         changed |= GuiFloatField(id + 2, mRect{r.x0, y, mid, y + NODE_PANEL_ROW_HEIGHT}, &c.Min, -BIG, BIG, NO_SNAP);
         changed |= GuiFloatField(id + 3, mRect{mid, y, r.x1, y + NODE_PANEL_ROW_HEIGHT}, &c.Max, -BIG, BIG, NO_SNAP);
         y += NODE_PANEL_ROW_HEIGHT;
+        changed |= CurveEditor(*this, c, mRect{r.x0, y, r.x1, y + CURVE_EDITOR_HEIGHT}, true);
+        y += CURVE_EDITOR_HEIGHT;
         if (changed && Owner)
             Owner->AddToUpdateList(this);
     }
