@@ -18,6 +18,7 @@ double GFixedStep = 1.0 / 30.0;
 double GMaxFrameDelta = 0.05;
 double GMinFrameTime = 0.015;
 u32 GQuitFlag = 0;
+int GExitCode = GAME_EXIT_OK;
 TResizeCallback GResizeCallback = nullptr;
 char GDataFolder[GAME_DATA_FOLDER_SIZE];
 SFrameClock GFrameClock;
@@ -213,6 +214,7 @@ void RunFrame()
 int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shutdown)
 {
     // ---- Start-up, in this order ----
+    GExitCode = GAME_EXIT_OK;
     // Data folder name cleared; the start-up hook sets it.
     gMemSet(GDataFolder, 0, sizeof(GDataFolder));
     // Command line; argument 0 is the program's real path.
@@ -282,5 +284,5 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     GWindowSystem = nullptr;
     // Application exit hook (deletes the application object).
     shutdown();
-    return GAME_EXIT_OK;
+    return GExitCode;
 }

@@ -18,6 +18,11 @@ TEST(ProgramStart, BatchRunThroughALinkWithoutDisplayExitsCleanly)
     TTempDir dir;
     std::string link = dir.File("pw-link");
     ASSERT_EQ(symlink(real, link.c_str()), 0);
+    // The last document named is the one run, found from the working folder.
+    FILE* doc = fopen(dir.File("last").c_str(), "w");
+    ASSERT_NE(doc, nullptr);
+    fputs("GKV_File_Version_2\n", doc);
+    fclose(doc);
 
     std::string cmd = "cd '" + dir.Path() + "' && env -u DISPLAY -u PLUMWEAVE_NONINTERACTIVE '" + link +
                       "' -opc 'my doc.kvf' '' last </dev/null 2>&1";

@@ -10,3 +10,6 @@
 // Family menus in menu-bar order: menu class and bar label.
 #define TEX_NODE_FAMILY_MENUS(X) \
     X(STNBasicMenu, "$M_Basic$")
+
+// Classes whose processing writes image files: a batch run fails when one of them fails.
+#define TEX_NODE_FILE_OUTPUT_CLASSES(X)

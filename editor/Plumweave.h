@@ -1,0 +1,74 @@
+// The application as the engine sees it: the start-up and exit hooks, the command line, the
+// language texts, the screen-sized target the GUI is drawn into, and the globals of the editor.
+#pragma once
+
+#include "GameCore.h"
+#include "GameRT.h"
+
+class SMainWin;
+class STexProcessor;
+
+// What the command line asks for.
+struct SAppArgs
+{
+    TString StartDocument; // the last argument not beginning with '-'
+    u32 BatchRun;          // "-opc"
+    TString ListenPort;    // the port of the last "-listen"; empty when none
+    u32 ListenWithoutPort; // "-listen" was the last argument
+};
+
+// Reads args from index 1 on: a later document replaces an earlier one, "-listen" consumes the
+// next argument as its port, other arguments beginning with '-' are ignored. Comparisons are
+// exact and case-sensitive.
+SAppArgs ReadAppArgs(const TArray<TString>& args);
+// A document path of the command line as the file layer takes it: relative names are taken from
+// the working folder, not from the data root.
+TString AppDocumentPath(const TString& arg);
+
+// Exit codes of a batch run beyond success.
+static const int BATCH_EXIT_LOAD_FAILED = 1;
+static const int BATCH_EXIT_OUTPUT_FAILED = 2;
+// The exit code of a batch run: BATCH_EXIT_LOAD_FAILED when the document did not load,
+// BATCH_EXIT_OUTPUT_FAILED when a node of one of the classes (null-ended) failed its processing
+// (each failure named on standard error), else 0. Without classes, the file-writing classes of
+// the ordered list.
+int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses);
+int BatchExitCode(int loaded, const STexProcessor& p);
+// Server port of the File menu.
+extern const char* const APP_SERVER_PORT;
+extern const char* const APP_LANGUAGE;
+extern const char* const APP_PRODUCT_NAME;
+
+class Plumweave : public IGame
+{
+public:
+    TextureRef ScreenTex;
+    FrameBufferRef ScreenTarget;
+    mVec3 LightAngles;  // azimuth, polar angle, length
+    mVec3 CameraOrbit;  // azimuth, polar angle, distance
+
+    Plumweave();
+    ~Plumweave() override;
+    void Init() override;
+    void Shutdown() override;
+    void OnSetMode(const SVideoMode& mode) override;
+    void OnFocus(bool gained) override;
+    void Update(float time, float step) override;
+    void Render(float alpha) override;
+
+    // The screen texture and target at the screen's size. false when the target is refused.
+    bool CreateScreenTarget();
+};
+
+extern Plumweave* GApp;
+extern SMainWin* GMainWin;
+extern STexProcessor* GProcessor;
+extern u32 GBatchRun;
+extern TString GStartDocument;
+
+void OnWindowResize(SVideoMode* mode);
+// Switches the text dictionary to the language's folder beside the program, loads "default.txt"
+// and every file of its "nodes/" folder, and with withFont the GUI font the "FONT" text names.
+void LoadLanguage(const char* language, bool withFont);
+// The language folder for a program path.
+TString LanguageFolder(const TString& programPath, const char* dataFolder, const char* language);

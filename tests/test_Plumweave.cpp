@@ -1,0 +1,409 @@
+// The application: the command line, the window title, the Save As name, the texts of the menus,
+// the File menu's commands with a scripted file dialog, the batch run's exit code, and the program
+// run as a batch job with no display.
+#include "GLTestContext.h"
+#include "TestNodes.h"
+#include "TestSupport.h"
+
+#include <sys/wait.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "GameFileIO.h"
+#include "GameText.h"
+#include "Plumweave.h"
+#include "TexJobServer.h"
+#include "TexMainWin.h"
+#include "TexNodeRegistry.h"
+#include "TexOps_Basic.h"
+
+namespace
+{
+const char* const EMPTY_DOCUMENT = "GKV_File_Version_2\n";
+const int FATAL_STATUS = 0xBADDC0DE & 0xFF;
+
+TArray<TString> Args(const std::vector<const char*>& words)
+{
+    TArray<TString> out;
+    out.Add(TString("plumweave"));
+    for (const char* w : words)
+        out.Add(TString(w));
+    return out;
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text)
+{
+    std::ofstream f(path, std::ios::binary);
+    f << text;
+}
+
+// The file dialog of the test: answers with the next scripted path ("" cancels) and records the
+// mode it was opened in.
+std::vector<std::string> GDialogAnswers;
+std::vector<int> GDialogModes;
+int ScriptedDialog(const char*, const char*, TString& out, int save)
+{
+    GDialogModes.push_back(save);
+    if (GDialogAnswers.empty())
+        return 0;
+    const std::string next = GDialogAnswers.front();
+    GDialogAnswers.erase(GDialogAnswers.begin());
+    out = next.c_str();
+    return next.empty() ? 0 : 1;
+}
+
+class AppCommandTest : public GLTestFixture
+{
+protected:
+    TTempDir dir;
+    TShippedShaders shaders;
+    STexProcessor* processor = nullptr;
+
+    void SetUp() override
+    {
+        GLTestFixture::SetUp();
+        shaders.Begin();
+        processor = new STexProcessor;
+        GProcessor = processor;
+        GAppFileDialog = &ScriptedDialog;
+        GDialogAnswers.clear();
+        GDialogModes.clear();
+        GQuitFlag = 0;
+        SetQuestionAnswer(0);
+        RecordedBoxes().clear();
+    }
+    void TearDown() override
+    {
+        SetJobServer(nullptr);
+        GAppFileDialog = &FileOpenDialog;
+        GProcessor = nullptr;
+        delete processor;
+        GQuitFlag = 0;
+        shaders.End();
+    }
+    // A graph of one pins node, marked as edited.
+    void EditGraph()
+    {
+        AddPinsNode(*processor, 0, 1);
+        processor->Edited = 1;
+    }
+    int Questions() const
+    {
+        int n = 0;
+        for (const SRecordedBox& b : RecordedBoxes())
+            n += b.kind == SYSBOX_Question ? 1 : 0;
+        return n;
+    }
+};
+
+struct SRun
+{
+    int status;
+    std::string output;
+};
+
+SRun RunProgram(const std::string& args, const std::string& cwd = "/")
+{
+    const std::string cmd = "cd '" + cwd + "' && env -u DISPLAY -u PLUMWEAVE_NONINTERACTIVE timeout 60 '" + std::string(PW_BIN_DIR) +
+                            "/plumweave' " + args + " </dev/null 2>&1";
+    SRun r{-1, ""};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+        r.output.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Pure rules
+
+TEST(AppArgs, DocumentBatchFlagAndPortAreReadAsTheCommandLineSaysThem)
+{
+    struct SCase
+    {
+        std::vector<const char*> args;
+        const char* document;
+        u32 batch;
+        const char* port;
+        u32 missingPort;
+    };
+    const SCase cases[] = {
+        {{}, "", 0, "", 0},
+        {{"a.kvf", "b.kvf"}, "b.kvf", 0, "", 0},
+        {{"a.kvf", "-opc"}, "a.kvf", 1, "", 0},
+        {{"-OPC", "-opc2", "-x", "doc"}, "doc", 0, "", 0},
+        {{"-listen", "9000", "-listen", "9001"}, "", 0, "9001", 0},
+        {{"-listen", "-opc", "d.kvf"}, "d.kvf", 0, "-opc", 0}, // the port argument is taken as it is
+        {{"d.kvf", "-opc", "-listen"}, "d.kvf", 1, "", 1},
+        {{"", "x"}, "x", 0, "", 0},
+    };
+    for (const SCase& c : cases)
+    {
+        const SAppArgs a = ReadAppArgs(Args(c.args));
+        const std::string what = std::to_string(c.args.size()) + " args, document " + c.document;
+        EXPECT_STREQ(a.StartDocument.Str(), c.document) << what;
+        EXPECT_EQ(a.BatchRun, c.batch) << what;
+        EXPECT_STREQ(a.ListenPort.Str(), c.port) << what;
+        EXPECT_EQ(a.ListenWithoutPort, c.missingPort) << what;
+    }
+}
+
+TEST(AppTexts, TitleAndSaveAsNameFollowTheirRules)
+{
+    const struct
+    {
+        const char* path;
+        bool edited;
+        const char* title;
+    } titles[] = {
+        {nullptr, false, "Plumweave - <Untitled>"},
+        {"", true, "Plumweave - <Untitled>*"},
+        {"/d/scene.kvf", false, "Plumweave - \"/d/scene.kvf\""},
+        {"/d/scene.kvf", true, "Plumweave - \"/d/scene.kvf\"*"},
+    };
+    for (const auto& c : titles)
+        EXPECT_STREQ(WindowTitleText(c.path, c.edited).Str(), c.title);
+
+    const std::string longName = std::string(5000, 'n');
+    const struct
+    {
+        std::string chosen;
+        std::string written;
+    } names[] = {
+        {"scene", "scene.kvf"},
+        {"scene.kvf", "scene.kvf"},
+        {"scene.KVF", "scene.KVF.kvf"},
+        {".kvf", ".kvf"},
+        {"kvf", "kvf.kvf"},
+        {longName, longName + ".kvf"}, // never cut to a buffer
+    };
+    for (const auto& c : names)
+        EXPECT_EQ(std::string(SaveAsName(c.chosen.c_str()).Str()), c.written);
+}
+
+TEST(AppTexts, EveryMenuKeyHasItsTextAndArgumentsGoOnlyIntoPercentS)
+{
+    char savedFolder[GAME_DATA_FOLDER_SIZE];
+    gMemCpy(savedFolder, GDataFolder, sizeof(savedFolder));
+    SetDataFolder("RERudu");
+    LoadLanguage(APP_LANGUAGE, false);
+    SetDataFolder(savedFolder);
+    std::vector<std::string> items;
+    FileMenu file;
+    for (const TString& o : file.Options)
+        items.push_back(o.Str());
+    STexProcessor p;
+    for (u32 i = 0; i < TexFamilyMenuCount(); ++i)
+    {
+        items.push_back(TexFamilyMenu(i)->Label);
+        SPopupMenu* menu = TexFamilyMenu(i)->Create(&p);
+        for (const TString& o : menu->Options)
+            items.push_back(o.Str());
+        delete menu;
+    }
+    for (const char* key : {"$FONT$", "$LOADING$", "$ERR_TITLE$", "$WARN_TITLE$", "$INFO_TITLE$", "$MSG_Listen$",
+                            "$MSG_OPC$", "$Q_Clear$", "$Q_ClearEdited$", "$Q_DropEdited$", "$Q_OvrExisting$",
+                            "$TEXMEM$", "$KV_File$", "$MSG_ServerInitFail$", "$MSG_SaveFailed$"})
+        items.push_back(key);
+    for (const std::string& item : items)
+    {
+        TString text = item.c_str();
+        GTextDict.Expand(text);
+        EXPECT_EQ(std::string(text.Str()).find('$'), std::string::npos) << item;
+    }
+    EXPECT_STREQ(TextWithArg("Q_OvrExisting", "%d%s").Str(), "\"%d%s\" exists. Overwrite it?");
+}
+
+// ---------------------------------------------------------------------------------------------
+// File commands
+
+TEST_F(AppCommandTest, SaveAsWritesTheKvfNameAndAsksBeforeOverwriting)
+{
+    struct SCase
+    {
+        const char* what;
+        std::string chosen;
+        bool exists;
+        int answer;
+        std::string written; // empty: nothing may be written
+    };
+    const SCase cases[] = {
+        {"new name gets the extension", dir.File("scene"), false, 0, dir.File("scene.kvf")},
+        {"upper-case extension is not ours", dir.File("s2.KVF"), false, 0, dir.File("s2.KVF.kvf")},
+        {"existing file, overwrite refused", dir.File("old"), true, 0, ""},
+        {"existing file, overwrite accepted", dir.File("old2.kvf"), true, 1, dir.File("old2.kvf")},
+        {"cancelled dialog", "", false, 0, ""},
+    };
+    for (const SCase& c : cases)
+    {
+        const std::string target = c.chosen.empty() ? "" : SaveAsName(c.chosen.c_str()).Str();
+        if (c.exists)
+            WriteFile(target, "keep");
+        RecordedBoxes().clear();
+        SetQuestionAnswer(c.answer);
+        GDialogAnswers = {c.chosen};
+        FileMenu().OnSelect(FileMenu::FM_SaveAs);
+        EXPECT_EQ(GDialogModes.back(), 1) << c.what;
+        EXPECT_EQ(Questions(), c.exists ? 1 : 0) << c.what;
+        if (c.exists)
+        {
+            EXPECT_NE(RecordedBoxes()[0].text.find(target), std::string::npos) << c.what;
+        }
+        if (c.written.empty())
+        {
+            if (c.exists)
+            {
+                EXPECT_EQ(ReadFile(target), "keep") << c.what;
+            }
+            continue;
+        }
+        EXPECT_EQ(ReadFile(c.written).rfind("GKV_File_Version_2", 0), 0u) << c.what;
+        EXPECT_STREQ(processor->FileName.Str(), c.written.c_str()) << c.what;
+    }
+}
+
+TEST_F(AppCommandTest, CommandsThatDropEditsAskFirstAndAFailedOpenKeepsTheGraph)
+{
+    const std::string good = dir.File("good.kvf");
+    WriteFile(good, EMPTY_DOCUMENT);
+    struct SCase
+    {
+        const char* what;
+        int item;
+        std::string dialog;
+        int answer;
+        u32 nodesAfter; // of the one-node edited graph
+        u32 quit;
+    };
+    const SCase cases[] = {
+        {"New refused", FileMenu::FM_New, "", 0, 1, 0},
+        {"New accepted", FileMenu::FM_New, "", 1, 0, 0},
+        {"Open refused", FileMenu::FM_Open, good, 0, 1, 0},
+        {"Open accepted", FileMenu::FM_Open, good, 1, 0, 0},
+        {"Open of a missing file", FileMenu::FM_Open, dir.File("none.kvf"), 1, 1, 0},
+        {"Exit refused", FileMenu::FM_Exit, "", 0, 1, 0},
+        {"Exit accepted", FileMenu::FM_Exit, "", 1, 1, 1},
+    };
+    for (const SCase& c : cases)
+    {
+        processor->ClearNodes();
+        EditGraph();
+        GQuitFlag = 0;
+        RecordedBoxes().clear();
+        SetQuestionAnswer(c.answer);
+        GDialogAnswers = {c.dialog};
+        FileMenu().OnSelect(c.item);
+        EXPECT_EQ(Questions(), 1) << c.what;
+        EXPECT_EQ(processor->Nodes.Count(), c.nodesAfter) << c.what;
+        EXPECT_EQ(GQuitFlag, c.quit) << c.what;
+    }
+    // Without edits nothing is asked before opening or leaving.
+    processor->ClearNodes();
+    RecordedBoxes().clear();
+    GDialogAnswers = {good};
+    FileMenu().OnSelect(FileMenu::FM_Open);
+    FileMenu().OnSelect(FileMenu::FM_Exit);
+    EXPECT_EQ(Questions(), 0);
+    EXPECT_EQ(GQuitFlag, 1u);
+    EXPECT_STREQ(processor->FileName.Str(), good.c_str());
+}
+
+TEST_F(AppCommandTest, ServerItemsReplaceTheServerAndATakenPortIsOnlyABox)
+{
+    SNetSocket squatter;
+    ASSERT_TRUE(NetOpen(squatter, "0"));
+    const std::string taken = std::to_string(NetGetPort(squatter));
+
+    StartServerFromMenu("0");
+    ASSERT_NE(GJobServer, nullptr);
+    const u16 first = NetGetPort(*GJobServer);
+    // The same port again: the old server lets go of it before the new one opens it.
+    StartServerFromMenu(std::to_string(first).c_str());
+    ASSERT_NE(GJobServer, nullptr);
+    EXPECT_EQ(NetGetPort(*GJobServer), first);
+
+    RecordedBoxes().clear();
+    StartServerFromMenu(taken.c_str());
+    EXPECT_EQ(GJobServer, nullptr);
+    ASSERT_EQ(RecordedBoxes().size(), 1u);
+    EXPECT_EQ(RecordedBoxes()[0].kind, SYSBOX_Message);
+    EXPECT_NE(RecordedBoxes()[0].text.find(taken), std::string::npos);
+
+    StartServerFromMenu("0");
+    FileMenu().OnSelect(FileMenu::FM_ServerStop);
+    EXPECT_EQ(GJobServer, nullptr);
+    NetClose(squatter);
+}
+
+TEST_F(AppCommandTest, BatchExitCodeJudgesTheLoadAndTheFileWritingNodes)
+{
+    const char* const outputs[] = {"STestNode_Pins", nullptr};
+    const char* const none[] = {nullptr};
+    STestNode_Pins* good = AddPinsNode(*processor, 0, 1);
+    STestNode_Pins* bad = AddTestNode<STestNode_Pins>(*processor, [](TArray<SPropDesc>& l) {
+        TestSetInt(l, "Ins", 0);
+        TestSetInt(l, "Fail", 1);
+    });
+    processor->ProcessAll();
+    ASSERT_FALSE(bad->Status.IsEmpty());
+    ASSERT_TRUE(good->Status.IsEmpty());
+    EXPECT_EQ(BatchExitCode(0, *processor, outputs), BATCH_EXIT_LOAD_FAILED);
+    EXPECT_EQ(BatchExitCode(1, *processor, outputs), BATCH_EXIT_OUTPUT_FAILED);
+    EXPECT_EQ(BatchExitCode(1, *processor, none), 0);
+    processor->RemoveNode(bad);
+    EXPECT_EQ(BatchExitCode(1, *processor, outputs), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The program
+
+TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
+{
+    TTempDir dir;
+    const std::string good = dir.File("good doc.kvf");
+    WriteFile(good, EMPTY_DOCUMENT);
+    WriteFile(dir.File("bad.kvf"), "not a document\n");
+    const std::string sample = std::string(PW_TEST_DATA_DIR) + "/../../samples/Sample.kvf";
+    struct SCase
+    {
+        std::string args;
+        int status;
+        const char* says;    // on standard error
+        const char* silence; // never said
+    };
+    const SCase cases[] = {
+        {"'" + good + "' -opc", 0, "", "Error"},
+        {"'" + sample + "' -opc", 0, "", "Failed loading"},
+        {"'good doc.kvf' -opc", 0, "", "Error"}, // from the working folder
+        {"'" + dir.File("missing.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded", "[Load]"},
+        {"'" + dir.File("bad.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded", "Unexpected"},
+        {"-opc", BATCH_EXIT_LOAD_FAILED, "-opc needs a document", "Unexpected"},
+        {"'" + good + "' -opc -listen", FATAL_STATUS, "-listen needs a port", "Unexpected"},
+    };
+    for (const SCase& c : cases)
+    {
+        const double start = gSysGetTime();
+        const SRun r = RunProgram(c.args, dir.Path());
+        EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        EXPECT_EQ(r.output.find(c.silence), std::string::npos) << c.args << "\n" << r.output;
+        EXPECT_LT(gSysGetTime() - start, 30.0) << c.args;
+    }
+}
