@@ -209,6 +209,7 @@ int AppStartup()
     GMinFrameTime = MIN_FRAME_TIME;
     GDialogRelativePaths = false;
     GResizeCallback = &OnWindowResize;
+    GQuitRequestHook = &AskToDropEdits;
     SetDataFolder(DATA_FOLDER);
     LoadLanguage(APP_LANGUAGE, false);
     GWindowTitle = GTextDict.Get("LOADING");
@@ -234,6 +235,7 @@ int AppStartup()
 
 void AppShutdown()
 {
+    GQuitRequestHook = nullptr;
     SetJobServer(nullptr);
     delete GApp;
     GApp = nullptr;

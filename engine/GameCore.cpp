@@ -19,6 +19,7 @@ double GMaxFrameDelta = 0.05;
 double GMinFrameTime = 0.015;
 u32 GQuitFlag = 0;
 int GExitCode = GAME_EXIT_OK;
+TQuitRequestHook GQuitRequestHook = nullptr;
 TResizeCallback GResizeCallback = nullptr;
 char GDataFolder[GAME_DATA_FOLDER_SIZE];
 SFrameClock GFrameClock;
@@ -52,7 +53,8 @@ void OnFocusChanged(bool gained)
 
 void OnQuitRequested()
 {
-    GQuitFlag = 1;
+    if (!GQuitRequestHook || GQuitRequestHook())
+        GQuitFlag = 1;
 }
 
 // Installed while the program loads, so that the window and input layers report the same way

@@ -31,6 +31,9 @@ extern double GMaxFrameDelta; // upper clamp of one frame's measured time
 extern double GMinFrameTime;  // frame-rate cap; 0 or less turns it off
 extern u32 GQuitFlag; // set to leave the main loop at the end of the current frame
 extern int GExitCode; // what GameRun returns after a normal exit; the application may set it
+// Asked when the window is asked to close; false keeps the program running. None: it closes.
+typedef bool (*TQuitRequestHook)();
+extern TQuitRequestHook GQuitRequestHook;
 extern TResizeCallback GResizeCallback;
 static const u32 GAME_DATA_FOLDER_SIZE = 32;
 extern char GDataFolder[GAME_DATA_FOLDER_SIZE]; // name of the data folder beside the program

@@ -2,6 +2,7 @@
 // the File menu's commands with a scripted file dialog, the batch run's exit code, and the program
 // run as a batch job with no display.
 #include "GLTestContext.h"
+#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
 
@@ -13,8 +14,12 @@
 #include <vector>
 
 #include "GameFileIO.h"
+#include "GameFont.h"
+#include "GameInput.h"
+#include "GUILayer.h"
 #include "GameText.h"
 #include "Plumweave.h"
+#include "TexDocument.h"
 #include "TexJobServer.h"
 #include "TexMainWin.h"
 #include "TexNodeRegistry.h"
@@ -325,6 +330,29 @@ TEST_F(AppCommandTest, CommandsThatDropEditsAskFirstAndAFailedOpenKeepsTheGraph)
     EXPECT_STREQ(processor->FileName.Str(), good.c_str());
 }
 
+TEST_F(AppCommandTest, ClosingTheWindowWithUnsavedEditsAsksFirst)
+{
+    const struct
+    {
+        bool edited;
+        int answer;
+        u32 quit;
+        int questions;
+    } cases[] = {{false, 0, 1, 0}, {true, 0, 0, 1}, {true, 1, 1, 1}};
+    GQuitRequestHook = &AskToDropEdits;
+    for (const auto& c : cases)
+    {
+        processor->Edited = c.edited ? 1 : 0;
+        GQuitFlag = 0;
+        RecordedBoxes().clear();
+        SetQuestionAnswer(c.answer);
+        WIN_GetHooks().QuitRequested();
+        EXPECT_EQ(GQuitFlag, c.quit) << c.edited << c.answer;
+        EXPECT_EQ(Questions(), c.questions);
+    }
+    GQuitRequestHook = nullptr;
+}
+
 TEST_F(AppCommandTest, ServerItemsReplaceTheServerAndATakenPortIsOnlyABox)
 {
     SNetSocket squatter;
@@ -369,6 +397,144 @@ TEST_F(AppCommandTest, BatchExitCodeJudgesTheLoadAndTheFileWritingNodes)
     EXPECT_EQ(BatchExitCode(1, *processor, none), 0);
     processor->RemoveNode(bad);
     EXPECT_EQ(BatchExitCode(1, *processor, outputs), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The application object
+
+TEST(AppObject, ScreenTargetFollowsTheWindowAndLeftControlSSaves)
+{
+    ASSERT_TRUE(GLTest_Init());
+    TShippedShaders shaders;
+    shaders.Begin();
+    TTempDir dir;
+    char savedFolder[GAME_DATA_FOLDER_SIZE];
+    gMemCpy(savedFolder, GDataFolder, sizeof(savedFolder));
+    SetDataFolder("RERudu");
+    const s32 width = GScreenWidth, height = GScreenHeight;
+    GStartDocument = TString();
+    GBatchRun = 0;
+    GAppFileDialog = &ScriptedDialog;
+    GDialogModes.clear();
+
+    GApp = new Plumweave;
+    GApp->Init();
+    ASSERT_NE(GMainWin, nullptr);
+    ASSERT_NE(GProcessor, nullptr);
+    EXPECT_NE(GGUIFont, nullptr);
+    ASSERT_FALSE(GApp->ScreenTex.IsNull());
+    EXPECT_EQ(GApp->ScreenTex->Width, (u32)width);
+    EXPECT_EQ(GApp->ScreenTex->Height, (u32)height);
+
+    SVideoMode mode = {};
+    mode.Width = 640;
+    mode.Height = 480;
+    OnWindowResize(&mode);
+    EXPECT_EQ(GApp->ScreenTex->Width, 640u);
+    EXPECT_EQ(GApp->ScreenTex->Height, 480u);
+    EXPECT_FLOAT_EQ(GProcessor->Rect.x1 - GProcessor->Rect.x0, 640.0f);
+
+    const struct
+    {
+        u32 control;
+        bool named;     // the graph has a file name
+        int dialogs;    // Save As dialogs opened
+        bool written;
+    } cases[] = {{163, false, 0, false}, {162, false, 1, false}, {162, true, 0, true}};
+    const std::string named = dir.File("named.kvf");
+    for (const auto& c : cases)
+    {
+        GDialogModes.clear();
+        GDialogAnswers.clear();
+        GProcessor->FileName = c.named ? named.c_str() : "";
+        InputReset();
+        GPrevKeys[c.control] = GKeys[c.control] = 1;
+        GKeys['S'] = 1;
+        GApp->Update(0.0f, 1.0f / 60.0f);
+        GApp->Render(0.0f);
+        EXPECT_EQ((int)GDialogModes.size(), c.dialogs) << c.control;
+        EXPECT_EQ(FileExists(named.c_str()), c.written) << c.control;
+    }
+    InputReset();
+
+    mode.Width = width;
+    mode.Height = height;
+    OnWindowResize(&mode);
+    GApp->Shutdown();
+    EXPECT_EQ(GMainWin, nullptr);
+    delete GApp;
+    GApp = nullptr;
+    GAppFileDialog = &FileOpenDialog;
+    SetDataFolder(savedFolder);
+    shaders.End();
+}
+
+// The editor as a person uses it: a document opened at start, the File menu opened from the bar,
+// "Save as..." picked, and the written document read back into the same graph.
+TEST(XvfbEditor, FileMenuSaveAsWritesADocumentThatLoadsBackIdentical)
+{
+    ASSERT_TRUE(GLTest_Init());
+    TShippedShaders shaders;
+    shaders.Begin();
+    TTempDir dir;
+    char savedFolder[GAME_DATA_FOLDER_SIZE];
+    gMemCpy(savedFolder, GDataFolder, sizeof(savedFolder));
+    SetDataFolder("RERudu");
+    const std::string image = std::string(PW_TEST_DATA_DIR) + "/../../samples/Sample.png";
+    const std::string doc = dir.File("start.kvf");
+    WriteFile(doc, std::string(EMPTY_DOCUMENT) + "NODE STexNode_File pos0=\"200;150\" NName=\"picture\" TexName=\"" +
+                       image + "\" RelKVF=\"0\"\n");
+    GStartDocument = doc.c_str();
+    GBatchRun = 0;
+    GAppFileDialog = &ScriptedDialog;
+    GDialogAnswers = {dir.File("copy")};
+    GDialogModes.clear();
+    InputReset();
+
+    GApp = new Plumweave;
+    GApp->Init();
+    ASSERT_EQ(GProcessor->Nodes.Count(), 1u);
+    float t = 0.0f;
+    const float dt = 1.0f / 60.0f;
+    auto tick = [&](float x, float y, bool down) {
+        GUITest_Tick(x, y, down);
+        GApp->Update(t += dt, dt);
+        GApp->Render(0.0f);
+    };
+    SPopupMenu* file = GMainWin->Entries[0].Popup;
+    const mRect entry = GMainWin->Entries[0].Rect;
+    tick(entry.x0 + 10, entry.y0 + 10, false);
+    tick(entry.x0 + 10, entry.y0 + 10, true);
+    tick(entry.x0 + 10, entry.y0 + 10, false);
+    tick(entry.x0 + 10, entry.y0 + 10, false);
+    ASSERT_TRUE(file->Open);
+    // "Save as..." is the fifth row: the title row comes first.
+    const float x = file->Rect.x0 + 20, y = file->Rect.y0 + MENU_ROW_HEIGHT * 4.5f;
+    tick(x, y, false);
+    tick(x, y, true);
+    tick(x, y, false);
+    EXPECT_FALSE(file->Open);
+    ASSERT_EQ(GDialogModes, std::vector<int>{1});
+    const std::string copy = dir.File("copy.kvf");
+    ASSERT_TRUE(FileExists(copy.c_str()));
+    EXPECT_STREQ(GProcessor->FileName.Str(), copy.c_str());
+
+    TString before, after;
+    ASSERT_TRUE(DocumentText(*GProcessor, before));
+    STexProcessor again;
+    ASSERT_TRUE(again.LoadDocument(copy.c_str(), 1, 0));
+    ASSERT_TRUE(DocumentText(again, after));
+    EXPECT_STREQ(after.Str(), before.Str());
+    EXPECT_NE(std::string(before.Str()).find("NName=\"picture\""), std::string::npos);
+
+    GApp->Shutdown();
+    delete GApp;
+    GApp = nullptr;
+    InputReset();
+    GAppFileDialog = &FileOpenDialog;
+    GStartDocument = TString();
+    SetDataFolder(savedFolder);
+    shaders.End();
 }
 
 // ---------------------------------------------------------------------------------------------
