@@ -27,6 +27,14 @@ SPropDesc& Param(TArray<SPropDesc>& list, const char* name)
     return *e;
 }
 
+// An integer parameter within its range: pin counts and sizes come from documents too.
+s32 RangedInt(TArray<SPropDesc>& list, const char* name)
+{
+    SPropDesc& e = Param(list, name);
+    const s32 v = e.AsInt();
+    return v < e.Min.Int ? e.Min.Int : (v > e.Max.Int ? e.Max.Int : v);
+}
+
 void Connect(STexProcNode& node, s32 ins, s32 outs, s32 optionalFrom)
 {
     for (s32 i = 0; i < ins; ++i)
@@ -75,11 +83,11 @@ SClassInfo STestNode_Pins::Info("STestNode_Pins", &CreateTestNode<STestNode_Pins
 STestNode_Pins::STestNode_Pins(TArray<SPropDesc>& list) : STexProcNode(list)
 {
     Title = "Test pins";
-    Ins = Param(list, "Ins").AsInt();
-    Outs = Param(list, "Outs").AsInt();
-    Optional = Param(list, "Optional").AsInt();
+    Ins = RangedInt(list, "Ins");
+    Outs = RangedInt(list, "Outs");
+    Optional = RangedInt(list, "Optional");
     Fail = Param(list, "Fail").AsInt();
-    Size = Param(list, "Size").AsInt();
+    Size = RangedInt(list, "Size");
     Gain = Param(list, "Gain").AsFloat();
     Shift = Param(list, "Shift").AsVec2();
     Tint = Param(list, "Tint").AsColRGBA();
@@ -140,8 +148,8 @@ SClassInfo STestNode_Affine::Info("STestNode_Affine", &CreateTestNode<STestNode_
 STestNode_Affine::STestNode_Affine(TArray<SPropDesc>& list) : STexProcNode(list)
 {
     Title = "Test affine";
-    Ins = Param(list, "Ins").AsInt();
-    Size = Param(list, "Size").AsInt();
+    Ins = RangedInt(list, "Ins");
+    Size = RangedInt(list, "Size");
     Scale = Param(list, "Scale").AsFloat();
     Bias = Param(list, "Bias").AsColRGBA();
     // The second input is optional.

@@ -361,6 +361,12 @@ TEST_F(TexDocument, TheReaderCopesWithLooseAndDamagedText)
     WriteFile(path, V2 + "\nNODE STestNode_Pins" + std::string("\0", 1) + "x\n");
     STexProcessor p;
     EXPECT_EQ(p.LoadDocument(path.c_str(), 1, 0), 0);
+    // Pin counts read from a document stay within the class's range.
+    const u32 MAX_PINS = 8;
+    WriteFile(path, V2 + "\nNODE STestNode_Pins Ins=\"2000000000\" Outs=\"-5\"\n");
+    ASSERT_EQ(p.LoadDocument(path.c_str(), 1, 0), 1);
+    EXPECT_EQ(p.Nodes[0]->InParams.Count(), MAX_PINS);
+    EXPECT_EQ(p.Nodes[0]->OutParams.Count(), 0u);
 }
 
 TEST_F(TexDocument, ProcessingAtLoadRunsEveryNodeAfterItsFeeders)
