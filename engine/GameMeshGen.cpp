@@ -90,6 +90,13 @@ u32 DominantAxis(const mVec3& n)
     return ay >= az ? 1 : 2;
 }
 
+// A NaN coordinate sorts after everything, so that the order stays strict and NaN vertices are
+// never near anything.
+float SortKey(float x)
+{
+    return std::isnan(x) ? HUGE_VALF : x;
+}
+
 // Vertex order by x, so that the vertices near one are found by a sweep over its neighbours.
 void SortByX(const TPodArray<SMeshVtx>& v, TPodArray<u32>& order, TPodArray<u32>& rank)
 {
@@ -98,7 +105,10 @@ void SortByX(const TPodArray<SMeshVtx>& v, TPodArray<u32>& order, TPodArray<u32>
     rank.Resize(n);
     for (u32 i = 0; i < n; ++i)
         order[i] = i;
-    std::sort(order.begin(), order.end(), [&](u32 a, u32 b) { return v[a].x < v[b].x || (v[a].x == v[b].x && a < b); });
+    std::sort(order.begin(), order.end(), [&](u32 a, u32 b) {
+        const float ka = SortKey(v[a].x), kb = SortKey(v[b].x);
+        return ka < kb || (ka == kb && a < b);
+    });
     for (u32 i = 0; i < n; ++i)
         rank[order[i]] = i;
 }
@@ -108,18 +118,18 @@ template <class F>
 void ForNear(const TPodArray<SMeshVtx>& v, const TPodArray<u32>& order, const TPodArray<u32>& rank, u32 j,
              float distSq, F visit)
 {
-    const float x = v[j].x;
+    const float x = SortKey(v[j].x);
     for (u32 r = rank[j]; r-- > 0;)
     {
-        const float dx = x - v[order[r]].x;
-        if (dx * dx >= distSq)
+        const float dx = x - SortKey(v[order[r]].x);
+        if (!(dx * dx < distSq))
             break;
         visit(order[r]);
     }
     for (u32 r = rank[j] + 1; r < order.Count(); ++r)
     {
-        const float dx = v[order[r]].x - x;
-        if (dx * dx >= distSq)
+        const float dx = SortKey(v[order[r]].x) - x;
+        if (!(dx * dx < distSq))
             break;
         visit(order[r]);
     }
@@ -487,19 +497,6 @@ void SMeshGen::FinalPass(bool smooth, bool clean, bool faceNormals)
     const u32 n = Vertices.Count();
     SMeshGenTriangles tris;
     tris.Build(*this);
-    TPodArray<u32> order, rank, group;
-    SortByX(Vertices, order, rank);
-    group.Resize(n);
-    for (u32 i = 0; i < n; ++i)
-        group[i] = i;
-    for (u32 j = 0; j < n; ++j)
-        ForNear(Vertices, order, rank, j, GROUP_POSITION_SQ, [&](u32 i) {
-            if (i >= j || (MeshGenPos(Vertices[i]) - MeshGenPos(Vertices[j])).LengthSq() >= GROUP_POSITION_SQ ||
-                tris.FaceOpposite(i, j))
-                return;
-            const u32 ri = FindRoot(group, i), rj = FindRoot(group, j);
-            group[ri > rj ? ri : rj] = ri > rj ? rj : ri;
-        });
 
     if (faceNormals)
     {
@@ -519,6 +516,20 @@ void SMeshGen::FinalPass(bool smooth, bool clean, bool faceNormals)
     }
     if (smooth)
     {
+        // Groups of coincident vertices, the two faces of a leaf kept apart.
+        TPodArray<u32> order, rank, group;
+        SortByX(Vertices, order, rank);
+        group.Resize(n);
+        for (u32 i = 0; i < n; ++i)
+            group[i] = i;
+        for (u32 j = 0; j < n; ++j)
+            ForNear(Vertices, order, rank, j, GROUP_POSITION_SQ, [&](u32 i) {
+                if (i >= j || !((MeshGenPos(Vertices[i]) - MeshGenPos(Vertices[j])).LengthSq() < GROUP_POSITION_SQ) ||
+                    tris.FaceOpposite(i, j))
+                    return;
+                const u32 ri = FindRoot(group, i), rj = FindRoot(group, j);
+                group[ri > rj ? ri : rj] = ri > rj ? rj : ri;
+            });
         TPodArray<mVec3> sum;
         sum.Resize(n);
         for (u32 i = 0; i < n; ++i)
