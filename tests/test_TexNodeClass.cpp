@@ -17,6 +17,7 @@
 #include "GameFileIO.h"
 #include "GameImage.h"
 #include "TexDocPath.h"
+#include "TexDocument.h"
 #include "TexNodeRegistry.h"
 #include "TexOps_Basic.h"
 
@@ -205,6 +206,16 @@ TEST_F(TexNodeClassTest, StoringAndRecreatingEveryClassGivesTheSameParameters)
         ASSERT_NE(second, nullptr);
         EXPECT_EQ(StoredText(second), std::string(text.Str())) << info->Name;
     }
+    // A document of one node of every class reads back into the same text.
+    STexProcessor all;
+    for (u32 i = 0; i < TexNodeClassCount(); ++i)
+        all.CreateNode(TexNodeClassRecord(i)->Name);
+    TString written, reread;
+    ASSERT_TRUE(DocumentText(all, written));
+    STexProcessor back;
+    ASSERT_TRUE(ReadDocumentText(back, written, "all.kvf", 0));
+    ASSERT_TRUE(DocumentText(back, reread));
+    EXPECT_STREQ(reread.Str(), written.Str());
 }
 
 TEST(TexNodeParams, ForeignListsReportTheDocumentedAssertionsAndReadAsFallbacks)
