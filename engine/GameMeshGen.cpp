@@ -90,50 +90,67 @@ u32 DominantAxis(const mVec3& n)
     return ay >= az ? 1 : 2;
 }
 
-// A NaN coordinate sorts after everything, so that the order stays strict and NaN vertices are
-// never near anything.
-float SortKey(float x)
+// Vertices sorted into cubic cells as wide as the search distance, so that the vertices near one
+// lie in its own cell or the 26 around it. Vertices with coordinates too large for a cell number
+// (or not finite) are near nothing.
+class FNearIndex
 {
-    return std::isnan(x) ? HUGE_VALF : x;
-}
-
-// Vertex order by x, so that the vertices near one are found by a sweep over its neighbours.
-void SortByX(const TPodArray<SMeshVtx>& v, TPodArray<u32>& order, TPodArray<u32>& rank)
-{
-    const u32 n = v.Count();
-    order.Resize(n);
-    rank.Resize(n);
-    for (u32 i = 0; i < n; ++i)
-        order[i] = i;
-    std::sort(order.begin(), order.end(), [&](u32 a, u32 b) {
-        const float ka = SortKey(v[a].x), kb = SortKey(v[b].x);
-        return ka < kb || (ka == kb && a < b);
-    });
-    for (u32 i = 0; i < n; ++i)
-        rank[order[i]] = i;
-}
-
-// Calls visit(k) for every vertex k whose x lies within sqrt(distSq) of vertex j's.
-template <class F>
-void ForNear(const TPodArray<SMeshVtx>& v, const TPodArray<u32>& order, const TPodArray<u32>& rank, u32 j,
-             float distSq, F visit)
-{
-    const float x = SortKey(v[j].x);
-    for (u32 r = rank[j]; r-- > 0;)
+public:
+    FNearIndex(const TPodArray<SMeshVtx>& vertices, float distSq) : V(vertices), Cell(sqrtf(distSq))
     {
-        const float dx = x - SortKey(v[order[r]].x);
-        if (!(dx * dx < distSq))
-            break;
-        visit(order[r]);
+        Entries.Reserve(V.Count(), true);
+        for (u32 i = 0; i < V.Count(); ++i)
+        {
+            SEntry e;
+            if (CellOf(i, e))
+                Entries.Add(e);
+        }
+        std::sort(Entries.begin(), Entries.end());
     }
-    for (u32 r = rank[j] + 1; r < order.Count(); ++r)
+
+    template <class F>
+    void ForNear(u32 j, F visit) const
     {
-        const float dx = SortKey(v[order[r]].x) - x;
-        if (!(dx * dx < distSq))
-            break;
-        visit(order[r]);
+        SEntry at;
+        if (!CellOf(j, at))
+            return;
+        for (s64 dx = -1; dx <= 1; ++dx)
+            for (s64 dy = -1; dy <= 1; ++dy)
+                for (s64 dz = -1; dz <= 1; ++dz)
+                {
+                    const SEntry first = {at.X + dx, at.Y + dy, at.Z + dz, 0};
+                    for (const SEntry* e = std::lower_bound(Entries.begin(), Entries.end(), first);
+                         e != Entries.end() && e->X == first.X && e->Y == first.Y && e->Z == first.Z; ++e)
+                        if (e->Vertex != j)
+                            visit(e->Vertex);
+                }
     }
-}
+
+private:
+    struct SEntry
+    {
+        s64 X, Y, Z;
+        u32 Vertex;
+        bool operator<(const SEntry& o) const
+        {
+            return X != o.X ? X < o.X : Y != o.Y ? Y < o.Y : Z != o.Z ? Z < o.Z : Vertex < o.Vertex;
+        }
+    };
+    const TPodArray<SMeshVtx>& V;
+    float Cell;
+    TPodArray<SEntry> Entries;
+
+    bool CellOf(u32 i, SEntry& e) const
+    {
+        const double LARGEST_CELL = 1e15;
+        const double c[3] = {floor(V[i].x / (double)Cell), floor(V[i].y / (double)Cell), floor(V[i].z / (double)Cell)};
+        for (double k : c)
+            if (!(fabs(k) < LARGEST_CELL))
+                return false;
+        e = SEntry{(s64)c[0], (s64)c[1], (s64)c[2], i};
+        return true;
+    }
+};
 
 u32 FindRoot(TPodArray<u32>& parent, u32 i)
 {
@@ -414,14 +431,14 @@ void SMeshGen::Weld()
         return;
     SMeshGenTriangles tris;
     tris.Build(*this);
-    TPodArray<u32> order, rank, keeper;
-    SortByX(Vertices, order, rank);
+    TPodArray<u32> keeper;
+    const FNearIndex near(Vertices, WELD_POSITION_SQ);
     keeper.Resize(n);
     for (u32 j = 0; j < n; ++j)
     {
         keeper[j] = j;
         const SMeshVtx& b = Vertices[j];
-        ForNear(Vertices, order, rank, j, WELD_POSITION_SQ, [&](u32 i) {
+        near.ForNear(j, [&](u32 i) {
             if (i >= j || keeper[i] != i || i >= keeper[j])
                 return;
             const SMeshVtx& a = Vertices[i];
@@ -517,13 +534,13 @@ void SMeshGen::FinalPass(bool smooth, bool clean, bool faceNormals)
     if (smooth)
     {
         // Groups of coincident vertices, the two faces of a leaf kept apart.
-        TPodArray<u32> order, rank, group;
-        SortByX(Vertices, order, rank);
+        TPodArray<u32> group;
+        const FNearIndex near(Vertices, GROUP_POSITION_SQ);
         group.Resize(n);
         for (u32 i = 0; i < n; ++i)
             group[i] = i;
         for (u32 j = 0; j < n; ++j)
-            ForNear(Vertices, order, rank, j, GROUP_POSITION_SQ, [&](u32 i) {
+            near.ForNear(j, [&](u32 i) {
                 if (i >= j || !((MeshGenPos(Vertices[i]) - MeshGenPos(Vertices[j])).LengthSq() < GROUP_POSITION_SQ) ||
                     tris.FaceOpposite(i, j))
                     return;
