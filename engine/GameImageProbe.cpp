@@ -22,7 +22,9 @@ const u32 BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3;
 const u8 TGA_MAPPED = 1, TGA_TRUE = 2, TGA_GREY = 3, TGA_RLE_MAPPED = 9, TGA_RLE_TRUE = 10, TGA_RLE_GREY = 11;
 // DDS pixel format flags and caps
 const u32 DDPF_ALPHA = 0x2, DDPF_FOURCC = 0x4, DDPF_RGB = 0x40, DDPF_LUMINANCE = 0x20000;
+const u32 DDSCAPS2_CUBEMAP = 0x200, DDSCAPS2_FACE_FIRST = 0x400, DDSCAPS2_FACE_LAST = 0x8000;
 const u32 DDSCAPS2_VOLUME = 0x200000;
+const u32 DDS_CUBE_FACES = 6;
 
 const u8 PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
@@ -232,15 +234,19 @@ bool ProbeDDS(const u8* d, u64 size, SImageProbe& probe, TString& reason)
         return false;
     }
     const u32 h = LE32(d + 12), w = LE32(d + 16);
+    const u32 mipCount = LE32(d + 28);
     const u32 pfFlags = LE32(d + 80), bits = LE32(d + 88), caps2 = LE32(d + 112);
-    if (caps2 & DDSCAPS2_VOLUME)
+    // The image library takes a depth above 1 for a volume even without the header's flags.
+    const u32 depth = LE32(d + 24);
+    if ((caps2 & DDSCAPS2_VOLUME) || depth > 1)
     {
-        reason = "DDS volume textures not read";
+        reason.Format(64, "DDS volume textures not read (depth %u)", depth);
         return false;
     }
     if (!SizeInRange(w, h, reason))
         return false;
-    u64 needed = 0;
+    // Bytes of one level of w x h: 4 x 4 blocks when compressed, else whole texels.
+    u64 blockBytes = 0, texelBytes = 0;
     if (pfFlags & DDPF_FOURCC)
     {
         const u8* cc = d + 84;
@@ -251,16 +257,47 @@ bool ProbeDDS(const u8* d, u64 size, SImageProbe& probe, TString& reason)
                           cc[3] >= 32 && cc[3] < 127 ? cc[3] : '?');
             return false;
         }
-        const u64 blockBytes = cc[3] == '1' ? 8 : 16;
-        needed = (u64)((w + 3) / 4) * ((h + 3) / 4) * blockBytes;
+        blockBytes = cc[3] == '1' ? 8 : 16;
     }
     else if ((pfFlags & (DDPF_RGB | DDPF_LUMINANCE | DDPF_ALPHA)) && (bits == 8 || bits == 16 || bits == 24 || bits == 32))
-        needed = (u64)w * h * (bits / 8);
+        texelBytes = bits / 8;
     else
     {
         reason.Format(64, "DDS pixel format (flags 0x%x, %u bits) not read", pfFlags, bits);
         return false;
     }
+    // The header announces every level of the mip chain and, for a cube map, every face: all of
+    // them must be in the file.
+    u32 chain = 1;
+    for (u32 m = w > h ? w : h; m > 1; m >>= 1)
+        ++chain;
+    const u32 mips = mipCount ? mipCount : 1;
+    if (mips > chain)
+    {
+        reason.Format(96, "DDS announces %u mip levels, a %ux%u picture has %u", mips, w, h, chain);
+        return false;
+    }
+    // The image library crashes on cube maps that lack faces: only whole ones are read.
+    u32 faces = 1;
+    if (caps2 & DDSCAPS2_CUBEMAP)
+    {
+        faces = 0;
+        for (u32 bit = DDSCAPS2_FACE_FIRST; bit <= DDSCAPS2_FACE_LAST; bit <<= 1)
+            faces += (caps2 & bit) ? 1 : 0;
+        if (faces != DDS_CUBE_FACES)
+        {
+            reason.Format(64, "DDS cube map with %u of %u faces not read", faces, DDS_CUBE_FACES);
+            return false;
+        }
+    }
+    u64 needed = 0;
+    for (u32 level = 0, lw = w, lh = h; level < mips; ++level)
+    {
+        needed += blockBytes ? (u64)((lw + 3) / 4) * ((lh + 3) / 4) * blockBytes : (u64)lw * lh * texelBytes;
+        lw = lw > 1 ? lw / 2 : 1;
+        lh = lh > 1 ? lh / 2 : 1;
+    }
+    needed *= faces;
     if (!HoldsData(size, DDS_HEADER, needed, reason))
         return false;
     probe.Type = IFT_DDS;
