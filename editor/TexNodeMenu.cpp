@@ -16,6 +16,8 @@ namespace
 // A classic filter list: description, patterns, and an empty entry to end it.
 const char IMAGE_FILTER[] = "Image file (*.bmp;*.tga;*.png;*.jpg;*.jpeg;*.dds)\0*.bmp;*.tga;*.png;*.jpg;*.jpeg;*.dds\0";
 const u32 FILE_NAME_SIZE = 4096;
+// Room for an error text with its numbers.
+const u32 ERROR_TEXT_SIZE = 256;
 
 struct SFormatItem
 {
@@ -205,7 +207,7 @@ int NodeSaveTexture(STexProcNode* node, const char* path, TString& error)
     if (!TEX_Create(copy, src->Width, src->Height, 1, 1, TEXFMT_RGBA8, nullptr, NODE_OUTPUT_TEX_FLAGS) ||
         !copy->GLName)
     {
-        error.Format(128, "Save texture: an RGBA8 copy of %ux%u was refused", src->Width, src->Height);
+        error.Format(ERROR_TEXT_SIZE, "Save texture: an RGBA8 copy of %ux%u was refused", src->Width, src->Height);
         return 0;
     }
     FrameBufferRef fb(new SFrameBuffer);
@@ -213,7 +215,7 @@ int NodeSaveTexture(STexProcNode* node, const char* path, TString& error)
     TString failure;
     if (!FB_Complete(*fb, &failure))
     {
-        error.Format(256, "Save texture: CheckFrameBuffer: %s", failure.Str());
+        error.Format(ERROR_TEXT_SIZE, "Save texture: CheckFrameBuffer: %s", failure.Str());
         return 0;
     }
     const bool scissor = R_GetScissorEnabled();
@@ -229,7 +231,7 @@ int NodeSaveTexture(STexProcNode* node, const char* path, TString& error)
     SImageSaveOptions options;
     if (!SaveImageFile(copy.Get(), path, options, false))
     {
-        error.Format(FILE_NAME_SIZE + 64, "Save texture: cannot write \"%s\"", path);
+        error.Format(FILE_NAME_SIZE + ERROR_TEXT_SIZE, "Save texture: cannot write \"%s\"", path);
         return 0;
     }
     return 1;

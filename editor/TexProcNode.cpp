@@ -17,6 +17,8 @@ const char* const GNodeStatusTexts[NS_Count] = {"Image is not loaded", "No input
 namespace
 {
 const float BIG = 3.4028235e38f;
+// Room for a status text with its numbers.
+const u32 STATUS_TEXT_SIZE = 256;
 // Each line of the "AnimData" text is formatted into a buffer of this size.
 const u32 ANIM_LINE_SIZE = 64;
 const char* const CHANNEL_SUFFIXES[4] = {"[x]", "[y]", "[z]", "[w]"};
@@ -406,7 +408,7 @@ int STexProcNode::CreateOutputTarget(u32 width, u32 height, u32 format)
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxSize);
     if (width < 1 || height < 1 || (s64)width > (s64)maxSize || (s64)height > (s64)maxSize)
     {
-        Status.Format(128, "CreateOutputTarget: size %ux%u is outside 1..%d", width, height, (int)maxSize);
+        Status.Format(STATUS_TEXT_SIZE, "CreateOutputTarget: size %ux%u is outside 1..%d", width, height, (int)maxSize);
         Output.Release();
         return 0;
     }
@@ -416,7 +418,7 @@ int STexProcNode::CreateOutputTarget(u32 width, u32 height, u32 format)
         return 1;
     if (!TEX_Create(Output, width, height, 1, 1, fmt, nullptr, NODE_OUTPUT_TEX_FLAGS) || !Output->GLName)
     {
-        Status.Format(128, "CreateOutputTarget: texture of %ux%u in format %u was refused", width, height, fmt);
+        Status.Format(STATUS_TEXT_SIZE, "CreateOutputTarget: texture of %ux%u in format %u was refused", width, height, fmt);
         Output.Release();
         return 0;
     }
@@ -462,7 +464,7 @@ int STexProcNode::BeginOutputPass(FrameBufferRef& fb)
     TString failure;
     if (!FB_Complete(*fb, &failure))
     {
-        Status.Format(256, "CheckFrameBuffer: %s", failure.Str());
+        Status.Format(STATUS_TEXT_SIZE, "CheckFrameBuffer: %s", failure.Str());
         fb.Release();
         return 0;
     }
