@@ -122,13 +122,14 @@ float ParseFloat(const TString& text, s32& pos)
     s32 at = pos;
     if ((u32)at < text.Length() && text.Str()[at] == '-')
         ++at;
-    // Older saves wrote overflowed components as "inf"; the number reader makes the end of the
-    // range of them.
-    if (text.Length() - (u32)at >= 3 && strncasecmp(text.Str() + at, "inf", 3) == 0)
+    // Older saves wrote overflowed components as "inf" and undefined ones as "nan": the number
+    // reader makes the end of the range and 0 of them, so that the other components are kept.
+    if (text.Length() - (u32)at >= 3 &&
+        (strncasecmp(text.Str() + at, "inf", 3) == 0 || strncasecmp(text.Str() + at, "nan", 3) == 0))
     {
-        const bool negative = at > pos;
+        const s32 word = at;
         pos = at + 3;
-        return negative ? -FLT_MAX : FLT_MAX;
+        return StrToFloat(text.Str() + (word > 0 && text.Str()[word - 1] == '-' ? word - 1 : word));
     }
     bool digits = false;
     while (IsDigitAt(text, at))

@@ -411,9 +411,12 @@ float StrToFloat(const char* text)
         negative = true;
         ++p;
     }
-    // Older saves wrote overflowed values as "inf": they mean the end of the range.
+    // Older saves wrote overflowed values as "inf": they mean the end of the range. An undefined
+    // value ("nan") is 0.
     if (strncasecmp(p, "inf", 3) == 0)
         return negative ? -FLT_MAX : FLT_MAX;
+    if (strncasecmp(p, "nan", 3) == 0)
+        return 0.0f;
     u64 mantissa = 0;
     int digits = 0;     // significant digits kept in the mantissa
     int scale = 0;      // power of ten applied to the mantissa

@@ -969,6 +969,8 @@ TEST(ParamText, OutOfRangeNumbersSurviveSaveAndReload)
         {"-1e-50", -0.0f},
         {"inf", FLT_MAX}, // written by older saves
         {"-inf", -FLT_MAX},
+        {"nan", 0.0f}, // undefined values read as 0
+        {"-nan", 0.0f},
     };
     for (const SCase& c : cases)
     {
