@@ -213,6 +213,14 @@ Bytes PictureBmp(const SImage2D& img)
     return b;
 }
 
+void WriteBytes(const std::string& name, const Bytes& b)
+{
+    FILE* f = fopen(name.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(fwrite(b.data(), 1, b.size(), f), b.size());
+    fclose(f);
+}
+
 Bytes ReadBytes(const std::string& name)
 {
     TPodArray<u8> a;
@@ -248,6 +256,7 @@ struct SDecoderSettings
 
 TEST(ImageDecoder, MalformedFilesAreRefusedBeforeAnyDecoder)
 {
+    TTempDir dir;
     struct SCase
     {
         const char* name;
@@ -306,6 +315,14 @@ TEST(ImageDecoder, MalformedFilesAreRefusedBeforeAnyDecoder)
         EXPECT_EQ(-1, DecodeCapturing(c.name, c.bytes, image, said)) << c.name;
         EXPECT_EQ(said, std::string("DecodeImageFile: \"") + c.name + "\" not loaded: " + reason.Str() + "\n");
         EXPECT_EQ(image.Width, 0u) << c.name;
+
+        // The same as a file, as a document or a job names it.
+        const std::string path = dir.File(c.name);
+        WriteBytes(path, c.bytes);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(-1, DecodeImageFile(path.c_str(), image)) << c.name;
+        said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(said, "DecodeImageFile: \"" + path + "\" not loaded: " + reason.Str() + "\n");
     }
 }
 
