@@ -628,3 +628,123 @@ TEST_F(TexProcessor, TheNodeMenuOpensOnlyOnNodesOfTheGraph)
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->Node, node);
 }
+
+TEST_F(TexProcessor, PanDragsMoveTheCanvasByTheMouseOverTheZoom)
+{
+    struct Case
+    {
+        u32 key;
+        float zoom;
+        mVec2 start, end, pan;
+    };
+    const Case cases[] = {
+        {CANVAS_KEY_Pan, 1, {100, 100}, {150, 80}, {-50, 20}},
+        {CANVAS_KEY_Pan, 2, {100, 100}, {150, 80}, {-25, 10}},
+        {KEY_MouseMiddle, 0.5f, {300, 300}, {200, 350}, {200, -100}},
+    };
+    for (const Case& c : cases)
+    {
+        STexProcessor p;
+        p.Zoom = c.zoom;
+        GUITest_Tick(c.start.x, c.start.y, false);
+        GUITest_Key(c.key, true);
+        SGUILayer::DrawTree(&p, DT);
+        EXPECT_EQ(p.Panning, 1u);
+        EXPECT_EQ(p.BusyCount, 1u);
+        GUITest_Tick(c.end.x, c.end.y, false);
+        SGUILayer::DrawTree(&p, DT);
+        EXPECT_FLOAT_EQ(p.Pan.x, c.pan.x) << c.key;
+        EXPECT_FLOAT_EQ(p.Pan.y, c.pan.y) << c.key;
+        // A zoom drag cannot start while the pan runs.
+        GUITest_Key(CANVAS_KEY_Zoom, true);
+        GUITest_Tick(c.end.x, c.end.y, false);
+        SGUILayer::DrawTree(&p, DT);
+        EXPECT_EQ(p.Zooming, 0u);
+        GUITest_Key(c.key, false);
+        GUITest_Key(CANVAS_KEY_Zoom, false);
+        GUITest_Tick(c.end.x, c.end.y, false);
+        SGUILayer::DrawTree(&p, DT);
+        EXPECT_EQ(p.Panning, 0u);
+        EXPECT_EQ(p.BusyCount, 0u);
+        GUITest_ResetInput();
+    }
+}
+
+TEST_F(TexProcessor, ANodeDraggedByItsCaptionFollowsTheMouseUntilReleased)
+{
+    struct Case
+    {
+        float zoom;
+        bool endWithRight;
+    };
+    const Case cases[] = {{1, false}, {2, false}, {1, true}};
+    for (const Case& c : cases)
+    {
+        STexProcessor p;
+        p.Zoom = c.zoom;
+        STexProcNode* n = AddPinsNode(p, 1, 1);
+        n->SetPosition(200, 150);
+        GUITest_Tick(0, 0, false);
+        SGUILayer::DrawTree(&p, DT);
+        mVec2 grab;
+        n->TransformPoint(grab, mVec2(n->Rect.x0 + NODE_WIDTH * 0.5f, n->Rect.y0 + NODE_CAPTION_HEIGHT * 0.5f));
+        GUITest_Tick(grab.x, grab.y, true);
+        SGUILayer::DrawTree(&p, DT);
+        ASSERT_EQ(n->Dragging, 1u) << c.zoom;
+        EXPECT_EQ(p.BusyCount, 1u);
+        const mVec2 move(40, -20);
+        GUITest_Tick(grab.x + move.x, grab.y + move.y, true);
+        SGUILayer::DrawTree(&p, DT);
+        // Canvas units: the mouse's way over the zoom.
+        EXPECT_FLOAT_EQ(n->Pos0().x, 200 + move.x / c.zoom);
+        EXPECT_FLOAT_EQ(n->Pos0().y, 150 + move.y / c.zoom);
+        if (c.endWithRight)
+        {
+            GUITest_Tick(grab.x + move.x, grab.y + move.y, true);
+            GMouseRight = 1;
+        }
+        else
+            GUITest_Tick(grab.x + move.x, grab.y + move.y, false);
+        SGUILayer::DrawTree(&p, DT);
+        EXPECT_EQ(n->Dragging, 0u);
+        EXPECT_EQ(p.BusyCount, 0u);
+        GUITest_ResetInput();
+    }
+}
+
+TEST_F(TexProcessor, ALinkDraggedFromEitherEndJoinsAnOutputToAnInput)
+{
+    struct Case
+    {
+        bool fromInput;
+        bool ontoOwnNode;
+        bool linked;
+    };
+    const Case cases[] = {{false, false, true}, {true, false, true}, {true, true, false}};
+    for (const Case& c : cases)
+    {
+        STexProcessor p;
+        STexProcNode* a = AddPinsNode(p, 1, 1);
+        STexProcNode* b = AddPinsNode(p, 1, 1);
+        a->SetPosition(100, 100);
+        b->SetPosition(400, 100);
+        GUITest_Tick(0, 0, false);
+        SGUILayer::DrawTree(&p, DT);
+        NodePin* from = c.fromInput ? b->InParams[0] : a->OutParams[0];
+        NodePin* to = c.fromInput ? (c.ontoOwnNode ? b->OutParams[0] : a->OutParams[0]) : b->InParams[0];
+        const mVec2 f = p.PinScreenPos(from), t = p.PinScreenPos(to);
+        GUITest_Tick(f.x, f.y, true);
+        SGUILayer::DrawTree(&p, DT);
+        EXPECT_EQ(p.LinkDragDir, c.fromInput ? -1 : 1);
+        GUITest_Tick(t.x + 2, t.y - 2, true);
+        SGUILayer::DrawTree(&p, DT);
+        GUITest_Tick(t.x + 2, t.y - 2, false);
+        SGUILayer::DrawTree(&p, DT);
+        EXPECT_EQ(p.LinkDragDir, 0);
+        EXPECT_EQ(p.LinkDragPin, nullptr);
+        EXPECT_EQ(to->Links.Count(), c.linked ? 1u : 0u) << c.fromInput << c.ontoOwnNode;
+        EXPECT_EQ(from->Links.Count(), c.linked ? 1u : 0u) << c.fromInput << c.ontoOwnNode;
+        ExpectLinkInvariants(p);
+        GUITest_ResetInput();
+    }
+}
