@@ -69,7 +69,7 @@ int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image
     {
         if (size <= 0xFFFFFFFFu && DecodePNG(data, (u32)size, image) > 0)
             return 1;
-        printf("Failed decoding \"%s\"\n", name);
+        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: PNG data malformed or cut short\n", name);
         return -1;
     }
     return DecodeImageProtected(data, size, probe, name, image);

@@ -353,6 +353,11 @@ TEST(ImageDecoder, TheContentDecidesTheType)
         {"pic.wal", ReadBytes(png), IFT_PNG},
         {"pic.png", ReadBytes(png), IFT_PNG},
     };
+    // A PNG header with nothing behind it passes the probe and fails in the PNG decoder.
+    SImage2D nothing;
+    std::string said;
+    EXPECT_EQ(-1, DecodeCapturing("cut.png", PngHeader(4, 4), nothing, said));
+    EXPECT_EQ(said, "DecodeImageFile: \"cut.png\" not loaded: PNG data malformed or cut short\n");
     for (const SCase& c : cases)
     {
         SImageProbe probe;
