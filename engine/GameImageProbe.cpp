@@ -185,8 +185,11 @@ bool ProbeTGA(const u8* d, u64 size, SImageProbe& probe, TString& reason)
     return true;
 }
 
+// Walks the segments from the start of image: a frame header must come, with its size, and then
+// the start of the picture data (the image library loops without end on files that stop before it).
 bool ProbeJPG(const u8* d, u64 size, SImageProbe& probe, TString& reason)
 {
+    bool frameSeen = false;
     u64 at = 2;
     for (;;)
     {
@@ -197,13 +200,18 @@ bool ProbeJPG(const u8* d, u64 size, SImageProbe& probe, TString& reason)
         const u8 marker = d[at++];
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD8))
             continue; // markers without a segment
+        if (marker == 0xDA && frameSeen)
+        {
+            probe.Type = IFT_JPG;
+            return true;
+        }
         if (marker == 0xD9 || marker == 0xDA || at + 2 > size)
-            break; // the picture data or the end came before a frame header
+            break;
         const u32 length = BE16(d + at);
         if (length < 2)
             break;
         const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-        if (frame)
+        if (frame && !frameSeen)
         {
             if (length < 8 || at + 8 > size)
                 break;
@@ -215,14 +223,13 @@ bool ProbeJPG(const u8* d, u64 size, SImageProbe& probe, TString& reason)
             }
             if (!SizeInRange(w, h, reason))
                 return false;
-            probe.Type = IFT_JPG;
             probe.Width = w;
             probe.Height = h;
-            return true;
+            frameSeen = true;
         }
         at += length;
     }
-    reason = "JPG without a frame header";
+    reason = frameSeen ? "JPG without picture data" : "JPG without a frame header";
     return false;
 }
 
@@ -335,16 +342,20 @@ bool ProbeImageFile(const u8* data, u64 size, const char* name, SImageProbe& pro
     reason = "";
     if (!data)
         size = 0;
+    bool ok = false;
     if (size >= sizeof(PNG_SIGNATURE) && memcmp(data, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)) == 0)
-        return ProbePNG(data, size, probe, reason);
-    if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
-        return ProbeJPG(data, size, probe, reason);
-    if (size >= 2 && data[0] == 'B' && data[1] == 'M')
-        return ProbeBMP(data, size, probe, reason);
-    if (size >= 4 && memcmp(data, "DDS ", 4) == 0)
-        return ProbeDDS(data, size, probe, reason);
-    if (EndsWith(name, ".tga"))
-        return ProbeTGA(data, size, probe, reason);
-    reason = "not a BMP, TGA, JPG, DDS or PNG file";
-    return false;
+        ok = ProbePNG(data, size, probe, reason);
+    else if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
+        ok = ProbeJPG(data, size, probe, reason);
+    else if (size >= 2 && data[0] == 'B' && data[1] == 'M')
+        ok = ProbeBMP(data, size, probe, reason);
+    else if (size >= 4 && memcmp(data, "DDS ", 4) == 0)
+        ok = ProbeDDS(data, size, probe, reason);
+    else if (EndsWith(name, ".tga"))
+        ok = ProbeTGA(data, size, probe, reason);
+    else
+        reason = "not a BMP, TGA, JPG, DDS or PNG file";
+    if (!ok)
+        probe = SImageProbe();
+    return ok;
 }

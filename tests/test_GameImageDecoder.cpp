@@ -138,6 +138,14 @@ Bytes LibraryOverRead()
     return Tga16RunLength({0x87, 0x20, 0x20, 0x1C, 0x40});
 }
 
+// Found by fuzzing the in-process decode: a frame header of 257 x 1 and no picture data after
+// it. The image library loops without end on it.
+Bytes Endless()
+{
+    return Bytes{0xFF, 0xD8, 0xFF, 0xE2, 0x00, 0x03, 0xFF, 0xC0, 0x46, 0x01, 0x21, 0x00,
+                 0x01, 0x01, 0x01, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF};
+}
+
 // Cube map flag and the bits of its six faces.
 const u32 CUBE_ALL_FACES = 0x200 | 0xFC00;
 
@@ -286,6 +294,8 @@ TEST(ImageDecoder, MalformedFilesAreRefusedBeforeAnyDecoder)
         {"o.dds", Filled(DdsHeader(8193, 4, "DXT1"), 1 << 16), "size 8193x4 outside 1..8192"},
         {"p.png", PngHeader(1, 9000), "size 1x9000 outside 1..8192"},
         {"q.jpg", JpgStart(0, 0), "JPG without a frame header"},
+        {"q2.jpg", JpgStart(16, 16), "JPG without picture data"},
+        {"q3.jpg", Endless(), "JPG without picture data"},
         // Codings and layouts the program does not read.
         {"r.tga", Filled(TgaHeader(2, 4, 4, 7), 200), "not a TGA header the format allows"},
         {"s.tga", Filled(TgaHeader(1, 4, 4, 8), 200), "not a TGA header the format allows"}, // mapped, no map
@@ -410,7 +420,7 @@ TEST(ImageDecoder, ProtectedAndInProcessDecodesAgree)
 }
 
 // Files found by fuzzing the in-process decode on which the image library itself fails, handed
-// to the decoder as they are (the first two no longer pass the header checks): its fault stays in
+// to the decoder as they are (none passes the header checks any more): its fault stays in
 // the decoder process. A read past the library's buffers is caught there only where the decoder
 // is built with AddressSanitizer (elsewhere the picture may come back with whatever the library
 // made of it); the null pointer comes from uninitialised memory, so it shows in the plain build;
@@ -434,9 +444,7 @@ TEST(ImageDecoder, LibraryFaultsStayInTheDecoder)
     const SCase cases[] = {
         {"overread.tga", LibraryOverRead(), IFT_TGA, 8, 8, false, true, "the decoder failed with exit code"},
         {"partial.dds", PartialCubeMap(), IFT_DDS, 8, 8, true, false, "the decoder ended with signal 11"},
-        {"endless.jpg", Bytes{0xFF, 0xD8, 0xFF, 0xE2, 0x00, 0x03, 0xFF, 0xC0, 0x46, 0x01, 0x21, 0x00,
-                              0x01, 0x01, 0x01, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF},
-         IFT_JPG, 257, 1, true, true, "the decoder did not finish within 0.5 s and was stopped"},
+        {"endless.jpg", Endless(), IFT_JPG, 257, 1, true, true, "the decoder did not finish within 0.5 s and was stopped"},
     };
     for (const SCase& c : cases)
     {
@@ -467,12 +475,9 @@ TEST(ImageDecoder, LibraryFaultsStayInTheDecoder)
             EXPECT_EQ(image.Width * image.Height, c.width * c.height) << c.name;
         }
     }
-    // The hang passes the header checks: the whole load fails the same way.
+    // Good pictures still decode after them.
     SImage2D image;
     std::string said;
-    EXPECT_EQ(-1, DecodeCapturing(cases[2].name, cases[2].bytes, image, said));
-    EXPECT_NE(said.find(cases[2].said), std::string::npos) << said;
-    // Good pictures still decode after them.
     const SImage2D pic = Picture();
     ASSERT_EQ(1, DecodeCapturing("p.tga", PictureTga(pic), image, said)) << said;
     EXPECT_EQ(0, memcmp(image.Pixels.data, pic.Pixels.data, pic.Width * pic.Height * 4));
