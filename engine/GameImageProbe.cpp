@@ -99,6 +99,14 @@ bool ProbeBMP(const u8* d, u64 size, SImageProbe& probe, TString& reason)
         reason.Format(64, "BMP coding %u at %u bits not read", compression, bpp);
         return false;
     }
+    // A palette holds at most one colour per pixel value (the image library allocates whatever
+    // count the header gives).
+    const u32 coloursUsed = headerSize >= BMP_INFO_HEADER ? LE32(d + 46) : 0;
+    if (bpp <= 8 && coloursUsed > (1u << bpp))
+    {
+        reason.Format(64, "BMP palette of %u colours for %u bits", coloursUsed, bpp);
+        return false;
+    }
     if (pixelStart < BMP_FILE_HEADER + headerSize || pixelStart >= size)
     {
         reason = "BMP pixel data outside the file";
@@ -185,8 +193,8 @@ bool ProbeTGA(const u8* d, u64 size, SImageProbe& probe, TString& reason)
     return true;
 }
 
-// Walks the segments from the start of image: a frame header must come, with its size, and then
-// the start of the picture data (the image library loops without end on files that stop before it).
+// Walks the segments from the start of image: a frame header must come, with its size, then the
+// picture data and its end (the image library loops without end on files that stop before).
 bool ProbeJPG(const u8* d, u64 size, SImageProbe& probe, TString& reason)
 {
     bool frameSeen = false;
@@ -202,8 +210,16 @@ bool ProbeJPG(const u8* d, u64 size, SImageProbe& probe, TString& reason)
             continue; // markers without a segment
         if (marker == 0xDA && frameSeen)
         {
-            probe.Type = IFT_JPG;
-            return true;
+            // Inside the coded data a 0xFF byte is followed only by 0 or a restart marker, so the
+            // first end-of-image marker after it ends the picture.
+            for (u64 i = at; i + 1 < size; ++i)
+                if (d[i] == 0xFF && d[i + 1] == 0xD9)
+                {
+                    probe.Type = IFT_JPG;
+                    return true;
+                }
+            reason = "JPG cut short: no end of the picture data";
+            return false;
         }
         if (marker == 0xD9 || marker == 0xDA || at + 2 > size)
             break;

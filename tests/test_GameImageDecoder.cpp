@@ -115,6 +115,12 @@ Bytes PngHeader(u32 w, u32 h)
     return b;
 }
 
+Bytes Then(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 Bytes With32(Bytes b, size_t at, u32 v)
 {
     for (int i = 0; i < 4; ++i)
@@ -296,6 +302,9 @@ TEST(ImageDecoder, MalformedFilesAreRefusedBeforeAnyDecoder)
         {"q.jpg", JpgStart(0, 0), "JPG without a frame header"},
         {"q2.jpg", JpgStart(16, 16), "JPG without picture data"},
         {"q3.jpg", Endless(), "JPG without picture data"},
+        {"q4.jpg", Then(Filled(JpgStart(16, 16), 39), {0xFF, 0xDA, 0x00, 0x08, 1, 2, 3}), "JPG cut short"},
+        {"palette.bmp", Filled(With32(BmpHeader(8, 8, 8), 46, 0xFFFFFFCB), 54 + 1024 + 64),
+         "BMP palette of 4294967243 colours for 8 bits"},
         // Codings and layouts the program does not read.
         {"r.tga", Filled(TgaHeader(2, 4, 4, 7), 200), "not a TGA header the format allows"},
         {"s.tga", Filled(TgaHeader(1, 4, 4, 8), 200), "not a TGA header the format allows"}, // mapped, no map
