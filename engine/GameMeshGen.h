@@ -62,9 +62,10 @@ struct SMeshGen
     // Foliage normals: the sum of (vertex - triangle centroid) over the vertex's triangles,
     // plus a little of (vertex - centroid of all vertices).
     void RoundNormals();
-    // Over groups of coincident vertices: smooth averages normals within each group, clean drops
-    // triangles that collapse to fewer than three distinct points, faceNormals sets each normal
-    // from the planes of the triangles using the vertex.
+    // In this order: clean drops triangles that collapse to fewer than three distinct points (and
+    // the vertices left unused), faceNormals sets each normal from the planes of the triangles
+    // using the vertex, smooth averages the normals over each group of coincident vertices (the
+    // two faces of a leaf in groups of their own).
     void FinalPass(bool smooth, bool clean, bool faceNormals);
 };
 
