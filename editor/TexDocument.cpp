@@ -362,6 +362,8 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
         AddChild(node);
         Nodes.Add(node);
         node->Owner = this;
+        // Marks of the other processor's graph walks mean nothing to this one's.
+        node->VisitMark = 0;
     }
     loaded.Nodes.Clear();
     loaded.UpdateList.Clear();

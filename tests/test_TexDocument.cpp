@@ -369,11 +369,23 @@ TEST_F(TexDocument, TheReaderCopesWithLooseAndDamagedText)
     EXPECT_EQ(p.Nodes[0]->OutParams.Count(), 0u);
 }
 
-TEST_F(TexDocument, ProcessingAtLoadRunsEveryNodeAfterItsFeeders)
+TEST_F(TexDocument, ProcessingAtLoadRunsEveryNodeOnceAfterItsFeeders)
 {
+    // A chain written sink first: node i is fed by node i + 1, and the last node feeds the first
+    // two inputs of the sink as well.
+    const int CHAIN = 6;
+    std::string doc = "GKV_File_Version_2\nNODE STestNode_Pins Ins=\"3\" NName=\"0\"\n";
+    for (int i = 1; i < CHAIN; ++i)
+        doc += "NODE STestNode_Pins Ins=\"" + std::string(i + 1 < CHAIN ? "1" : "0") + "\" Outs=\"2\" NName=\"" +
+               std::to_string(i) + "\"\n";
+    for (int i = 1; i < CHAIN; ++i)
+        doc += "LINK " + std::to_string(i) + " 0 " + std::to_string(i - 1) + " 0\n";
+    doc += "LINK " + std::to_string(CHAIN - 1) + " 1 0 1\nLINK " + std::to_string(CHAIN - 1) + " 1 0 2\n";
     const std::string path = dir.File("chain.kvf");
-    WriteFile(path, "GKV_File_Version_2\nNODE STestNode_Pins Ins=\"1\" NName=\"sink\"\n"
-                    "NODE STestNode_Pins Ins=\"0\" NName=\"source\"\nLINK 1 0 0 0\n");
+    WriteFile(path, doc);
+    std::vector<std::string> chain;
+    for (int i = CHAIN - 1; i >= 0; --i)
+        chain.push_back(std::to_string(i));
     for (int process = 0; process < 2; ++process)
     {
         TestProcessLog().clear();
@@ -382,9 +394,13 @@ TEST_F(TexDocument, ProcessingAtLoadRunsEveryNodeAfterItsFeeders)
         std::vector<std::string> order;
         for (STexProcNode* n : TestProcessLog())
             order.push_back(n->NName.Str());
-        EXPECT_EQ(order, process ? std::vector<std::string>({"source", "sink"}) : std::vector<std::string>());
+        EXPECT_EQ(order, process ? chain : std::vector<std::string>());
         EXPECT_EQ(p.Edited, 0u);
-        EXPECT_EQ(p.UpdateList.Count(), process ? 0u : 2u);
+        EXPECT_EQ(p.UpdateList.Count(), process ? 0u : (u32)CHAIN);
+        p.ProcessUpdateList();
+        // Queueing the source queues the whole chain.
+        p.AddToUpdateList(p.Nodes[CHAIN - 1]);
+        EXPECT_EQ(p.UpdateList.Count(), (u32)CHAIN);
     }
 }
 
