@@ -3,7 +3,6 @@
 #include "Plumweave.h"
 
 #include <GL/glew.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <unistd.h>
 

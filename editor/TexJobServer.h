@@ -2,13 +2,10 @@
 // File menu on a UDP port.
 #pragma once
 
-#include "GTemplate.h"
 #include "GameNet.h"
 
 class SJobServer : public SNetSocket
 {
-public:
-    TMap<NetAddr, TString> Paths; // per sender: the document path being assembled
 };
 
 extern SJobServer* GJobServer;
