@@ -77,3 +77,17 @@ void TShippedShaders::End()
     R_ResetStateCache();
     GBaseFolder = savedBase;
 }
+
+void GLTest_Shutdown()
+{
+    if (!GTestWindowSystem)
+        return;
+    if (GWindow == GTestWindow)
+        GWindow = nullptr;
+    if (GWindowSystem == GTestWindowSystem)
+        GWindowSystem = nullptr;
+    delete GTestWindow;
+    delete GTestWindowSystem;
+    GTestWindow = nullptr;
+    GTestWindowSystem = nullptr;
+}

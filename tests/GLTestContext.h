@@ -20,6 +20,10 @@
 bool GLTest_Init();
 
 // Reads back the pixel at (x, y) of the current read buffer as RGBA8.
+// Destroys what GLTest_Init made, so that the driver has joined its threads before the process
+// exits and the leak checker stops the world.
+void GLTest_Shutdown();
+
 void GLTest_ReadPixel(int x, int y, unsigned char rgba[4]);
 
 // A colour target of the test's own, made with raw GL so that the test stands on nothing but GL:

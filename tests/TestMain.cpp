@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "GLTestContext.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -125,5 +126,7 @@ int main(int argc, char** argv)
     gSysSetInteractive(false);
     gSysSetBoxHook(TestBoxHook);
     testing::UnitTest::GetInstance()->listeners().Append(new TBoxRecorderListener);
-    return RUN_ALL_TESTS();
+    int result = RUN_ALL_TESTS();
+    GLTest_Shutdown();
+    return result;
 }
