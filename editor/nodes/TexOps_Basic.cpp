@@ -131,7 +131,7 @@ float STexNode_File::PropertyPanel(const mRect& r)
     GuiLabel(FILE_NODE_RELATIVE_LABEL, NODE_LABEL_COLOR, 0, NodeRowLabel(r, ROW_Relative));
     const mRect toggle = NodeRowField(r, ROW_Relative);
     int relative = RelKVF;
-    if (GuiToggle(NodeRowId(r, toggle), toggle, "", &relative))
+    if (CheckBox(NodeRowId(r, toggle), toggle, &relative))
     {
         RelKVF = relative ? 1 : 0;
         if (Owner)
