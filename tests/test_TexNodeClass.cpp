@@ -2,6 +2,7 @@
 // re-creating, the documented assertions of foreign lists, the input checks of processing, the
 // family menus, and the file node's loading, relative names and failures.
 #include "GLTestContext.h"
+#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
 
@@ -450,6 +451,87 @@ TEST_F(TexNodeClassTest, FileNodeFindsImagesBesideTheDocumentWhereverTheFolderMo
     STexNode_File* node = AddFileNode(p, "img/x.png");
     SetCurrentDocumentPath((b + "/img2/sub/e.kvf").c_str());
     EXPECT_STREQ(node->StoredName().Str(), "../../img/x.png");
+}
+
+namespace
+{
+std::vector<std::string> GNodeDialogAnswers;
+int NodeDialog(const char*, const char*, TString& out, int)
+{
+    if (GNodeDialogAnswers.empty())
+        return 0;
+    out = GNodeDialogAnswers.front().c_str();
+    GNodeDialogAnswers.erase(GNodeDialogAnswers.begin());
+    return out.IsEmpty() ? 0 : 1;
+}
+
+const float DT = 0.01f;
+
+// One press and release of the left button at the centre of a panel row, the canvas drawn in
+// each tick.
+void ClickRow(STexProcessor& p, const mRect& row)
+{
+    const float x = (row.x0 + row.x1) * 0.5f, y = (row.y0 + row.y1) * 0.5f;
+    for (bool down : {false, true, false})
+    {
+        GUITest_Tick(x, y, down);
+        SGUILayer::DrawTree(&p, DT);
+    }
+}
+} // namespace
+
+TEST_F(TexNodeClassTest, LoadTextureButtonTakesTheChosenFileAndRelativeKeepsTheImage)
+{
+    const std::vector<u32> px = Picture(3, 2);
+    ASSERT_TRUE(WritePng(dir.File("first.png"), 3, 2, px));
+    ASSERT_TRUE(WritePng(dir.File("second.png"), 2, 3, px));
+    STexProcessor p;
+    STexNode_File* node = AddFileNode(p, dir.File("first.png"));
+    GNodeFileDialog = &NodeDialog;
+    // The canvas covers the window.
+    p.AnchorRight = p.AnchorBottom = 1;
+    p.UpdateRect();
+    node->SetPosition(200, 100);
+    // Until the box has faded in.
+    for (int i = 0; i < 100; ++i)
+    {
+        GUITest_Tick(0, 0, false);
+        SGUILayer::DrawTree(&p, DT);
+    }
+    // The panel inside the node's box, between the pin margins below the caption (the canvas is
+    // neither panned nor zoomed: canvas units are pixels).
+    const mRect panel{node->Rect.x0 + NODE_PIN_MARGIN, node->Rect.y0 + NODE_CAPTION_HEIGHT,
+                      node->Rect.x1 - NODE_PIN_MARGIN, node->Rect.y1};
+    const struct
+    {
+        const char* answer; // "" cancels
+        std::string name;
+        u32 width;
+    } cases[] = {
+        {"", dir.File("first.png"), 3},
+        {"second.png", dir.File("second.png"), 2},
+        {"missing.png", dir.File("missing.png"), 0},
+    };
+    for (const auto& c : cases)
+    {
+        GNodeDialogAnswers = {c.answer[0] ? dir.File(c.answer) : std::string()};
+        p.UpdateList.Clear();
+        ClickRow(p, NodeRow(panel, 0));
+        EXPECT_STREQ(node->TexName.Str(), c.name.c_str()) << c.answer;
+        EXPECT_EQ(node->Output.IsNull() ? 0u : node->Output->Width, c.width) << c.answer;
+        EXPECT_EQ(p.UpdateList.Count(), c.answer[0] ? 1u : 0u) << c.answer;
+    }
+    GNodeDialogAnswers = {dir.File("first.png")};
+    ClickRow(p, NodeRow(panel, 0));
+    const STexture* shown = node->Output.Get();
+    for (s32 relative : {0, 1})
+    {
+        ClickRow(p, NodeRowField(panel, 1));
+        EXPECT_EQ(node->RelKVF, relative);
+        EXPECT_EQ(node->Output.Get(), shown);
+    }
+    GNodeFileDialog = &FileOpenDialog;
+    GUITest_ResetInput();
 }
 
 TEST_F(TexNodeClassTest, MissingOrCorruptImagesLeaveStatusTextsDownstream)
