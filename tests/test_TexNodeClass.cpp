@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <algorithm>
 #include <functional>
 
 #include <string>
@@ -17,6 +18,7 @@
 
 #include "GameFileIO.h"
 #include "GameImage.h"
+#include "GameShader.h"
 #include "TexDocPath.h"
 #include "TexDocument.h"
 #include "TexNodeRegistry.h"
@@ -264,20 +266,9 @@ TEST(TexNodeParams, NumbersFromADocumentAreHeldInTheirRange)
         FindPropDesc(list, "RelKVF")->AsInt() = c.stored;
         EXPECT_EQ(FNodeParams(list).IntClamped(2), c.read) << c.stored;
     }
-    TArray<SPropDesc> floats;
-    floats.Add(PropInherit("STexProcNode", STexProcNode::PropTable()));
-    InstantiatePropDesc(floats[0]);
-    floats.Add(PropFloat("Amount", 0.5f, 0.0f, 1.0f));
-    const struct
-    {
-        float stored;
-        float read;
-    } fl[] = {{-1.0f, 0.0f}, {0.25f, 0.25f}, {3.0f, 1.0f}, {NAN, 0.0f}, {INFINITY, 1.0f}};
-    for (const auto& c : fl)
-    {
-        floats[1].AsFloat() = c.stored;
-        EXPECT_EQ(FNodeParams(floats).FloatClamped(1), c.read) << c.stored;
-    }
+    FindPropDesc(list, "RelKVF")->Type = EVT_Float; // not an int: the fallback, with the assertion
+    TExpectBreak expect("Type != EVT_Int");
+    EXPECT_EQ(FNodeParams(list).IntClamped(2, 1), 1);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -334,22 +325,33 @@ TEST_F(TexNodeClassTest, InputChecksNameTheFirstMissingThing)
     }
 }
 
-TEST_F(TexNodeClassTest, EnumOutOfRangeValuesGiveAStatusText)
+TEST_F(TexNodeClassTest, SinglePassDrawsTheProgramOverTheWholeTarget)
 {
+    const u32 w = 4, h = 3;
+    const std::vector<u32> px = Picture(w, h);
+    ASSERT_TRUE(WritePng(dir.File("in.png"), w, h, px));
     STexProcessor p;
-    STestNode_Pins* node = AddPinsNode(p, 0, 1);
-    const struct
-    {
-        s32 value;
-        bool ok;
-    } cases[] = {{-1, false}, {0, true}, {26, true}, {27, false}};
-    for (const auto& c : cases)
-    {
-        node->Status = "";
-        EXPECT_EQ(NodeEnumInRange(*node, "BlendMode", c.value, 27), c.ok) << c.value;
-        EXPECT_EQ(node->Status.IsEmpty(), c.ok) << c.value;
-    }
-    EXPECT_STREQ(node->Status.Str(), "BlendMode 27 is outside 0..26");
+    STexNode_File* file = AddFileNode(p, dir.File("in.png"));
+    STestNode_Pins* node = AddPinsNode(p, 1, 1);
+    ASSERT_TRUE(TestLink(p, file, 0, node, 0));
+    const float scale = 0.5f;
+    const float bias[4] = {0.25f, 0.0f, 0.125f, 0.0f};
+    TArray<TString> defines;
+    ASSERT_EQ(NodeSinglePass(*node, w, h, TEXFMT_RGBA8, TEST_AFFINE_SHADER, defines, [&](SShader* sp) {
+                  SetUniformInt(sp, "InputCount", 1);
+                  SetUniformFloat(sp, "Scale", scale);
+                  SetUniformVec4(sp, "Bias", bias);
+              }),
+              1);
+    const std::vector<u32> out = ReadBack(node);
+    ASSERT_EQ(out.size(), px.size());
+    for (size_t i = 0; i < px.size(); ++i)
+        for (u32 c = 0; c < 4; ++c)
+        {
+            const float in = (float)((px[i] >> (8 * c)) & 0xFF) / 255.0f;
+            const float expected = std::min(1.0f, bias[c] + scale * in) * 255.0f;
+            EXPECT_NEAR((float)((out[i] >> (8 * c)) & 0xFF), expected, 1.0f) << i << " channel " << c;
+        }
 }
 
 // ---------------------------------------------------------------------------------------------
