@@ -7,7 +7,7 @@
 
 #include "TexProcessor.h"
 
-class SShader;
+struct SShader;
 
 // Constructs a node of class T from the list and records its class in the CEntity part.
 template <class T> CEntity* NodeFactory(TArray<SPropDesc>& list)
