@@ -5,11 +5,21 @@
 #pragma once
 
 #define TEX_NODE_CLASSES(X) \
-    X(STexNode_File)
+    X(STexNode_File) \
+    X(STexNode_Invert) \
+    X(STexNode_Desaturate) \
+    X(STexNode_BrCon) \
+    X(STexNode_SoftContrast) \
+    X(STexNode_Posterize) \
+    X(STexNode_QuickConvert) \
+    X(STexNode_ChanBlend) \
+    X(STexNode_ColorMatrix) \
+    X(STexNode_ColorLUT2D)
 
 // Family menus in menu-bar order: menu class and bar label.
 #define TEX_NODE_FAMILY_MENUS(X) \
-    X(STNBasicMenu, "$M_Basic$")
+    X(STNBasicMenu, "$M_Basic$") \
+    X(STNColorMenu, "$M_Color$")
 
 // Classes whose processing writes image files: a batch run fails when one of them fails.
 #define TEX_NODE_FILE_OUTPUT_CLASSES(X)
