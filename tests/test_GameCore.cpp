@@ -408,7 +408,7 @@ std::string Capture(const std::string& cmd)
 unsigned long WaitForProgramWindow(pid_t pid)
 {
     const std::string search = "xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
-                               " --name '^plumweave$' 2>/dev/null | head -n 1";
+                               " --name '^Plumweave - ' 2>/dev/null | head -n 1";
     std::string id;
     for (int i = 0; i < 200 && id.empty(); ++i)
     {
@@ -461,7 +461,7 @@ TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
 
     // Wait for the window to be mapped (the program is still starting).
     const unsigned long id = WaitForProgramWindow(pid);
-    ASSERT_NE(id, 0ul) << "no window titled plumweave";
+    ASSERT_NE(id, 0ul) << "no window titled Plumweave - ...";
     const std::string geometry = Capture("xdotool getwindowgeometry " + std::to_string(id));
     EXPECT_NE(geometry.find("Geometry: 1024x576"), std::string::npos) << geometry;
 
@@ -486,7 +486,7 @@ TEST(XvfbProgram, CloseRequestEndsTheProgramWithExitCode0)
     {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
-        FAIL() << "no window titled plumweave";
+        FAIL() << "no window titled Plumweave - ...";
     }
     // The loop keeps running until the request comes.
     EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
