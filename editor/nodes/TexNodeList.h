@@ -14,12 +14,21 @@
     X(STexNode_QuickConvert) \
     X(STexNode_ChanBlend) \
     X(STexNode_ColorMatrix) \
-    X(STexNode_ColorLUT2D)
+    X(STexNode_ColorLUT2D) \
+    X(STexNode_Blur) \
+    X(STexNode_VFBlur) \
+    X(STexNode_AntiAlias) \
+    X(STexNode_UnsharpMask) \
+    X(STexNode_Distort) \
+    X(STexNode_LensDistort) \
+    X(STexNode_Sobel3x3) \
+    X(STexNode_NSobel3x3)
 
 // Family menus in menu-bar order: menu class and bar label.
 #define TEX_NODE_FAMILY_MENUS(X) \
     X(STNBasicMenu, "$M_Basic$") \
-    X(STNColorMenu, "$M_Color$")
+    X(STNColorMenu, "$M_Color$") \
+    X(STNFilterMenu, "$M_Filters$")
 
 // Classes whose processing writes image files: a batch run fails when one of them fails.
 #define TEX_NODE_FILE_OUTPUT_CLASSES(X)
