@@ -60,7 +60,7 @@ bool IsNodeClass(const SClassInfo* info)
 class SDocCursor
 {
 public:
-    SDocCursor(const TString& text) : Text(text.Str()), Length(text.Length()), At(0) {}
+    explicit SDocCursor(const TString& text) : Text(text.Str()), Length(text.Length()), At(0) {}
 
     bool AtEnd() const { return At >= Length; }
     bool AtLineEnd() const { return At >= Length || IsLineEnd(Text[At]); }
