@@ -2,6 +2,7 @@
 // their pixels compared with CPU computations of the filters' formulas, the mended faults, and
 // the family menu.
 #include "GLTestContext.h"
+#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
 
@@ -443,4 +444,51 @@ TEST_F(FiltersTest, FilterMenuCreatesTheItemsClassesAndNothingForTheDisabledItem
         EXPECT_EQ(p.Nodes.Count(), before + (want ? 1u : 0u)) << i;
     }
     delete menu;
+}
+
+TEST_F(FiltersTest, ChoiceRowsWithStoredValuesPastTheirListsStillOfferTheListAndStoreTheChoice)
+{
+    const float DT = 0.01f;
+    const int FADE_FRAMES = 100;
+    const s32 CHOSEN = 1;
+    struct SCase
+    {
+        const char* Class;
+        const char* Param;
+        s32 Stored;
+        u32 Row, Options;
+    } cases[] = {
+        {"STexNode_Distort", "DistMode", 9, 3, 6},
+        {"STexNode_Distort", "OORMode", -3, 4, 3},
+        {"STexNode_LensDistort", "OORMode", 7, 5, 3},
+    };
+    for (const SCase& c : cases)
+    {
+        STexProcessor p;
+        p.AnchorRight = p.AnchorBottom = 1;
+        p.UpdateRect();
+        STexProcNode* node = Filter(p, c.Class, [&](TArray<SPropDesc>& l) { FindPropDesc(l, c.Param)->AsInt() = c.Stored; });
+        node->SetPosition(200, 100);
+        for (int i = 0; i < FADE_FRAMES; ++i)
+        {
+            GUITest_Tick(0, 0, false);
+            SGUILayer::DrawTree(&p, DT);
+        }
+        const mRect panel{node->Rect.x0 + NODE_PIN_MARGIN, node->Rect.y0 + NODE_CAPTION_HEIGHT,
+                          node->Rect.x1 - NODE_PIN_MARGIN, node->Rect.y1};
+        const mRect field = NodeRowField(panel, c.Row);
+        for (bool down : {false, true, false})
+        {
+            GUITest_Tick((field.x0 + field.x1) * 0.5f, (field.y0 + field.y1) * 0.5f, down);
+            SGUILayer::DrawTree(&p, DT);
+        }
+        ASSERT_NE(p.NodeMenuSlot, nullptr) << c.Class << " " << c.Param;
+        EXPECT_EQ(p.NodeMenuSlot->Options.Count(), c.Options) << c.Class << " " << c.Param;
+        p.NodeMenuSlot->OnSelect(CHOSEN);
+        TArray<SPropDesc> stored;
+        InstantiatePropTable(stored, node->ClassProps());
+        node->StoreParams(stored);
+        EXPECT_EQ(FindPropDesc(stored, c.Param)->AsInt(), CHOSEN) << c.Class << " " << c.Param;
+        GUITest_ResetInput();
+    }
 }

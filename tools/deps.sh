@@ -8,6 +8,7 @@ PACKAGES=(
   libsdl2-dev libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libx11-dev
   xvfb xauth xdotool zenity
   fonts-dejavu-core libfreetype-dev
+  imagemagick
   clang-14 libclang-rt-14-dev
 )
 missing=()

@@ -6,6 +6,7 @@
 
 #define TEX_NODE_CLASSES(X) \
     X(STexNode_File) \
+    X(STexNode_Extract) \
     X(STexNode_Invert) \
     X(STexNode_Desaturate) \
     X(STexNode_BrCon) \
@@ -31,4 +32,5 @@
     X(STNFilterMenu, "$M_Filters$")
 
 // Classes whose processing writes image files: a batch run fails when one of them fails.
-#define TEX_NODE_FILE_OUTPUT_CLASSES(X)
+#define TEX_NODE_FILE_OUTPUT_CLASSES(X) \
+    X(STexNode_Extract)

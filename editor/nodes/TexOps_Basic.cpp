@@ -1,8 +1,14 @@
-// The Basic family: the file node and the family menu.
+// The Basic family: the file node, the image autosave node and the family menu.
 #include "TexOps_Basic.h"
+
+#include <GL/glew.h>
+#include <string.h>
 
 #include "GameFileIO.h"
 #include "GameImageFile.h"
+#include "GameMaterial.h"
+#include "GameShader.h"
+#include "GameVertex.h"
 #include "TexDocPath.h"
 
 const char* const FILE_NODE_FILTER = "Image file (*.bmp;*.tga;*.png;*.jpg;*.jpeg;*.dds)\0*.bmp;*.tga;*.png;*.jpg;*.jpeg;*.dds\0";
@@ -144,6 +150,312 @@ float STexNode_File::PropertyPanel(const mRect& r)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Image autosave node
+
+const char* const EXTRACT_INVALID_NAME = "Invalid file name";
+const char* const EXTRACT_INVALID_EXTENSION = "Invalid extension (not one of JPG/PNG/DDS";
+const char* const EXTRACT_EXISTS = "Overwrite is disabled, texture already exists";
+const char* const EXTRACT_SAVE_FAILED = "Failed to save texture";
+
+namespace
+{
+const char* const EXTRACT_TITLE = "Image AutoSave";
+const char* const EXTRACT_INPUTS[] = {"Texture", "[opt] Name"};
+const char* const EXTRACT_DEFAULT_TEMPLATE = "$(Path)$(Name).$(Ext)";
+const char* const EXTRACT_TEXTURE_LABEL = "Texture";
+const char* const EXTRACT_CHANGE_BUTTON = "..change";
+const char* const EXTRACT_TEMPLATE_PROMPT = "Full name";
+const char* const EXTRACT_RELATIVE_LABEL = "Relative";
+const char* const EXTRACT_OVERWRITE_LABEL = "Overwrite";
+const char* const EXTRACT_EXTENSIONS[] = {"PNG", "JPG", "DDS"};
+const char* const EXTRACT_COPY_PROGRAM = "FSQuad";
+const u32 EXTRACT_EXT_LENGTH = 3;
+const u32 EXTRACT_SUFFIX_LENGTH = 4; // the dot and the extension
+const u32 EXTRACT_COPY_BLEND = 0;
+const u32 EXTRACT_COPY_RASTER = 1; // face culling off
+const u32 EXTRACT_STATUS_SIZE = 256;
+enum
+{
+    ROW_Target = 0,
+    ROW_Template,
+    ROW_TemplateEnd = ROW_Template + 2, // the template button spans three rows
+    ROW_ExtractRelative,
+    ROW_ExtractOverwrite,
+    ROW_ExtractCount,
+};
+
+// length characters of s from off, which the caller keeps inside the text.
+TString Slice(const TString& s, u32 off, u32 length)
+{
+    TString out;
+    out.Assign(s.Str() + off, length);
+    return out;
+}
+
+u32 FilePartStart(const TString& file)
+{
+    u32 start = 0;
+    for (u32 i = 0; i < file.Length(); ++i)
+        if (IsPathSeparator(file.Str()[i]))
+            start = i + 1;
+    return start;
+}
+
+// The parts of the file name of the texture on a linked optional input: the texture's own name,
+// or the path a file node read it from (pictures decoded by the image library carry no name).
+SExtractNameParts SecondNameParts(STexProcNode& node)
+{
+    if (node.InParams.Count() <= STexNode_Extract::IN_Name)
+        return SExtractNameParts();
+    const NodePin* pin = node.InParams[STexNode_Extract::IN_Name];
+    if (pin->Links.Count() == 0)
+        return SExtractNameParts();
+    const NodePin* source = pin->Links[0];
+    TextureRef tex = source->Owner->GetOutput(source->Index);
+    if (tex.IsNull())
+        return SExtractNameParts();
+    if (!tex->Name.IsEmpty())
+        return ExtractNameParts(tex->Name);
+    if (const STexNode_File* file = dynamic_cast<const STexNode_File*>(source->Owner))
+        return ExtractNameParts(file->LoadedPath);
+    return SExtractNameParts();
+}
+} // namespace
+
+SExtractNameParts ExtractNameParts(const TString& file)
+{
+    SExtractNameParts out;
+    const u32 start = FilePartStart(file);
+    const u32 length = file.Length() - start;
+    out.Path = Slice(file, 0, start);
+    if (length > EXTRACT_SUFFIX_LENGTH)
+        out.Name = Slice(file, start, length - EXTRACT_SUFFIX_LENGTH);
+    const u32 ext = length < EXTRACT_EXT_LENGTH ? length : EXTRACT_EXT_LENGTH;
+    out.Ext = Slice(file, file.Length() - ext, ext);
+    return out;
+}
+
+TString ExpandExtractTemplate(const TString& tmpl, const SExtractNameParts& target, const SExtractNameParts& second)
+{
+    const struct
+    {
+        const char* Form;
+        const TString* Value;
+    } vars[] = {
+        {"$(Path)", &target.Path}, {"$(Path2)", &second.Path}, {"$(Name)", &target.Name},
+        {"$(Name2)", &second.Name}, {"$(Ext)", &target.Ext},   {"$(Ext2)", &second.Ext},
+    };
+    TString out;
+    const char* s = tmpl.Str();
+    const u32 n = tmpl.Length();
+    for (u32 i = 0; i < n;)
+    {
+        bool replaced = false;
+        for (const auto& v : vars)
+        {
+            const u32 len = (u32)strlen(v.Form);
+            if (n - i >= len && memcmp(s + i, v.Form, len) == 0)
+            {
+                out += *v.Value;
+                i += len;
+                replaced = true;
+                break;
+            }
+        }
+        if (!replaced)
+            out += s[i++];
+    }
+    return out;
+}
+
+const SPropDesc* STexNode_Extract::Props()
+{
+    static const SPropDesc table[] = {
+        PropInherit("STexProcNode", STexProcNode::PropTable()),
+        PropString(EVT_String, "TexName", ""),
+        PropString(EVT_String, "ProcStr", EXTRACT_DEFAULT_TEMPLATE),
+        PropInt("RelKVF", 1, 0, 1),
+        PropInt("Overwrite", 1, 0, 1),
+        PropNull(),
+    };
+    return table;
+}
+
+TEX_NODE_CLASS(STexNode_Extract)
+
+STexNode_Extract::STexNode_Extract(TArray<SPropDesc>& list) : STexProcNode(list), RelKVF(1), Overwrite(1)
+{
+    Title = EXTRACT_TITLE;
+    for (u32 i = 0; i < sizeof(EXTRACT_INPUTS) / sizeof(EXTRACT_INPUTS[0]); ++i)
+        InParams.Add(new NodePin(EXTRACT_INPUTS[i], this, i));
+    FNodeParams params(list);
+    ProcStr = params.String(P_ProcStr);
+    RelKVF = params.IntClamped(P_RelKVF, 1);
+    Overwrite = params.IntClamped(P_Overwrite, 1);
+    const TString name = params.String(P_TexName);
+    const TString& doc = CurrentDocumentPath();
+    if (!name.IsEmpty() && RelKVF && !doc.IsEmpty() && !IsAbsolute(name))
+    {
+        TexName = ExtractFilePath(doc);
+        TexName += name;
+    }
+    else
+        TexName = name;
+}
+
+STexNode_Extract::~STexNode_Extract() {}
+
+void STexNode_Extract::StoreParams(TArray<SPropDesc>& list)
+{
+    FNodeParams params(list);
+    if (TArray<SPropDesc>* base = params.Base())
+        STexProcNode::StoreParams(*base);
+    TString stored = TexName;
+    const TString& doc = CurrentDocumentPath();
+    if (RelKVF && !doc.IsEmpty() && IsAbsolute(TexName))
+    {
+        const TString rel = MakeRelativePath(TexName, ExtractFilePath(doc));
+        if (!rel.IsEmpty())
+            stored = rel;
+    }
+    params.SetString(P_TexName, stored);
+    params.SetString(P_ProcStr, ProcStr);
+    params.SetInt(P_RelKVF, RelKVF);
+    params.SetInt(P_Overwrite, Overwrite);
+}
+
+TString STexNode_Extract::OutputName()
+{
+    return ExpandExtractTemplate(ProcStr, ExtractNameParts(TexName), SecondNameParts(*this));
+}
+
+int STexNode_Extract::Process()
+{
+    if (InParams.Count() == 0 || InParams[IN_Texture]->Links.Count() == 0)
+    {
+        SetStatus(NS_NoInput);
+        return 0;
+    }
+    const NodePin* source = InParams[IN_Texture]->Links[0];
+    Output = source->Owner->GetOutput(source->Index);
+    if (!NodeTextureUsable(Output))
+    {
+        SetStatus(NS_NullTexture);
+        return 0;
+    }
+    const TString name = OutputName();
+    const u32 filePart = name.Length() - FilePartStart(name);
+    // A file part must hold at least a dot and an extension.
+    if (name.Length() < EXTRACT_SUFFIX_LENGTH || filePart < EXTRACT_SUFFIX_LENGTH)
+    {
+        SetStatus(EXTRACT_INVALID_NAME);
+        return 0;
+    }
+    TString ext = Slice(name, name.Length() - EXTRACT_EXT_LENGTH, EXTRACT_EXT_LENGTH);
+    for (u32 i = 0; i < ext.Length(); ++i)
+    {
+        char& c = *ext.At(i);
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 'a' + 'A');
+    }
+    bool known = false;
+    for (const char* e : EXTRACT_EXTENSIONS)
+        known = known || ext == e;
+    if (!known)
+    {
+        SetStatus(EXTRACT_INVALID_EXTENSION);
+        return 0;
+    }
+    if (!Overwrite && FileExists(name.Str()))
+    {
+        SetStatus(EXTRACT_EXISTS);
+        return 0;
+    }
+
+    TextureRef copy;
+    if (!TEX_Create(copy, Output->Width, Output->Height, 1, 1, TEXFMT_RGBA8, nullptr, NODE_OUTPUT_TEX_FLAGS))
+    {
+        SetStatus(EXTRACT_SAVE_FAILED);
+        return 0;
+    }
+    FrameBufferRef fb(new SFrameBuffer);
+    fb->AttachTexture(0, copy, FBA_Color);
+    TString failure;
+    if (!FB_Complete(*fb, &failure))
+    {
+        Status.Format(EXTRACT_STATUS_SIZE, "CheckFrameBuffer: %s", failure.Str());
+        return 0;
+    }
+    PushFrameBuffer(fb);
+    const bool scissor = R_GetScissorEnabled();
+    R_SetScissorEnabled(false);
+    glClear(GL_COLOR_BUFFER_BIT);
+    SetRasterState(EXTRACT_COPY_RASTER);
+    UseShader(EXTRACT_COPY_BLEND, GetShader(EXTRACT_COPY_PROGRAM));
+    TEX_Bind(0, Output);
+    // The corners in this order turn the picture over relative to a node pass, which together with
+    // the file writer's row order leaves the file the same way up as the file it was read from.
+    DrawFullscreenQuad(-1, 1, -1, 1, 0);
+    R_SetScissorEnabled(scissor);
+    PopFrameBuffer(fb);
+    const int saved = SaveImageFile(copy.Get(), name.Str(), SaveOptions, false);
+    fb.Release();
+    copy.Release();
+    if (!saved)
+    {
+        SetStatus(EXTRACT_SAVE_FAILED);
+        return 0;
+    }
+    return 1;
+}
+
+float STexNode_Extract::PropertyPanel(const mRect& r)
+{
+    GuiLabel(EXTRACT_TEXTURE_LABEL, NODE_LABEL_COLOR, 0, NodeRowLabel(r, ROW_Target));
+    const mRect change = NodeRowField(r, ROW_Target);
+    if (Button(NodeRowId(r, change), change, EXTRACT_CHANGE_BUTTON))
+    {
+        TString chosen;
+        const TString folder = ExtractFilePath(TexName);
+        if (GNodeFileDialog && GNodeFileDialog(folder.Str(), FILE_NODE_FILTER, chosen, 1))
+        {
+            TexName = chosen;
+            if (Owner)
+                Owner->AddToUpdateList(this);
+        }
+    }
+    mRect tmpl = NodeRow(r, ROW_Template);
+    tmpl.y1 = NodeRow(r, ROW_TemplateEnd).y1;
+    if (Button(NodeRowId(r, tmpl), tmpl, ProcStr.Str()) && Owner)
+        Owner->OpenPopupWindow(EXTRACT_TEMPLATE_PROMPT, &ProcStr);
+    const struct
+    {
+        u32 Row;
+        const char* Label;
+        s32* Value;
+    } toggles[] = {
+        {ROW_ExtractRelative, EXTRACT_RELATIVE_LABEL, &RelKVF},
+        {ROW_ExtractOverwrite, EXTRACT_OVERWRITE_LABEL, &Overwrite},
+    };
+    for (const auto& t : toggles)
+    {
+        GuiLabel(t.Label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, t.Row));
+        const mRect box = NodeRowField(r, t.Row);
+        int value = *t.Value;
+        if (CheckBox(NodeRowId(r, box), box, &value))
+        {
+            *t.Value = value ? 1 : 0;
+            if (Owner)
+                Owner->AddToUpdateList(this);
+        }
+    }
+    const float own = NODE_PANEL_ROW_HEIGHT * ROW_ExtractCount;
+    mRect rest = r;
+    rest.y0 += own;
+    return own + STexProcNode::PropertyPanel(rest);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Menu
 
 namespace
@@ -151,6 +463,7 @@ namespace
 const SNodeMenuItem BASIC_MENU[] = {
     {"--$TNBasic_Files$", nullptr},
     {"$STexNode_File$", "STexNode_File"},
+    {"$STexNode_Extract$", "STexNode_Extract"},
 };
 } // namespace
 
