@@ -7,6 +7,11 @@
 #define TEX_NODE_CLASSES(X) \
     X(STexNode_File) \
     X(STexNode_Extract) \
+    X(STexNode_SpriteSheet) \
+    X(STexNode_Blend) \
+    X(STexNode_Transform) \
+    X(STexNode_Resize) \
+    X(STexNode_Reshape) \
     X(STexNode_Invert) \
     X(STexNode_Desaturate) \
     X(STexNode_BrCon) \

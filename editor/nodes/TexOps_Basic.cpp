@@ -464,6 +464,14 @@ const SNodeMenuItem BASIC_MENU[] = {
     {"--$TNBasic_Files$", nullptr},
     {"$STexNode_File$", "STexNode_File"},
     {"$STexNode_Extract$", "STexNode_Extract"},
+    {"$STexNode_SpriteSheet$", "STexNode_SpriteSheet"},
+    {"--$TNBasic_Blending$", nullptr},
+    {"$STexNode_Blend$", "STexNode_Blend"},
+    {"--$TNBasic_Transform$", nullptr},
+    {"$STexNode_Transform$", "STexNode_Transform"},
+    {"$STexNode_Resize$", "STexNode_Resize"},
+    {"$STexNode_Reshape$", "STexNode_Reshape"},
+    {"[Disabled] $STexNode_PerspCor$", nullptr},
 };
 } // namespace
 
