@@ -1,0 +1,256 @@
+// The colour nodes on a 1024x1024 RGBA8 image: each node's processing against a bare full-screen
+// pass into the same target with the same inputs bound (the node's overhead), and four of them
+// against ImageMagick's convert doing the same job on raw RGBA files (read, change, write).
+#include "BenchPair.h"
+
+#include <GL/glew.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "GameCore.h"
+#include "GameImage.h"
+#include "GameShader.h"
+#include "GameVertex.h"
+#include "GameWindow.h"
+#include "TestNodes.h"
+
+namespace
+{
+const u32 IMAGE_SIDE = 1024;
+const u32 LUT_SIDE = 256;
+const u32 BYTES_PER_PIXEL = 4;
+const unsigned IMAGE_SEED = 4242;
+const int MAX_BARE_READS = 2; // the bare program reads at most two inputs
+// The debian package's program, by its full path so that nothing else on the path stands in.
+const char* const CONVERT = "/usr/bin/convert";
+
+struct SColorBench
+{
+    const char* cls;
+    const char* convertOp; // null: no convert counterpart
+    void (*set)(TArray<SPropDesc>&);
+};
+
+const SColorBench NODES[] = {
+    {"STexNode_Invert", "-negate", nullptr},
+    {"STexNode_Desaturate", "-grayscale Average", nullptr},
+    {"STexNode_BrCon", "-brightness-contrast 10x20",
+     [](TArray<SPropDesc>& l) {
+         FindPropDesc(l, "BrOff")->AsFloat() = 0.1f;
+         FindPropDesc(l, "ConQ")->AsFloat() = 1.25f;
+     }},
+    {"STexNode_Posterize", "-posterize 8", [](TArray<SPropDesc>& l) { FindPropDesc(l, "RoundDiv")->AsFloat() = 1.0f / 7.0f; }},
+    {"STexNode_SoftContrast", nullptr, nullptr},
+    {"STexNode_QuickConvert", nullptr, nullptr},
+    {"STexNode_ChanBlend", nullptr,
+     [](TArray<SPropDesc>& l) { FindPropDesc(l, "BlendAmt")->AsVec4() = mVec4(0.25f, 0.5f, 0.75f, 1.0f); }},
+    {"STexNode_ColorMatrix", nullptr, nullptr},
+    {"STexNode_ColorLUT2D", nullptr, nullptr},
+};
+const int NODE_COUNT = (int)(sizeof(NODES) / sizeof(NODES[0]));
+const int CONVERT_COUNT = 4;
+
+bool ColorBenchGL()
+{
+    static SWindowSystem* system = nullptr;
+    static SWindow* window = nullptr;
+    if (!system)
+    {
+        system = new SWindowSystem();
+        window = new SWindow(system);
+        GWindowSystem = system;
+        GWindow = window;
+        R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
+        char exe[4096];
+        const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+        exe[n > 0 ? n : 0] = 0;
+        BuildBaseFolder(exe, "RERudu", GBaseFolder);
+    }
+    if (!window->MakeCurrent())
+        return false;
+    R_SetGLDefaults();
+    if (!GSM)
+        CreateShaderStorage();
+    return true;
+}
+
+std::vector<u8> SeededBytes(u32 side)
+{
+    std::mt19937 rng(IMAGE_SEED);
+    std::vector<u8> px(side * side * BYTES_PER_PIXEL);
+    for (u8& b : px)
+        b = (u8)(rng() & 0xFF);
+    return px;
+}
+
+STexProcNode* ColorNode(STexProcessor& p, const SColorBench& b)
+{
+    SClassInfo* info = FindClassInfo(b.cls);
+    if (!info)
+        return nullptr;
+    TArray<SPropDesc> list;
+    InstantiatePropTable(list, info->Props);
+    if (b.set)
+        b.set(list);
+    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
+    p.AddNode(node, 0);
+    return node;
+}
+
+// Links a source holding an RGBA8 image of side x side to every input of the node.
+bool FeedInputs(STexProcessor& p, STexProcNode* node, const std::vector<u8>& image, const std::vector<u8>& lut)
+{
+    for (u32 i = 0; i < node->InParams.Count(); ++i)
+    {
+        const bool isLut = gStrCmp(node->InParams[i]->Name.Str(), "LUT") == 0;
+        STestNode_Pins* src = AddPinsNode(p, 0, 1, 0);
+        const u32 side = isLut ? LUT_SIDE : IMAGE_SIDE;
+        if (!TEX_Create(src->Output, side, side, 1, 1, TEXFMT_RGBA8, (isLut ? lut : image).data(), TEXF_NodeOutput))
+            return false;
+        if (!TestLink(p, src, 0, node, i))
+            return false;
+    }
+    return true;
+}
+
+bool WriteRaw(const std::string& path, const void* data, size_t size)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = fwrite(data, 1, size, f) == size;
+    return fclose(f) == 0 && ok;
+}
+
+bool ReadRaw(const std::string& path, std::vector<u8>& out)
+{
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    const bool ok = fread(out.data(), 1, out.size(), f) == out.size();
+    fclose(f);
+    return ok;
+}
+
+void BM_ColorNodeVsBarePass(benchmark::State& state)
+{
+    const SColorBench& b = NODES[state.range(0)];
+    state.SetLabel(b.cls);
+    if (!ColorBenchGL())
+    {
+        state.SkipWithError("no GL context");
+        return;
+    }
+    const std::vector<u8> image = SeededBytes(IMAGE_SIDE), lut = SeededBytes(LUT_SIDE);
+    STexProcessor p;
+    STexProcNode* node = ColorNode(p, b);
+    if (!node || !FeedInputs(p, node, image, lut) || !node->Process())
+    {
+        state.SkipWithError(node ? node->Status.Str() : "class not registered");
+        return;
+    }
+    TArray<TString> defines;
+    SShader* sp = GetShader(TEST_AFFINE_SHADER, defines);
+    int units[NODE_INPUT_UNITS];
+    for (u32 i = 0; i < NODE_INPUT_UNITS; ++i)
+        units[i] = (int)i;
+    const int reads = node->InParams.Count() < (u32)MAX_BARE_READS ? (int)node->InParams.Count() : MAX_BARE_READS;
+    const mVec4 noBias(0, 0, 0, 0);
+
+    SPairTimer t;
+    for (auto _ : state)
+    {
+        t.Run(
+            [&] {
+                node->Process();
+                glFinish();
+            },
+            [&] {
+                FrameBufferRef fb(new SFrameBuffer);
+                fb->AttachTexture(0, node->Output, FBA_Color);
+                CheckFrameBuffer(*fb);
+                PushFrameBuffer(fb);
+                glClear(GL_COLOR_BUFFER_BIT);
+                UseShader(0, sp);
+                SetUniformIntArray(sp, "InputTexture", units, (int)NODE_INPUT_UNITS);
+                for (u32 i = 0; i < node->InParams.Count(); ++i)
+                    TEX_Bind(i, node->InputTexture(i));
+                SetUniformInt(sp, "InputCount", reads);
+                SetUniformFloat(sp, "Scale", 1.0f);
+                SetUniformVec4(sp, "Bias", &noBias.x);
+                DrawFullscreenQuad(-1, 1, 1, -1, 0);
+                PopFrameBuffer(fb);
+                glFinish();
+            });
+    }
+    t.Report(state, "node_ms", "bare_ms", 1e3);
+}
+BENCHMARK(BM_ColorNodeVsBarePass)->DenseRange(0, NODE_COUNT - 1)->Unit(benchmark::kMillisecond);
+
+// Both sides read the raw input file, change the image and write a raw output file.
+void BM_ColorNodeVsConvert(benchmark::State& state)
+{
+    const SColorBench& b = NODES[state.range(0)];
+    state.SetLabel(b.cls);
+    if (access(CONVERT, X_OK) != 0)
+    {
+        state.SkipWithError("imagemagick's convert is not installed");
+        return;
+    }
+    if (!ColorBenchGL())
+    {
+        state.SkipWithError("no GL context");
+        return;
+    }
+    char folder[] = "/tmp/pwbenchcolorXXXXXX";
+    if (!mkdtemp(folder))
+    {
+        state.SkipWithError("mkdtemp failed");
+        return;
+    }
+    const std::string dir = folder, in = dir + "/in.rgba", outNode = dir + "/node.rgba", outConvert = dir + "/im.rgba";
+    const std::vector<u8> image = SeededBytes(IMAGE_SIDE);
+    if (!WriteRaw(in, image.data(), image.size()))
+    {
+        state.SkipWithError("cannot write the input file");
+        return;
+    }
+    const std::string size = std::to_string(IMAGE_SIDE) + "x" + std::to_string(IMAGE_SIDE);
+    const std::string command =
+        std::string(CONVERT) + " -size " + size + " -depth 8 rgba:" + in + " " + b.convertOp + " rgba:" + outConvert;
+    STexProcessor p;
+    STexProcNode* node = ColorNode(p, b);
+    STestNode_Pins* src = AddPinsNode(p, 0, 1, 0);
+    TestLink(p, src, 0, node, 0);
+    std::vector<u8> bytes(image.size());
+    bool failed = false;
+
+    SPairTimer t;
+    for (auto _ : state)
+    {
+        t.Run(
+            [&] {
+                SImage2D result;
+                failed |= !ReadRaw(in, bytes) ||
+                          !TEX_Create(src->Output, IMAGE_SIDE, IMAGE_SIDE, 1, 1, TEXFMT_RGBA8, bytes.data(),
+                                      TEXF_NodeOutput) ||
+                          !node->Process() || !TEX_ReadPixels(node->Output.Get(), result) ||
+                          !WriteRaw(outNode, result.Pixels.data, (size_t)result.Width * result.Height * 4);
+            },
+            [&] { failed |= system(command.c_str()) != 0; });
+    }
+    unlink(in.c_str());
+    unlink(outNode.c_str());
+    unlink(outConvert.c_str());
+    rmdir(folder);
+    if (failed)
+        state.SkipWithError("a side failed");
+    t.Report(state, "node_ms", "convert_ms", 1e3);
+}
+BENCHMARK(BM_ColorNodeVsConvert)->DenseRange(0, CONVERT_COUNT - 1)->Unit(benchmark::kMillisecond);
+} // namespace
