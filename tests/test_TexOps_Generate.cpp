@@ -31,19 +31,13 @@ const u32 GW = 64, GH = 32;        // gradient and grid targets
 const u32 NOISE_SIZE = 128;        // noise statistics
 const u32 KERNEL_SIZE = 32;
 
-// A node of class T from its defaults changed by set, outside any processor.
-template <class T> std::unique_ptr<T> Loose(const TSetter& set = nullptr)
+template <class T> T* Make(STexProcessor& p, const TSetter& set = nullptr)
 {
     TArray<SPropDesc> list;
     InstantiatePropTable(list, T::Props());
     if (set)
         set(list);
-    return std::unique_ptr<T>(dynamic_cast<T*>(T::ClassRecord()->Create(list)));
-}
-
-template <class T> T* Make(STexProcessor& p, const TSetter& set = nullptr)
-{
-    T* node = Loose<T>(set).release();
+    T* node = dynamic_cast<T*>(T::ClassRecord()->Create(list));
     p.AddNode(node, 0);
     return node;
 }
@@ -243,82 +237,58 @@ TEST(GenerateColors, HsvToRgbMatchesTheSectorFormulaAndWrapsHuesIntoOneTurn)
 
 TEST(GenerateUniforms, PassesSendTheirParametersAsTheProgramsExpectThem)
 {
-    struct SCase
+    struct SSet
     {
-        const char* what;
-        std::function<void(TGenUniforms&)> make;
-        const char* name;
+        const char* name; // null: nothing set
+        float x, y;       // an integer entry takes x
+    };
+    const struct
+    {
+        const char* cls;
+        SSet a, b;
+        const char* uniform;
         float x, y; // an int uniform compares x
+    } cases[] = {
+        {"STexNode_Grid", {"Texels", 1, 0}, {"Off", 8, 8}, "Off", 0.03125f, 0.03125f},
+        {"STexNode_Grid", {"Border", 0.1f, 0.3f}, {}, "Border", 0.1f, 0.1f},
+        {"STexNode_Grid", {"Uniform", 0, 0}, {"Hole", 0.1f, 0.3f}, "Hole", 0.1f, 0.3f},
+        {"STexNode_RadialGradient", {"Radius1", 0.5f, 0.2f}, {}, "Radius1", 0.5f, 0.5f},
+        {"STexNode_BoxGradient", {"Uniform", 0, 0}, {"Radius1", 0.5f, 0.2f}, "Radius1", 0.5f, 0.2f},
+        {"STexNode_GPUClouds", {}, {}, "DetailScale", 8, 8},
+        {"STexNode_GPUClouds", {"Uniform", 0, 0}, {"DetScaleY", 4, 0}, "DetailScale", 8, 4},
+        {"STexNode_GPUClouds", {}, {}, "OctDataB", 1, 0},
+        {"STexNode_GPUClouds", {}, {}, "OctDataE", 12, 0},
+        {"STexNode_GPUClouds", {"OctDataY", 1e6f, 0}, {}, "OctDataE", (float)CLOUDS_MAX_OCTAVE, 0},
+        {"STexNode_GPUClouds", {"OctDataX", -5, 0}, {}, "OctDataB", (float)CLOUDS_MIN_OCTAVE, 0},
+        {"STexNode_GPUNoise", {"Width", 64, 0}, {}, "TextureSize", 64, 256},
+        {"STexNode_GPUNoise", {"Seed", -7, 0}, {}, "Seed", -7, 0},
+        {"STexNode_LinearGradient", {"Mirror", 1, 0}, {}, "Mirror", 1, 0},
+        {"STexNode_LinearGradient", {"Pos0", NAN, 0.5f}, {}, "Pos0", 0, 0.5f},
     };
-    const SCase cases[] = {
-        {"grid in texels", [](TGenUniforms& u) {
-             Loose<STexNode_Grid>([](TArray<SPropDesc>& l) {
-                 SetInt(l, "Texels", 1);
-                 SetVec(l, "Off", 8, 8);
-             })->Uniforms(u);
-         }, "Off", 0.03125f, 0.03125f},
-        {"grid border uniform", [](TGenUniforms& u) {
-             Loose<STexNode_Grid>([](TArray<SPropDesc>& l) { SetVec(l, "Border", 0.1f, 0.3f); })->Uniforms(u);
-         }, "Border", 0.1f, 0.1f},
-        {"grid hole per axis", [](TGenUniforms& u) {
-             Loose<STexNode_Grid>([](TArray<SPropDesc>& l) {
-                 SetInt(l, "Uniform", 0);
-                 SetVec(l, "Hole", 0.1f, 0.3f);
-             })->Uniforms(u);
-         }, "Hole", 0.1f, 0.3f},
-        {"radial uniform", [](TGenUniforms& u) {
-             Loose<STexNode_RadialGradient>([](TArray<SPropDesc>& l) { SetVec(l, "Radius1", 0.5f, 0.2f); })->Uniforms(u);
-         }, "Radius1", 0.5f, 0.5f},
-        {"radial per axis", [](TGenUniforms& u) {
-             Loose<STexNode_RadialGradient>([](TArray<SPropDesc>& l) {
-                 SetInt(l, "Uniform", 0);
-                 SetVec(l, "Radius1", 0.5f, 0.2f);
-             })->Uniforms(u);
-         }, "Radius1", 0.5f, 0.2f},
-        {"clouds default scale", [](TGenUniforms& u) { Loose<STexNode_GPUClouds>()->Uniforms(u); }, "DetailScale", 8, 8},
-        {"clouds scale per axis", [](TGenUniforms& u) {
-             Loose<STexNode_GPUClouds>([](TArray<SPropDesc>& l) {
-                 SetInt(l, "Uniform", 0);
-                 SetInt(l, "DetScaleY", 4);
-             })->Uniforms(u);
-         }, "DetailScale", 8, 4},
-        {"clouds first octave", [](TGenUniforms& u) { Loose<STexNode_GPUClouds>()->Uniforms(u); }, "OctDataB", 1, 0},
-        {"clouds last octave", [](TGenUniforms& u) { Loose<STexNode_GPUClouds>()->Uniforms(u); }, "OctDataE", 12, 0},
-        {"clouds octaves held", [](TGenUniforms& u) {
-             Loose<STexNode_GPUClouds>([](TArray<SPropDesc>& l) { SetInt(l, "OctDataY", 1000000); })->Uniforms(u);
-         }, "OctDataE", (float)CLOUDS_MAX_OCTAVE, 0},
-        {"clouds octaves held low", [](TGenUniforms& u) {
-             Loose<STexNode_GPUClouds>([](TArray<SPropDesc>& l) { SetInt(l, "OctDataX", -5); })->Uniforms(u);
-         }, "OctDataB", (float)CLOUDS_MIN_OCTAVE, 0},
-        {"noise size", [](TGenUniforms& u) {
-             Loose<STexNode_GPUNoise>([](TArray<SPropDesc>& l) { SetInt(l, "Width", 64); })->Uniforms(u);
-         }, "TextureSize", 64, 256},
-        {"noise seed", [](TGenUniforms& u) {
-             Loose<STexNode_GPUNoise>([](TArray<SPropDesc>& l) { SetInt(l, "Seed", -7); })->Uniforms(u);
-         }, "Seed", -7, 0},
-        {"linear mirror", [](TGenUniforms& u) {
-             Loose<STexNode_LinearGradient>([](TArray<SPropDesc>& l) { SetInt(l, "Mirror", 1); })->Uniforms(u);
-         }, "Mirror", 1, 0},
-        {"no-number position", [](TGenUniforms& u) {
-             Loose<STexNode_LinearGradient>([=](TArray<SPropDesc>& l) { SetVec(l, "Pos0", NAN, 0.5f); })->Uniforms(u);
-         }, "Pos0", 0, 0.5f},
-    };
-    for (const SCase& c : cases)
+    for (const auto& c : cases)
     {
+        TArray<SPropDesc> list;
+        InstantiatePropTable(list, FindClassInfo(c.cls)->Props);
+        for (const SSet& set : {c.a, c.b})
+            if (set.name && FindPropDesc(list, set.name)->Type == EVT_Int)
+                FindPropDesc(list, set.name)->AsInt() = (s32)set.x;
+            else if (set.name)
+                FindPropDesc(list, set.name)->AsVec2() = mVec2(set.x, set.y);
+        std::unique_ptr<CEntity> node(FindClassInfo(c.cls)->Create(list));
         TGenUniforms u;
-        c.make(u);
-        const SGenUniform* x = FindUniform(u, c.name);
-        ASSERT_NE(x, nullptr) << c.what;
+        if (auto* two = dynamic_cast<STexNode_GenTwoInputs*>(node.get()))
+            two->Uniforms(u);
+        else
+            dynamic_cast<STexNode_GPUNoise&>(*node).Uniforms(u);
+        const SGenUniform* x = FindUniform(u, c.uniform);
+        ASSERT_NE(x, nullptr) << c.cls << " " << c.uniform;
         if (x->Kind == GU_Int)
         {
-            EXPECT_EQ(x->I, (s32)c.x) << c.what;
+            EXPECT_EQ(x->I, (s32)c.x) << c.cls << " " << c.uniform;
             continue;
         }
-        EXPECT_FLOAT_EQ(x->V[0], c.x) << c.what;
-        if (x->Kind == GU_Vec2)
-        {
-            EXPECT_FLOAT_EQ(x->V[1], c.y) << c.what;
-        }
+        EXPECT_FLOAT_EQ(x->V[0], c.x) << c.cls << " " << c.uniform;
+        EXPECT_FLOAT_EQ(x->Kind == GU_Vec2 ? x->V[1] : c.y, c.y) << c.cls << " " << c.uniform;
     }
 }
 
@@ -760,42 +730,43 @@ TEST_F(GenerateTest, ValuesNoTextureCanTakeFailWithAStatusAndOthersStayFinite)
 
 TEST_F(GenerateTest, ADocumentOfEveryGeneratorKeepsItsValues)
 {
-    struct SCase
+    // One value off its default per class; an integer entry takes x, a colour all four.
+    const struct
     {
         const char* cls;
         const char* param;
-        std::function<void(SPropDesc&)> set;
-        std::function<bool(const SPropDesc&)> kept;
+        mVec4 v;
+    } cases[] = {
+        {"STexNode_ColorRGBA", "Color", {0.5f, -2, 7.5f, 0.25f}}, {"STexNode_ColorHSVA", "Color", {0.75f, 0.5f, 3, 0}},
+        {"STexNode_CPUNoise", "Seed", {99, 0, 0, 0}},            {"STexNode_GPUNoise", "Height", {77, 0, 0, 0}},
+        {"STexNode_GPUClouds", "DetScaleY", {5, 0, 0, 0}},        {"STexNode_LinearGradient", "Pos1", {0.25f, 0.75f, 0, 0}},
+        {"STexNode_RadialGradient", "Radius0", {0.125f, 0.0625f, 0, 0}}, {"STexNode_BoxGradient", "Mirror", {1, 0, 0, 0}},
+        {"STexNode_Grid", "Hole", {0.3f, 0.1f, 0, 0}},            {"STexNode_BlurKernel", "Type", {1, 0, 0, 0}},
     };
-    auto intCase = [](const char* cls, const char* param, s32 v) {
-        return SCase{cls, param, [=](SPropDesc& e) { e.AsInt() = v; }, [=](const SPropDesc& e) { return e.Default.Int == v; }};
-    };
-    auto vecCase = [](const char* cls, const char* param, mVec2 v) {
-        return SCase{cls, param, [=](SPropDesc& e) { e.AsVec2() = v; },
-                     [=](const SPropDesc& e) { return e.Default.Vec2.x == v.x && e.Default.Vec2.y == v.y; }};
-    };
-    const SCase cases[] = {
-        {"STexNode_ColorRGBA", "Color", [](SPropDesc& e) { e.AsColRGBA() = mVec4(0.5f, -2, 7.5f, 0.25f); },
-         [](const SPropDesc& e) { return e.Default.ColRGBA.y == -2 && e.Default.ColRGBA.z == 7.5f; }},
-        {"STexNode_ColorHSVA", "Color", [](SPropDesc& e) { e.AsColHSV() = mVec3(0.75f, 0.5f, 3); },
-         [](const SPropDesc& e) { return e.Default.Vec3.x == 0.75f && e.Default.Vec3.z == 3; }},
-        intCase("STexNode_CPUNoise", "Seed", 99),
-        intCase("STexNode_GPUNoise", "Height", 77),
-        intCase("STexNode_GPUClouds", "DetScaleY", 5),
-        vecCase("STexNode_LinearGradient", "Pos1", mVec2(0.25f, 0.75f)),
-        vecCase("STexNode_RadialGradient", "Radius0", mVec2(0.125f, 0.0625f)),
-        intCase("STexNode_BoxGradient", "Mirror", 1),
-        vecCase("STexNode_Grid", "Hole", mVec2(0.3f, 0.1f)),
-        intCase("STexNode_BlurKernel", "Type", 1),
+    auto value = [](SPropDesc& e) {
+        switch (e.Type)
+        {
+        case EVT_Int: return mVec4((float)e.AsInt(), 0, 0, 0);
+        case EVT_Vec2: return mVec4(e.AsVec2().x, e.AsVec2().y, 0, 0);
+        case EVT_ColHSV: return mVec4(e.AsColHSV().x, e.AsColHSV().y, e.AsColHSV().z, 0);
+        default: return e.AsColRGBA();
+        }
     };
     STexProcessor p;
-    for (const SCase& c : cases)
+    for (const auto& c : cases)
     {
         SClassInfo* info = FindClassInfo(c.cls);
         ASSERT_NE(info, nullptr) << c.cls;
         TArray<SPropDesc> list;
         InstantiatePropTable(list, info->Props);
-        c.set(*FindPropDesc(list, c.param));
+        SPropDesc& e = *FindPropDesc(list, c.param);
+        switch (e.Type)
+        {
+        case EVT_Int: e.AsInt() = (s32)c.v.x; break;
+        case EVT_Vec2: e.AsVec2() = mVec2(c.v.x, c.v.y); break;
+        case EVT_ColHSV: e.AsColHSV() = mVec3(c.v.x, c.v.y, c.v.z); break;
+        default: e.AsColRGBA() = c.v;
+        }
         p.AddNode(dynamic_cast<STexProcNode*>(info->Create(list)), 0);
     }
     TString text, again;
@@ -806,16 +777,16 @@ TEST_F(GenerateTest, ADocumentOfEveryGeneratorKeepsItsValues)
     for (u32 i = 0; i < back.Nodes.Count(); ++i)
     {
         STexProcNode* n = back.Nodes[i];
-        const SCase* c = nullptr;
-        for (const SCase& k : cases)
-            if (std::string(k.cls) == n->ClassInfo->Name)
-                c = &k;
-        ASSERT_NE(c, nullptr);
         TArray<SPropDesc> stored;
         InstantiatePropTable(stored, n->ClassProps());
         n->StoreParams(stored);
-        EXPECT_TRUE(c->kept(*FindPropDesc(stored, c->param))) << c->cls;
-        EXPECT_EQ(n->Process(), 1) << c->cls << ": " << n->Status.Str();
+        for (const auto& c : cases)
+            if (std::string(c.cls) == n->ClassInfo->Name)
+            {
+                const mVec4 v = value(*FindPropDesc(stored, c.param));
+                EXPECT_TRUE(v.x == c.v.x && v.y == c.v.y && v.z == c.v.z && v.w == c.v.w) << c.cls;
+            }
+        EXPECT_EQ(n->Process(), 1) << n->ClassInfo->Name << ": " << n->Status.Str();
     }
     ASSERT_TRUE(DocumentText(back, again));
     EXPECT_STREQ(again.Str(), text.Str());

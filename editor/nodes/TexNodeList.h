@@ -28,13 +28,24 @@
     X(STexNode_Distort) \
     X(STexNode_LensDistort) \
     X(STexNode_Sobel3x3) \
-    X(STexNode_NSobel3x3)
+    X(STexNode_NSobel3x3) \
+    X(STexNode_ColorRGBA) \
+    X(STexNode_ColorHSVA) \
+    X(STexNode_CPUNoise) \
+    X(STexNode_GPUNoise) \
+    X(STexNode_GPUClouds) \
+    X(STexNode_LinearGradient) \
+    X(STexNode_RadialGradient) \
+    X(STexNode_BoxGradient) \
+    X(STexNode_Grid) \
+    X(STexNode_BlurKernel)
 
 // Family menus in menu-bar order: menu class and bar label.
 #define TEX_NODE_FAMILY_MENUS(X) \
     X(STNBasicMenu, "$M_Basic$") \
     X(STNColorMenu, "$M_Color$") \
-    X(STNFilterMenu, "$M_Filters$")
+    X(STNFilterMenu, "$M_Filters$") \
+    X(STNGenMenu, "$M_Generators$")
 
 // Classes whose processing writes image files: a batch run fails when one of them fails.
 #define TEX_NODE_FILE_OUTPUT_CLASSES(X) \
