@@ -330,6 +330,8 @@ void Plumweave::Update(float, float step)
     }
     if (GetKeyStatus(KEY_LeftControl) == KS_Held && GetKeyStatus(KEY_S) == KS_Pressed)
         FileSave();
+    if (GJobServer)
+        PollJobServer(*GJobServer);
     if (GProcessor)
         UpdateWindowTitle(GProcessor->FileName.Str(), GProcessor->Edited != 0);
 }

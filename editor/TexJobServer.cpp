@@ -1,8 +1,15 @@
 #include "TexJobServer.h"
 
+#include <string.h>
+#include <sys/stat.h>
+
 #include "GameConsole.h"
+#include "GameFileIO.h"
 #include "GameText.h"
+#include "Plumweave.h"
+#include "TexDocPath.h"
 #include "TexMainWin.h"
+#include "TexProcessor.h"
 
 SJobServer* GJobServer = nullptr;
 
@@ -10,25 +17,171 @@ namespace
 {
 const double JOB_LIFETIME = 5000.0;
 const double JOB_RESEND_INTERVAL = 100.0;
-const u32 JOB_RETRY_LIMIT = 0xFFFFFFFFu;
 const u32 JOB_FIRST_SEQUENCE = 0xFFFFFFFFu; // the first datagram sent carries 0
+const char* const DOCUMENT_EXTENSION = ".kvf";
+const char* const RECOVERY_SUFFIX = ".recovery.kvf";
+const char* const UNSAVED_NAME = "Untitled";
+
+u32 ReadBE16(const u8* p)
+{
+    return (u32)p[0] << 8 | p[1];
+}
+
+u32 KeptReplies(const SNetSocket& s)
+{
+    u32 n = 0;
+    for (const SNetResendRecord* r = s.ResendRecords; r; r = r->Next)
+        ++n;
+    return n;
+}
+
+void Reply(SJobServer& server, const NetAddr& to, EJobStatus status, double now)
+{
+    TPodArray<u8> packet;
+    packet.Resize(JOB_REPLY_SIZE);
+    for (u32 i = 0; i < JOB_REPLY_SIZE; ++i)
+        packet[i] = 0;
+    packet[NET_TYPE_OFFSET] = JOB_MSG_REPLY;
+    packet[JOB_STATUS_OFFSET] = (u8)status;
+    // Kept copies are bounded: past the cap a reply goes out once, as it would over a lossy link.
+    const bool keep = KeptReplies(server) < JOB_MAX_KEPT_REPLIES;
+    NetSend(server, to, packet, keep, keep, now);
+}
+
+void RunJob(SJobServer& server, const NetAddr& from, const TPodArray<u8>& bytes, double now)
+{
+    TString path;
+    path.Assign((const char*)bytes.data, bytes.Count());
+    // A path with a zero byte names no file; its text would name another one.
+    const bool clean = strlen(path.Str()) == bytes.Count();
+    const EJobStatus status = clean && server.Runner ? server.Runner(path.Str()) : JOB_LoadFailed;
+    if (status != JOB_LoadFailed)
+        ConsolePrintf("%s %s", NetAddrToString(from).Str(), TextWithArg("MSG_JobProcessed", path.Str()).Str());
+    Reply(server, from, status, now);
+}
+
+void HandleDatagram(SJobServer& server, const NetAddr& from, const TPodArray<u8>& packet, double now)
+{
+    if (packet.Count() < JOB_MIN_DATAGRAM)
+        return;
+    const u32 type = packet[NET_TYPE_OFFSET];
+    ConsolePrintf("%s >> %u", NetAddrToString(from).Str(), type);
+    switch (type)
+    {
+    case JOB_MSG_TEST: ConsolePrintf("%s", GTextDict.Get("MSG_NetworkTest").Str()); break;
+    case JOB_MSG_BEGIN:
+    case JOB_MSG_CHUNK:
+    {
+        TPodArray<u8> path;
+        if (server.Jobs.Take(from, packet.data, packet.Count(), now, path))
+            RunJob(server, from, path, now);
+        break;
+    }
+    case JOB_MSG_QUIT: GQuitFlag = 1; break;
+    default: break;
+    }
+}
 } // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Path assembly
+
+int SJobAssembler::Take(const NetAddr& from, const u8* data, u32 size, double now, TPodArray<u8>& path)
+{
+    if (!data || size < JOB_MIN_DATAGRAM)
+        return 0;
+    const u32 type = data[NET_TYPE_OFFSET];
+    if (type == JOB_MSG_BEGIN)
+    {
+        if (size < JOB_BEGIN_SIZE)
+            return 0;
+        const u32 length = ReadBE16(data + JOB_LENGTH_OFFSET);
+        if (length == 0 || length > JOB_MAX_PATH)
+            return 0;
+        TMap<NetAddr, SPending>::Node* node = Senders.Find(from);
+        if (!node)
+        {
+            if (Senders.Count() >= JOB_MAX_SENDERS)
+                return 0;
+            Senders.Insert(from, SPending());
+            node = Senders.Find(from);
+        }
+        SPending& p = node->value;
+        p.Bytes.Resize(length);
+        p.Have.Resize(length);
+        for (u32 i = 0; i < length; ++i)
+            p.Bytes[i] = p.Have[i] = 0;
+        p.Missing = length;
+        p.Started = now;
+        return 0;
+    }
+    if (type != JOB_MSG_CHUNK || size < JOB_CHUNK_DATA_OFFSET)
+        return 0;
+    TMap<NetAddr, SPending>::Node* node = Senders.Find(from);
+    if (!node)
+        return 0;
+    SPending& p = node->value;
+    const u32 first = ReadBE16(data + JOB_FIRST_OFFSET);
+    const u32 last = ReadBE16(data + JOB_LAST_OFFSET);
+    if (first > last || last >= p.Bytes.Count() || size - JOB_CHUNK_DATA_OFFSET < last - first + 1)
+        return 0;
+    for (u32 i = first; i <= last; ++i)
+    {
+        p.Bytes[i] = data[JOB_CHUNK_DATA_OFFSET + i - first];
+        if (!p.Have[i])
+        {
+            p.Have[i] = 1;
+            --p.Missing;
+        }
+    }
+    if (p.Missing)
+        return 0;
+    path = p.Bytes;
+    Senders.Remove(from);
+    return 1;
+}
+
+void SJobAssembler::Expire(double now)
+{
+    TPodArray<NetAddr> old;
+    TMap<NetAddr, SPending>::Iterator it(Senders);
+    for (TMap<NetAddr, SPending>::Node* n = it.current; n; n = it.Next())
+        if (now - n->value.Started > JOB_SENDER_EXPIRY)
+            old.Add(n->key);
+    for (u32 i = 0; i < old.Count(); ++i)
+        Senders.Remove(old[i]);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Server
+
+SJobServer::SJobServer() : Runner(&RunJobDocument), MaxDatagramsPerPoll(JOB_MAX_DATAGRAMS_PER_POLL) {}
+
+int StartJobServer(SJobServer& server, const char* port, TString& failure)
+{
+    server.Lifetime = JOB_LIFETIME;
+    server.ResendInterval = JOB_RESEND_INTERVAL;
+    server.RetryLimit = JOB_REPLY_SENDS;
+    server.Sequence = JOB_FIRST_SEQUENCE;
+    server.Jobs.Clear();
+    if (!NetOpen(server, port))
+    {
+        failure = TextWithArg("MSG_ServerInitFail", port);
+        return 0;
+    }
+    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
+    ConsolePrintf("%s", TextWithArg("MSG_ServerInitSuccess", port).Str());
+    return 1;
+}
 
 SJobServer* OpenJobServer(const char* port, TString& failure)
 {
     SJobServer* server = new SJobServer;
-    server->Lifetime = JOB_LIFETIME;
-    server->ResendInterval = JOB_RESEND_INTERVAL;
-    server->RetryLimit = JOB_RETRY_LIMIT;
-    server->Sequence = JOB_FIRST_SEQUENCE;
-    if (!NetOpen(*server, port))
+    if (!StartJobServer(*server, port, failure))
     {
-        failure = TextWithArg("MSG_ServerInitFail", port);
         delete server;
         return nullptr;
     }
-    ConsoleKey(CONSOLE_TOGGLE_KEY, true);
-    ConsolePrintf("%s", TextWithArg("MSG_ServerInitSuccess", port).Str());
     return server;
 }
 
@@ -36,8 +189,81 @@ void SetJobServer(SJobServer* server)
 {
     if (GJobServer && GJobServer != server)
     {
+        GJobServer->Jobs.Clear();
         NetClose(*GJobServer);
         delete GJobServer;
     }
     GJobServer = server;
+}
+
+void PollJobServerAt(SJobServer& server, double now)
+{
+    NetResendPending(server, now);
+    // Every finished record goes, not one per tick, so that acknowledged replies never pile up.
+    SNetSendRecord finished;
+    while (NetPopSendResult(server, finished, false))
+    {
+    }
+    server.Jobs.Expire(now);
+    NetAddr from;
+    TPodArray<u8> packet;
+    for (u32 n = 0; n < server.MaxDatagramsPerPoll && NetPoll(server, from, packet); ++n)
+        HandleDatagram(server, from, packet, now);
+}
+
+void PollJobServer(SJobServer& server)
+{
+    PollJobServerAt(server, gSysGetTime());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Running a job
+
+TString RecoveryPath(const TString& edited, const TString& job)
+{
+    TString base;
+    if (!edited.IsEmpty())
+    {
+        base = edited;
+        const u32 ext = (u32)strlen(DOCUMENT_EXTENSION);
+        const TString lower = base.ToLower();
+        if (lower.Length() >= ext && strcmp(lower.Str() + lower.Length() - ext, DOCUMENT_EXTENSION) == 0)
+            base.SetLength(base.Length() - ext);
+    }
+    else
+    {
+        base = ExtractFilePath(job);
+        base += UNSAVED_NAME;
+    }
+    base += RECOVERY_SUFFIX;
+    return base;
+}
+
+EJobStatus RunJobDocument(const char* path)
+{
+    struct stat st;
+    // Only a regular file of bounded size is read: a FIFO or a device would hold the tick forever.
+    if (!GProcessor || !path || stat(path, &st) != 0 || !S_ISREG(st.st_mode) ||
+        (u64)st.st_size > JOB_MAX_DOCUMENT_BYTES)
+        return JOB_LoadFailed;
+    if (GProcessor->Edited)
+    {
+        const TString editedName = GProcessor->FileName;
+        const TString editedDoc = CurrentDocumentPath();
+        const TString recovery = RecoveryPath(editedName, path);
+        if (!GProcessor->SaveDocument(recovery.Str()))
+        {
+            ConsolePrintf("Job: the unsaved edits could not be kept in \"%s\"; the job is refused", recovery.Str());
+            return JOB_LoadFailed;
+        }
+        ConsolePrintf("Job: the unsaved edits were kept in \"%s\"", recovery.Str());
+        // Should the job not load, the editor goes on with its own document, still unsaved.
+        GProcessor->FileName = editedName;
+        GProcessor->Edited = 1;
+        SetCurrentDocumentPath(editedDoc);
+    }
+    const int loaded = GProcessor->LoadDocument(path, 1, 1);
+    if (!loaded)
+        return JOB_LoadFailed;
+    return BatchExitCode(loaded, *GProcessor) == BATCH_EXIT_OUTPUT_FAILED ? JOB_OutputFailed : JOB_Done;
 }

@@ -1,18 +1,106 @@
-// The job server's socket: at most one runs (GJobServer), opened from the command line or the
-// File menu on a UDP port.
+// The job server: other programs send the path of a document in numbered chunks over UDP; when a
+// path is complete the document replaces the edited graph, is processed (its output nodes write
+// their files) and the sender gets a reply that tells the outcome. At most one runs (GJobServer),
+// opened from the command line or the File menu, polled once per tick on the main thread.
 #pragma once
 
 #include "GameNet.h"
 
+// Message types (byte NET_TYPE_OFFSET) and their fields; multi-byte values are big-endian.
+enum
+{
+    JOB_MSG_BEGIN = 10, // total length (uint16) at JOB_LENGTH_OFFSET
+    JOB_MSG_CHUNK = 11, // first and last index (uint16), then the bytes first..last
+    JOB_MSG_REPLY = 12, // server to client, reliable; the outcome at JOB_STATUS_OFFSET
+    JOB_MSG_QUIT = 50,
+    JOB_MSG_TEST = 167,
+
+    JOB_MIN_DATAGRAM = NET_TYPE_OFFSET + 1,
+    JOB_LENGTH_OFFSET = 6,
+    JOB_BEGIN_SIZE = JOB_LENGTH_OFFSET + 2,
+    JOB_FIRST_OFFSET = 6,
+    JOB_LAST_OFFSET = 8,
+    JOB_CHUNK_DATA_OFFSET = 10,
+    JOB_STATUS_OFFSET = 6,
+    JOB_REPLY_SIZE = JOB_STATUS_OFFSET + 1,
+
+    JOB_MAX_PATH = 4096,              // longer announced paths are refused
+    JOB_MAX_SENDERS = 64,             // paths assembled at once; further senders wait
+    JOB_MAX_DATAGRAMS_PER_POLL = 256, // the rest waits for the next tick
+    JOB_REPLY_SENDS = 30,             // sends of an unacknowledged reply before it is given up
+    JOB_MAX_KEPT_REPLIES = 256,       // beyond it replies are sent once, without a kept copy
+};
+
+// The outcome a reply carries.
+enum EJobStatus
+{
+    JOB_Done = 0,
+    JOB_LoadFailed = 1,   // the path names no readable document, or it does not load
+    JOB_OutputFailed = 2, // loaded and processed, but a file-writing node failed
+};
+
+// Seconds an unfinished path is kept after its job begin.
+static const double JOB_SENDER_EXPIRY = 60.0;
+// Documents larger than this are not read.
+static const u64 JOB_MAX_DOCUMENT_BYTES = 64u << 20;
+
+// The paths being assembled, one per sender, from job-begin and chunk datagrams.
+class SJobAssembler
+{
+public:
+    struct SPending
+    {
+        TPodArray<u8> Bytes;
+        TPodArray<u8> Have; // per byte: received
+        u32 Missing = 0;
+        double Started = 0.0;
+    };
+
+    // Takes a datagram of type JOB_MSG_BEGIN or JOB_MSG_CHUNK (others change nothing). Returns 1
+    // with the path in path when the datagram completed one; the sender's entry is then gone.
+    // Datagrams too short for their fields, chunks outside the announced length or without a
+    // begin, first > last, zero or oversized lengths and new senders beyond the cap change nothing.
+    int Take(const NetAddr& from, const u8* data, u32 size, double now, TPodArray<u8>& path);
+    // Drops the entries begun more than JOB_SENDER_EXPIRY seconds before now.
+    void Expire(double now);
+    u32 SenderCount() const { return Senders.Count(); }
+    void Clear() { Senders.Clear(); }
+
+private:
+    TMap<NetAddr, SPending> Senders;
+};
+
+// Loads and processes the document of a job; the outcome for the reply.
+typedef EJobStatus (*TJobRunner)(const char* path);
+
 class SJobServer : public SNetSocket
 {
+public:
+    SJobAssembler Jobs;
+    TJobRunner Runner;
+    u32 MaxDatagramsPerPoll;
+
+    SJobServer();
 };
 
 extern SJobServer* GJobServer;
 
-// A server listening on the port, with the job settings; null when the port cannot be opened,
-// with the text of "MSG_ServerInitFail" for the port in failure. On success the console opens
-// and prints "MSG_ServerInitSuccess".
+// The job settings on server and its socket opened on the port: 1, with the console opened and
+// "MSG_ServerInitSuccess" printed; else 0 with the text of "MSG_ServerInitFail" in failure.
+int StartJobServer(SJobServer& server, const char* port, TString& failure);
+// A new server started on the port; null (with failure) when the port cannot be opened.
 SJobServer* OpenJobServer(const char* port, TString& failure);
 // Closes and deletes the current server, if any, and makes server (possibly null) current.
 void SetJobServer(SJobServer* server);
+// One tick: resends and finished replies, expired paths, then at most JOB_MAX_DATAGRAMS_PER_POLL
+// datagrams. A completed path goes to the server's runner and the sender gets the reply.
+void PollJobServer(SJobServer& server);
+void PollJobServerAt(SJobServer& server, double now);
+
+// The runner of the program: the path must name a regular file of at most JOB_MAX_DOCUMENT_BYTES;
+// unsaved edits are first written to RecoveryPath (the job is refused when that fails); then the
+// document replaces the edited graph quietly and is processed.
+EJobStatus RunJobDocument(const char* path);
+// Where unsaved edits go before a job replaces them: beside the edited document, or beside the
+// job's document when the graph was never saved.
+TString RecoveryPath(const TString& edited, const TString& job);

@@ -1,0 +1,363 @@
+// The job server: paths assembled from chunks per sender with every malformed datagram ignored,
+// replies that tell the outcome over a real loopback client, the documents a job may read, and
+// the program itself taking jobs and writing their files.
+#include "GLTestContext.h"
+#include "JobClient.h"
+#include "TestSupport.h"
+
+#include <png.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "GameCore.h"
+#include "GameFileIO.h"
+#include "Plumweave.h"
+#include "TexDocPath.h"
+#include "TexJobServer.h"
+#include "TexProcessor.h"
+
+namespace
+{
+typedef std::vector<uint8_t> Bytes;
+const u32 LOOPBACK = 0x7F000001u;
+const int REPLY_WAIT_MS = 2000;
+const int QUIET_WAIT_MS = 100;
+const int PROGRAM_WAIT_MS = 30000;
+const double T0 = 1000.0;
+
+// Feeds datagrams from senders to an assembler; the paths that complete, in order.
+struct SFeed
+{
+    u16 sender;
+    Bytes datagram;
+};
+
+std::vector<std::string> Assemble(SJobAssembler& a, const std::vector<SFeed>& feed, double now = T0)
+{
+    std::vector<std::string> done;
+    for (const SFeed& f : feed)
+    {
+        TPodArray<u8> path;
+        if (a.Take(NetAddr(LOOPBACK, f.sender), f.datagram.data(), (u32)f.datagram.size(), now, path))
+            done.push_back(std::string((const char*)path.data, path.Count()));
+    }
+    return done;
+}
+
+Bytes Raw(std::initializer_list<int> v)
+{
+    Bytes b;
+    for (int x : v)
+        b.push_back((uint8_t)x);
+    return b;
+}
+
+std::vector<std::string> GRunPaths;
+EJobStatus GRunStatus = JOB_Done;
+EJobStatus RecordingRunner(const char* path)
+{
+    GRunPaths.push_back(path);
+    return GRunStatus;
+}
+
+// Polls the server until the client has its reply or the wait runs out.
+bool PollForReply(SJobServer& s, TJobClient& c, double now, int& status)
+{
+    for (int i = 0; i < REPLY_WAIT_MS / 10; ++i)
+    {
+        PollJobServerAt(s, now);
+        if (c.WaitReply(10, status))
+            return true;
+    }
+    return false;
+}
+
+std::string ReadText(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+void WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+const std::string PATH = "/data/jobs/brick.kvf";
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Path assembly
+
+TEST(JobAssembly, PathsCompleteWhenTheirLastMissingByteArrivesPerSender)
+{
+    const u32 n = (u32)PATH.size();
+    const struct
+    {
+        const char* label;
+        std::vector<SFeed> feed;
+        std::vector<std::string> done;
+    } cases[] = {
+        {"in order", {{1, TJobClient::Begin(n)}, {1, TJobClient::Chunk(PATH, 0, 6)}, {1, TJobClient::Chunk(PATH, 7, n - 1)}},
+         {PATH}},
+        {"last chunk first",
+         {{1, TJobClient::Begin(n)}, {1, TJobClient::Chunk(PATH, 12, n - 1)}, {1, TJobClient::Chunk(PATH, 0, 5)},
+          {1, TJobClient::Chunk(PATH, 6, 11)}},
+         {PATH}},
+        {"repeats rewrite",
+         {{1, TJobClient::Begin(n)}, {1, TJobClient::Chunk(PATH, 0, 9)}, {1, TJobClient::Chunk(PATH, 0, 9)},
+          {1, TJobClient::Chunk(PATH, 5, n - 1)}},
+         {PATH}},
+        {"two senders interleaved",
+         {{1, TJobClient::Begin(n)}, {2, TJobClient::Begin(3)}, {1, TJobClient::Chunk(PATH, 0, 4)},
+          {2, TJobClient::Chunk("a.b", 0, 2)}, {1, TJobClient::Chunk(PATH, 5, n - 1)}},
+         {"a.b", PATH}},
+        {"a new begin restarts",
+         {{1, TJobClient::Begin(n)}, {1, TJobClient::Chunk(PATH, 0, 4)}, {1, TJobClient::Begin(3)},
+          {1, TJobClient::Chunk("xyz", 0, 2)}},
+         {"xyz"}},
+        {"another sender's chunk is not ours",
+         {{1, TJobClient::Begin(3)}, {2, TJobClient::Chunk("xyz", 0, 2)}}, {}},
+    };
+    for (const auto& c : cases)
+    {
+        SJobAssembler a;
+        EXPECT_EQ(Assemble(a, c.feed), c.done) << c.label;
+    }
+}
+
+TEST(JobAssembly, MalformedDatagramsChangeNothing)
+{
+    // Each case follows a begin of "abcd" whose first two bytes arrived; after it, the last two
+    // bytes must complete exactly "abcd" with nothing else completed.
+    const std::string P = "abcd";
+    Bytes shortChunk = TJobClient::Chunk(P, 2, 3);
+    shortChunk.pop_back();
+    const struct
+    {
+        const char* label;
+        Bytes datagram;
+    } cases[] = {
+        {"1 byte", Raw({0})},
+        {"5 bytes", Raw({0, 0, 0, 0, 0})},
+        {"type alone, begin", Raw({0, 0, 0, 0, 0, JOB_MSG_BEGIN})},
+        {"begin with one length byte", Raw({0, 0, 0, 0, 0, JOB_MSG_BEGIN, 0})},
+        {"chunk without indices", Raw({0, 0, 0, 0, 0, JOB_MSG_CHUNK, 0, 2, 0})},
+        {"zero-length begin", TJobClient::Begin(0)},
+        {"oversized begin", TJobClient::Begin(JOB_MAX_PATH + 1)},
+        {"first after last", TJobClient::Chunk("zzzz", 3, 2)},
+        {"past the length", TJobClient::Chunk("zzzzz", 3, 4)},
+        {"bytes missing", shortChunk},
+        {"other type", Raw({0, 0, 0, 0, 0, 99, 0, 0, 0, 3, 'z', 'z', 'z', 'z'})},
+    };
+    for (const auto& c : cases)
+    {
+        SJobAssembler a;
+        const std::vector<SFeed> feed = {{1, TJobClient::Begin(4)}, {1, TJobClient::Chunk(P, 0, 1)}, {1, c.datagram}};
+        EXPECT_TRUE(Assemble(a, feed).empty()) << c.label;
+        EXPECT_EQ(Assemble(a, {{1, TJobClient::Chunk(P, 2, 3)}}), std::vector<std::string>{P}) << c.label;
+        EXPECT_EQ(a.SenderCount(), 0u) << c.label;
+    }
+    // A chunk without any begin, and one after a zero-length begin, start nothing.
+    SJobAssembler a;
+    EXPECT_TRUE(Assemble(a, {{1, TJobClient::Chunk(P, 0, 3)}, {2, TJobClient::Begin(0)}, {2, TJobClient::Chunk(P, 0, 0)}})
+                    .empty());
+    EXPECT_EQ(a.SenderCount(), 0u);
+}
+
+TEST(JobAssembly, SendersAreCappedAndUnfinishedPathsExpire)
+{
+    SJobAssembler a;
+    for (u16 s = 1; s <= JOB_MAX_SENDERS + 1; ++s)
+        Assemble(a, {{s, TJobClient::Begin(2)}}, T0 + s);
+    EXPECT_EQ(a.SenderCount(), (u32)JOB_MAX_SENDERS);
+    // The one past the cap was not taken; a tracked one still completes.
+    EXPECT_TRUE(Assemble(a, {{JOB_MAX_SENDERS + 1, TJobClient::Chunk("ab", 0, 1)}}).empty());
+    EXPECT_EQ(Assemble(a, {{1, TJobClient::Chunk("ab", 0, 1)}}), std::vector<std::string>{"ab"});
+    // Paths begun more than the expiry ago go; the younger stay.
+    a.Expire(T0 + 10 + JOB_SENDER_EXPIRY + 0.5);
+    EXPECT_EQ(a.SenderCount(), (u32)JOB_MAX_SENDERS - 10);
+    EXPECT_TRUE(Assemble(a, {{5, TJobClient::Chunk("ab", 0, 1)}}).empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Server over loopback
+
+class JobServerTest : public ::testing::Test
+{
+protected:
+    SJobServer server;
+    TJobClient client;
+    void SetUp() override
+    {
+        TString failure;
+        ASSERT_EQ(StartJobServer(server, "0", failure), 1) << failure.Str();
+        ASSERT_TRUE(client.IsOpen());
+        server.Runner = &RecordingRunner;
+        GRunPaths.clear();
+        GRunStatus = JOB_Done;
+        GQuitFlag = 0;
+    }
+    void TearDown() override
+    {
+        NetClose(server);
+        GQuitFlag = 0;
+    }
+    u16 Port() const { return NetGetPort(server); }
+};
+
+TEST_F(JobServerTest, RepliesCarryTheOutcomeOfEachJob)
+{
+    const EJobStatus outcomes[] = {JOB_Done, JOB_LoadFailed, JOB_OutputFailed};
+    for (EJobStatus outcome : outcomes)
+    {
+        GRunStatus = outcome;
+        GRunPaths.clear();
+        ASSERT_TRUE(client.SendPath(Port(), PATH, 4, {4, 1, 0, 3, 2}));
+        int status = -1;
+        Bytes raw;
+        ASSERT_TRUE(PollForReply(server, client, T0, status)) << outcome;
+        EXPECT_EQ(status, (int)outcome);
+        EXPECT_EQ(GRunPaths, std::vector<std::string>{PATH});
+    }
+    // A path holding a zero byte names no file: refused without running.
+    GRunPaths.clear();
+    const std::string withZero("a\0b", 3);
+    ASSERT_TRUE(client.SendPath(Port(), withZero, 3));
+    int status = -1;
+    ASSERT_TRUE(PollForReply(server, client, T0, status));
+    EXPECT_EQ(status, (int)JOB_LoadFailed);
+    EXPECT_TRUE(GRunPaths.empty());
+}
+
+TEST_F(JobServerTest, UnacknowledgedRepliesStopAfterTheirSendsAndAcknowledgedOnesGo)
+{
+    ASSERT_TRUE(client.SendPath(Port(), PATH, 64));
+    for (int i = 0; i < REPLY_WAIT_MS / 10 && !client.Pending(0); ++i)
+        PollJobServerAt(server, T0);
+    ASSERT_NE(server.SentRecords, nullptr);
+    // Never acknowledged: resent once per interval until the sends are used up, then forgotten.
+    for (u32 i = 1; i < JOB_REPLY_SENDS; ++i)
+    {
+        PollJobServerAt(server, T0 + server.ResendInterval * i);
+        EXPECT_TRUE(client.Pending(REPLY_WAIT_MS)) << i;
+    }
+    PollJobServerAt(server, T0 + server.ResendInterval * JOB_REPLY_SENDS);
+    EXPECT_EQ(server.SentRecords, nullptr);
+    EXPECT_EQ(server.ResendRecords, nullptr);
+    EXPECT_EQ(server.FinishedRecords, nullptr);
+    EXPECT_FALSE(client.Pending(QUIET_WAIT_MS));
+
+    // Acknowledged: nothing is kept after the next poll.
+    ASSERT_TRUE(client.SendPath(Port(), PATH, 64));
+    int status = -1;
+    ASSERT_TRUE(PollForReply(server, client, T0, status));
+    for (int i = 0; i < REPLY_WAIT_MS / 10 && server.SentRecords; ++i)
+    {
+        usleep(10000);
+        PollJobServerAt(server, T0);
+    }
+    PollJobServerAt(server, T0);
+    EXPECT_EQ(server.SentRecords, nullptr);
+    EXPECT_EQ(server.ResendRecords, nullptr);
+    EXPECT_EQ(server.FinishedRecords, nullptr);
+}
+
+TEST_F(JobServerTest, QuitEndsTheLoopAndAPollTakesAtMostItsShareOfDatagrams)
+{
+    const u32 share = 4;
+    server.MaxDatagramsPerPoll = share;
+    for (u32 i = 0; i < share; ++i)
+        ASSERT_TRUE(client.Send(Port(), TJobClient::Message(JOB_MSG_TEST)));
+    ASSERT_TRUE(client.Send(Port(), TJobClient::Message(JOB_MSG_QUIT)));
+    usleep(QUIET_WAIT_MS * 1000);
+    PollJobServerAt(server, T0);
+    EXPECT_EQ(GQuitFlag, 0u);
+    PollJobServerAt(server, T0);
+    EXPECT_EQ(GQuitFlag, 1u);
+    EXPECT_EQ(SJobServer().MaxDatagramsPerPoll, (u32)JOB_MAX_DATAGRAMS_PER_POLL);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The documents a job reads
+
+class JobDocumentTest : public GLTestFixture
+{
+protected:
+    TTempDir dir;
+    STexProcessor p;
+    STexProcessor* savedProcessor = nullptr;
+    TString savedDoc;
+    void SetUp() override
+    {
+        GLTestFixture::SetUp();
+        savedProcessor = GProcessor;
+        savedDoc = CurrentDocumentPath();
+        GProcessor = &p;
+    }
+    void TearDown() override
+    {
+        GProcessor = savedProcessor;
+        SetCurrentDocumentPath(savedDoc);
+    }
+};
+
+TEST_F(JobDocumentTest, OnlyRegularDocumentsAreReadAndUnsavedEditsAreKeptFirst)
+{
+    const std::string empty = "GKV_File_Version_2\n";
+    WriteText(dir.File("job.kvf"), empty);
+    WriteText(dir.File("huge.kvf"), empty);
+    ASSERT_EQ(truncate(dir.File("huge.kvf").c_str(), (off_t)JOB_MAX_DOCUMENT_BYTES + 1), 0);
+    ASSERT_EQ(mkfifo(dir.File("fifo.kvf").c_str(), 0600), 0);
+    const struct
+    {
+        std::string path;
+        EJobStatus status;
+    } cases[] = {
+        {dir.File("fifo.kvf"), JOB_LoadFailed}, {"/dev/zero", JOB_LoadFailed},
+        {dir.Path(), JOB_LoadFailed},           {dir.File("missing.kvf"), JOB_LoadFailed},
+        {dir.File("huge.kvf"), JOB_LoadFailed}, {dir.File("job.kvf"), JOB_Done},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RunJobDocument(c.path.c_str()), c.status) << c.path;
+
+    // Unsaved edits of a saved document go beside it before the job replaces them.
+    const std::string edited = dir.File("mine.kvf");
+    ASSERT_EQ(p.SaveDocument(edited.c_str()), 1);
+    p.Edited = 1;
+    EXPECT_EQ(RunJobDocument(dir.File("job.kvf").c_str()), JOB_Done);
+    EXPECT_EQ(ReadText(dir.File("mine.recovery.kvf")), ReadText(edited));
+    EXPECT_STREQ(p.FileName.Str(), dir.File("job.kvf").c_str());
+    // A job that does not load leaves the editor on its own document, still unsaved.
+    p.FileName = edited.c_str();
+    p.Edited = 1;
+    EXPECT_EQ(RunJobDocument(dir.File("missing.kvf").c_str()), JOB_LoadFailed);
+    EXPECT_STREQ(p.FileName.Str(), edited.c_str());
+    EXPECT_EQ(p.Edited, 1u);
+}
+
+TEST(JobRecovery, RecoveryCopiesLieBesideTheEditedOrTheJobsDocument)
+{
+    const struct
+    {
+        const char* edited;
+        const char* job;
+        const char* expected;
+    } cases[] = {
+        {"/w/scene.kvf", "/jobs/a.kvf", "/w/scene.recovery.kvf"},
+        {"/w/Scene.KVF", "/jobs/a.kvf", "/w/Scene.recovery.kvf"},
+        {"/w/notes", "/jobs/a.kvf", "/w/notes.recovery.kvf"},
+        {"", "/jobs/a.kvf", "/jobs/Untitled.recovery.kvf"},
+    };
+    for (const auto& c : cases)
+        EXPECT_STREQ(RecoveryPath(c.edited, c.job).Str(), c.expected) << c.edited;
+}
