@@ -68,6 +68,16 @@ int ScriptedDialog(const char*, const char*, TString& out, int save)
     return next.empty() ? 0 : 1;
 }
 
+// The program's texts, from the data folder beside the test program.
+void LoadProgramTexts()
+{
+    char savedFolder[GAME_DATA_FOLDER_SIZE];
+    gMemCpy(savedFolder, GDataFolder, sizeof(savedFolder));
+    SetDataFolder("RERudu");
+    LoadLanguage(APP_LANGUAGE, false);
+    SetDataFolder(savedFolder);
+}
+
 class AppCommandTest : public GLTestFixture
 {
 protected:
@@ -79,6 +89,7 @@ protected:
     {
         GLTestFixture::SetUp();
         shaders.Begin();
+        LoadProgramTexts();
         processor = new STexProcessor;
         GProcessor = processor;
         GAppFileDialog = &ScriptedDialog;
@@ -200,11 +211,7 @@ TEST(AppTexts, TitleAndSaveAsNameFollowTheirRules)
 
 TEST(AppTexts, EveryMenuKeyHasItsTextAndArgumentsGoOnlyIntoPercentS)
 {
-    char savedFolder[GAME_DATA_FOLDER_SIZE];
-    gMemCpy(savedFolder, GDataFolder, sizeof(savedFolder));
-    SetDataFolder("RERudu");
-    LoadLanguage(APP_LANGUAGE, false);
-    SetDataFolder(savedFolder);
+    LoadProgramTexts();
     std::vector<std::string> items;
     FileMenu file;
     for (const TString& o : file.Options)
