@@ -361,3 +361,158 @@ TEST(JobRecovery, RecoveryCopiesLieBesideTheEditedOrTheJobsDocument)
     for (const auto& c : cases)
         EXPECT_STREQ(RecoveryPath(c.edited, c.job).Str(), c.expected) << c.edited;
 }
+
+// ---------------------------------------------------------------------------------------------
+// The program taking jobs and running documents
+
+namespace
+{
+const u32 PIC_W = 5, PIC_H = 3;
+const int RESEND_AFTER_MS = 1000;
+const char* const CHAIN_DOCUMENT = "GKV_File_Version_2\n"
+                                   "NODE STexNode_File _ID=\"0\" pos0=\"100;100\" TexName=\"in.png\" RelKVF=\"1\"\n"
+                                   "NODE STexNode_Extract _ID=\"1\" pos0=\"300;100\" TexName=\"out.png\" RelKVF=\"1\"\n"
+                                   "LINK 0 0 1 0\n";
+
+bool WritePicture(const std::string& path)
+{
+    std::vector<u32> px(PIC_W * PIC_H);
+    for (u32 i = 0; i < px.size(); ++i)
+        px[i] = (i * 17u) | (i * 41u) << 8 | (255u - i * 9u) << 16 | 0xFFu << 24;
+    png_image img = {};
+    img.version = PNG_IMAGE_VERSION;
+    img.width = PIC_W;
+    img.height = PIC_H;
+    img.format = PNG_FORMAT_RGBA;
+    return png_image_write_to_file(&img, path.c_str(), 0, px.data(), 0, nullptr) != 0;
+}
+
+// The pixels libpng reads, top row first, with the size in front; empty when the file does not read.
+std::vector<u32> PngPixels(const std::string& path)
+{
+    png_image img = {};
+    img.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&img, path.c_str()))
+        return {};
+    img.format = PNG_FORMAT_RGBA;
+    std::vector<u32> px(2 + img.width * img.height);
+    px[0] = img.width;
+    px[1] = img.height;
+    if (!png_image_finish_read(&img, nullptr, px.data() + 2, 0, nullptr))
+        return {};
+    return px;
+}
+
+// The program started in the background on the arguments, without a display.
+pid_t StartProgram(const std::vector<std::string>& args, const std::string& cwd)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    if (chdir(cwd.c_str()) != 0)
+        _exit(127);
+    unsetenv("DISPLAY");
+    setenv("PLUMWEAVE_NONINTERACTIVE", "1", 1);
+    const std::string program = std::string(PW_BIN_DIR) + "/plumweave";
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+// The exit status of the program, or -1 when it does not end within the wait (it is then killed).
+int WaitProgram(pid_t pid, int ms)
+{
+    for (int waited = 0; waited < ms; waited += 10)
+    {
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid)
+            return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+        usleep(10000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// Sends the path until a reply comes (the server may still be starting); its outcome, or -1.
+int RunJob(TJobClient& c, u16 port, const std::string& path)
+{
+    const std::vector<uint32_t> order = {2, 0, 3, 1};
+    const uint32_t chunk = (uint32_t)(path.size() + order.size() - 1) / (uint32_t)order.size();
+    for (int waited = 0; waited < PROGRAM_WAIT_MS; waited += RESEND_AFTER_MS)
+    {
+        if (!c.SendPath(port, path, chunk, order))
+            return -1;
+        int status = -1;
+        if (c.WaitReply(RESEND_AFTER_MS, status))
+            return status;
+    }
+    return -1;
+}
+} // namespace
+
+TEST(ProgramJobs, JobsOverUdpWriteTheirFilesAndQuitEndsTheProgram)
+{
+    TTempDir dir;
+    ASSERT_TRUE(WritePicture(dir.File("in.png")));
+    WriteText(dir.File("chain.kvf"), CHAIN_DOCUMENT);
+    const u16 port = FreeUdpPort();
+    ASSERT_NE(port, 0);
+    const pid_t pid = StartProgram({"-listen", std::to_string(port)}, dir.Path());
+    ASSERT_GT(pid, 0);
+    TJobClient c;
+    const std::vector<u32> in = PngPixels(dir.File("in.png"));
+    const struct
+    {
+        const char* label;
+        std::string path;
+        int status;
+        bool written;
+    } jobs[] = {
+        {"good", dir.File("chain.kvf"), JOB_Done, true},
+        {"missing document", dir.File("missing.kvf"), JOB_LoadFailed, false},
+        {"a folder", dir.Path(), JOB_LoadFailed, false},
+        {"good again", dir.File("chain.kvf"), JOB_Done, true},
+    };
+    for (const auto& j : jobs)
+    {
+        unlink(dir.File("out.png").c_str());
+        EXPECT_EQ(RunJob(c, port, j.path), j.status) << j.label;
+        EXPECT_EQ(PngPixels(dir.File("out.png")), j.written ? in : std::vector<u32>()) << j.label;
+        // Garbage between jobs changes nothing.
+        for (const Bytes& g : {Raw({1}), Raw({0, 0, 0, 0, 0, JOB_MSG_CHUNK, 0xFF}), TJobClient::Chunk("zz", 0, 1)})
+            c.Send(port, g);
+    }
+    ASSERT_TRUE(c.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
+    EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), 0);
+}
+
+TEST(ProgramBatch, BatchRunWritesTheOutputNodesFiles)
+{
+    TTempDir dir;
+    ASSERT_TRUE(WritePicture(dir.File("in.png")));
+    WriteText(dir.File("chain.kvf"), CHAIN_DOCUMENT);
+    std::string missingFolder = CHAIN_DOCUMENT;
+    missingFolder.replace(missingFolder.find("out.png"), 7, "none/out.png");
+    WriteText(dir.File("bad.kvf"), missingFolder);
+    const struct
+    {
+        const char* doc;
+        int status;
+        bool written;
+    } cases[] = {
+        {"chain.kvf", 0, true},
+        {"bad.kvf", BATCH_EXIT_OUTPUT_FAILED, false},
+    };
+    for (const auto& c : cases)
+    {
+        unlink(dir.File("out.png").c_str());
+        const pid_t pid = StartProgram({c.doc, "-opc"}, dir.Path());
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), c.status) << c.doc;
+        EXPECT_EQ(PngPixels(dir.File("out.png")), c.written ? PngPixels(dir.File("in.png")) : std::vector<u32>()) << c.doc;
+    }
+}
