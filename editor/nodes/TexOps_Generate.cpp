@@ -126,20 +126,13 @@ int ColorTexture(STexProcNode& node, const mVec4& c)
 // The pass of a generator into the node's output, which the caller has made: the frame buffer,
 // the clear, the program with the linked inputs bound and the substitutes on the units of the
 // missing ones, the uniforms and one full-screen quad. 0 with the status text set on failure.
-int GenPass(STexProcNode& node, const char* program, bool clearWhite, const TextureRef* substitutes,
-            const TGenUniforms& uniforms)
+// The quad writes every texel without blending and the target has no depth, so the cleared
+// colour never shows: the one clear of the output pass serves all classes.
+int GenPass(STexProcNode& node, const char* program, const TextureRef* substitutes, const TGenUniforms& uniforms)
 {
     FrameBufferRef fb;
     if (!node.BeginOutputPass(fb))
         return 0;
-    if (clearWhite)
-    {
-        GLfloat saved[4];
-        glGetFloatv(GL_COLOR_CLEAR_VALUE, saved);
-        glClearColor(1, 1, 1, 1);
-        glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-        glClearColor(saved[0], saved[1], saved[2], saved[3]);
-    }
     const TArray<TString> defines;
     node.BindInputTextures(program, defines);
     SShader* sp = GCurShader;
@@ -490,12 +483,16 @@ int STexNode_GPUNoise::Process()
 {
     if (!SizeUsable())
         return 0;
-    // Its own target each time, always RGBA 8-bit: the format override does not apply.
-    if (!CreateChecked(*this, Output, (u32)Width, (u32)Height, TEXFMT_RGBA8, nullptr, MEMORY_TEX_FLAGS))
+    // Its own target, always RGBA 8-bit: the format override does not apply. The last run's
+    // texture is kept when it already is that, as output targets are.
+    const STexture* t = Output.Get();
+    const bool reuse = t && t->GLName && t->Width == (u32)Width && t->Height == (u32)Height && t->Depth == 1 &&
+                       t->Format == TEXFMT_RGBA8;
+    if (!reuse && !CreateChecked(*this, Output, (u32)Width, (u32)Height, TEXFMT_RGBA8, nullptr, MEMORY_TEX_FLAGS))
         return 0;
     TGenUniforms u;
     Uniforms(u);
-    return GenPass(*this, NOISE_PROGRAM, true, nullptr, u);
+    return GenPass(*this, NOISE_PROGRAM, nullptr, u);
 }
 
 STexNode_BlurKernel::STexNode_BlurKernel(TArray<SPropDesc>& list) : STexNode_GenSized(list, "Blur kernel", PIN_TEXTURE)
@@ -514,7 +511,7 @@ int STexNode_BlurKernel::Process()
     if (!CreateOutputTarget((u32)Width, (u32)Height, TEXFMT_RGBA8))
         return 0;
     const TGenUniforms none;
-    if (!GenPass(*this, BLUR_KERNEL_PROGRAMS[Third], true, nullptr, none))
+    if (!GenPass(*this, BLUR_KERNEL_PROGRAMS[Third], nullptr, none))
         return 0;
     TEX_GenerateMipmaps(Output.Get());
     return 1;
@@ -573,7 +570,7 @@ int STexNode_GenTwoInputs::Process()
         return 0;
     TGenUniforms u;
     Uniforms(u);
-    return GenPass(*this, Program(), ClearsWhite(), substitutes, u);
+    return GenPass(*this, Program(), substitutes, u);
 }
 
 // Clouds

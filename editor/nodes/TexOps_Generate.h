@@ -135,8 +135,6 @@ public:
     int Process() override;
     virtual const char* Program() const = 0;
     virtual void Uniforms(TGenUniforms& out) const = 0;
-    // Whether the pass clears to white with depth (the clouds) rather than to transparent black.
-    virtual bool ClearsWhite() const { return false; }
 };
 
 class STexNode_GPUClouds : public STexNode_GenTwoInputs
@@ -160,7 +158,6 @@ public:
     void StoreParams(TArray<SPropDesc>& list) override;
     const char* Program() const override;
     void Uniforms(TGenUniforms& out) const override;
-    bool ClearsWhite() const override { return true; }
     static const SPropDesc* Props();
     static SClassInfo* ClassRecord();
 };
