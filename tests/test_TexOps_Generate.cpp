@@ -437,46 +437,26 @@ TEST_F(GenerateTest, GradientsAndGridMatchTheirProgramsFormulas)
         {"grid in texels", K_Grid, {3, 2}, {2, 1}, {5, 4}, 0, 0, 0, 1, false},
         {"grid without period", K_Grid, {0, 0}, {0.1f, 0.0f}, {-0.1f, 0.3f}, 0, 0, 0, 0, false},
     };
+    const char* const classes[] = {"STexNode_LinearGradient", "STexNode_RadialGradient", "STexNode_BoxGradient",
+                                   "STexNode_Grid"};
+    const char* const vectors[][3] = {{"Pos0", "Pos1", nullptr}, {"Pos0", "Radius0", "Radius1"},
+                                      {"Pos0", "Radius0", "Radius1"}, {"Off", "Border", "Hole"}};
     for (const SGenCase& c : cases)
     {
         STexProcessor p;
-        auto common = [&](TArray<SPropDesc>& l) {
-            SetInt(l, "Width", (s32)GW);
-            SetInt(l, "Height", (s32)GH);
-        };
-        auto shape = [&](TArray<SPropDesc>& l) {
-            common(l);
-            SetVec(l, "Pos0", c.a.x, c.a.y);
-            SetVec(l, "Radius0", c.b.x, c.b.y);
-            SetVec(l, "Radius1", c.c.x, c.c.y);
-            SetInt(l, "Uniform", c.uniform);
-            SetInt(l, "Repeat", c.repeat);
-            SetInt(l, "Mirror", c.mirror);
-        };
-        STexProcNode* n = nullptr;
-        switch (c.kind)
-        {
-        case K_Linear:
-            n = Make<STexNode_LinearGradient>(p, [&](TArray<SPropDesc>& l) {
-                common(l);
-                SetVec(l, "Pos0", c.a.x, c.a.y);
-                SetVec(l, "Pos1", c.b.x, c.b.y);
-                SetInt(l, "Repeat", c.repeat);
-                SetInt(l, "Mirror", c.mirror);
-            });
-            break;
-        case K_Radial: n = Make<STexNode_RadialGradient>(p, shape); break;
-        case K_Box: n = Make<STexNode_BoxGradient>(p, shape); break;
-        default:
-            n = Make<STexNode_Grid>(p, [&](TArray<SPropDesc>& l) {
-                common(l);
-                SetVec(l, "Off", c.a.x, c.a.y);
-                SetVec(l, "Border", c.b.x, c.b.y);
-                SetVec(l, "Hole", c.c.x, c.c.y);
-                SetInt(l, "Uniform", c.uniform);
-                SetInt(l, "Texels", c.texels);
-            });
-        }
+        TArray<SPropDesc> l;
+        InstantiatePropTable(l, FindClassInfo(classes[c.kind])->Props);
+        const mVec2 v[3] = {c.a, c.b, c.c};
+        for (int k = 0; k < 3; ++k)
+            if (vectors[c.kind][k])
+                SetVec(l, vectors[c.kind][k], v[k].x, v[k].y);
+        const std::pair<const char*, s32> ints[] = {{"Width", (s32)GW}, {"Height", (s32)GH}, {"Repeat", c.repeat},
+                                                    {"Mirror", c.mirror}, {"Uniform", c.uniform}, {"Texels", c.texels}};
+        for (const auto& i : ints)
+            if (SPropDesc* e = FindPropDesc(l, i.first))
+                e->AsInt() = i.second;
+        STexProcNode* n = dynamic_cast<STexProcNode*>(FindClassInfo(classes[c.kind])->Create(l));
+        p.AddNode(n, 0);
         mVec4 t1(0, 0, 0, 0), t2(1, 1, 1, 1);
         if (c.floatInputs)
         {
