@@ -1,5 +1,6 @@
 // The colour nodes on a 1024x1024 RGBA8 image: each node's processing against a bare full-screen
-// pass into the same target with the same inputs bound (the node's overhead), and four of them
+// pass of the same program into the same target with the same textures bound (the node's overhead:
+// input checks, target, frame buffer, unit rows), and four of them
 // against ImageMagick's convert doing the same job on raw RGBA files (read, change, write).
 #include "BenchPair.h"
 
@@ -25,32 +26,33 @@ const u32 IMAGE_SIDE = 1024;
 const u32 LUT_SIDE = 256;
 const u32 BYTES_PER_PIXEL = 4;
 const unsigned IMAGE_SEED = 4242;
-const int MAX_BARE_READS = 2; // the bare program reads at most two inputs
 // The debian package's program, by its full path so that nothing else on the path stands in.
 const char* const CONVERT = "/usr/bin/convert";
 
 struct SColorBench
 {
     const char* cls;
+    const char* program;
+    const char* define; // null: none
     const char* convertOp; // null: no convert counterpart
     void (*set)(TArray<SPropDesc>&);
 };
 
 const SColorBench NODES[] = {
-    {"STexNode_Invert", "-negate", nullptr},
-    {"STexNode_Desaturate", "-grayscale Average", nullptr},
-    {"STexNode_BrCon", "-brightness-contrast 10x20",
+    {"STexNode_Invert", "Nodes/Color/Invert", nullptr, "-negate", nullptr},
+    {"STexNode_Desaturate", "Nodes/Color/DesatAvg", nullptr, "-grayscale Average", nullptr},
+    {"STexNode_BrCon", "Nodes/Color/BrCon", nullptr, "-brightness-contrast 10x20",
      [](TArray<SPropDesc>& l) {
          FindPropDesc(l, "BrOff")->AsFloat() = 0.1f;
          FindPropDesc(l, "ConQ")->AsFloat() = 1.25f;
      }},
-    {"STexNode_Posterize", "-posterize 8", [](TArray<SPropDesc>& l) { FindPropDesc(l, "RoundDiv")->AsFloat() = 1.0f / 7.0f; }},
-    {"STexNode_SoftContrast", nullptr, nullptr},
-    {"STexNode_QuickConvert", nullptr, nullptr},
-    {"STexNode_ChanBlend", nullptr,
+    {"STexNode_Posterize", "Nodes/Color/Posterize", nullptr, "+dither -posterize 8", [](TArray<SPropDesc>& l) { FindPropDesc(l, "RoundDiv")->AsFloat() = 1.0f / 7.0f; }},
+    {"STexNode_SoftContrast", "Nodes/Color/SoftContrast", nullptr, nullptr, nullptr},
+    {"STexNode_QuickConvert", "Nodes/Color/QuickConvert", "CONVERSION A,A,A,1", nullptr, nullptr},
+    {"STexNode_ChanBlend", "Nodes/Color/ChanBlend", nullptr, nullptr,
      [](TArray<SPropDesc>& l) { FindPropDesc(l, "BlendAmt")->AsVec4() = mVec4(0.25f, 0.5f, 0.75f, 1.0f); }},
-    {"STexNode_ColorMatrix", nullptr, nullptr},
-    {"STexNode_ColorLUT2D", nullptr, nullptr},
+    {"STexNode_ColorMatrix", "Nodes/Color/ColorMatrix", nullptr, nullptr, nullptr},
+    {"STexNode_ColorLUT2D", "Nodes/Color/LUT2D", nullptr, nullptr, nullptr},
 };
 const int NODE_COUNT = (int)(sizeof(NODES) / sizeof(NODES[0]));
 const int CONVERT_COUNT = 4;
@@ -102,10 +104,13 @@ STexProcNode* ColorNode(STexProcessor& p, const SColorBench& b)
     return node;
 }
 
-// Links a source holding an RGBA8 image of side x side to every input of the node.
+// Links a source holding an RGBA8 image to every input of the node; the colour matrix's rows stay
+// unlinked, so that it makes its unit rows as a new node does.
 bool FeedInputs(STexProcessor& p, STexProcNode* node, const std::vector<u8>& image, const std::vector<u8>& lut)
 {
-    for (u32 i = 0; i < node->InParams.Count(); ++i)
+    const u32 matrixInputs = 5;
+    const u32 linked = node->InParams.Count() == matrixInputs ? 1 : node->InParams.Count();
+    for (u32 i = 0; i < linked; ++i)
     {
         const bool isLut = gStrCmp(node->InParams[i]->Name.Str(), "LUT") == 0;
         STestNode_Pins* src = AddPinsNode(p, 0, 1, 0);
@@ -154,13 +159,24 @@ void BM_ColorNodeVsBarePass(benchmark::State& state)
         state.SkipWithError(node ? node->Status.Str() : "class not registered");
         return;
     }
+    // The program keeps the uniforms the node's pass set; the bare side binds what the node binds:
+    // its inputs, and for unlinked matrix rows unit rows made once.
     TArray<TString> defines;
-    SShader* sp = GetShader(TEST_AFFINE_SHADER, defines);
-    int units[NODE_INPUT_UNITS];
-    for (u32 i = 0; i < NODE_INPUT_UNITS; ++i)
-        units[i] = (int)i;
-    const int reads = node->InParams.Count() < (u32)MAX_BARE_READS ? (int)node->InParams.Count() : MAX_BARE_READS;
-    const mVec4 noBias(0, 0, 0, 0);
+    if (b.define)
+        defines.Add(TString(b.define));
+    SShader* sp = GetShader(b.program, defines);
+    std::vector<TextureRef> bound;
+    for (u32 i = 0; i < node->InParams.Count(); ++i)
+    {
+        TextureRef tex = node->InputTexture(i);
+        if (tex.IsNull())
+        {
+            u8 unit[BYTES_PER_PIXEL] = {0, 0, 0, 0};
+            unit[(i - 1) % BYTES_PER_PIXEL] = 255;
+            TEX_Create(tex, 1, 1, 1, 1, TEXFMT_RGBA8, unit, TEXF_NodeOutput);
+        }
+        bound.push_back(tex);
+    }
 
     SPairTimer t;
     for (auto _ : state)
@@ -177,12 +193,8 @@ void BM_ColorNodeVsBarePass(benchmark::State& state)
                 PushFrameBuffer(fb);
                 glClear(GL_COLOR_BUFFER_BIT);
                 UseShader(0, sp);
-                SetUniformIntArray(sp, "InputTexture", units, (int)NODE_INPUT_UNITS);
-                for (u32 i = 0; i < node->InParams.Count(); ++i)
-                    TEX_Bind(i, node->InputTexture(i));
-                SetUniformInt(sp, "InputCount", reads);
-                SetUniformFloat(sp, "Scale", 1.0f);
-                SetUniformVec4(sp, "Bias", &noBias.x);
+                for (u32 i = 0; i < bound.size(); ++i)
+                    TEX_Bind(i, bound[i]);
                 DrawFullscreenQuad(-1, 1, 1, -1, 0);
                 PopFrameBuffer(fb);
                 glFinish();
