@@ -3,6 +3,7 @@
 // against box averages, sprite sheets against the animation curve that drives their feeder, and
 // the family menu.
 #include "GLTestContext.h"
+#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
 
@@ -19,6 +20,7 @@
 #include "GameShader.h"
 #include "GameTexture.h"
 #include "TexAnimCurve.h"
+#include "TexOps_Basic.h"
 #include "TexOps_BasicImage.h"
 
 SPopupMenu* TexNodeMenu_STNBasicMenu(STexProcessor* owner);
@@ -28,6 +30,8 @@ namespace
 const float TOL_FP32 = 1e-5f;
 const float TOL_RGBA8 = 1.0f / 255.0f + 1e-6f;
 const u32 SEED = 19;
+// The test affine node's animation channels: Ins, Size, Scale, then the bias components.
+const s32 CH_BIAS_R = 3;
 
 typedef std::vector<mVec4> Pixels;
 typedef std::function<void(TArray<SPropDesc>&)> TSetter;
@@ -501,7 +505,6 @@ TEST(SpriteSheetLayout, SheetSizesFollowTheInputAspectAndGridsHoldEveryFrame)
 TEST_F(BasicImageTest, EachSheetCellHoldsTheAnimatedFeederAtItsFrameTime)
 {
     const s32 FEED_SIDE = 4, SHEET = 48;
-    const u32 CH_BIAS_R = 3; // Ins, Size, Scale, then the bias components
     const struct
     {
         s32 frames;
@@ -516,7 +519,7 @@ TEST_F(BasicImageTest, EachSheetCellHoldsTheAnimatedFeederAtItsFrameTime)
         });
         SAnimCurve curve;
         curve.Reset();
-        curve.Channel = (s32)CH_BIAS_R;
+        curve.Channel = CH_BIAS_R;
         curve.Points[0].y = 0.1f;
         feed->Curves.Add(curve);
         STexNode_SpriteSheet* n = static_cast<STexNode_SpriteSheet*>(AddNode(p, "STexNode_SpriteSheet"));
@@ -586,6 +589,85 @@ TEST_F(BasicImageTest, SavingRendersAnOutOfDateSheetAndWritesEveryImageType)
     EXPECT_EQ(lone->SaveSheet(path.c_str()), 0);
     EXPECT_EQ(RecordedBoxes().size(), 1u);
     EXPECT_FALSE(FileExists(path.c_str()));
+}
+
+namespace
+{
+std::vector<std::string> GSaveAnswers;
+int SaveDialog(const char*, const char*, TString& out, int save)
+{
+    if (GSaveAnswers.empty() || !save)
+        return 0;
+    out = GSaveAnswers.front().c_str();
+    GSaveAnswers.erase(GSaveAnswers.begin());
+    return 1;
+}
+
+const float DT = 0.01f;
+const int FADE_TICKS = 100;
+
+void Tick(STexProcessor& p, float x, float y, bool down)
+{
+    GUITest_Tick(x, y, down);
+    SGUILayer::DrawTree(&p, DT);
+}
+
+void ClickRow(STexProcessor& p, const mRect& row)
+{
+    for (bool down : {false, true, false})
+        Tick(p, (row.x0 + row.x1) * 0.5f, (row.y0 + row.y1) * 0.5f, down);
+}
+} // namespace
+
+TEST_F(BasicImageTest, SheetPanelUpdatesThenSavesAndPlaysThePreview)
+{
+    const s32 SIDE = 4, SHEET = 16;
+    TTempDir dir;
+    STexProcessor p;
+    STestNode_Affine* feed = AddTestNode<STestNode_Affine>(p, [&](TArray<SPropDesc>& l) {
+        TestSetInt(l, "Ins", 0);
+        TestSetInt(l, "Size", SIDE);
+    });
+    // Animated, so that the render re-creates the feeder while the canvas draws.
+    SAnimCurve curve;
+    curve.Reset();
+    curve.Channel = CH_BIAS_R;
+    feed->Curves.Add(curve);
+    STexNode_SpriteSheet* n = static_cast<STexNode_SpriteSheet*>(AddNode(p, "STexNode_SpriteSheet"));
+    n->Width = SHEET, n->Height = SHEET, n->FrameCount = 4;
+    ASSERT_TRUE(TestLink(p, feed, 0, n, 0));
+    GNodeFileDialog = &SaveDialog;
+    p.AnchorRight = p.AnchorBottom = 1;
+    p.UpdateRect();
+    n->SetPosition(200, 100);
+    for (int i = 0; i < FADE_TICKS; ++i)
+        Tick(p, 0, 0, false);
+    auto panel = [&] {
+        return mRect{n->Rect.x0 + NODE_PIN_MARGIN, n->Rect.y0 + NODE_CAPTION_HEIGHT, n->Rect.x1 - NODE_PIN_MARGIN,
+                     n->Rect.y1};
+    };
+    // While out of date the first row renders; then it is gone and the first row saves.
+    ClickRow(p, NodeRow(panel(), 0));
+    EXPECT_EQ(n->Stale, 0);
+    ASSERT_FALSE(n->Output.IsNull());
+    for (int i = 0; i < FADE_TICKS; ++i)
+        Tick(p, 0, 0, false);
+    const std::string path = dir.File("panel.png");
+    GSaveAnswers = {path};
+    ClickRow(p, NodeRow(panel(), 0));
+    EXPECT_TRUE(FileExists(path.c_str()));
+    // Play steps the preview each drawn panel and loops within 0..1.
+    ClickRow(p, NodeRowLabel(panel(), 7));
+    EXPECT_EQ(n->Play, 1);
+    for (int i = 0; i < FADE_TICKS; ++i)
+    {
+        Tick(p, 0, 0, false);
+        ASSERT_GE(n->PlayPos, 0.0f);
+        ASSERT_LE(n->PlayPos, 1.0f + 0.1f);
+    }
+    EXPECT_TRUE(RecordedBoxes().empty());
+    GNodeFileDialog = &FileOpenDialog;
+    GUITest_ResetInput();
 }
 
 // ---------------------------------------------------------------------------------------------
