@@ -447,8 +447,14 @@ int RunJob(TJobClient& c, u16 port, const std::string& path)
         if (!c.SendPath(port, path, chunk, order))
             return -1;
         int status = -1;
-        if (c.WaitReply(RESEND_AFTER_MS, status))
-            return status;
+        if (!c.WaitReply(RESEND_AFTER_MS, status))
+            continue;
+        // Attempts that queued while the server came up are answered too; their replies go now.
+        int stale = -1;
+        while (c.WaitReply(RESEND_AFTER_MS, stale))
+        {
+        }
+        return status;
     }
     return -1;
 }
