@@ -163,6 +163,8 @@ void NodeAgainstConvert(benchmark::State& state, u32 size, const char* cls, cons
                     state.SkipWithError("convert failed");
             });
     t.Report(state, "node_ms", "convert_ms", 1e3);
+    remove(RAW_IN);
+    remove(RAW_OUT);
 }
 
 // A single-pass node against one bare pass of its program into its own output.

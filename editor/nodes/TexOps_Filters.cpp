@@ -380,8 +380,8 @@ private:
         FloatImage kernel;
         if (!TEX_ReadPixelsFloat(kernelTex.Get(), kernel))
         {
-            Status.Format(128, "Blur: the kernel image (%ux%u) cannot be read back", kernelTex->Width,
-                          kernelTex->Height);
+            Status.Format(128, "Blur: TEX_ReadPixelsFloat: the %ux%u kernel image cannot be read back (not made in memory)",
+                          kernelTex->Width, kernelTex->Height);
             return 0;
         }
         const float w = (float)tex->Width, h = (float)tex->Height;
