@@ -156,26 +156,20 @@ float FinishPanel(STexProcNode& node, const mRect& r, u32 rows)
     return own + node.STexProcNode::PropertyPanel(rest);
 }
 
+// The format argument of FirstInputPass that keeps the first input's format (no format has code 0).
+const u32 INPUT_FORMAT = 0;
+
 // The usual pass of a node whose required inputs are all its inputs, at the first input's size.
-int FirstInputPass(STexProcNode& node, const char* program, const TArray<TString>& defines, bool keepFormat,
-                   u32 format, const std::function<void(SShader*)>& uniforms)
+int FirstInputPass(STexProcNode& node, const char* program, u32 format, const std::function<void(SShader*)>& uniforms)
 {
     TArray<TextureRef> in;
     if (!NodeGatherInputs(node, in))
         return 0;
     const TextureRef& first = in[0];
-    return NodeSinglePass(node, first->Width, first->Height, keepFormat ? first->Format : format, program, defines,
-                          uniforms);
-}
-
-int FirstInputPass(STexProcNode& node, const char* program, bool keepFormat, u32 format,
-                   const std::function<void(SShader*)>& uniforms)
-{
     TArray<TString> none;
-    return FirstInputPass(node, program, none, keepFormat, format, uniforms);
+    return NodeSinglePass(node, first->Width, first->Height, format == INPUT_FORMAT ? first->Format : format, program,
+                          none, uniforms);
 }
-
-const u32 KEEP_FORMAT_UNUSED = 0;
 } // namespace
 
 bool QuickConvertModeValid(s32 mode)
@@ -231,7 +225,7 @@ STexNode_Invert::STexNode_Invert(TArray<SPropDesc>& list) : STexProcNode(list)
 
 int STexNode_Invert::Process()
 {
-    return FirstInputPass(*this, PROG_INVERT, true, KEEP_FORMAT_UNUSED,
+    return FirstInputPass(*this, PROG_INVERT, INPUT_FORMAT,
                           [&](SShader* sp) { SetMaskUniform(sp, Mask); });
 }
 
@@ -265,13 +259,11 @@ STexNode_Desaturate::STexNode_Desaturate(TArray<SPropDesc>& list) : STexProcNode
 {
     Title = "Desaturate";
     AddOneInputPins(*this, PIN_INPUT);
-    FNodeParams params(list);
-    params.Base();
 }
 
 int STexNode_Desaturate::Process()
 {
-    return FirstInputPass(*this, PROG_DESAT, false, TEXFMT_RGBA16F, nullptr);
+    return FirstInputPass(*this, PROG_DESAT, TEXFMT_RGBA16F, nullptr);
 }
 
 void STexNode_Desaturate::StoreParams(TArray<SPropDesc>& list)
@@ -312,7 +304,7 @@ STexNode_BrCon::STexNode_BrCon(TArray<SPropDesc>& list) : STexProcNode(list)
 
 int STexNode_BrCon::Process()
 {
-    return FirstInputPass(*this, PROG_BRCON, true, KEEP_FORMAT_UNUSED, [&](SShader* sp) {
+    return FirstInputPass(*this, PROG_BRCON, INPUT_FORMAT, [&](SShader* sp) {
         SetUniformFloat(sp, "BrOff", BrOff);
         SetUniformFloat(sp, "ConQ", ConQ);
         SetMaskUniform(sp, Mask);
@@ -366,7 +358,7 @@ STexNode_SoftContrast::STexNode_SoftContrast(TArray<SPropDesc>& list) : STexProc
 
 int STexNode_SoftContrast::Process()
 {
-    return FirstInputPass(*this, PROG_SOFT, true, KEEP_FORMAT_UNUSED, [&](SShader* sp) {
+    return FirstInputPass(*this, PROG_SOFT, INPUT_FORMAT, [&](SShader* sp) {
         const float data[3] = {Center, Range, Amount};
         SetUniformVec3(sp, "Data", data);
     });
@@ -379,10 +371,9 @@ float STexNode_SoftContrast::PropertyPanel(const mRect& r)
     FloatRow(*this, r, 0, "Center", Center, -FULL_FLOAT, FULL_FLOAT, snap);
     FloatRow(*this, r, 1, "Range", Range, -FULL_FLOAT, FULL_FLOAT, snap);
     FloatRow(*this, r, 2, "Amount", Amount, -FULL_FLOAT, FULL_FLOAT, snap);
-    // The divisor only changes how the fields above snap: the image stays as it is.
-    GuiLabel("Snap div.", NODE_LABEL_COLOR, 0, NodeRowLabel(r, 3));
-    const mRect field = NodeRowField(r, 3);
-    GuiFloatField(NodeRowId(r, field), field, &SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
+    // The divisor only changes how the fields above snap; like any edit it still marks the
+    // document changed (the image renders the same).
+    FloatRow(*this, r, 3, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
     return FinishPanel(*this, r, 4);
 }
 
@@ -426,7 +417,7 @@ STexNode_Posterize::STexNode_Posterize(TArray<SPropDesc>& list) : STexProcNode(l
 
 int STexNode_Posterize::Process()
 {
-    return FirstInputPass(*this, PROG_POSTERIZE, false, TEXFMT_RGBA32F, [&](SShader* sp) {
+    return FirstInputPass(*this, PROG_POSTERIZE, TEXFMT_RGBA32F, [&](SShader* sp) {
         // The program leaves channels unchanged for a step of 0; a step that is no finite number
         // would write Inf or NaN, so it is sent as 0.
         SetUniformFloat(sp, "RoundDiv", std::isfinite(RoundDiv) ? RoundDiv : 0.0f);
@@ -577,8 +568,6 @@ STexNode_ColorMatrix::STexNode_ColorMatrix(TArray<SPropDesc>& list) : STexProcNo
     const char* const inputs[1 + MATRIX_ROWS] = {PIN_INPUT, MATRIX_ROW_PINS[0], MATRIX_ROW_PINS[1],
                                                  MATRIX_ROW_PINS[2], MATRIX_ROW_PINS[3]};
     AddPins(*this, inputs, 1 + MATRIX_ROWS);
-    FNodeParams params(list);
-    params.Base();
 }
 
 int STexNode_ColorMatrix::Process()
