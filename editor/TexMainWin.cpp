@@ -139,7 +139,8 @@ TString WindowTitleText(const char* documentPath, bool edited)
 void UpdateWindowTitle(const char* documentPath, bool edited)
 {
     const TString title = WindowTitleText(documentPath, edited);
-    if (GWindow)
+    // Called every tick: the window system hears only of changes.
+    if (GWindow && GWindow->Title != title)
         GWindow->SetTitle(title);
 }
 

@@ -424,6 +424,7 @@ TEST(AppObject, ScreenTargetFollowsTheWindowAndLeftControlSSaves)
     ASSERT_NE(GMainWin, nullptr);
     ASSERT_NE(GProcessor, nullptr);
     EXPECT_NE(GGUIFont, nullptr);
+    EXPECT_STREQ(GWindow->Title.Str(), "Plumweave - <Untitled>");
     ASSERT_FALSE(GApp->ScreenTex.IsNull());
     EXPECT_EQ(GApp->ScreenTex->Width, (u32)width);
     EXPECT_EQ(GApp->ScreenTex->Height, (u32)height);
@@ -520,6 +521,7 @@ TEST(XvfbEditor, FileMenuSaveAsWritesADocumentThatLoadsBackIdentical)
     const std::string copy = dir.File("copy.kvf");
     ASSERT_TRUE(FileExists(copy.c_str()));
     EXPECT_STREQ(GProcessor->FileName.Str(), copy.c_str());
+    EXPECT_EQ(std::string(GWindow->Title.Str()), "Plumweave - \"" + copy + "\"");
 
     TString before, after;
     ASSERT_TRUE(DocumentText(*GProcessor, before));
