@@ -13,6 +13,7 @@ namespace
 const char* const OUTPUT_PIN = "Output";
 const char* const TEXTURE_PIN = "Texture";
 const char* const UNKNOWN_CHOICE = "?";
+const u32 STATUS_TEXT_MAX = 160;
 const float FULL_FLOAT = 3.4028235e38f;
 const s32 FULL_INT_MIN = -2147483647 - 1;
 const s32 FULL_INT_MAX = 2147483647;
@@ -117,7 +118,7 @@ SShader* UseNodeProgram(STexProcNode& node, const char* program, const TArray<TS
     SShader* sp = GetShader(program, defines);
     if (!sp || !sp->Program)
     {
-        node.Status.Format(128, "%s: the program could not be built", program);
+        node.Status.Format(STATUS_TEXT_MAX, "%s: the program could not be built", program);
         return nullptr;
     }
     UseShader(blend, sp);
@@ -138,7 +139,7 @@ int MakeFloatTarget(STexProcNode& node, u32 w, u32 h, u32 slots, SFloatTarget& t
     {
         if (!TEX_Create(t.Tex[i], w, h, 1, 1, TEXFMT_RGBA32F, nullptr, NODE_OUTPUT_TEX_FLAGS) || !t.Tex[i]->GLName)
         {
-            node.Status.Format(128, "TEX_Create: float target of %ux%u was refused", w, h);
+            node.Status.Format(STATUS_TEXT_MAX, "TEX_Create: float target of %ux%u was refused", w, h);
             return 0;
         }
         t.Fb->AttachTexture(i, t.Tex[i], FBA_Color);
@@ -146,7 +147,7 @@ int MakeFloatTarget(STexProcNode& node, u32 w, u32 h, u32 slots, SFloatTarget& t
     TString failure;
     if (!FB_Complete(*t.Fb, &failure))
     {
-        node.Status.Format(128, "CheckFrameBuffer: %s", failure.Str());
+        node.Status.Format(STATUS_TEXT_MAX, "CheckFrameBuffer: %s", failure.Str());
         return 0;
     }
     return 1;
@@ -380,7 +381,7 @@ private:
         FloatImage kernel;
         if (!TEX_ReadPixelsFloat(kernelTex.Get(), kernel))
         {
-            Status.Format(128, "Blur: TEX_ReadPixelsFloat: the %ux%u kernel image cannot be read back (not made in memory)",
+            Status.Format(STATUS_TEXT_MAX, "Blur: TEX_ReadPixelsFloat: the %ux%u kernel image cannot be read back (not made in memory)",
                           kernelTex->Width, kernelTex->Height);
             return 0;
         }
@@ -421,7 +422,7 @@ private:
         const double draws = (double)(w + 2.0f * ex) * (double)(h + 2.0f * ey);
         if (draws > SCATTER_MAX_DRAWS)
         {
-            Status.Format(128, "Blur: the unseparated kernel needs %.0f draws (at most %.0f); lower the radius",
+            Status.Format(STATUS_TEXT_MAX, "Blur: the scatter path would draw %.0f quads, more than %.0f; blur separably or shrink the radius",
                           draws, SCATTER_MAX_DRAWS);
             return 0;
         }
