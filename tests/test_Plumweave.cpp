@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "GameFileIO.h"
+#include "GameNet.h"
 #include "GameFont.h"
 #include "GameInput.h"
 #include "GUILayer.h"
@@ -551,11 +552,15 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
     WriteFile(good, EMPTY_DOCUMENT);
     WriteFile(dir.File("bad.kvf"), "not a document\n");
     const std::string sample = std::string(PW_TEST_DATA_DIR) + "/../../samples/Sample.kvf";
+    SNetSocket squatter;
+    ASSERT_TRUE(NetStartup());
+    ASSERT_TRUE(NetOpen(squatter, "0"));
+    const std::string taken = std::to_string(NetGetPort(squatter));
     struct SCase
     {
         std::string args;
         int status;
-        const char* says;    // on standard error
+        std::string says;    // on standard error
         const char* silence; // never said
     };
     const SCase cases[] = {
@@ -566,6 +571,8 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
         {"'" + dir.File("bad.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded", "Unexpected"},
         {"-opc", BATCH_EXIT_LOAD_FAILED, "-opc needs a document", "Unexpected"},
         {"'" + good + "' -opc -listen", FATAL_STATUS, "-listen needs a port", "Unexpected"},
+        {"'" + good + "' -opc -listen 0", 0, "Job server listening on port 0", "Error"},
+        {"'" + good + "' -opc -listen " + taken, FATAL_STATUS, "could not open port " + taken, "Unexpected"},
     };
     for (const SCase& c : cases)
     {
@@ -576,4 +583,5 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
         EXPECT_EQ(r.output.find(c.silence), std::string::npos) << c.args << "\n" << r.output;
         EXPECT_LT(gSysGetTime() - start, 30.0) << c.args;
     }
+    NetClose(squatter);
 }
