@@ -174,6 +174,7 @@ const u32 EXTRACT_SUFFIX_LENGTH = 4; // the dot and the extension
 const u32 EXTRACT_COPY_BLEND = 0;
 const u32 EXTRACT_COPY_RASTER = 1; // face culling off
 const u32 EXTRACT_STATUS_SIZE = 256;
+const float EXTRACT_TEMPLATE_FONT_SCALE = 0.8f; // long templates fit the button
 enum
 {
     ROW_Target = 0,
@@ -426,7 +427,11 @@ float STexNode_Extract::PropertyPanel(const mRect& r)
     }
     mRect tmpl = NodeRow(r, ROW_Template);
     tmpl.y1 = NodeRow(r, ROW_TemplateEnd).y1;
-    if (Button(NodeRowId(r, tmpl), tmpl, ProcStr.Str()) && Owner)
+    const float fontSize = FontSize;
+    FontSize = fontSize * EXTRACT_TEMPLATE_FONT_SCALE;
+    const int editTemplate = Button(NodeRowId(r, tmpl), tmpl, ProcStr.Str());
+    FontSize = fontSize;
+    if (editTemplate && Owner)
         Owner->OpenPopupWindow(EXTRACT_TEMPLATE_PROMPT, &ProcStr);
     const struct
     {
