@@ -452,9 +452,11 @@ int STexNode_CPUNoise::Process()
     // The size is checked before the array exists: a document's -1 would ask for gigabytes.
     if (!SizeUsable())
         return 0;
-    const u32 n = (u32)Width * (u32)Height;
+    const u64 n = (u64)Width * (u64)Height;
+    const u64 bytes = n * 4;
     TPodArray<u8> pixels;
-    if (!pixels.Resize(n * 4))
+    // A driver with a limit of 32768 would let the byte count pass 32 bits.
+    if (bytes > (u64)0xFFFFFFFFu || !pixels.Resize((u32)bytes))
     {
         Status.Format(STATUS_SIZE, "Process: no memory for %dx%d noise texels", (int)Width, (int)Height);
         Output.Release();
@@ -462,7 +464,7 @@ int STexNode_CPUNoise::Process()
     }
     gSRand((u32)Third);
     u8* px = pixels.data;
-    for (u32 i = 0; i < n; ++i, px += 4)
+    for (u64 i = 0; i < n; ++i, px += 4)
     {
         const u8 g = (u8)(gRand() % NOISE_LEVELS);
         px[0] = px[1] = px[2] = g;
