@@ -386,6 +386,9 @@ int STexNode_SpriteSheet::RenderSpriteFrames()
         {
             if (k > 0)
                 animate(k);
+            // A frame whose feeder failed leaves its cell clear.
+            if (!NodeTextureUsable(InputTexture(0)))
+                continue;
             PushFrameBuffer(fb);
             const bool scissor = R_GetScissorEnabled();
             R_SetScissorEnabled(false);
