@@ -20,6 +20,7 @@
 #include "GameShader.h"
 #include "GameTexture.h"
 #include "TexAnimCurve.h"
+#include "TexDocument.h"
 #include "TexOps_Basic.h"
 #include "TexOps_BasicImage.h"
 
@@ -668,6 +669,39 @@ TEST_F(BasicImageTest, SheetPanelUpdatesThenSavesAndPlaysThePreview)
     EXPECT_TRUE(RecordedBoxes().empty());
     GNodeFileDialog = &FileOpenDialog;
     GUITest_ResetInput();
+}
+
+TEST_F(BasicImageTest, DocumentsKeepEveryValueIncludingAStoredSectionTitle)
+{
+    const s32 SECTION_TITLE = 7;
+    STexProcessor p;
+    STexNode_Blend* blend = static_cast<STexNode_Blend*>(AddNode(p, "STexNode_Blend"));
+    blend->BlendMode = SECTION_TITLE, blend->BlendAmt = 0.25f, blend->BClamp = 0, blend->OClamp = 1;
+    STexNode_Transform* t = static_cast<STexNode_Transform*>(AddNode(p, "STexNode_Transform"));
+    t->Off = mVec2(-0.5f, 3.0f), t->Rot = 725.0f, t->Zoom = mVec2(2.0f, -4.0f), t->Uniform = 0, t->SnapDiv = 8.0f;
+    STexNode_Reshape* r = static_cast<STexNode_Reshape*>(AddNode(p, "STexNode_Reshape"));
+    r->XOff = INT_MIN, r->YOff = INT_MAX, r->OffMode = RSM_Mirror, r->Width = 1;
+    STexNode_SpriteSheet* sheet = static_cast<STexNode_SpriteSheet*>(AddNode(p, "STexNode_SpriteSheet"));
+    sheet->FrameCount = 1, sheet->Time = mVec2(0.75f, 0.25f), sheet->KeepAspect = 0, sheet->Loop = 0;
+    STexNode_Resize* size = static_cast<STexNode_Resize*>(AddNode(p, "STexNode_Resize"));
+    size->Width = 4096, size->Height = 3;
+    TString written, reread;
+    ASSERT_TRUE(DocumentText(p, written));
+    STexProcessor back;
+    ASSERT_TRUE(ReadDocumentText(back, written, "basic.kvf", 1));
+    ASSERT_TRUE(DocumentText(back, reread));
+    EXPECT_STREQ(reread.Str(), written.Str());
+    // The loaded blend node keeps the title it was given and says why it cannot run.
+    STexNode_Blend* loaded = nullptr;
+    for (u32 i = 0; i < back.Nodes.Count() && !loaded; ++i)
+        loaded = dynamic_cast<STexNode_Blend*>(back.Nodes[i]);
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_EQ(loaded->BlendMode, SECTION_TITLE);
+    STexProcNode* a = Source(back, MakeTexture(1, 1, TEXFMT_RGBA8, Pixels(1)));
+    LinkInputs(back, loaded, {a, a});
+    EXPECT_EQ(loaded->Process(), 0);
+    EXPECT_STREQ(loaded->Status.Str(), BLEND_INVALID_MODE);
+    EXPECT_TRUE(RecordedBoxes().empty());
 }
 
 // ---------------------------------------------------------------------------------------------
