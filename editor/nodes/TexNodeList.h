@@ -38,14 +38,23 @@
     X(STexNode_RadialGradient) \
     X(STexNode_BoxGradient) \
     X(STexNode_Grid) \
-    X(STexNode_BlurKernel)
+    X(STexNode_BlurKernel) \
+    X(STexNode_RGBtoALT) \
+    X(STexNode_ALTtoRGB) \
+    X(STexNode_PartPos) \
+    X(STexNode_PartPosTex) \
+    X(STexNode_PartRender) \
+    X(STexNode_AlphaPremul) \
+    X(STexNode_AlphaDePremul) \
+    X(STexNode_Expand)
 
 // Family menus in menu-bar order: menu class and bar label.
 #define TEX_NODE_FAMILY_MENUS(X) \
     X(STNBasicMenu, "$M_Basic$") \
     X(STNColorMenu, "$M_Color$") \
     X(STNFilterMenu, "$M_Filters$") \
-    X(STNGenMenu, "$M_Generators$")
+    X(STNGenMenu, "$M_Generators$") \
+    X(STNUtilsMenu, "$M_Utilities$")
 
 // Classes whose processing writes image files: a batch run fails when one of them fails.
 #define TEX_NODE_FILE_OUTPUT_CLASSES(X) \
