@@ -3,6 +3,7 @@
 // context each generator's pixels against a CPU computation of its program's formula, the format
 // rules, noise statistics, kernels, and sizes and values from documents that no texture can take.
 #include "GLTestContext.h"
+#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
 
@@ -770,4 +771,50 @@ TEST_F(GenerateTest, ADocumentOfEveryGeneratorKeepsItsValues)
     }
     ASSERT_TRUE(DocumentText(back, again));
     EXPECT_STREQ(again.Str(), text.Str());
+}
+
+class GeneratePanels : public GUIDrawTest
+{
+};
+
+TEST_F(GeneratePanels, PanelsHaveTheirRowsAndSwatchesShowTheNormalisedColours)
+{
+    const mRect PANEL{0, 0, 240, 400};
+    const float ROW = 12.0f;
+    const struct
+    {
+        const char* cls;
+        u32 rows;
+        int swatchRow;      // -1: none checked
+        u8 swatch[3];       // the colour expected in that row's right half
+    } cases[] = {
+        {"STexNode_ColorRGBA", 7, 6, {153, 204, 0}}, // (3, 4, 0) scaled to unit length
+        {"STexNode_ColorHSVA", 7, 6, {64, 128, 0}},  // hue 0.25 at value 0.5
+        {"STexNode_CPUNoise", 3, -1, {}},           {"STexNode_GPUNoise", 3, -1, {}},
+        {"STexNode_GPUClouds", 8, -1, {}},          {"STexNode_LinearGradient", 8, -1, {}},
+        {"STexNode_RadialGradient", 9, -1, {}},     {"STexNode_BoxGradient", 11, -1, {}},
+        {"STexNode_Grid", 10, -1, {}},              {"STexNode_BlurKernel", 3, -1, {}},
+    };
+    for (const auto& c : cases)
+    {
+        TArray<SPropDesc> list;
+        InstantiatePropTable(list, FindClassInfo(c.cls)->Props);
+        if (SPropDesc* rgba = FindPropDesc(list, "Color"); rgba && rgba->Type == EVT_ColRGBA)
+            rgba->AsColRGBA() = mVec4(3, 4, 0, 0.5f);
+        else if (rgba)
+            rgba->AsColHSV() = mVec3(0.25f, 1, 2);
+        std::unique_ptr<CEntity> entity(FindClassInfo(c.cls)->Create(list));
+        STexProcNode* n = dynamic_cast<STexProcNode*>(entity.get());
+        glClear(GL_COLOR_BUFFER_BIT);
+        const float height = n->PropertyPanel(PANEL);
+        mRect rest = PANEL;
+        rest.y0 += ROW * (float)c.rows;
+        EXPECT_FLOAT_EQ(height, ROW * (float)c.rows + n->STexProcNode::PropertyPanel(rest)) << c.cls;
+        if (c.swatchRow < 0)
+            continue;
+        unsigned char px[4];
+        ReadWindowPixel((int)(PANEL.x1 * 0.75f), (int)(ROW * ((float)c.swatchRow + 0.5f)), px);
+        for (int ch = 0; ch < 3; ++ch)
+            EXPECT_NEAR(px[ch], c.swatch[ch], 1) << c.cls << " channel " << ch;
+    }
 }
