@@ -39,6 +39,9 @@
     X(STexNode_BoxGradient) \
     X(STexNode_Grid) \
     X(STexNode_BlurKernel) \
+    X(STexNode_SelRect) \
+    X(STexNode_SelCompare) \
+    X(STexNode_SelRange) \
     X(STexNode_RGBtoALT) \
     X(STexNode_ALTtoRGB) \
     X(STexNode_PartPos) \
@@ -46,12 +49,28 @@
     X(STexNode_PartRender) \
     X(STexNode_AlphaPremul) \
     X(STexNode_AlphaDePremul) \
-    X(STexNode_Expand)
+    X(STexNode_Expand) \
+    X(STexNode_PackNormal) \
+    X(STexNode_UnpackNormal) \
+    X(STexNode_NormalizeNormal) \
+    X(STexNode_Mix) \
+    X(STexNode_Clamp) \
+    X(STexNode_Add) \
+    X(STexNode_Sub) \
+    X(STexNode_Mul) \
+    X(STexNode_Div) \
+    X(STexNode_Mod) \
+    X(STexNode_Pow) \
+    X(STexNode_Min) \
+    X(STexNode_Max) \
+    X(STexNode_Abs)
 
 // Family menus in menu-bar order: menu class and bar label.
 #define TEX_NODE_FAMILY_MENUS(X) \
     X(STNBasicMenu, "$M_Basic$") \
     X(STNColorMenu, "$M_Color$") \
+    X(STNVecToolsMenu, "$M_VecTools$") \
+    X(STNSelectMenu, "$M_Selection$") \
     X(STNFilterMenu, "$M_Filters$") \
     X(STNGenMenu, "$M_Generators$") \
     X(STNUtilsMenu, "$M_Utilities$")
