@@ -21,6 +21,10 @@
     X(STexNode_ChanBlend) \
     X(STexNode_ColorMatrix) \
     X(STexNode_ColorLUT2D) \
+    X(STexNode_Input) \
+    X(STexNode_Output) \
+    X(STexNode_Param) \
+    X(STexNode_Proc) \
     X(STexNode_Blur) \
     X(STexNode_VFBlur) \
     X(STexNode_AntiAlias) \
@@ -73,6 +77,7 @@
     X(STNSelectMenu, "$M_Selection$") \
     X(STNFilterMenu, "$M_Filters$") \
     X(STNGenMenu, "$M_Generators$") \
+    X(STNCustomMenu, "$M_Custom$") \
     X(STNUtilsMenu, "$M_Utilities$")
 
 // Classes whose processing writes image files: a batch run fails when one of them fails.
