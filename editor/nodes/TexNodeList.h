@@ -77,8 +77,8 @@
     X(STNSelectMenu, "$M_Selection$") \
     X(STNFilterMenu, "$M_Filters$") \
     X(STNGenMenu, "$M_Generators$") \
-    X(STNCustomMenu, "$M_Custom$") \
-    X(STNUtilsMenu, "$M_Utilities$")
+    X(STNUtilsMenu, "$M_Utilities$") \
+    X(STNCustomMenu, "$M_Custom$")
 
 // Classes whose processing writes image files: a batch run fails when one of them fails.
 #define TEX_NODE_FILE_OUTPUT_CLASSES(X) \
