@@ -3,6 +3,7 @@
 // particle pass against CPU computations of their formulas, failures with status texts, the menu
 // and a document of non-default values.
 #include "GLTestContext.h"
+#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
 
@@ -12,6 +13,7 @@
 #include <array>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -717,4 +719,77 @@ TEST_F(UtilsNodeTest, NonDefaultParametersSurviveADocumentAndPositionsRender)
     ASSERT_EQ(pts.size(), 5u);
     for (const mVec4& v : pts)
         EXPECT_NEAR(v.y, v.x * 3.0f, TOL_FP32) << Str(v);
+}
+
+class UtilsPanels : public GUIDrawTest
+{
+};
+
+TEST_F(UtilsPanels, PanelsHaveTheirRowsAndThePositionNodesPreviewTheirPoints)
+{
+    const mRect PANEL{0, 0, 240, 500};
+    const float ROW = 12.0f, SQUARE = PANEL.x1 - PANEL.x0;
+    const struct
+    {
+        const char* cls;
+        u32 rows;
+        bool preview;
+    } cases[] = {
+        {"STexNode_RGBtoALT", 1, false},  {"STexNode_ALTtoRGB", 1, false},   {"STexNode_Expand", 4, false},
+        {"STexNode_PartPos", 7, true},    {"STexNode_PartPosTex", 6, true},  {"STexNode_PartRender", 9, false},
+        {"STexNode_AlphaPremul", 0, false},
+    };
+    for (const auto& c : cases)
+    {
+        // One point in the middle of the box, for the classes that place points.
+        TArray<SPropDesc> list;
+        InstantiatePropTable(list, FindClassInfo(c.cls)->Props);
+        if (c.preview)
+        {
+            FindPropDesc(list, "Count")->AsInt() = 1;
+            FindPropDesc(list, "P1")->AsVec2() = mVec2(0.5f, 0.5f);
+            FindPropDesc(list, "P2")->AsVec2() = mVec2(0.5f, 0.5f);
+        }
+        std::unique_ptr<CEntity> entity(FindClassInfo(c.cls)->Create(list));
+        STexProcNode* n = dynamic_cast<STexProcNode*>(entity.get());
+        const float own = ROW * (float)c.rows + (c.preview ? SQUARE : 0.0f);
+        auto whiteNearCentre = [&]() {
+            bool white = false;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx)
+                {
+                    unsigned char px[4];
+                    ReadWindowPixel((int)(SQUARE / 2) + dx, (int)(ROW * c.rows + SQUARE / 2) + dy, px);
+                    white |= px[0] == 255 && px[1] == 255 && px[2] == 255;
+                }
+            return white;
+        };
+        for (int processed = 0; processed < (c.preview ? 2 : 1); ++processed)
+        {
+            if (processed)
+            {
+                STexProcessor p;
+                if (!n->InParams.IsEmpty())
+                {
+                    STestNode_Pins* src = Source(p, FloatTexture(1, 1, Pixels(1, mVec4(1, 0, 0, 0))));
+                    ASSERT_TRUE(TestLink(p, src, 0, n, 0));
+                    ASSERT_EQ(n->Process(), 1) << n->Status.Str();
+                    n->InParams[0]->Links.Clear();
+                    src->OutParams[0]->Links.Clear();
+                }
+                else
+                    ASSERT_EQ(n->Process(), 1) << n->Status.Str();
+            }
+            glClearColor(0, 0, 0, 1);
+            glClear(GL_COLOR_BUFFER_BIT);
+            const float height = n->PropertyPanel(PANEL);
+            mRect rest = PANEL;
+            rest.y0 += own;
+            EXPECT_FLOAT_EQ(height, own + n->STexProcNode::PropertyPanel(rest)) << c.cls;
+            if (c.preview)
+            {
+                EXPECT_EQ(whiteNearCentre(), processed == 1) << c.cls << " processed " << processed;
+            }
+        }
+    }
 }
