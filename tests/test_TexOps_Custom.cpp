@@ -2,6 +2,7 @@
 // pins, exposed parameters and their text, the status texts, documents that contain themselves,
 // document paths, reloads and the family menu.
 #include "GLTestContext.h"
+#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
 
@@ -445,4 +446,72 @@ TEST_F(TexCustomTest, CustomMenuItemsCreateTheirClasses)
         EXPECT_STREQ(cls ? cls : "", c.cls ? c.cls : "") << c.index;
     }
     delete menu;
+}
+
+namespace
+{
+std::vector<std::string> GDialogAnswers;
+int ScriptedDialog(const char*, const char* filter, TString& out, int)
+{
+    EXPECT_STREQ(filter, PROC_FILE_FILTER);
+    if (GDialogAnswers.empty())
+        return 0;
+    out = GDialogAnswers.front().c_str();
+    GDialogAnswers.erase(GDialogAnswers.begin());
+    return out.IsEmpty() ? 0 : 1;
+}
+
+// One press and release of the left button at the centre of a rectangle, the canvas drawn each tick.
+void Click(STexProcessor& p, const mRect& r)
+{
+    const float DT = 0.01f;
+    for (bool down : {false, true, false})
+    {
+        GUITest_Tick((r.x0 + r.x1) * 0.5f, (r.y0 + r.y1) * 0.5f, down);
+        SGUILayer::DrawTree(&p, DT);
+    }
+}
+} // namespace
+
+TEST_F(TexCustomTest, LoadButtonTakesTheChosenDocumentAndVisualizeShowsTheOutputs)
+{
+    const std::string doc = AffineDoc(mVec4(0, 0, 0, 0));
+    STexProcessor p;
+    STexNode_Proc* proc = AddProc(p, "");
+    const TNodeFileDialog saved = GNodeFileDialog;
+    GNodeFileDialog = &ScriptedDialog;
+    p.AnchorRight = p.AnchorBottom = 1;
+    p.UpdateRect();
+    proc->SetPosition(200, 100);
+    for (int i = 0; i < 10; ++i)
+        Click(p, mRect{0, 0, 1, 1});
+    const mRect panel{proc->Rect.x0 + NODE_PIN_MARGIN, proc->Rect.y0 + NODE_CAPTION_HEIGHT,
+                      proc->Rect.x1 - NODE_PIN_MARGIN, proc->Rect.y1};
+    const struct
+    {
+        std::string answer; // empty cancels
+        std::string kvf;
+        u32 pins;
+    } cases[] = {
+        {"", "", 0},
+        {dir.File("missing.kvf"), "", 0},
+        {doc, doc, 1},
+        {"", doc, 1},
+    };
+    for (const auto& c : cases)
+    {
+        GDialogAnswers = {c.answer};
+        Click(p, NodeRow(panel, 0));
+        EXPECT_STREQ(proc->KVFName.Str(), c.kvf.c_str()) << c.answer;
+        EXPECT_EQ(proc->OutParams.Count(), c.pins) << c.answer;
+    }
+    p.ProcessAll();
+    for (s32 show : {1, 0})
+    {
+        Click(p, NodeRowField(panel, 1));
+        EXPECT_EQ(proc->ShowOutputs, show);
+        EXPECT_EQ(proc->PreviewShown, (u32)show);
+    }
+    GNodeFileDialog = saved;
+    GUITest_ResetInput();
 }
