@@ -515,3 +515,40 @@ TEST_F(TexCustomTest, LoadButtonTakesTheChosenDocumentAndVisualizeShowsTheOutput
     GNodeFileDialog = saved;
     GUITest_ResetInput();
 }
+
+TEST_F(TexCustomTest, ParameterButtonNamesTheStoredChannelOnlyWithinTheList)
+{
+    STexProcessor p;
+    AddPinsNode(p, 0, 1)->NName = "p";
+    AddAffine(p, "twin", 0, 1.0f, mVec4(0, 0, 0, 0));
+    AddAffine(p, "twin", 0, 1.0f, mVec4(0, 0, 0, 0));
+    Add(p, STexNode_Output::ClassRecord(), "out");
+    STexNode_Param* param = static_cast<STexNode_Param*>(AddParam(p, "p", 0, "x"));
+    p.ProcessAll();
+    // The test pins node: six scalars, "Shift" (two channels) and "Tint" (four).
+    const u32 PINS_CHANNELS = 12;
+    ASSERT_EQ(param->Channels.Count(), PINS_CHANNELS);
+    const struct
+    {
+        s32 stored;
+        const char* shown;
+    } cases[] = {{0, "Ins"}, {PINS_SHIFT_Y, "Shift[y]"}, {(s32)PINS_CHANNELS, ""}, {-1, ""}, {NO_CHANNEL, ""}};
+    for (const auto& c : cases)
+    {
+        param->Param = c.stored;
+        EXPECT_STREQ(param->ChannelText(), c.shown) << c.stored;
+    }
+    // Several or no nodes of the name keep the list; a node of this family empties it.
+    const struct
+    {
+        const char* target;
+        u32 channels;
+    } targets[] = {{"twin", PINS_CHANNELS}, {"nobody", PINS_CHANNELS}, {"out", 0}};
+    for (const auto& t : targets)
+    {
+        param->NodeName = t.target;
+        param->RefreshChannels();
+        EXPECT_EQ(param->Channels.Count(), t.channels) << t.target;
+        EXPECT_EQ(param->ChannelTexts.Count(), t.channels) << t.target;
+    }
+}
