@@ -111,14 +111,17 @@ protected:
         shaders.End();
     }
 
-    // Input "src" -> Affine "mid" (scale 1, bias b1) -> Output "res", "mid"'s scale exposed.
-    std::string AffineDoc(const mVec4& b1)
+    // Input "src" -> Affine "mid" (scale 1, bias b1) -> Output "res", "mid"'s scale exposed (or
+    // what target and channel name), and two sources that share the name "twin" when asked.
+    std::string AffineDoc(const mVec4& b1, const char* target = "mid", s32 channel = AFFINE_SCALE, bool twins = false)
     {
         STexProcessor g;
         STexProcNode* in = Add(g, STexNode_Input::ClassRecord(), "src", Str("PName", "image"));
         STexProcNode* mid = AddAffine(g, "mid", 1, 1.0f, b1);
         STexProcNode* out = Add(g, STexNode_Output::ClassRecord(), "res", Str("PName", "result"));
-        AddParam(g, "mid", AFFINE_SCALE, "Gain");
+        for (int i = 0; twins && i < 2; ++i)
+            AddAffine(g, "twin", 0, 1.0f, b1);
+        AddParam(g, target, channel, "Gain");
         TestLink(g, in, 0, mid, 0);
         TestLink(g, mid, 0, out, 0);
         const std::string path = dir.File("affine.kvf");
@@ -249,19 +252,9 @@ TEST_F(TexCustomTest, ParameterNodesAimedAtNothingProcessableExposeNothing)
     };
     for (const auto& c : cases)
     {
-        STexProcessor g;
-        STexProcNode* in = Add(g, STexNode_Input::ClassRecord(), "src");
-        STexProcNode* mid = AddAffine(g, "mid", 1, 1.0f, mVec4(0, 0, 0, 0));
-        STexProcNode* out = Add(g, STexNode_Output::ClassRecord(), "res");
-        AddAffine(g, "twin", 0, 1.0f, mVec4(0, 0, 0, 0));
-        AddAffine(g, "twin", 0, 1.0f, mVec4(0, 0, 0, 0));
-        AddParam(g, c.target, c.channel, "p");
-        TestLink(g, in, 0, mid, 0);
-        TestLink(g, mid, 0, out, 0);
-        ASSERT_TRUE(g.SaveDocument(dir.File("aimed.kvf").c_str()));
         STexProcessor outer;
         STexProcNode* src = AddAffine(outer, "a", 0, 1.0f, mVec4(1, 1, 1, 1));
-        STexNode_Proc* proc = AddProc(outer, dir.File("aimed.kvf"));
+        STexNode_Proc* proc = AddProc(outer, AffineDoc(mVec4(0, 0, 0, 0), c.target, c.channel, true));
         ASSERT_EQ(proc->Params.Count(), c.exposed) << c.target << " " << c.channel;
         TestLink(outer, src, 0, proc, 0);
         // Twice: the inner nodes that the lists point at must survive processing.
