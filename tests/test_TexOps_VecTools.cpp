@@ -2,12 +2,14 @@
 // its program's stated formula, output sizes and formats, input failures, the channel mask as
 // documents store it, the programs and the family menu.
 #include "GLTestContext.h"
+#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
 
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -366,4 +368,36 @@ TEST_F(VecToolsTest, TheMenuCreatesItsClassesInOrderAndTitlesNothing)
     }
     delete menu;
     EXPECT_TRUE(RecordedBoxes().empty());
+}
+
+class VecSelectPanels : public GUIDrawTest
+{
+};
+
+TEST_F(VecSelectPanels, OwnRowsComeAboveTheBasePanel)
+{
+    const mRect PANEL{0, 0, 240, 400};
+    const struct
+    {
+        const char* cls;
+        u32 rows;
+    } cases[] = {
+        {"STexNode_Add", 2},      {"STexNode_Pow", 2},        {"STexNode_Max", 2},   {"STexNode_Abs", 0},
+        {"STexNode_Mix", 0},      {"STexNode_Clamp", 0},      {"STexNode_PackNormal", 0},
+        {"STexNode_SelRect", 5},  {"STexNode_SelCompare", 1}, {"STexNode_SelRange", 3},
+    };
+    for (const auto& c : cases)
+    {
+        TArray<SPropDesc> list;
+        InstantiatePropTable(list, FindClassInfo(c.cls)->Props);
+        if (SPropDesc* mode = FindPropDesc(list, "Mode"))
+            mode->AsInt() = -5; // a mode past the list shows "?" rather than reading past it
+        std::unique_ptr<CEntity> entity(FindClassInfo(c.cls)->Create(list));
+        STexProcNode* n = dynamic_cast<STexProcNode*>(entity.get());
+        ASSERT_NE(n, nullptr);
+        mRect rest = PANEL;
+        rest.y0 += NODE_PANEL_ROW_HEIGHT * (float)c.rows;
+        EXPECT_FLOAT_EQ(n->PropertyPanel(PANEL), NODE_PANEL_ROW_HEIGHT * (float)c.rows + n->STexProcNode::PropertyPanel(rest))
+            << c.cls;
+    }
 }
