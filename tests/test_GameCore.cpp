@@ -302,6 +302,10 @@ int RunRecorded(int (*startup)(), bool quitInInit, int updatesBeforeQuit)
     GQuitInInit = quitInInit;
     GUpdatesBeforeQuit = updatesBeforeQuit;
     GFirstUpdateTime = -1.0f;
+    // A GL test earlier in the same process leaves its window in the globals (it points them at
+    // it again itself); the engine main starts from none.
+    GWindowSystem = nullptr;
+    GWindow = nullptr;
     InputReset();
     GFixedStep = 1.0 / 60.0;
     GMinFrameTime = 0.005;
