@@ -612,6 +612,7 @@ TEST_F(UtilsNodeTest, ValuesOutsideTheirRangesFailWithAStatusOrGiveFiniteOutput)
         const char* cls;
         TSetter set;
         const char* status; // null: succeeds with finite texels
+        std::vector<u32> unreadable = {};
     } cases[] = {
         {"STexNode_Expand", Ints({{"Iterations", 0}}), "Iterations 0 is outside 1..4096"},
         {"STexNode_Expand", Ints({{"Iterations", 2147483647}}), "Iterations 2147483647 is outside"},
@@ -622,6 +623,8 @@ TEST_F(UtilsNodeTest, ValuesOutsideTheirRangesFailWithAStatusOrGiveFiniteOutput)
         {"STexNode_PartPos", Ints({{"Mode", 7}}), "Mode 7 is outside 0..2"},
         {"STexNode_PartPosTex", Ints({{"Count", 0}}), "Count 0 is outside 1.."},
         {"STexNode_PartPosTex", nullptr, nullptr},
+        {"STexNode_PartPosTex", nullptr, nullptr, {0}},
+        {"STexNode_PartRender", nullptr, nullptr, {STexNode_PartRender::IN_Size, STexNode_PartRender::IN_Color}},
         {"STexNode_PartRender", Ints({{"SSWidth", 0}, {"SSHeight", 0}, {"SSCount", 0}}), nullptr},
         {"STexNode_PartRender", [](TArray<SPropDesc>& l) { FindPropDesc(l, "Size")->AsFloat() = NAN; }, nullptr},
         {"STexNode_PartRender", Ints({{"Width", 0}}), "outside"},
@@ -640,7 +643,16 @@ TEST_F(UtilsNodeTest, ValuesOutsideTheirRangesFailWithAStatusOrGiveFiniteOutput)
         STexProcNode* node = AddNode(p, c.cls, c.set);
         STestNode_Pins* src = Source(p, FloatTexture(2, 2, px));
         for (u32 i = 0; i < node->InParams.Count() && i < 2; ++i)
-            ASSERT_TRUE(TestLink(p, src, 0, node, i));
+            if (std::find(c.unreadable.begin(), c.unreadable.end(), i) == c.unreadable.end())
+            {
+                ASSERT_TRUE(TestLink(p, src, 0, node, i));
+            }
+        // A texture kept only on the GPU cannot be read back: weights, sizes and colours of it count
+        // as none.
+        TextureRef gpuOnly;
+        ASSERT_TRUE(TEX_Create(gpuOnly, 2, 2, 1, 1, TEXFMT_RGBA32F, &px[0].x, TEXF_NoMipmaps));
+        for (u32 i : c.unreadable)
+            ASSERT_TRUE(TestLink(p, Source(p, gpuOnly), 0, node, i));
         const int ok = node->Process();
         if (c.status)
         {
