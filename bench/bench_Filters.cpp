@@ -2,9 +2,9 @@
 // a raw RGBA file (blur, unsharp mask, barrel distortion, Sobel convolution), and the single-pass
 // nodes against one bare full-screen pass of their own program into the same target. The scatter
 // blur, one draw per pixel, is timed at 128 x 128 against convert's blur of that size.
+#include "BenchGL.h"
 #include "BenchPair.h"
 
-#include <GL/glew.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,11 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "GameCore.h"
-#include "GameFileIO.h"
 #include "GameShader.h"
-#include "GameVertex.h"
-#include "GameWindow.h"
 #include "TestNodes.h"
 
 namespace
@@ -25,34 +21,8 @@ const u32 IMAGE_SIZE = 1024;
 const u32 SCATTER_SIZE = 128;
 const float BLUR_RADIUS = 8.0f;
 const int CONVERT_ITERATIONS = 5;
-// The Debian package's program itself, not whatever shadows it on the path.
-const char* const CONVERT = "/usr/bin/convert";
 const char* const RAW_IN = "/tmp/pw_bench_filters_in.rgba";
 const char* const RAW_OUT = "/tmp/pw_bench_filters_out.rgba";
-
-bool BenchFiltersGL()
-{
-    static SWindowSystem* system = nullptr;
-    static SWindow* window = nullptr;
-    if (!system)
-    {
-        system = new SWindowSystem();
-        window = new SWindow(system);
-        GWindowSystem = system;
-        GWindow = window;
-        R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
-        char exe[4096];
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-        exe[n > 0 ? n : 0] = 0;
-        BuildBaseFolder(exe, "RERudu", GBaseFolder);
-    }
-    if (!window->MakeCurrent())
-        return false;
-    R_SetGLDefaults();
-    if (!GSM)
-        CreateShaderStorage();
-    return true;
-}
 
 // A picture with edges and gradients in every channel, and the same bytes as a raw file.
 std::vector<u8> Picture(u32 size)
@@ -93,39 +63,17 @@ STexProcNode* Kernel(STexProcessor& p)
     return Source(p, k, TEXFMT_RGBA32F, px.data());
 }
 
-STexProcNode* Filter(STexProcessor& p, const char* cls, const std::function<void(TArray<SPropDesc>&)>& set = nullptr)
-{
-    SClassInfo* info = FindClassInfo(cls);
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (set)
-        set(list);
-    STexProcNode* n = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(n, 0);
-    return n;
-}
-
 bool WriteRaw(u32 size)
 {
     const std::vector<u8> px = Picture(size);
-    FILE* f = fopen(RAW_IN, "wb");
-    if (!f)
-        return false;
-    const bool ok = fwrite(px.data(), 1, px.size(), f) == px.size();
-    return fclose(f) == 0 && ok;
-}
-
-std::string ConvertCommand(u32 size, const char* operation)
-{
-    const std::string dim = std::to_string(size) + "x" + std::to_string(size);
-    return std::string(CONVERT) + " -size " + dim + " -depth 8 rgba:" + RAW_IN + " " + operation + " rgba:" + RAW_OUT;
+    return BenchWriteFile(RAW_IN, px.data(), px.size());
 }
 
 // Node processing against convert on the same picture.
 void NodeAgainstConvert(benchmark::State& state, u32 size, const char* cls, const char* operation,
                         const std::function<void(TArray<SPropDesc>&)>& set, bool kernel, bool blurred)
 {
-    if (!BenchFiltersGL() || access(CONVERT, X_OK) != 0 || !WriteRaw(size))
+    if (!BenchContext() || access(BENCH_CONVERT, X_OK) != 0 || !WriteRaw(size))
     {
         state.SkipWithError("needs a GL context and ImageMagick's convert");
         return;
@@ -133,13 +81,13 @@ void NodeAgainstConvert(benchmark::State& state, u32 size, const char* cls, cons
     STexProcessor p;
     const std::vector<u8> px = Picture(size);
     STexProcNode* src = Source(p, size, TEXFMT_RGBA8, px.data());
-    STexProcNode* f = Filter(p, cls, set);
+    STexProcNode* f = AddClassNode(p, cls, set);
     TestLink(p, src, 0, f, 0);
     if (kernel)
         TestLink(p, Kernel(p), 0, f, 1);
     if (blurred)
     {
-        STexProcNode* blur = Filter(p, "STexNode_Blur");
+        STexProcNode* blur = AddClassNode(p, "STexNode_Blur");
         TestLink(p, src, 0, blur, 0);
         TestLink(p, Kernel(p), 0, blur, 1);
         blur->Process();
@@ -150,18 +98,14 @@ void NodeAgainstConvert(benchmark::State& state, u32 size, const char* cls, cons
         state.SkipWithError(f->Status.Str());
         return;
     }
-    const std::string command = ConvertCommand(size, operation);
+    const std::string command = BenchConvertCommand(size, {RAW_IN}, operation, RAW_OUT);
     SPairTimer t;
     for (auto _ : state)
-        t.Run(
-            [&] {
-                f->Process();
-                glFinish();
-            },
-            [&] {
-                if (system(command.c_str()) != 0)
-                    state.SkipWithError("convert failed");
-            });
+        t.Run([&] { BenchProcess(f); },
+              [&] {
+                  if (system(command.c_str()) != 0)
+                      state.SkipWithError("convert failed");
+              });
     t.Report(state, "node_ms", "convert_ms", 1e3);
     remove(RAW_IN);
     remove(RAW_OUT);
@@ -170,7 +114,7 @@ void NodeAgainstConvert(benchmark::State& state, u32 size, const char* cls, cons
 // A single-pass node against one bare pass of its program into its own output.
 void NodeAgainstBarePass(benchmark::State& state, const char* cls, const char* program, bool second)
 {
-    if (!BenchFiltersGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
@@ -178,7 +122,7 @@ void NodeAgainstBarePass(benchmark::State& state, const char* cls, const char* p
     STexProcessor p;
     const std::vector<u8> px = Picture(IMAGE_SIZE);
     STexProcNode* src = Source(p, IMAGE_SIZE, TEXFMT_RGBA8, px.data());
-    STexProcNode* f = Filter(p, cls);
+    STexProcNode* f = AddClassNode(p, cls);
     TestLink(p, src, 0, f, 0);
     if (second)
         TestLink(p, src, 0, f, 1);
@@ -188,30 +132,14 @@ void NodeAgainstBarePass(benchmark::State& state, const char* cls, const char* p
         return;
     }
     SShader* sp = GetShader(program, TArray<TString>());
-    int units[NODE_INPUT_UNITS];
-    for (u32 i = 0; i < NODE_INPUT_UNITS; ++i)
-        units[i] = (int)i;
+    const TextureRef inputs[] = {src->Output, src->Output};
     SPairTimer t;
     for (auto _ : state)
-        t.Run(
-            [&] {
-                f->Process();
-                glFinish();
-            },
-            [&] {
-                FrameBufferRef fb(new SFrameBuffer);
-                fb->AttachTexture(0, f->Output, FBA_Color);
-                CheckFrameBuffer(*fb);
-                PushFrameBuffer(fb);
-                glClear(GL_COLOR_BUFFER_BIT);
-                UseShader(0, sp);
-                SetUniformIntArray(sp, "InputTexture", units, (int)NODE_INPUT_UNITS);
-                TEX_Bind(0, src->Output);
-                TEX_Bind(1, src->Output);
-                DrawFullscreenQuad(-1, 1, 1, -1, 0);
-                PopFrameBuffer(fb);
-                glFinish();
-            });
+        t.Run([&] { BenchProcess(f); },
+              [&] {
+                  BenchBarePass(f->Output, sp, inputs, 2, NODE_INPUT_UNITS);
+                  BenchFinish();
+              });
     t.Report(state, "node_ms", "pass_ms", 1e3);
 }
 

@@ -1,9 +1,9 @@
 // The Basic family's image operations on a 1024 x 1024 RGBA8 image against ImageMagick's convert
 // doing the same on raw RGBA files (multiply blend, rotate and zoom, resize to 512 x 512, canvas
 // extent), and each node against one bare full-screen pass of its program with the same reads.
+#include "BenchGL.h"
 #include "BenchPair.h"
 
-#include <GL/glew.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,11 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "GameCore.h"
-#include "GameFileIO.h"
 #include "GameShader.h"
-#include "GameVertex.h"
-#include "GameWindow.h"
 #include "TestNodes.h"
 
 namespace
@@ -27,34 +23,12 @@ const u32 EXTENT_SIZE = 1280;
 const float ROTATION = 30.0f;
 const float ZOOM = 1.5f;
 const int CONVERT_ITERATIONS = 5;
-const char* const CONVERT = "/usr/bin/convert";
 const char* const RAW_IN = "/tmp/pw_bench_basic_in.rgba";
 const char* const RAW_IN2 = "/tmp/pw_bench_basic_in2.rgba";
 const char* const RAW_OUT = "/tmp/pw_bench_basic_out.rgba";
 
 typedef std::function<void(TArray<SPropDesc>&)> TSetter;
 typedef std::function<void(SShader*)> TUniforms;
-
-bool BenchBasicGL()
-{
-    // Another benchmark of the same program may have brought the window up already.
-    if (!GWindow)
-    {
-        GWindowSystem = new SWindowSystem();
-        GWindow = new SWindow(GWindowSystem);
-        R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
-        char exe[4096];
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-        exe[n > 0 ? n : 0] = 0;
-        BuildBaseFolder(exe, "RERudu", GBaseFolder);
-    }
-    if (!GWindow->MakeCurrent())
-        return false;
-    R_SetGLDefaults();
-    if (!GSM)
-        CreateShaderStorage();
-    return true;
-}
 
 // Gradients and a checker; the second picture turns them round.
 std::vector<u8> Picture(bool second)
@@ -76,11 +50,7 @@ std::vector<u8> Picture(bool second)
 bool WriteRaw(const char* name, bool second)
 {
     const std::vector<u8> px = Picture(second);
-    FILE* f = fopen(name, "wb");
-    if (!f)
-        return false;
-    const bool ok = fwrite(px.data(), 1, px.size(), f) == px.size();
-    return fclose(f) == 0 && ok;
+    return BenchWriteFile(name, px.data(), px.size());
 }
 
 STexProcNode* Source(STexProcessor& p, bool second)
@@ -88,18 +58,6 @@ STexProcNode* Source(STexProcessor& p, bool second)
     STexProcNode* n = AddPinsNode(p, 0, 1, 0);
     const std::vector<u8> px = Picture(second);
     TEX_Create(n->Output, IMAGE_SIZE, IMAGE_SIZE, 1, 1, TEXFMT_RGBA8, px.data(), NODE_OUTPUT_TEX_FLAGS);
-    return n;
-}
-
-STexProcNode* AddNode(STexProcessor& p, const char* cls, const TSetter& set)
-{
-    SClassInfo* info = FindClassInfo(cls);
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (set)
-        set(list);
-    STexProcNode* n = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(n, 0);
     return n;
 }
 
@@ -118,7 +76,7 @@ struct SBasicCase
 STexProcNode* Prepare(benchmark::State& state, STexProcessor& p, const SBasicCase& c, STexProcNode*& src)
 {
     src = Source(p, false);
-    STexProcNode* n = AddNode(p, c.cls, c.set);
+    STexProcNode* n = AddClassNode(p, c.cls, c.set);
     TestLink(p, src, 0, n, 0);
     if (c.twoInputs)
         TestLink(p, Source(p, true), 0, n, 1);
@@ -132,7 +90,7 @@ STexProcNode* Prepare(benchmark::State& state, STexProcessor& p, const SBasicCas
 
 void AgainstConvert(benchmark::State& state, const SBasicCase& c)
 {
-    if (!BenchBasicGL() || access(CONVERT, X_OK) != 0 || !WriteRaw(RAW_IN, false) || !WriteRaw(RAW_IN2, true))
+    if (!BenchContext() || access(BENCH_CONVERT, X_OK) != 0 || !WriteRaw(RAW_IN, false) || !WriteRaw(RAW_IN2, true))
     {
         state.SkipWithError("needs a GL context and ImageMagick's convert");
         return;
@@ -142,28 +100,23 @@ void AgainstConvert(benchmark::State& state, const SBasicCase& c)
     STexProcNode* n = Prepare(state, p, c, src);
     if (!n)
         return;
-    const std::string dim = " -size " + std::to_string(IMAGE_SIZE) + "x" + std::to_string(IMAGE_SIZE) + " -depth 8 ";
-    std::string command = std::string(CONVERT) + dim + "rgba:" + RAW_IN;
+    std::vector<std::string> inputs = {RAW_IN};
     if (c.twoInputs)
-        command += std::string(" rgba:") + RAW_IN2;
-    command += std::string(" ") + c.convertArgs + " rgba:" + RAW_OUT;
+        inputs.push_back(RAW_IN2);
+    const std::string command = BenchConvertCommand(IMAGE_SIZE, inputs, c.convertArgs, RAW_OUT);
     SPairTimer t;
     for (auto _ : state)
-        t.Run(
-            [&] {
-                n->Process();
-                glFinish();
-            },
-            [&] {
-                if (system(command.c_str()) != 0)
-                    state.SkipWithError("convert failed");
-            });
+        t.Run([&] { BenchProcess(n); },
+              [&] {
+                  if (system(command.c_str()) != 0)
+                      state.SkipWithError("convert failed");
+              });
     t.Report(state, "node_ms", "convert_ms", 1e3);
 }
 
 void AgainstBarePass(benchmark::State& state, const SBasicCase& c)
 {
-    if (!BenchBasicGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
@@ -174,33 +127,14 @@ void AgainstBarePass(benchmark::State& state, const SBasicCase& c)
     if (!n)
         return;
     SShader* sp = GetShader(c.program, c.defines);
-    int units[NODE_INPUT_UNITS];
-    for (u32 i = 0; i < NODE_INPUT_UNITS; ++i)
-        units[i] = (int)i;
-    TextureRef second = c.twoInputs ? n->InputTexture(1) : src->Output;
+    const TextureRef inputs[] = {src->Output, c.twoInputs ? n->InputTexture(1) : src->Output};
     SPairTimer t;
     for (auto _ : state)
-        t.Run(
-            [&] {
-                n->Process();
-                glFinish();
-            },
-            [&] {
-                FrameBufferRef fb(new SFrameBuffer);
-                fb->AttachTexture(0, n->Output, FBA_Color);
-                CheckFrameBuffer(*fb);
-                PushFrameBuffer(fb);
-                glClear(GL_COLOR_BUFFER_BIT);
-                UseShader(0, sp);
-                SetUniformIntArray(sp, "InputTexture", units, (int)NODE_INPUT_UNITS);
-                if (c.uniforms)
-                    c.uniforms(sp);
-                TEX_Bind(0, src->Output);
-                TEX_Bind(1, second);
-                DrawFullscreenQuad(-1, 1, 1, -1, 0);
-                PopFrameBuffer(fb);
-                glFinish();
-            });
+        t.Run([&] { BenchProcess(n); },
+              [&] {
+                  BenchBarePass(n->Output, sp, inputs, 2, NODE_INPUT_UNITS, c.uniforms);
+                  BenchFinish();
+              });
     t.Report(state, "node_ms", "pass_ms", 1e3);
 }
 

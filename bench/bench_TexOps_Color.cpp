@@ -2,9 +2,9 @@
 // pass of the same program into the same target with the same textures bound (the node's overhead:
 // input checks, target, frame buffer, unit rows), and four of them
 // against ImageMagick's convert doing the same job on raw RGBA files (read, change, write).
+#include "BenchGL.h"
 #include "BenchPair.h"
 
-#include <GL/glew.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,11 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "GameCore.h"
 #include "GameImage.h"
 #include "GameShader.h"
-#include "GameVertex.h"
-#include "GameWindow.h"
 #include "TestNodes.h"
 
 namespace
@@ -26,8 +23,6 @@ const u32 IMAGE_SIDE = 1024;
 const u32 LUT_SIDE = 256;
 const u32 BYTES_PER_PIXEL = 4;
 const unsigned IMAGE_SEED = 4242;
-// The debian package's program, by its full path so that nothing else on the path stands in.
-const char* const CONVERT = "/usr/bin/convert";
 
 struct SColorBench
 {
@@ -57,30 +52,6 @@ const SColorBench NODES[] = {
 const int NODE_COUNT = (int)(sizeof(NODES) / sizeof(NODES[0]));
 const int CONVERT_COUNT = 4;
 
-bool ColorBenchGL()
-{
-    static SWindowSystem* system = nullptr;
-    static SWindow* window = nullptr;
-    if (!system)
-    {
-        system = new SWindowSystem();
-        window = new SWindow(system);
-        GWindowSystem = system;
-        GWindow = window;
-        R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
-        char exe[4096];
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-        exe[n > 0 ? n : 0] = 0;
-        BuildBaseFolder(exe, "RERudu", GBaseFolder);
-    }
-    if (!window->MakeCurrent())
-        return false;
-    R_SetGLDefaults();
-    if (!GSM)
-        CreateShaderStorage();
-    return true;
-}
-
 std::vector<u8> SeededBytes(u32 side)
 {
     std::mt19937 rng(IMAGE_SEED);
@@ -88,20 +59,6 @@ std::vector<u8> SeededBytes(u32 side)
     for (u8& b : px)
         b = (u8)(rng() & 0xFF);
     return px;
-}
-
-STexProcNode* ColorNode(STexProcessor& p, const SColorBench& b)
-{
-    SClassInfo* info = FindClassInfo(b.cls);
-    if (!info)
-        return nullptr;
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (b.set)
-        b.set(list);
-    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(node, 0);
-    return node;
 }
 
 // Links a source holding an RGBA8 image to every input of the node; the colour matrix's rows stay
@@ -123,37 +80,18 @@ bool FeedInputs(STexProcessor& p, STexProcNode* node, const std::vector<u8>& ima
     return true;
 }
 
-bool WriteRaw(const std::string& path, const void* data, size_t size)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = fwrite(data, 1, size, f) == size;
-    return fclose(f) == 0 && ok;
-}
-
-bool ReadRaw(const std::string& path, std::vector<u8>& out)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    const bool ok = fread(out.data(), 1, out.size(), f) == out.size();
-    fclose(f);
-    return ok;
-}
-
 void BM_ColorNodeVsBarePass(benchmark::State& state)
 {
     const SColorBench& b = NODES[state.range(0)];
     state.SetLabel(b.cls);
-    if (!ColorBenchGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
     }
     const std::vector<u8> image = SeededBytes(IMAGE_SIDE), lut = SeededBytes(LUT_SIDE);
     STexProcessor p;
-    STexProcNode* node = ColorNode(p, b);
+    STexProcNode* node = AddClassNode(p, b.cls, b.set);
     if (!node || !FeedInputs(p, node, image, lut) || !node->Process())
     {
         state.SkipWithError(node ? node->Status.Str() : "class not registered");
@@ -181,24 +119,11 @@ void BM_ColorNodeVsBarePass(benchmark::State& state)
     SPairTimer t;
     for (auto _ : state)
     {
-        t.Run(
-            [&] {
-                node->Process();
-                glFinish();
-            },
-            [&] {
-                FrameBufferRef fb(new SFrameBuffer);
-                fb->AttachTexture(0, node->Output, FBA_Color);
-                CheckFrameBuffer(*fb);
-                PushFrameBuffer(fb);
-                glClear(GL_COLOR_BUFFER_BIT);
-                UseShader(0, sp);
-                for (u32 i = 0; i < bound.size(); ++i)
-                    TEX_Bind(i, bound[i]);
-                DrawFullscreenQuad(-1, 1, 1, -1, 0);
-                PopFrameBuffer(fb);
-                glFinish();
-            });
+        t.Run([&] { BenchProcess(node); },
+              [&] {
+                  BenchBarePass(node->Output, sp, bound.data(), (u32)bound.size(), 0);
+                  BenchFinish();
+              });
     }
     t.Report(state, "node_ms", "bare_ms", 1e3);
 }
@@ -209,12 +134,12 @@ void BM_ColorNodeVsConvert(benchmark::State& state)
 {
     const SColorBench& b = NODES[state.range(0)];
     state.SetLabel(b.cls);
-    if (access(CONVERT, X_OK) != 0)
+    if (access(BENCH_CONVERT, X_OK) != 0)
     {
         state.SkipWithError("imagemagick's convert is not installed");
         return;
     }
-    if (!ColorBenchGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
@@ -227,16 +152,14 @@ void BM_ColorNodeVsConvert(benchmark::State& state)
     }
     const std::string dir = folder, in = dir + "/in.rgba", outNode = dir + "/node.rgba", outConvert = dir + "/im.rgba";
     const std::vector<u8> image = SeededBytes(IMAGE_SIDE);
-    if (!WriteRaw(in, image.data(), image.size()))
+    if (!BenchWriteFile(in, image.data(), image.size()))
     {
         state.SkipWithError("cannot write the input file");
         return;
     }
-    const std::string size = std::to_string(IMAGE_SIDE) + "x" + std::to_string(IMAGE_SIDE);
-    const std::string command =
-        std::string(CONVERT) + " -size " + size + " -depth 8 rgba:" + in + " " + b.convertOp + " rgba:" + outConvert;
+    const std::string command = BenchConvertCommand(IMAGE_SIDE, {in}, b.convertOp, outConvert);
     STexProcessor p;
-    STexProcNode* node = ColorNode(p, b);
+    STexProcNode* node = AddClassNode(p, b.cls, b.set);
     STestNode_Pins* src = AddPinsNode(p, 0, 1, 0);
     TestLink(p, src, 0, node, 0);
     std::vector<u8> bytes(image.size());
@@ -248,11 +171,11 @@ void BM_ColorNodeVsConvert(benchmark::State& state)
         t.Run(
             [&] {
                 SImage2D result;
-                failed |= !ReadRaw(in, bytes) ||
+                failed |= !BenchReadFile(in, bytes) ||
                           !TEX_Create(src->Output, IMAGE_SIDE, IMAGE_SIDE, 1, 1, TEXFMT_RGBA8, bytes.data(),
                                       TEXF_NodeOutput) ||
                           !node->Process() || !TEX_ReadPixels(node->Output.Get(), result) ||
-                          !WriteRaw(outNode, result.Pixels.data, (size_t)result.Width * result.Height * 4);
+                          !BenchWriteFile(outNode, result.Pixels.data, (size_t)result.Width * result.Height * 4);
             },
             [&] { failed |= system(command.c_str()) != 0; });
     }

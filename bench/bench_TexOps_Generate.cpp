@@ -2,6 +2,7 @@
 // against a bare full-screen pass of its program into a ready target (the kernel's with its mip
 // chain), and the CPU noise and two
 // gradients against ImageMagick's convert making the like image as raw RGBA.
+#include "BenchGL.h"
 #include "BenchPair.h"
 
 #include <GL/glew.h>
@@ -12,53 +13,22 @@
 #include <memory>
 #include <vector>
 
-#include "GameCore.h"
-#include "GameFileIO.h"
 #include "GameImage.h"
 #include "GameShader.h"
 #include "GameVertex.h"
-#include "GameWindow.h"
+#include "TestNodes.h"
 #include "TexOps_Generate.h"
 
 namespace
 {
 const int SIZE = 1024;
-const char* const CONVERT = "/usr/bin/convert";
-
-bool BenchGenerateGL()
-{
-    static SWindowSystem* system = nullptr;
-    static SWindow* window = nullptr;
-    if (!system)
-    {
-        system = new SWindowSystem();
-        window = new SWindow(system);
-        GWindowSystem = system;
-        GWindow = window;
-        R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
-        char exe[4096];
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-        exe[n > 0 ? n : 0] = 0;
-        BuildBaseFolder(exe, "RERudu", GBaseFolder);
-    }
-    if (!window->MakeCurrent())
-        return false;
-    R_SetGLDefaults();
-    if (!GSM)
-        CreateShaderStorage();
-    return true;
-}
 
 STexProcNode* MakeNode(STexProcessor& p, const char* cls)
 {
-    SClassInfo* info = FindClassInfo(cls);
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    FindPropDesc(list, "Width")->AsInt() = SIZE;
-    FindPropDesc(list, "Height")->AsInt() = SIZE;
-    STexProcNode* n = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(n, 0);
-    return n;
+    return AddClassNode(p, cls, [](TArray<SPropDesc>& list) {
+        FindPropDesc(list, "Width")->AsInt() = SIZE;
+        FindPropDesc(list, "Height")->AsInt() = SIZE;
+    });
 }
 
 void ReadBack(const TextureRef& t, SImage2D& img)
@@ -72,7 +42,7 @@ const char* const GPU_CLASSES[] = {"STexNode_GPUNoise",       "STexNode_GPUCloud
 
 void BM_GeneratorAgainstBarePass(benchmark::State& state)
 {
-    if (!BenchGenerateGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
@@ -146,7 +116,7 @@ BENCHMARK(BM_GeneratorAgainstBarePass)->DenseRange(0, 6)->Unit(benchmark::kMilli
 bool RunConvert(const char* image, std::vector<unsigned char>& out)
 {
     char cmd[512];
-    snprintf(cmd, sizeof(cmd), "%s -size %dx%d %s -depth 8 rgba:- 2>/dev/null", CONVERT, SIZE, SIZE, image);
+    snprintf(cmd, sizeof(cmd), "%s -size %dx%d %s -depth 8 rgba:- 2>/dev/null", BENCH_CONVERT, SIZE, SIZE, image);
     FILE* f = popen(cmd, "r");
     if (!f)
         return false;
@@ -167,12 +137,12 @@ const struct
 
 void BM_GeneratorAgainstConvert(benchmark::State& state)
 {
-    if (access(CONVERT, X_OK) != 0)
+    if (access(BENCH_CONVERT, X_OK) != 0)
     {
         state.SkipWithError("no /usr/bin/convert (Debian package imagemagick)");
         return;
     }
-    if (!BenchGenerateGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;

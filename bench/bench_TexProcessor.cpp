@@ -2,19 +2,13 @@
 // same 50 full-screen passes drawn directly with the engine (same shader, same targets); and
 // queuing and sorting a graph of 1,000 nodes against a plain depth-first ordering of the same graph
 // over adjacency lists.
+#include "BenchGL.h"
 #include "BenchPair.h"
-
-#include <GL/glew.h>
-#include <unistd.h>
 
 #include <random>
 #include <vector>
 
-#include "GameCore.h"
-#include "GameFileIO.h"
 #include "GameShader.h"
-#include "GameVertex.h"
-#include "GameWindow.h"
 #include "TestNodes.h"
 
 namespace
@@ -26,35 +20,9 @@ const int GRAPH_MAX_INPUTS = 2;
 const float CHAIN_SCALE = 0.98f;
 const unsigned GRAPH_SEED = 777;
 
-// The engine's window system and window (off-screen without a display) and the shipped shaders
-// beside the program, made once.
-bool BenchProcessorGL()
-{
-    static SWindowSystem* system = nullptr;
-    static SWindow* window = nullptr;
-    if (!system)
-    {
-        system = new SWindowSystem();
-        window = new SWindow(system);
-        GWindowSystem = system;
-        GWindow = window;
-        R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
-        char exe[4096];
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-        exe[n > 0 ? n : 0] = 0;
-        BuildBaseFolder(exe, "RERudu", GBaseFolder);
-    }
-    if (!window->MakeCurrent())
-        return false;
-    R_SetGLDefaults();
-    if (!GSM)
-        CreateShaderStorage();
-    return true;
-}
-
 void BM_ProcessChain(benchmark::State& state)
 {
-    if (!BenchProcessorGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
@@ -82,9 +50,6 @@ void BM_ProcessChain(benchmark::State& state)
         }
     TArray<TString> defines;
     SShader* sp = GetShader(TEST_AFFINE_SHADER, defines);
-    int units[NODE_INPUT_UNITS];
-    for (u32 i = 0; i < NODE_INPUT_UNITS; ++i)
-        units[i] = (int)i;
 
     SPairTimer t;
     for (auto _ : state)
@@ -93,28 +58,20 @@ void BM_ProcessChain(benchmark::State& state)
             [&] {
                 p.AddToUpdateList(chain[0]);
                 p.ProcessUpdateList();
-                glFinish();
+                BenchFinish();
             },
             [&] {
                 for (int i = 0; i < CHAIN_LENGTH; ++i)
                 {
                     STestNode_Affine* n = chain[i];
-                    FrameBufferRef fb(new SFrameBuffer);
-                    fb->AttachTexture(0, n->Output, FBA_Color);
-                    CheckFrameBuffer(*fb);
-                    PushFrameBuffer(fb);
-                    glClear(GL_COLOR_BUFFER_BIT);
-                    UseShader(0, sp);
-                    SetUniformIntArray(sp, "InputTexture", units, (int)NODE_INPUT_UNITS);
-                    if (i > 0)
-                        TEX_Bind(0, chain[i - 1]->Output);
-                    SetUniformInt(sp, "InputCount", i > 0 ? 1 : 0);
-                    SetUniformFloat(sp, "Scale", n->Scale);
-                    SetUniformVec4(sp, "Bias", &n->Bias.x);
-                    DrawFullscreenQuad(-1, 1, 1, -1, 0);
-                    PopFrameBuffer(fb);
+                    BenchBarePass(n->Output, sp, i > 0 ? &chain[i - 1]->Output : nullptr, i > 0 ? 1 : 0,
+                                  NODE_INPUT_UNITS, [&](SShader* s) {
+                                      SetUniformInt(s, "InputCount", i > 0 ? 1 : 0);
+                                      SetUniformFloat(s, "Scale", n->Scale);
+                                      SetUniformVec4(s, "Bias", &n->Bias.x);
+                                  });
                 }
-                glFinish();
+                BenchFinish();
             });
     }
     t.Report(state, "processor_ms", "passes_ms", 1e3);
@@ -122,7 +79,7 @@ void BM_ProcessChain(benchmark::State& state)
 
 void BM_QueueGraph(benchmark::State& state)
 {
-    if (!BenchProcessorGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;

@@ -223,6 +223,20 @@ struct SRegisterTestNodes
 } GRegisterTestNodes;
 } // namespace
 
+STexProcNode* AddClassNode(STexProcessor& p, const char* cls, const std::function<void(TArray<SPropDesc>&)>& set)
+{
+    SClassInfo* info = FindClassInfo(cls);
+    if (!info)
+        return nullptr;
+    TArray<SPropDesc> list;
+    InstantiatePropTable(list, info->Props);
+    if (set)
+        set(list);
+    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
+    p.AddNode(node, 0);
+    return node;
+}
+
 STestNode_Pins* AddPinsNode(STexProcessor& p, int ins, int outs, int size)
 {
     return AddTestNode<STestNode_Pins>(p, [&](TArray<SPropDesc>& l) {

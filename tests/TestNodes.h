@@ -64,6 +64,11 @@ T* AddTestNode(STexProcessor& p, const std::function<void(TArray<SPropDesc>&)>& 
     return node;
 }
 
+// A node of the class registered under cls from its defaults changed by set, added to the processor
+// without placement; null when no class has that name.
+STexProcNode* AddClassNode(STexProcessor& p, const char* cls,
+                           const std::function<void(TArray<SPropDesc>&)>& set = nullptr);
+
 inline void TestSetInt(TArray<SPropDesc>& list, const char* name, int value)
 {
     FindPropDesc(list, name)->AsInt() = value;
