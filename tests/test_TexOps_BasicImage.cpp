@@ -76,14 +76,8 @@ mVec4 Quantised(const mVec4& v)
 
 STexProcNode* AddNode(STexProcessor& p, const char* cls, const TSetter& set = nullptr)
 {
-    SClassInfo* info = FindClassInfo(cls);
-    EXPECT_NE(info, nullptr) << cls;
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (set)
-        set(list);
-    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(node, 0);
+    STexProcNode* node = AddClassNode(p, cls, set);
+    EXPECT_NE(node, nullptr) << cls;
     return node;
 }
 

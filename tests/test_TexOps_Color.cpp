@@ -82,16 +82,8 @@ TextureRef ByteTexture(u32 w, u32 h)
 
 STexProcNode* AddColorNode(STexProcessor& p, const char* cls, const TSetter& set = nullptr)
 {
-    SClassInfo* info = FindClassInfo(cls);
-    EXPECT_NE(info, nullptr) << cls;
-    if (!info)
-        return nullptr;
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (set)
-        set(list);
-    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(node, 0);
+    STexProcNode* node = AddClassNode(p, cls, set);
+    EXPECT_NE(node, nullptr) << cls;
     return node;
 }
 

@@ -58,14 +58,8 @@ STexProcNode* Source(STexProcessor& p, const SPix& img, u32 flags = NODE_OUTPUT_
 
 STexProcNode* Filter(STexProcessor& p, const char* cls, const TSetter& set = nullptr)
 {
-    SClassInfo* info = FindClassInfo(cls);
-    EXPECT_NE(info, nullptr) << cls;
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (set)
-        set(list);
-    STexProcNode* n = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(n, 0);
+    STexProcNode* n = AddClassNode(p, cls, set);
+    EXPECT_NE(n, nullptr) << cls;
     return n;
 }
 
