@@ -1,6 +1,7 @@
 // Popup menus, the menu bar and the prompt: layout against the window's edges, index mapping with
 // section titles and disabled items, opening, switching and closing by the mouse, and the prompt
 // written on OK or Enter only.
+#include "GUITestMenus.h"
 #include "GUITestSupport.h"
 #include "TestSupport.h"
 
@@ -12,24 +13,6 @@
 
 namespace
 {
-class TTestMenu : public SPopupMenu
-{
-public:
-    std::vector<int> Picks;
-    explicit TTestMenu(const std::vector<const char*>& options)
-    {
-        for (const char* o : options)
-            Options.Add(TString(o));
-    }
-    void OnSelect(int index) override { Picks.push_back(index); }
-};
-
-class TTestMenuWindow : public SMenuWindow
-{
-public:
-    void Frame() override { DrawMenuBar(); }
-};
-
 struct STick
 {
     float x, y;

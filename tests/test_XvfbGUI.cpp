@@ -1,14 +1,14 @@
 // The GUI end to end under Xvfb: a real window, pointer and keys sent through XTest (xdotool),
 // the engine's event path into the input state, the GUI tree drawn each tick and its pixels read
 // back at computed places.
-#include "GUITestSupport.h"
+#include "GUITestMenus.h"
 #include "TestSupport.h"
+#include "XvfbDriveTest.h"
 
 #include <GL/glew.h>
-#include <SDL2/SDL.h>
-#include <SDL2/SDL_syswm.h>
 #include <png.h>
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -23,27 +23,7 @@
 
 namespace
 {
-class TTestMenu : public SPopupMenu
-{
-public:
-    std::vector<int> Picks;
-    explicit TTestMenu(const std::vector<const char*>& options)
-    {
-        for (const char* o : options)
-            Options.Add(TString(o));
-    }
-    void OnSelect(int index) override { Picks.push_back(index); }
-};
-
-class TTestMenuWindow : public SMenuWindow
-{
-public:
-    void Frame() override { DrawMenuBar(); }
-};
-
 const float CLEAR[3] = {0.2f, 0.3f, 0.4f};
-const float FRAME_TIME = 1.0f / 60.0f;
-const Uint32 EVENT_WAIT_MS = 10000;
 const int PIXEL_TOLERANCE = 3;
 
 // An RGBA8 picture read with the image library alone, to sample the button images independently.
@@ -81,43 +61,27 @@ struct SPicture
 };
 } // namespace
 
-class XvfbGUI : public GUIDrawTest
+class XvfbGUI : public XvfbDriveTest
 {
 protected:
     SFont font;
-    unsigned long xid = 0;
 
     void SetUp() override
     {
-        ASSERT_NE(getenv("DISPLAY"), nullptr);
-        GUIDrawTest::SetUp();
-        ASSERT_FALSE(GWindowSystem->IsOffscreen());
+        XvfbDriveTest::SetUp();
+        if (HasFatalFailure())
+            return;
         ASSERT_TRUE(font.Load("Data/Engine/DebugFont.fnt"));
         GGUIFont = &font;
-        SDL_SysWMinfo info;
-        SDL_VERSION(&info.version);
-        ASSERT_TRUE(SDL_GetWindowWMInfo((SDL_Window*)GWindow->Handle, &info));
-        xid = (unsigned long)info.info.x11.window;
         glClearColor(CLEAR[0], CLEAR[1], CLEAR[2], 1);
     }
     void TearDown() override
     {
-        XDo("mouseup 1");
         XDo("keyup Return");
         GGUIFont = nullptr;
-        GUIDrawTest::TearDown();
+        XvfbDriveTest::TearDown();
     }
 
-    static void XDo(const std::string& args)
-    {
-        const std::string cmd = "xdotool " + args + " >/dev/null 2>&1";
-        ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
-    }
-    void MoveTo(SGUILayer& root, int x, int y)
-    {
-        XDo("mousemove --window " + std::to_string(xid) + " " + std::to_string(x) + " " + std::to_string(y));
-        ASSERT_TRUE(RunUntil(root, [&] { return GMousePos.x == (float)x && GMousePos.y == (float)y; })) << x << "," << y;
-    }
     // A press and a release in ticks of their own, as a hand would give them.
     void Click(SGUILayer& root)
     {
@@ -125,28 +89,6 @@ protected:
         ASSERT_TRUE(RunUntil(root, [] { return GMouseLeft != 0; }));
         XDo("mouseup 1");
         ASSERT_TRUE(RunUntil(root, [] { return GMouseLeft == 0; }));
-    }
-    // One tick: the engine's input step, then the tree drawn over a cleared frame.
-    void Tick(SGUILayer& root)
-    {
-        InputKeepPrevious();
-        ProcessEvents();
-        glClear(GL_COLOR_BUFFER_BIT);
-        SGUILayer::DrawTree(&root, FRAME_TIME);
-        glFinish();
-    }
-    // Ticks until done holds after a tick, for a bounded time (X events come late on a busy machine).
-    bool RunUntil(SGUILayer& root, const std::function<bool()>& done)
-    {
-        const Uint32 start = SDL_GetTicks();
-        while (SDL_GetTicks() - start < EVENT_WAIT_MS)
-        {
-            Tick(root);
-            if (done())
-                return true;
-            SDL_Delay(5);
-        }
-        return false;
     }
     static bool IsClear(int x, int y)
     {

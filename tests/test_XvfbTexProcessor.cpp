@@ -1,83 +1,26 @@
 // The canvas end to end under Xvfb: a real window, the pointer driven through XTest (xdotool), a
 // link dragged from one node's output pin to another node's input pin, and the target processed.
-#include "GUITestSupport.h"
 #include "TestNodes.h"
 #include "TestSupport.h"
-
-#include <GL/glew.h>
-#include <SDL2/SDL.h>
-#include <SDL2/SDL_syswm.h>
+#include "XvfbDriveTest.h"
 
 #include <math.h>
-#include <stdlib.h>
 
 #include <algorithm>
-#include <functional>
 #include <string>
-
-#include "GameWindow.h"
-
-// Xlib's headers (through SDL's window-manager info) name a type this way.
-#undef Status
 
 namespace
 {
-const float FRAME_TIME = 1.0f / 60.0f;
-const Uint32 EVENT_WAIT_MS = 10000;
 const int SOURCE_SIZE = 8;
 } // namespace
 
-class XvfbTexProcessor : public GUIDrawTest
+class XvfbTexProcessor : public XvfbDriveTest
 {
 protected:
-    unsigned long xid = 0;
-
     void SetUp() override
     {
-        ASSERT_NE(getenv("DISPLAY"), nullptr);
-        GUIDrawTest::SetUp();
-        ASSERT_FALSE(GWindowSystem->IsOffscreen());
-        SDL_SysWMinfo info;
-        SDL_VERSION(&info.version);
-        ASSERT_TRUE(SDL_GetWindowWMInfo((SDL_Window*)GWindow->Handle, &info));
-        xid = (unsigned long)info.info.x11.window;
+        XvfbDriveTest::SetUp();
         TestProcessLog().clear();
-    }
-    void TearDown() override
-    {
-        XDo("mouseup 1");
-        GUIDrawTest::TearDown();
-    }
-
-    static void XDo(const std::string& args)
-    {
-        const std::string cmd = "xdotool " + args + " >/dev/null 2>&1";
-        ASSERT_EQ(system(cmd.c_str()), 0) << cmd;
-    }
-    void MoveTo(SGUILayer& root, int x, int y)
-    {
-        XDo("mousemove --window " + std::to_string(xid) + " " + std::to_string(x) + " " + std::to_string(y));
-        ASSERT_TRUE(RunUntil(root, [&] { return GMousePos.x == (float)x && GMousePos.y == (float)y; })) << x << "," << y;
-    }
-    void Tick(SGUILayer& root)
-    {
-        InputKeepPrevious();
-        ProcessEvents();
-        glClear(GL_COLOR_BUFFER_BIT);
-        SGUILayer::DrawTree(&root, FRAME_TIME);
-        glFinish();
-    }
-    bool RunUntil(SGUILayer& root, const std::function<bool()>& done)
-    {
-        const Uint32 start = SDL_GetTicks();
-        while (SDL_GetTicks() - start < EVENT_WAIT_MS)
-        {
-            Tick(root);
-            if (done())
-                return true;
-            SDL_Delay(5);
-        }
-        return false;
     }
 };
 

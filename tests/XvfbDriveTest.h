@@ -1,0 +1,28 @@
+// A GUI drawing fixture for the suites that run under Xvfb: a real window, the pointer and keys
+// sent through XTest (xdotool), and ticks of the engine's event path with the tree drawn each tick.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "GUITestSupport.h"
+
+class XvfbDriveTest : public GUIDrawTest
+{
+protected:
+    // The X window of the engine's window, for xdotool.
+    unsigned long xid = 0;
+
+    void SetUp() override;
+    // Lets go of the mouse button, so that a failed test leaves no press behind.
+    void TearDown() override;
+
+    // Runs xdotool with args; asserts that it succeeded.
+    static void XDo(const std::string& args);
+    // Moves the pointer to window pixel (x, y) and ticks until the input state has it there.
+    void MoveTo(SGUILayer& root, int x, int y);
+    // One tick: the engine's input step, then the tree drawn over a cleared frame.
+    void Tick(SGUILayer& root);
+    // Ticks until done holds after a tick, for a bounded time (X events come late on a busy machine).
+    bool RunUntil(SGUILayer& root, const std::function<bool()>& done);
+};
