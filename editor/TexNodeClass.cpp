@@ -142,6 +142,18 @@ void FNodeParams::SetString(u32 k, const TString& v)
 // ---------------------------------------------------------------------------------------------
 // Processing
 
+void NodeStoreBase(STexProcNode& node, FNodeParams& params)
+{
+    if (TArray<SPropDesc>* base = params.Base())
+        node.STexProcNode::StoreParams(*base);
+}
+
+void NodeChanged(STexProcNode& node)
+{
+    if (node.Owner)
+        node.Owner->AddToUpdateList(&node);
+}
+
 bool NodeTextureUsable(const TextureRef& tex)
 {
     return !tex.IsNull() && tex->GLName != 0 && tex->Width > 0 && tex->Height > 0;
@@ -231,6 +243,46 @@ mRect NodeRowField(const mRect& r, u32 row)
 u32 NodeRowId(const mRect& r, const mRect& row)
 {
     return (u32)gRound((row.y0 - r.y0) / NODE_PANEL_ROW_HEIGHT);
+}
+
+void NodeFloatRow(STexProcNode& node, const mRect& r, u32 row, const char* label, float& value, float lo, float hi,
+                  float snap)
+{
+    node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
+    const mRect field = NodeRowField(r, row);
+    if (node.GuiFloatField(NodeRowId(r, field), field, &value, lo, hi, snap))
+        NodeChanged(node);
+}
+
+void NodeIntRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32& value, s32 lo, s32 hi)
+{
+    node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
+    const mRect field = NodeRowField(r, row);
+    int v = value;
+    if (node.GuiIntField(NodeRowId(r, field), field, &v, lo, hi))
+    {
+        value = v;
+        NodeChanged(node);
+    }
+}
+
+void NodeCheckRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32& value)
+{
+    node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
+    const mRect field = NodeRowField(r, row);
+    int v = value;
+    if (node.CheckBox(NodeRowId(r, field), field, &v))
+    {
+        value = v ? 1 : 0;
+        NodeChanged(node);
+    }
+}
+
+float NodeFinishPanel(STexProcNode& node, const mRect& r, float own)
+{
+    mRect rest = r;
+    rest.y0 += own;
+    return own + node.STexProcNode::PropertyPanel(rest);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -58,6 +58,13 @@ private:
     TArray<SPropDesc>& List;
 };
 
+// Writes the node's base parameters into entry 0's nested list, as the first step of a node class's
+// StoreParams.
+void NodeStoreBase(STexProcNode& node, FNodeParams& params);
+
+// A parameter changed from the panel: the node is queued for processing in its processor.
+void NodeChanged(STexProcNode& node);
+
 // Whether a reference holds a usable texture: a GL name and a non-zero size.
 bool NodeTextureUsable(const TextureRef& tex);
 
@@ -84,6 +91,15 @@ mRect NodeRowField(const mRect& r, u32 row);
 u32 NodeRowId(const mRect& r, const mRect& row);
 // The label colour of parameter rows.
 static const u32 NODE_LABEL_COLOR = 0xFFE6E6E6u;
+// A labelled field on row `row`; an edit writes the value and queues the node (NodeChanged).
+void NodeFloatRow(STexProcNode& node, const mRect& r, u32 row, const char* label, float& value, float lo, float hi,
+                  float snap);
+void NodeIntRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32& value, s32 lo, s32 hi);
+// A labelled check box; the value is stored as 0 or 1.
+void NodeCheckRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32& value);
+// The base panel drawn below the node's own rows, which take `own` from the top of r; returns the
+// whole panel's height.
+float NodeFinishPanel(STexProcNode& node, const mRect& r, float own);
 
 // ---------------------------------------------------------------------------------------------
 // Family menus

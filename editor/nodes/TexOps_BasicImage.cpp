@@ -83,51 +83,6 @@ const char* const PIN_OUTPUT = "Output";
 const char* const PIN_TEXTURE = "Texture";
 const char* const PIN_SIZE_SAMPLE = "Size sample";
 
-void StoreBase(STexProcNode& node, FNodeParams& params)
-{
-    if (TArray<SPropDesc>* base = params.Base())
-        node.STexProcNode::StoreParams(*base);
-}
-
-void Changed(STexProcNode& node)
-{
-    if (node.Owner)
-        node.Owner->AddToUpdateList(&node);
-}
-
-void IntRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32& value, s32 lo, s32 hi)
-{
-    node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
-    const mRect field = NodeRowField(r, row);
-    int v = value;
-    if (node.GuiIntField(NodeRowId(r, field), field, &v, lo, hi))
-    {
-        value = v;
-        Changed(node);
-    }
-}
-
-void FloatRow(STexProcNode& node, const mRect& r, u32 row, const char* label, float& value, float lo, float hi,
-              float snap)
-{
-    node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
-    const mRect field = NodeRowField(r, row);
-    if (node.GuiFloatField(NodeRowId(r, field), field, &value, lo, hi, snap))
-        Changed(node);
-}
-
-void CheckRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32& value)
-{
-    node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
-    const mRect field = NodeRowField(r, row);
-    int v = value;
-    if (node.CheckBox(NodeRowId(r, field), field, &v))
-    {
-        value = v ? 1 : 0;
-        Changed(node);
-    }
-}
-
 // Two toggles on one row (left and right half); returns which one was clicked (1 left, 2 right).
 int TogglePair(STexProcNode& node, const mRect& r, u32 row, const char* leftLabel, s32& left, const char* rightLabel,
                s32& right)
@@ -138,13 +93,13 @@ int TogglePair(STexProcNode& node, const mRect& r, u32 row, const char* leftLabe
     {
         left = l ? 1 : 0;
         clicked = 1;
-        Changed(node);
+        NodeChanged(node);
     }
     if (node.GuiToggle(id + RIGHT_TOGGLE_ID, NodeRowField(r, row), rightLabel, &rv))
     {
         right = rv ? 1 : 0;
         clicked = 2;
-        Changed(node);
+        NodeChanged(node);
     }
     return clicked;
 }
@@ -160,13 +115,6 @@ void EnumButton(STexProcNode& node, const mRect& r, const mRect& field, s32& val
 {
     if (node.Button(NodeRowId(r, field), field, EnumText(texts, count, value)) && node.Owner)
         OpenEnumMenu(node.Owner, &node, &value, texts, count, field);
-}
-
-float FinishPanel(STexProcNode& node, const mRect& r, float own)
-{
-    mRect rest = r;
-    rest.y0 += own;
-    return own + node.STexProcNode::PropertyPanel(rest);
 }
 
 // The output size of resize and reshape: the linked size sample's when it has a texture, else
@@ -327,7 +275,7 @@ STexNode_SpriteSheet::STexNode_SpriteSheet(TArray<SPropDesc>& list) : STexProcNo
 void STexNode_SpriteSheet::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Width, Width);
     params.SetInt(P_Height, Height);
     params.SetInt(P_KeepAspect, KeepAspect);
@@ -435,12 +383,12 @@ float STexNode_SpriteSheet::PropertyPanel(const mRect& r)
         if (GNodeFileDialog && GNodeFileDialog(SAVE_DIALOG_FOLDER, FILE_NODE_FILTER, chosen, 1))
             SaveSheet(chosen.Str());
     }
-    IntRow(*this, rows, SROW_Width, "Max. width", Width, 1, MAX_SIDE);
-    IntRow(*this, rows, SROW_Height, "Max. height", Height, 1, MAX_SIDE);
-    CheckRow(*this, rows, SROW_Keep, "Keep aspect", KeepAspect);
-    IntRow(*this, rows, SROW_Frames, "Frames", FrameCount, 1, MAX_FRAMES);
-    FloatRow(*this, rows, SROW_Begin, "Begin", Time.x, 0.0f, 1.0f, NO_SNAP);
-    FloatRow(*this, rows, SROW_End, "End", Time.y, 0.0f, 1.0f, NO_SNAP);
+    NodeIntRow(*this, rows, SROW_Width, "Max. width", Width, 1, MAX_SIDE);
+    NodeIntRow(*this, rows, SROW_Height, "Max. height", Height, 1, MAX_SIDE);
+    NodeCheckRow(*this, rows, SROW_Keep, "Keep aspect", KeepAspect);
+    NodeIntRow(*this, rows, SROW_Frames, "Frames", FrameCount, 1, MAX_FRAMES);
+    NodeFloatRow(*this, rows, SROW_Begin, "Begin", Time.x, 0.0f, 1.0f, NO_SNAP);
+    NodeFloatRow(*this, rows, SROW_End, "End", Time.y, 0.0f, 1.0f, NO_SNAP);
     if (TogglePair(*this, rows, SROW_Play, "Play", Play, "Loop", Loop) == 1)
         PlayPos = 0.0f;
 
@@ -463,7 +411,7 @@ float STexNode_SpriteSheet::PropertyPanel(const mRect& r)
         DrawTexturedRect(s, mRect{col * inv, row * inv, (col + 1.0f) * inv, (row + 1.0f) * inv},
                          mVec4(1, 1, 1, 1), Output);
     }
-    return FinishPanel(*this, r, top + side - r.y0);
+    return NodeFinishPanel(*this, r, top + side - r.y0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -511,7 +459,7 @@ STexNode_Blend::STexNode_Blend(TArray<SPropDesc>& list) : STexProcNode(list)
 void STexNode_Blend::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_BlendMode, BlendMode);
     params.SetFloat(P_BlendAmt, BlendAmt);
     params.SetInt(P_BClamp, BClamp);
@@ -543,9 +491,9 @@ int STexNode_Blend::Process()
 float STexNode_Blend::PropertyPanel(const mRect& r)
 {
     EnumButton(*this, r, NodeRow(r, BROW_Mode), BlendMode, BLEND_MODE_TEXTS, BLEND_MODE_COUNT);
-    FloatRow(*this, r, BROW_Opacity, "Opacity", BlendAmt, 0.0f, 1.0f, NO_SNAP);
+    NodeFloatRow(*this, r, BROW_Opacity, "Opacity", BlendAmt, 0.0f, 1.0f, NO_SNAP);
     TogglePair(*this, r, BROW_Clamps, "Clamp val.", BClamp, "Clamp out.", OClamp);
-    return FinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * BROW_Count);
+    return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * BROW_Count);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -603,7 +551,7 @@ STexNode_Transform::STexNode_Transform(TArray<SPropDesc>& list) : STexProcNode(l
 void STexNode_Transform::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetVec2(P_Off, Off);
     params.SetFloat(P_Rot, Rot);
     params.SetVec2(P_Zoom, Zoom);
@@ -635,15 +583,15 @@ int STexNode_Transform::Process()
 
 float STexNode_Transform::PropertyPanel(const mRect& r)
 {
-    FloatRow(*this, r, TROW_OffX, "Off. X", Off.x, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
-    FloatRow(*this, r, TROW_OffY, "Off. Y", Off.y, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
-    FloatRow(*this, r, TROW_Rot, "Rotation", Rot, 0.0f, ROTATION_FIELD_MAX, SnapDiv);
-    FloatRow(*this, r, TROW_ZoomX, "Zoom X", Zoom.x, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
-    FloatRow(*this, r, TROW_ZoomY, "Zoom Y", Zoom.y, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
-    CheckRow(*this, r, TROW_Uniform, "Uniform zoom", Uniform);
+    NodeFloatRow(*this, r, TROW_OffX, "Off. X", Off.x, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
+    NodeFloatRow(*this, r, TROW_OffY, "Off. Y", Off.y, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
+    NodeFloatRow(*this, r, TROW_Rot, "Rotation", Rot, 0.0f, ROTATION_FIELD_MAX, SnapDiv);
+    NodeFloatRow(*this, r, TROW_ZoomX, "Zoom X", Zoom.x, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
+    NodeFloatRow(*this, r, TROW_ZoomY, "Zoom Y", Zoom.y, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
+    NodeCheckRow(*this, r, TROW_Uniform, "Uniform zoom", Uniform);
     TogglePair(*this, r, TROW_Flip, "Flip X", FlipX, "Flip Y", FlipY);
-    FloatRow(*this, r, TROW_Snap, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
-    return FinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * TROW_Count);
+    NodeFloatRow(*this, r, TROW_Snap, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
+    return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * TROW_Count);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -676,7 +624,7 @@ STexNode_Resize::STexNode_Resize(TArray<SPropDesc>& list) : STexProcNode(list)
 void STexNode_Resize::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Width, Width);
     params.SetInt(P_Height, Height);
 }
@@ -694,9 +642,9 @@ int STexNode_Resize::Process()
 
 float STexNode_Resize::PropertyPanel(const mRect& r)
 {
-    IntRow(*this, r, 0, "Width", Width, 1, MAX_SIDE);
-    IntRow(*this, r, 1, "Height", Height, 1, MAX_SIDE);
-    return FinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * 2);
+    NodeIntRow(*this, r, 0, "Width", Width, 1, MAX_SIDE);
+    NodeIntRow(*this, r, 1, "Height", Height, 1, MAX_SIDE);
+    return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * 2);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -748,7 +696,7 @@ STexNode_Reshape::STexNode_Reshape(TArray<SPropDesc>& list) : STexProcNode(list)
 void STexNode_Reshape::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Width, Width);
     params.SetInt(P_Height, Height);
     params.SetInt(P_XOff, XOff);
@@ -777,11 +725,11 @@ int STexNode_Reshape::Process()
 
 float STexNode_Reshape::PropertyPanel(const mRect& r)
 {
-    IntRow(*this, r, RROW_Width, "Width", Width, 1, MAX_SIDE);
-    IntRow(*this, r, RROW_Height, "Height", Height, 1, MAX_SIDE);
-    IntRow(*this, r, RROW_XOff, "XOff", XOff, FULL_INT_MIN, FULL_INT_MAX);
-    IntRow(*this, r, RROW_YOff, "YOff", YOff, FULL_INT_MIN, FULL_INT_MAX);
+    NodeIntRow(*this, r, RROW_Width, "Width", Width, 1, MAX_SIDE);
+    NodeIntRow(*this, r, RROW_Height, "Height", Height, 1, MAX_SIDE);
+    NodeIntRow(*this, r, RROW_XOff, "XOff", XOff, FULL_INT_MIN, FULL_INT_MAX);
+    NodeIntRow(*this, r, RROW_YOff, "YOff", YOff, FULL_INT_MIN, FULL_INT_MAX);
     GuiLabel("OOR mode", NODE_LABEL_COLOR, 0, NodeRowLabel(r, RROW_Mode));
     EnumButton(*this, r, NodeRowField(r, RROW_Mode), OffMode, RESHAPE_MODE_TEXTS, RSM_Count);
-    return FinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * RROW_Count);
+    return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * RROW_Count);
 }

@@ -62,12 +62,6 @@ void AddOneInputPins(STexProcNode& node, const char* input)
     AddPins(node, &input, 1);
 }
 
-void StoreBase(STexProcNode& node, FNodeParams& params)
-{
-    if (TArray<SPropDesc>* base = params.Base())
-        node.STexProcNode::StoreParams(*base);
-}
-
 float Switch(s32 v)
 {
     return v ? 1.0f : 0.0f;
@@ -96,12 +90,6 @@ void SetMaskUniform(SShader* sp, const SColorMask& m)
     SetUniformVec4(sp, "RGBA", v);
 }
 
-void Changed(STexProcNode& node)
-{
-    if (node.Owner)
-        node.Owner->AddToUpdateList(&node);
-}
-
 // Two toggles on one row: the left takes the row's id, the right the row's id plus 1000.
 void TogglePair(STexProcNode& node, const mRect& r, u32 row, const char* leftLabel, s32& left,
                 const char* rightLabel, s32& right)
@@ -111,12 +99,12 @@ void TogglePair(STexProcNode& node, const mRect& r, u32 row, const char* leftLab
     if (node.GuiToggle(id, NodeRowLabel(r, row), leftLabel, &l))
     {
         left = l ? 1 : 0;
-        Changed(node);
+        NodeChanged(node);
     }
     if (node.GuiToggle(id + RIGHT_TOGGLE_ID, NodeRowField(r, row), rightLabel, &rv))
     {
         right = rv ? 1 : 0;
-        Changed(node);
+        NodeChanged(node);
     }
 }
 
@@ -126,15 +114,6 @@ u32 MaskRows(STexProcNode& node, const mRect& r, u32 first, SColorMask& m)
     TogglePair(node, r, first, CHANNEL_LABELS[0], m.Red, CHANNEL_LABELS[1], m.Green);
     TogglePair(node, r, first + 1, CHANNEL_LABELS[2], m.Blue, CHANNEL_LABELS[3], m.Alpha);
     return 2;
-}
-
-void FloatRow(STexProcNode& node, const mRect& r, u32 row, const char* label, float& value, float lo, float hi,
-              float snap)
-{
-    node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
-    const mRect field = NodeRowField(r, row);
-    if (node.GuiFloatField(NodeRowId(r, field), field, &value, lo, hi, snap))
-        Changed(node);
 }
 
 // A push button showing the value's entry; a click opens the processor's choice menu over texts.
@@ -150,10 +129,7 @@ void EnumRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32
 // The base panel below `rows` own rows.
 float FinishPanel(STexProcNode& node, const mRect& r, u32 rows)
 {
-    const float own = NODE_PANEL_ROW_HEIGHT * (float)rows;
-    mRect rest = r;
-    rest.y0 += own;
-    return own + node.STexProcNode::PropertyPanel(rest);
+    return NodeFinishPanel(node, r, NODE_PANEL_ROW_HEIGHT * (float)rows);
 }
 
 // The format argument of FirstInputPass that keeps the first input's format (no format has code 0).
@@ -237,7 +213,7 @@ float STexNode_Invert::PropertyPanel(const mRect& r)
 void STexNode_Invert::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     WriteMask(params, P_Red, Mask);
 }
 
@@ -269,7 +245,7 @@ int STexNode_Desaturate::Process()
 void STexNode_Desaturate::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -313,15 +289,15 @@ int STexNode_BrCon::Process()
 
 float STexNode_BrCon::PropertyPanel(const mRect& r)
 {
-    FloatRow(*this, r, 0, "Brightness", BrOff, -FULL_FLOAT, FULL_FLOAT, NO_SNAP);
-    FloatRow(*this, r, 1, "Contrast", ConQ, -FULL_FLOAT, FULL_FLOAT, NO_SNAP);
+    NodeFloatRow(*this, r, 0, "Brightness", BrOff, -FULL_FLOAT, FULL_FLOAT, NO_SNAP);
+    NodeFloatRow(*this, r, 1, "Contrast", ConQ, -FULL_FLOAT, FULL_FLOAT, NO_SNAP);
     return FinishPanel(*this, r, 2 + MaskRows(*this, r, 2, Mask));
 }
 
 void STexNode_BrCon::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetFloat(P_BrOff, BrOff);
     params.SetFloat(P_ConQ, ConQ);
     WriteMask(params, P_Red, Mask);
@@ -368,19 +344,19 @@ float STexNode_SoftContrast::PropertyPanel(const mRect& r)
 {
     // A divisor a document brought in outside the field's range snaps nothing.
     const float snap = SnapDiv > 0.0f && SnapDiv <= SNAP_DIV_MAX ? SnapDiv : NO_SNAP;
-    FloatRow(*this, r, 0, "Center", Center, -FULL_FLOAT, FULL_FLOAT, snap);
-    FloatRow(*this, r, 1, "Range", Range, -FULL_FLOAT, FULL_FLOAT, snap);
-    FloatRow(*this, r, 2, "Amount", Amount, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, 0, "Center", Center, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, 1, "Range", Range, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, 2, "Amount", Amount, -FULL_FLOAT, FULL_FLOAT, snap);
     // The divisor only changes how the fields above snap; like any edit it still marks the
     // document changed (the image renders the same).
-    FloatRow(*this, r, 3, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
+    NodeFloatRow(*this, r, 3, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
     return FinishPanel(*this, r, 4);
 }
 
 void STexNode_SoftContrast::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetFloat(P_Center, Center);
     params.SetFloat(P_Range, Range);
     params.SetFloat(P_Amount, Amount);
@@ -427,14 +403,14 @@ int STexNode_Posterize::Process()
 
 float STexNode_Posterize::PropertyPanel(const mRect& r)
 {
-    FloatRow(*this, r, 0, "Round div.", RoundDiv, 0.0f, FULL_FLOAT, NO_SNAP);
+    NodeFloatRow(*this, r, 0, "Round div.", RoundDiv, 0.0f, FULL_FLOAT, NO_SNAP);
     return FinishPanel(*this, r, 1 + MaskRows(*this, r, 1, Mask));
 }
 
 void STexNode_Posterize::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetFloat(P_RoundDiv, RoundDiv);
     WriteMask(params, P_Red, Mask);
 }
@@ -492,7 +468,7 @@ float STexNode_QuickConvert::PropertyPanel(const mRect& r)
 void STexNode_QuickConvert::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Mode, Mode);
 }
 
@@ -537,14 +513,14 @@ float STexNode_ChanBlend::PropertyPanel(const mRect& r)
 {
     float* amounts[4] = {&BlendAmt.x, &BlendAmt.y, &BlendAmt.z, &BlendAmt.w};
     for (u32 i = 0; i < 4; ++i)
-        FloatRow(*this, r, i, CHANNEL_LABELS[i], *amounts[i], BLEND_MIN, BLEND_MAX, NO_SNAP);
+        NodeFloatRow(*this, r, i, CHANNEL_LABELS[i], *amounts[i], BLEND_MIN, BLEND_MAX, NO_SNAP);
     return FinishPanel(*this, r, 4);
 }
 
 void STexNode_ChanBlend::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetVec4(P_BlendAmt, EVT_Vec4, BlendAmt);
 }
 
@@ -614,7 +590,7 @@ int STexNode_ColorMatrix::Process()
 void STexNode_ColorMatrix::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -670,7 +646,7 @@ float STexNode_ColorLUT2D::PropertyPanel(const mRect& r)
 void STexNode_ColorLUT2D::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_XChan, XChan);
     params.SetInt(P_YChan, YChan);
 }

@@ -310,8 +310,7 @@ public:
     void StoreParams(TArray<SPropDesc>& list) override
     {
         FNodeParams p(list);
-        if (TArray<SPropDesc>* base = p.Base())
-            STexProcNode::StoreParams(*base);
+        NodeStoreBase(*this, p);
         p.SetVec2(P_Radius, Radius);
         p.SetInt(P_Uniform, Uniform);
         p.SetInt(P_Expand, Expand);
@@ -528,8 +527,7 @@ public:
     void StoreParams(TArray<SPropDesc>& list) override
     {
         FNodeParams p(list);
-        if (TArray<SPropDesc>* base = p.Base())
-            STexProcNode::StoreParams(*base);
+        NodeStoreBase(*this, p);
         p.SetVec2(P_Radius, Radius);
         p.SetInt(P_Uniform, Uniform);
         p.SetInt(P_DoubleSided, DoubleSided);
@@ -627,8 +625,7 @@ public:
     void StoreParams(TArray<SPropDesc>& list) override
     {
         FNodeParams p(list);
-        if (TArray<SPropDesc>* base = p.Base())
-            STexProcNode::StoreParams(*base);
+        NodeStoreBase(*this, p);
         p.SetFloat(P_Amount, Amount);
         p.SetFloat(P_Threshold, Threshold);
     }
@@ -740,8 +737,7 @@ public:
     void StoreParams(TArray<SPropDesc>& list) override
     {
         FNodeParams p(list);
-        if (TArray<SPropDesc>* base = p.Base())
-            STexProcNode::StoreParams(*base);
+        NodeStoreBase(*this, p);
         p.SetVec2(P_Radius, Radius);
         p.SetInt(P_Uniform, Uniform);
         p.SetInt(P_DistMode, DistMode);
@@ -823,8 +819,7 @@ public:
     void StoreParams(TArray<SPropDesc>& list) override
     {
         FNodeParams p(list);
-        if (TArray<SPropDesc>* base = p.Base())
-            STexProcNode::StoreParams(*base);
+        NodeStoreBase(*this, p);
         p.SetVec2(P_Amount, Amount);
         p.SetVec2(P_Zoom, Zoom);
         p.SetInt(P_Uniform, Uniform);

@@ -171,12 +171,6 @@ void WriteHsv(TArray<SPropDesc>& list, u32 k, const mVec3& v)
     list[k].Default.Vec3 = v;
 }
 
-void StoreBase(STexProcNode& node, FNodeParams& params)
-{
-    if (TArray<SPropDesc>* base = params.Base())
-        node.STexProcNode::StoreParams(*base);
-}
-
 // The rows of a panel, top down, by the shared row conventions.
 class FGenPanel
 {
@@ -307,7 +301,7 @@ int STexNode_ColorRGBA::Process()
 void STexNode_ColorRGBA::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetVec4(P_Color, EVT_ColRGBA, Color);
     params.SetFloat(P_SnapDiv, SnapDiv);
 }
@@ -367,7 +361,7 @@ int STexNode_ColorHSVA::Process()
 void STexNode_ColorHSVA::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     WriteHsv(list, P_Color, Color);
     params.SetFloat(P_Alpha, Alpha);
     params.SetFloat(P_SnapDiv, SnapDiv);
@@ -406,7 +400,7 @@ STexNode_GenSized::STexNode_GenSized(TArray<SPropDesc>& list, const char* title,
 void STexNode_GenSized::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Width, Width);
     params.SetInt(P_Height, Height);
     params.SetInt(P_Third, Third);
@@ -610,7 +604,7 @@ STexNode_GPUClouds::STexNode_GPUClouds(TArray<SPropDesc>& list) : STexNode_GenTw
 void STexNode_GPUClouds::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     const s32 values[] = {Width, Height, Seed, OctDataX, OctDataY, DetScaleX, DetScaleY, Uniform};
     for (u32 k = 0; k < sizeof(values) / sizeof(values[0]); ++k)
         params.SetInt(P_Width + k, values[k]);
@@ -680,7 +674,7 @@ STexNode_LinearGradient::STexNode_LinearGradient(TArray<SPropDesc>& list)
 void STexNode_LinearGradient::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Width, Width);
     params.SetInt(P_Height, Height);
     params.SetVec2(P_Pos0, Pos0);
@@ -754,7 +748,7 @@ STexNode_ShapeGradient::STexNode_ShapeGradient(TArray<SPropDesc>& list, const ch
 void STexNode_ShapeGradient::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Width, Width);
     params.SetInt(P_Height, Height);
     params.SetVec2(P_Pos0, Pos0);
@@ -866,7 +860,7 @@ STexNode_Grid::STexNode_Grid(TArray<SPropDesc>& list) : STexNode_GenTwoInputs(li
 void STexNode_Grid::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Width, Width);
     params.SetInt(P_Height, Height);
     params.SetVec2(P_Off, Off);
