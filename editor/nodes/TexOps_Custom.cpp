@@ -501,16 +501,16 @@ int STexNode_Proc::Load(const TString& path)
 
 void STexNode_Proc::RemovePins()
 {
+    // Unlinking queues nodes, and queueing reads the pins of every node queued: all pins stay
+    // until no link is left.
     for (NodePin* pin : InParams)
-    {
         Unpin(*this, pin, true);
-        delete pin;
-    }
     for (NodePin* pin : OutParams)
-    {
         Unpin(*this, pin, false);
+    for (NodePin* pin : InParams)
         delete pin;
-    }
+    for (NodePin* pin : OutParams)
+        delete pin;
     InParams.Clear();
     OutParams.Clear();
 }
