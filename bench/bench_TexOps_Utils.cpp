@@ -1,22 +1,19 @@
 // The Utils nodes at 1024x1024: Expand (10 passes) and RGB to HSV against ImageMagick's convert
 // doing the same job on raw RGBA files (read, change, write back), the alpha pair against a bare
 // pass of its program, and 4096 particles of Size 32 against the same quads in one draw call.
+#include "BenchGL.h"
 #include "BenchPair.h"
 
 #include <GL/glew.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <random>
-#include <string>
 #include <vector>
 
-#include "GameCore.h"
 #include "GameImage.h"
 #include "GameShader.h"
 #include "GameVertex.h"
-#include "GameWindow.h"
 #include "TestNodes.h"
 #include "TexOps_Utils.h"
 
@@ -30,32 +27,6 @@ const s32 PARTICLES = 4096;
 const float PARTICLE_SIZE = 32.0f;
 const u32 SPRITE_SIDE = 32;
 const u32 QUAD_TRIANGLE_VERTICES = 6;
-// The debian package's program, by its full path so that nothing else on the path stands in.
-const char* const CONVERT = "/usr/bin/convert";
-
-bool UtilsBenchGL()
-{
-    static SWindowSystem* system = nullptr;
-    static SWindow* window = nullptr;
-    if (!system)
-    {
-        system = new SWindowSystem();
-        window = new SWindow(system);
-        GWindowSystem = system;
-        GWindow = window;
-        R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
-        char exe[4096];
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-        exe[n > 0 ? n : 0] = 0;
-        BuildBaseFolder(exe, "RERudu", GBaseFolder);
-    }
-    if (!window->MakeCurrent())
-        return false;
-    R_SetGLDefaults();
-    if (!GSM)
-        CreateShaderStorage();
-    return true;
-}
 
 std::vector<u8> SeededBytes(u32 side)
 {
@@ -66,20 +37,6 @@ std::vector<u8> SeededBytes(u32 side)
     return px;
 }
 
-STexProcNode* UtilsNode(STexProcessor& p, const char* cls, void (*set)(TArray<SPropDesc>&))
-{
-    SClassInfo* info = FindClassInfo(cls);
-    if (!info)
-        return nullptr;
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (set)
-        set(list);
-    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(node, 0);
-    return node;
-}
-
 STestNode_Pins* ByteSource(STexProcessor& p, const std::vector<u8>& px, u32 side)
 {
     STestNode_Pins* src = AddPinsNode(p, 0, 1, 0);
@@ -87,30 +44,11 @@ STestNode_Pins* ByteSource(STexProcessor& p, const std::vector<u8>& px, u32 side
     return src;
 }
 
-bool WriteRaw(const std::string& path, const void* data, size_t size)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = fwrite(data, 1, size, f) == size;
-    return fclose(f) == 0 && ok;
-}
-
-bool ReadRaw(const std::string& path, std::vector<u8>& out)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    const bool ok = fread(out.data(), 1, out.size(), f) == out.size();
-    fclose(f);
-    return ok;
-}
-
 struct SConvertBench
 {
     const char* cls;
     const char* convertOp;
-    void (*set)(TArray<SPropDesc>&);
+    std::function<void(TArray<SPropDesc>&)> set;
 };
 
 const SConvertBench CONVERT_NODES[] = {
@@ -127,12 +65,12 @@ void BM_UtilsNodeVsConvert(benchmark::State& state)
 {
     const SConvertBench& b = CONVERT_NODES[state.range(0)];
     state.SetLabel(b.cls);
-    if (access(CONVERT, X_OK) != 0)
+    if (access(BENCH_CONVERT, X_OK) != 0)
     {
         state.SkipWithError("imagemagick's convert is not installed");
         return;
     }
-    if (!UtilsBenchGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
@@ -145,13 +83,11 @@ void BM_UtilsNodeVsConvert(benchmark::State& state)
     }
     const std::string dir = folder, in = dir + "/in.rgba", outNode = dir + "/node.rgba", outConvert = dir + "/im.rgba";
     const std::vector<u8> image = SeededBytes(IMAGE_SIDE);
-    const std::string size = std::to_string(IMAGE_SIDE) + "x" + std::to_string(IMAGE_SIDE);
-    const std::string command =
-        std::string(CONVERT) + " -size " + size + " -depth 8 rgba:" + in + " " + b.convertOp + " rgba:" + outConvert;
+    const std::string command = BenchConvertCommand(IMAGE_SIDE, {in}, b.convertOp, outConvert);
     STexProcessor p;
-    STexProcNode* node = UtilsNode(p, b.cls, b.set);
+    STexProcNode* node = AddClassNode(p, b.cls, b.set);
     STestNode_Pins* src = AddPinsNode(p, 0, 1, 0);
-    bool failed = !WriteRaw(in, image.data(), image.size()) || !node || !TestLink(p, src, 0, node, 0);
+    bool failed = !BenchWriteFile(in, image.data(), image.size()) || !node || !TestLink(p, src, 0, node, 0);
     std::vector<u8> bytes(image.size());
 
     SPairTimer t;
@@ -162,11 +98,11 @@ void BM_UtilsNodeVsConvert(benchmark::State& state)
         t.Run(
             [&] {
                 SImage2D result;
-                failed |= !ReadRaw(in, bytes) ||
+                failed |= !BenchReadFile(in, bytes) ||
                           !TEX_Create(src->Output, IMAGE_SIDE, IMAGE_SIDE, 1, 1, TEXFMT_RGBA8, bytes.data(),
                                       TEXF_NodeOutput) ||
                           !node->Process() || !TEX_ReadPixels(node->Output.Get(), result) ||
-                          !WriteRaw(outNode, result.Pixels.data, (size_t)result.Width * result.Height * 4);
+                          !BenchWriteFile(outNode, result.Pixels.data, (size_t)result.Width * result.Height * 4);
             },
             [&] { failed |= system(command.c_str()) != 0; });
     }
@@ -191,13 +127,13 @@ void BM_AlphaNodeVsBarePass(benchmark::State& state)
     const char* cls = ALPHA_NODES[state.range(0)][0];
     const char* program = ALPHA_NODES[state.range(0)][1];
     state.SetLabel(cls);
-    if (!UtilsBenchGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
     }
     STexProcessor p;
-    STexProcNode* node = UtilsNode(p, cls, nullptr);
+    STexProcNode* node = AddClassNode(p, cls);
     STestNode_Pins* src = ByteSource(p, SeededBytes(IMAGE_SIDE), IMAGE_SIDE);
     if (!node || !TestLink(p, src, 0, node, 0) || !node->Process())
     {
@@ -209,21 +145,10 @@ void BM_AlphaNodeVsBarePass(benchmark::State& state)
     for (auto _ : state)
     {
         t.Run(
+            [&] { BenchProcess(node); },
             [&] {
-                node->Process();
-                glFinish();
-            },
-            [&] {
-                FrameBufferRef fb(new SFrameBuffer);
-                fb->AttachTexture(0, node->Output, FBA_Color);
-                CheckFrameBuffer(*fb);
-                PushFrameBuffer(fb);
-                glClear(GL_COLOR_BUFFER_BIT);
-                UseShader(0, sp);
-                TEX_Bind(0, src->Output);
-                DrawFullscreenQuad(-1, 1, 1, -1, 0);
-                PopFrameBuffer(fb);
-                glFinish();
+                BenchBarePass(node->Output, sp, &src->Output, 1, NODE_INPUT_UNITS);
+                BenchFinish();
             });
     }
     t.Report(state, "node_ms", "bare_ms", 1e3);
@@ -234,16 +159,16 @@ BENCHMARK(BM_AlphaNodeVsBarePass)->DenseRange(0, 1)->Unit(benchmark::kMillisecon
 // draw call with the same program, blend and sprite.
 void BM_ParticlesVsOneDrawCall(benchmark::State& state)
 {
-    if (!UtilsBenchGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
     }
     STexProcessor p;
-    STexProcNode* pos = UtilsNode(p, "STexNode_PartPos", [](TArray<SPropDesc>& l) {
+    STexProcNode* pos = AddClassNode(p, "STexNode_PartPos", [](TArray<SPropDesc>& l) {
         FindPropDesc(l, "Count")->AsInt() = PARTICLES;
     });
-    STexProcNode* render = UtilsNode(p, "STexNode_PartRender", [](TArray<SPropDesc>& l) {
+    STexProcNode* render = AddClassNode(p, "STexNode_PartRender", [](TArray<SPropDesc>& l) {
         FindPropDesc(l, "Width")->AsInt() = IMAGE_SIDE;
         FindPropDesc(l, "Height")->AsInt() = IMAGE_SIDE;
         FindPropDesc(l, "Size")->AsFloat() = PARTICLE_SIZE;
@@ -275,10 +200,7 @@ void BM_ParticlesVsOneDrawCall(benchmark::State& state)
     for (auto _ : state)
     {
         t.Run(
-            [&] {
-                render->Process();
-                glFinish();
-            },
+            [&] { BenchProcess(render); },
             [&] {
                 FrameBufferRef fb(new SFrameBuffer);
                 fb->AttachTexture(0, render->Output, FBA_Color);
@@ -290,7 +212,7 @@ void BM_ParticlesVsOneDrawCall(benchmark::State& state)
                 DrawTexColoredPrimitives(tris.data(), (u32)tris.size(), GL_TRIANGLES);
                 UseShader(0, sp);
                 PopFrameBuffer(fb);
-                glFinish();
+                BenchFinish();
             });
     }
     t.Report(state, "node_ms", "one_call_ms", 1e3);

@@ -90,14 +90,8 @@ STestNode_Pins* Source(STexProcessor& p, const TextureRef& tex)
 
 STexProcNode* AddNode(STexProcessor& p, const char* cls, const TSetter& set = nullptr)
 {
-    SClassInfo* info = FindClassInfo(cls);
-    EXPECT_NE(info, nullptr) << cls;
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (set)
-        set(list);
-    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(node, 0);
+    STexProcNode* node = AddClassNode(p, cls, set);
+    EXPECT_NE(node, nullptr) << cls;
     return node;
 }
 
