@@ -11,6 +11,8 @@ const char* const NODE_MENU_DISABLED_PREFIX = "[Disabled] ";
 
 namespace
 {
+// The text of a choice button whose value lies outside its list.
+const char* const NODE_UNKNOWN_CHOICE = "?";
 bool IsStringType(u32 type)
 {
     return type >= EVT_String && type <= EVT_Mesh;
@@ -270,7 +272,7 @@ void NodeCheckRow(STexProcNode& node, const mRect& r, u32 row, const char* label
 {
     node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
     const mRect field = NodeRowField(r, row);
-    int v = value;
+    int v = value != 0;
     if (node.CheckBox(NodeRowId(r, field), field, &v))
     {
         value = v ? 1 : 0;
@@ -283,6 +285,60 @@ float NodeFinishPanel(STexProcNode& node, const mRect& r, float own)
     mRect rest = r;
     rest.y0 += own;
     return own + node.STexProcNode::PropertyPanel(rest);
+}
+
+void FNodePanel::Float(const char* label, float* v, float lo, float hi, float snap)
+{
+    NodeFloatRow(Node, R, Row++, label, *v, lo, hi, snap);
+}
+
+void FNodePanel::Int(const char* label, s32* v, s32 lo, s32 hi)
+{
+    NodeIntRow(Node, R, Row++, label, *v, lo, hi);
+}
+
+void FNodePanel::Check(const char* label, s32* v)
+{
+    NodeCheckRow(Node, R, Row++, label, *v);
+}
+
+void FNodePanel::Toggles(const char* left, s32* l, const char* right, s32* rv)
+{
+    const mRect a = NodeRowLabel(R, Row), b = NodeRowField(R, Row);
+    const u32 id = NodeRowId(R, a);
+    Toggle(id, a, left, l);
+    Toggle(id + NODE_RIGHT_TOGGLE_ID, b, right, rv);
+    ++Row;
+}
+
+void FNodePanel::Enum(const char* label, s32* v, const char* const* texts, s32 count)
+{
+    const mRect f = Label(label);
+    const char* text = *v >= 0 && *v < count ? texts[*v] : NODE_UNKNOWN_CHOICE;
+    if (Node.Button(NodeRowId(R, f), f, text) && Node.Owner)
+        OpenEnumMenu(Node.Owner, &Node, v, texts, (u32)count, f);
+    ++Row;
+}
+
+mRect FNodePanel::Label(const char* label)
+{
+    Node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(R, Row));
+    return NodeRowField(R, Row);
+}
+
+float FNodePanel::Finish()
+{
+    return NodeFinishPanel(Node, R, NODE_PANEL_ROW_HEIGHT * (float)Row);
+}
+
+void FNodePanel::Toggle(u32 id, const mRect& r, const char* label, s32* v)
+{
+    int value = *v != 0;
+    if (Node.GuiToggle(id, r, label, &value))
+    {
+        *v = value ? 1 : 0;
+        NodeChanged(Node);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -101,6 +101,35 @@ void NodeCheckRow(STexProcNode& node, const mRect& r, u32 row, const char* label
 // whole panel's height.
 float NodeFinishPanel(STexProcNode& node, const mRect& r, float own);
 
+// A node's own panel rows, top down from r: each call draws one labelled row and moves to the next;
+// an edit writes the value and queues the node. Finish draws the base panel below the rows.
+class FNodePanel
+{
+public:
+    FNodePanel(STexProcNode& node, const mRect& r) : Node(node), R(r), Row(0) {}
+
+    void Float(const char* label, float* v, float lo, float hi, float snap = 0.0f);
+    void Int(const char* label, s32* v, s32 lo, s32 hi);
+    // A check box; the value is stored as 0 or 1.
+    void Check(const char* label, s32* v);
+    // Two toggles on one row, the left on the label half; the right one's id is the row's plus
+    // NODE_RIGHT_TOGGLE_ID.
+    void Toggles(const char* left, s32* l, const char* right, s32* rv);
+    // A button with the current choice's text ("?" outside the list) opening the choice menu.
+    void Enum(const char* label, s32* v, const char* const* texts, s32 count);
+    // Draws the label of the current row and returns its field half; the row is not passed.
+    mRect Label(const char* label);
+    float Finish();
+
+    STexProcNode& Node;
+    const mRect R;
+    u32 Row;
+
+private:
+    void Toggle(u32 id, const mRect& r, const char* label, s32* v);
+};
+static const u32 NODE_RIGHT_TOGGLE_ID = 1000;
+
 // ---------------------------------------------------------------------------------------------
 // Family menus
 

@@ -12,7 +12,6 @@ namespace
 {
 const char* const OUTPUT_PIN = "Output";
 const char* const TEXTURE_PIN = "Texture";
-const char* const UNKNOWN_CHOICE = "?";
 const u32 STATUS_TEXT_MAX = 160;
 const float FULL_FLOAT = 3.4028235e38f;
 const s32 FULL_INT_MIN = -2147483647 - 1;
@@ -83,11 +82,6 @@ TArray<TString> DistortDefines(s32 mode)
     if (d.Angular)
         defines.Add(TString("ANGULAR"));
     return defines;
-}
-
-const char* ChoiceText(const char* const* texts, s32 count, s32 value)
-{
-    return value >= 0 && value < count ? texts[value] : UNKNOWN_CHOICE;
 }
 
 // A radius component held in 0..BLUR_RADIUS_MAX; NaN counts as 0.
@@ -183,91 +177,6 @@ int DivideIntoOutput(STexProcNode& node, const TextureRef& source, const Texture
     return sp ? 1 : 0;
 }
 
-// ---------------------------------------------------------------------------------------------
-// Panel rows
-
-class FPanel
-{
-public:
-    FPanel(STexProcNode& node, const mRect& r) : Node(node), R(r), Row(0) {}
-
-    void Float(const char* label, float* v, float lo, float hi)
-    {
-        Node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(R, Row));
-        const mRect f = NodeRowField(R, Row);
-        Changed(Node.GuiFloatField(NodeRowId(R, f), f, v, lo, hi, 0.0f));
-        ++Row;
-    }
-    void Int(const char* label, s32* v, s32 lo, s32 hi)
-    {
-        Node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(R, Row));
-        const mRect f = NodeRowField(R, Row);
-        int value = *v;
-        if (Node.GuiIntField(NodeRowId(R, f), f, &value, lo, hi))
-        {
-            *v = value;
-            Changed(1);
-        }
-        ++Row;
-    }
-    void Check(const char* label, s32* v)
-    {
-        Node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(R, Row));
-        const mRect f = NodeRowField(R, Row);
-        int value = *v != 0;
-        if (Node.CheckBox(NodeRowId(R, f), f, &value))
-        {
-            *v = value;
-            Changed(1);
-        }
-        ++Row;
-    }
-    // Two toggles on one row; the right one's id is the row's plus RIGHT_TOGGLE_ID.
-    void Toggles(const char* left, s32* l, const char* right, s32* rv)
-    {
-        const mRect a = NodeRowLabel(R, Row), b = NodeRowField(R, Row);
-        const u32 id = NodeRowId(R, a);
-        Toggle(id, a, left, l);
-        Toggle(id + RIGHT_TOGGLE_ID, b, right, rv);
-        ++Row;
-    }
-    // A button with the current choice's text ("?" outside the list) opening the choice menu.
-    void Enum(const char* label, s32* v, const char* const* texts, s32 count)
-    {
-        Node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(R, Row));
-        const mRect f = NodeRowField(R, Row);
-        if (Node.Button(NodeRowId(R, f), f, ChoiceText(texts, count, *v)) && Node.Owner)
-            OpenEnumMenu(Node.Owner, &Node, v, texts, (u32)count, f);
-        ++Row;
-    }
-    float Finish()
-    {
-        const float own = NODE_PANEL_ROW_HEIGHT * (float)Row;
-        mRect rest = R;
-        rest.y0 += own;
-        return own + Node.STexProcNode::PropertyPanel(rest);
-    }
-
-private:
-    static const u32 RIGHT_TOGGLE_ID = 1000;
-    void Toggle(u32 id, const mRect& r, const char* label, s32* v)
-    {
-        int value = *v != 0;
-        if (Node.GuiToggle(id, r, label, &value))
-        {
-            *v = value;
-            Changed(1);
-        }
-    }
-    void Changed(int c)
-    {
-        if (c && Node.Owner)
-            Node.Owner->AddToUpdateList(&Node);
-    }
-    STexProcNode& Node;
-    mRect R;
-    u32 Row;
-};
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -319,7 +228,7 @@ public:
     }
     float PropertyPanel(const mRect& r) override
     {
-        FPanel panel(*this, r);
+        FNodePanel panel(*this, r);
         panel.Float("Radius[x]", &Radius.x, 0.0f, BLUR_RADIUS_MAX);
         panel.Float("Radius[y]", &Radius.y, 0.0f, BLUR_RADIUS_MAX);
         panel.Toggles("Uniform", &Uniform, "Separable", &Separable);
@@ -537,7 +446,7 @@ public:
     }
     float PropertyPanel(const mRect& r) override
     {
-        FPanel panel(*this, r);
+        FNodePanel panel(*this, r);
         panel.Float("Radius[x]", &Radius.x, -FULL_FLOAT, FULL_FLOAT);
         panel.Float("Radius[y]", &Radius.y, -FULL_FLOAT, FULL_FLOAT);
         panel.Toggles("Uniform", &Uniform, "Double-sided", &DoubleSided);
@@ -686,7 +595,7 @@ public:
     }
     float PropertyPanel(const mRect& r) override
     {
-        FPanel panel(*this, r);
+        FNodePanel panel(*this, r);
         panel.Float("Amount", &Amount, -FULL_FLOAT, FULL_FLOAT);
         panel.Float("Threshold", &Threshold, -FULL_FLOAT, FULL_FLOAT);
         return panel.Finish();
@@ -745,7 +654,7 @@ public:
     }
     float PropertyPanel(const mRect& r) override
     {
-        FPanel panel(*this, r);
+        FNodePanel panel(*this, r);
         panel.Float("Radius[x]", &Radius.x, -FULL_FLOAT, FULL_FLOAT);
         panel.Float("Radius[y]", &Radius.y, -FULL_FLOAT, FULL_FLOAT);
         panel.Check("Uniform", &Uniform);
@@ -827,7 +736,7 @@ public:
     }
     float PropertyPanel(const mRect& r) override
     {
-        FPanel panel(*this, r);
+        FNodePanel panel(*this, r);
         panel.Float("Amount X", &Amount.x, -FULL_FLOAT, FULL_FLOAT);
         panel.Float("Amount Y", &Amount.y, -FULL_FLOAT, FULL_FLOAT);
         panel.Float("Zoom X", &Zoom.x, -FULL_FLOAT, FULL_FLOAT);

@@ -36,7 +36,6 @@ const float PANEL_SNAP_MAX = 1000.0f;
 const float SNAP_OF_SNAP = 1.0f;
 const s32 DEFAULT_SIZE = 256;
 const u32 STATUS_SIZE = 256;
-const u32 RIGHT_TOGGLE_ID = 1000;
 const u32 SWATCH_LABEL_COLOR = 0xFFFFFFFFu;
 const float HSV_SWATCH_VALUE = 0.5f;
 // Colours and substitutes: linear filtering, no mip chain. The CPU noise keeps its mip chain.
@@ -171,45 +170,12 @@ void WriteHsv(TArray<SPropDesc>& list, u32 k, const mVec3& v)
     list[k].Default.Vec3 = v;
 }
 
-// The rows of a panel, top down, by the shared row conventions.
-class FGenPanel
+// The rows of a panel, top down, by the shared row conventions, and a colour swatch.
+class FGenPanel : public FNodePanel
 {
 public:
-    FGenPanel(STexProcNode& node, const mRect& r) : Node(node), R(r), Row(0), Changed(false) {}
+    using FNodePanel::FNodePanel;
 
-    void Int(const char* label, s32* v, s32 lo, s32 hi)
-    {
-        const mRect f = Label(label);
-        int x = *v;
-        if (Node.GuiIntField(NodeRowId(R, f), f, &x, lo, hi))
-            *v = x, Changed = true;
-        ++Row;
-    }
-    void Float(const char* label, float* v, float lo, float hi, float snap)
-    {
-        const mRect f = Label(label);
-        Changed |= Node.GuiFloatField(NodeRowId(R, f), f, v, lo, hi, snap) != 0;
-        ++Row;
-    }
-    void Check(const char* label, s32* v)
-    {
-        const mRect f = Label(label);
-        int x = *v;
-        if (Node.CheckBox(NodeRowId(R, f), f, &x))
-            *v = x ? 1 : 0, Changed = true;
-        ++Row;
-    }
-    void Toggles(const char* left, s32* a, const char* right, s32* b)
-    {
-        const mRect l = NodeRowLabel(R, Row), r = NodeRowField(R, Row);
-        const u32 id = NodeRowId(R, l);
-        int x = *a, y = *b;
-        if (Node.GuiToggle(id, l, left, &x))
-            *a = x ? 1 : 0, Changed = true;
-        if (Node.GuiToggle(id + RIGHT_TOGGLE_ID, r, right, &y))
-            *b = y ? 1 : 0, Changed = true;
-        ++Row;
-    }
     void Swatch(const char* label, const mVec4& c)
     {
         Node.GuiLabel(label, SWATCH_LABEL_COLOR, 0, NodeRowLabel(R, Row));
@@ -219,26 +185,6 @@ public:
         Node.DrawRect(s, c, true);
         ++Row;
     }
-    // Returns the field half of the next row after drawing its label.
-    mRect Label(const char* label)
-    {
-        Node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(R, Row));
-        return NodeRowField(R, Row);
-    }
-    float Finish()
-    {
-        if (Changed && Node.Owner)
-            Node.Owner->AddToUpdateList(&Node);
-        const float own = NODE_PANEL_ROW_HEIGHT * (float)Row;
-        mRect rest = R;
-        rest.y0 += own;
-        return own + Node.STexProcNode::PropertyPanel(rest);
-    }
-
-    STexProcNode& Node;
-    const mRect& R;
-    u32 Row;
-    bool Changed;
 };
 } // namespace
 
