@@ -62,8 +62,9 @@ struct SParticleQuad
 };
 
 // Appends the quads of a particle at (px, py) in texture coordinates whose edge is size output
-// texels on a width x height target: one, or with tiled every copy shifted by whole images that
-// overlaps the target. A particle whose position or size is no finite number appends nothing.
+// texels on a width x height target: one, or with tiled also its copies shifted by whole images
+// towards the target, so that a quad crossing an edge reappears across the opposite one (up to four
+// copies at a corner). A particle whose position or size is no finite number appends nothing.
 // False (nothing appended) when out would pass maxQuads.
 bool ParticleQuads(float px, float py, float size, u32 width, u32 height, bool tiled, u32 maxQuads,
                    TPodArray<SParticleQuad>& out);
