@@ -41,43 +41,14 @@ void AddTwoInputPins(STexProcNode& node)
     AddPins(node, inputs, 2);
 }
 
-void StoreBase(STexProcNode& node, FNodeParams& params)
-{
-    if (TArray<SPropDesc>* base = params.Base())
-        node.STexProcNode::StoreParams(*base);
-}
-
-void Changed(STexProcNode& node)
-{
-    if (node.Owner)
-        node.Owner->AddToUpdateList(&node);
-}
-
-void FloatRow(STexProcNode& node, const mRect& r, u32 row, const char* label, float& value, float lo, float hi,
-              float snap)
-{
-    node.GuiLabel(label, NODE_LABEL_COLOR, 0, NodeRowLabel(r, row));
-    const mRect field = NodeRowField(r, row);
-    if (node.GuiFloatField(NodeRowId(r, field), field, &value, lo, hi, snap))
-        Changed(node);
-}
-
 void Toggle(STexProcNode& node, u32 id, const mRect& rect, const char* label, s32& value)
 {
     int v = value;
     if (node.GuiToggle(id, rect, label, &v))
     {
         value = v ? 1 : 0;
-        Changed(node);
+        NodeChanged(node);
     }
-}
-
-float FinishPanel(STexProcNode& node, const mRect& r, u32 rows)
-{
-    const float own = NODE_PANEL_ROW_HEIGHT * (float)rows;
-    mRect rest = r;
-    rest.y0 += own;
-    return own + node.STexProcNode::PropertyPanel(rest);
 }
 } // namespace
 
@@ -158,18 +129,18 @@ float STexNode_SelRect::PropertyPanel(const mRect& r)
 {
     // A divisor a document brought in outside the field's range snaps nothing.
     const float snap = SnapDiv > 0.0f && SnapDiv <= SNAP_DIV_MAX ? SnapDiv : NO_SNAP;
-    FloatRow(*this, r, 0, "X1", Min.x, -FULL_FLOAT, FULL_FLOAT, snap);
-    FloatRow(*this, r, 1, "Y1", Min.y, -FULL_FLOAT, FULL_FLOAT, snap);
-    FloatRow(*this, r, 2, "X2", Max.x, -FULL_FLOAT, FULL_FLOAT, snap);
-    FloatRow(*this, r, 3, "Y2", Max.y, -FULL_FLOAT, FULL_FLOAT, snap);
-    FloatRow(*this, r, 4, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
-    return FinishPanel(*this, r, 5);
+    NodeFloatRow(*this, r, 0, "X1", Min.x, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, 1, "Y1", Min.y, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, 2, "X2", Max.x, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, 3, "Y2", Max.y, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, 4, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
+    return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * 5.0f);
 }
 
 void STexNode_SelRect::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetVec2(P_Min, Min);
     params.SetVec2(P_Max, Max);
     params.SetFloat(P_SnapDiv, SnapDiv);
@@ -219,13 +190,13 @@ float STexNode_SelCompare::PropertyPanel(const mRect& r)
     // The choice menu stores the index and queues the node itself.
     if (Button(NodeRowId(r, field), field, SelCompareChoice(Mode)) && Owner)
         OpenEnumMenu(Owner, this, &Mode, SEL_COMPARE_CHOICES, SEL_COMPARE_MODE_COUNT, field);
-    return FinishPanel(*this, r, 1);
+    return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * 1.0f);
 }
 
 void STexNode_SelCompare::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetInt(P_Mode, Mode);
 }
 
@@ -271,18 +242,18 @@ int STexNode_SelRange::Process()
 
 float STexNode_SelRange::PropertyPanel(const mRect& r)
 {
-    FloatRow(*this, r, 0, "Range start", Range.x, 0.0f, FULL_FLOAT, NO_SNAP);
-    FloatRow(*this, r, 1, "Range end", Range.y, 0.0f, FULL_FLOAT, NO_SNAP);
+    NodeFloatRow(*this, r, 0, "Range start", Range.x, 0.0f, FULL_FLOAT, NO_SNAP);
+    NodeFloatRow(*this, r, 1, "Range end", Range.y, 0.0f, FULL_FLOAT, NO_SNAP);
     const u32 id = NodeRowId(r, NodeRow(r, 2));
     Toggle(*this, id, NodeRowLabel(r, 2), "Sharp", Sharp);
     Toggle(*this, id + RIGHT_TOGGLE_ID, NodeRowField(r, 2), "Vector", Vector);
-    return FinishPanel(*this, r, 3);
+    return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * 3.0f);
 }
 
 void STexNode_SelRange::StoreParams(TArray<SPropDesc>& list)
 {
     FNodeParams params(list);
-    StoreBase(*this, params);
+    NodeStoreBase(*this, params);
     params.SetVec2(P_Range, Range);
     params.SetInt(P_Sharp, Sharp);
     params.SetInt(P_Vector, Vector);

@@ -27,26 +27,13 @@ void AddPins(STexProcNode& node, const char* const* inputs, u32 count)
     node.OutParams.Add(new NodePin(PIN_OUTPUT, &node, 0));
 }
 
-void StoreBase(STexProcNode& node, TArray<SPropDesc>& list)
-{
-    FNodeParams params(list);
-    if (TArray<SPropDesc>* base = params.Base())
-        node.STexProcNode::StoreParams(*base);
-}
-
-void Changed(STexProcNode& node)
-{
-    if (node.Owner)
-        node.Owner->AddToUpdateList(&node);
-}
-
 void Toggle(STexProcNode& node, u32 id, const mRect& rect, const char* label, s32& value)
 {
     int v = value;
     if (node.GuiToggle(id, rect, label, &v))
     {
         value = v ? 1 : 0;
-        Changed(node);
+        NodeChanged(node);
     }
 }
 
@@ -64,13 +51,6 @@ u32 MaskRows(STexProcNode& node, const mRect& r, SVecMask& m)
     return MASK_ROWS;
 }
 
-float FinishPanel(STexProcNode& node, const mRect& r, u32 rows)
-{
-    const float own = NODE_PANEL_ROW_HEIGHT * (float)rows;
-    mRect rest = r;
-    rest.y0 += own;
-    return own + node.STexProcNode::PropertyPanel(rest);
-}
 
 SPropDesc MaskProp()
 {
@@ -151,13 +131,13 @@ int STexNode_VecArith::Process()
 
 float STexNode_VecArith::PropertyPanel(const mRect& r)
 {
-    return FinishPanel(*this, r, MaskRows(*this, r, Mask));
+    return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * (float)MaskRows(*this, r, Mask));
 }
 
 void STexNode_VecArith::StoreParams(TArray<SPropDesc>& list)
 {
-    StoreBase(*this, list);
     FNodeParams params(list);
+    NodeStoreBase(*this, params);
     params.SetVec4(P_RGBA, EVT_Vec4, VecMaskToVec4(Mask));
 }
 
@@ -196,7 +176,8 @@ int STexNode_VecUnary::Process()
 
 void STexNode_VecUnary::StoreParams(TArray<SPropDesc>& list)
 {
-    StoreBase(*this, list);
+    FNodeParams params(list);
+    NodeStoreBase(*this, params);
 }
 
 const SPropDesc* STexNode_Abs::Props()
@@ -273,7 +254,8 @@ int STexNode_Mix::Process()
 
 void STexNode_Mix::StoreParams(TArray<SPropDesc>& list)
 {
-    StoreBase(*this, list);
+    FNodeParams params(list);
+    NodeStoreBase(*this, params);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -331,7 +313,8 @@ int STexNode_Clamp::Process()
 
 void STexNode_Clamp::StoreParams(TArray<SPropDesc>& list)
 {
-    StoreBase(*this, list);
+    FNodeParams params(list);
+    NodeStoreBase(*this, params);
 }
 
 // ---------------------------------------------------------------------------------------------
