@@ -280,6 +280,34 @@ void NodeCheckRow(STexProcNode& node, const mRect& r, u32 row, const char* label
     }
 }
 
+int NodeTogglePair(STexProcNode& node, const mRect& r, u32 row, const char* leftLabel, s32& left,
+                   const char* rightLabel, s32& right)
+{
+    const u32 id = NodeRowId(r, NodeRow(r, row));
+    int l = left != 0, rv = right != 0, clicked = 0;
+    if (node.GuiToggle(id, NodeRowLabel(r, row), leftLabel, &l))
+    {
+        left = l ? 1 : 0;
+        clicked = 1;
+        NodeChanged(node);
+    }
+    if (node.GuiToggle(id + NODE_RIGHT_TOGGLE_ID, NodeRowField(r, row), rightLabel, &rv))
+    {
+        right = rv ? 1 : 0;
+        clicked = 2;
+        NodeChanged(node);
+    }
+    return clicked;
+}
+
+void NodeEnumButton(STexProcNode& node, const mRect& r, const mRect& field, s32& value, const char* const* texts,
+                    u32 count)
+{
+    const char* text = value >= 0 && (u32)value < count ? texts[value] : NODE_UNKNOWN_CHOICE;
+    if (node.Button(NodeRowId(r, field), field, text) && node.Owner)
+        OpenEnumMenu(node.Owner, &node, &value, texts, count, field);
+}
+
 float NodeFinishPanel(STexProcNode& node, const mRect& r, float own)
 {
     mRect rest = r;
@@ -304,19 +332,12 @@ void FNodePanel::Check(const char* label, s32* v)
 
 void FNodePanel::Toggles(const char* left, s32* l, const char* right, s32* rv)
 {
-    const mRect a = NodeRowLabel(R, Row), b = NodeRowField(R, Row);
-    const u32 id = NodeRowId(R, a);
-    Toggle(id, a, left, l);
-    Toggle(id + NODE_RIGHT_TOGGLE_ID, b, right, rv);
-    ++Row;
+    NodeTogglePair(Node, R, Row++, left, *l, right, *rv);
 }
 
 void FNodePanel::Enum(const char* label, s32* v, const char* const* texts, s32 count)
 {
-    const mRect f = Label(label);
-    const char* text = *v >= 0 && *v < count ? texts[*v] : NODE_UNKNOWN_CHOICE;
-    if (Node.Button(NodeRowId(R, f), f, text) && Node.Owner)
-        OpenEnumMenu(Node.Owner, &Node, v, texts, (u32)count, f);
+    NodeEnumButton(Node, R, Label(label), *v, texts, (u32)count);
     ++Row;
 }
 
@@ -329,16 +350,6 @@ mRect FNodePanel::Label(const char* label)
 float FNodePanel::Finish()
 {
     return NodeFinishPanel(Node, R, NODE_PANEL_ROW_HEIGHT * (float)Row);
-}
-
-void FNodePanel::Toggle(u32 id, const mRect& r, const char* label, s32* v)
-{
-    int value = *v != 0;
-    if (Node.GuiToggle(id, r, label, &value))
-    {
-        *v = value ? 1 : 0;
-        NodeChanged(Node);
-    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -97,6 +97,15 @@ void NodeFloatRow(STexProcNode& node, const mRect& r, u32 row, const char* label
 void NodeIntRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32& value, s32 lo, s32 hi);
 // A labelled check box; the value is stored as 0 or 1.
 void NodeCheckRow(STexProcNode& node, const mRect& r, u32 row, const char* label, s32& value);
+// Two toggles on row `row`, the left on the label half, the right on the field half with the row's
+// id plus NODE_RIGHT_TOGGLE_ID; values are stored as 0 or 1. Returns which one was clicked (1 left,
+// 2 right, 0 none).
+int NodeTogglePair(STexProcNode& node, const mRect& r, u32 row, const char* leftLabel, s32& left,
+                   const char* rightLabel, s32& right);
+// A push button on field showing the value's entry ("?" outside the list); a click opens the
+// processor's choice menu over texts.
+void NodeEnumButton(STexProcNode& node, const mRect& r, const mRect& field, s32& value, const char* const* texts,
+                    u32 count);
 // The base panel drawn below the node's own rows, which take `own` from the top of r; returns the
 // whole panel's height.
 float NodeFinishPanel(STexProcNode& node, const mRect& r, float own);
@@ -112,8 +121,7 @@ public:
     void Int(const char* label, s32* v, s32 lo, s32 hi);
     // A check box; the value is stored as 0 or 1.
     void Check(const char* label, s32* v);
-    // Two toggles on one row, the left on the label half; the right one's id is the row's plus
-    // NODE_RIGHT_TOGGLE_ID.
+    // Two toggles on one row (NodeTogglePair).
     void Toggles(const char* left, s32* l, const char* right, s32* rv);
     // A button with the current choice's text ("?" outside the list) opening the choice menu.
     void Enum(const char* label, s32* v, const char* const* texts, s32 count);
@@ -124,9 +132,6 @@ public:
     STexProcNode& Node;
     const mRect R;
     u32 Row;
-
-private:
-    void Toggle(u32 id, const mRect& r, const char* label, s32* v);
 };
 static const u32 NODE_RIGHT_TOGGLE_ID = 1000;
 

@@ -63,8 +63,6 @@ const float NO_SNAP = 0.0f;
 // Preview playback: the step per drawn panel and the factor that keeps position 1 in the last frame.
 const float PLAY_STEP = 0.1f;
 const float PLAY_LAST_FRAME = 0.999f;
-// Toggles sharing a row: the right one's id is the row's id plus this.
-const u32 RIGHT_TOGGLE_ID = 1000;
 const u32 RESHAPE_DATA_COUNT = 5;
 
 const char* const PROG_FULL = "Nodes/Basic/Full";
@@ -82,40 +80,6 @@ const char* const PIN_INPUT2 = "Input 2";
 const char* const PIN_OUTPUT = "Output";
 const char* const PIN_TEXTURE = "Texture";
 const char* const PIN_SIZE_SAMPLE = "Size sample";
-
-// Two toggles on one row (left and right half); returns which one was clicked (1 left, 2 right).
-int TogglePair(STexProcNode& node, const mRect& r, u32 row, const char* leftLabel, s32& left, const char* rightLabel,
-               s32& right)
-{
-    const u32 id = NodeRowId(r, NodeRow(r, row));
-    int l = left, rv = right, clicked = 0;
-    if (node.GuiToggle(id, NodeRowLabel(r, row), leftLabel, &l))
-    {
-        left = l ? 1 : 0;
-        clicked = 1;
-        NodeChanged(node);
-    }
-    if (node.GuiToggle(id + RIGHT_TOGGLE_ID, NodeRowField(r, row), rightLabel, &rv))
-    {
-        right = rv ? 1 : 0;
-        clicked = 2;
-        NodeChanged(node);
-    }
-    return clicked;
-}
-
-const char* EnumText(const char* const* texts, u32 count, s32 value)
-{
-    return value >= 0 && (u32)value < count ? texts[value] : "?";
-}
-
-// A push button across the row showing the value's entry; a click opens the choice menu.
-void EnumButton(STexProcNode& node, const mRect& r, const mRect& field, s32& value, const char* const* texts,
-                u32 count)
-{
-    if (node.Button(NodeRowId(r, field), field, EnumText(texts, count, value)) && node.Owner)
-        OpenEnumMenu(node.Owner, &node, &value, texts, count, field);
-}
 
 // The output size of resize and reshape: the linked size sample's when it has a texture, else
 // the node's own.
@@ -389,7 +353,7 @@ float STexNode_SpriteSheet::PropertyPanel(const mRect& r)
     NodeIntRow(*this, rows, SROW_Frames, "Frames", FrameCount, 1, MAX_FRAMES);
     NodeFloatRow(*this, rows, SROW_Begin, "Begin", Time.x, 0.0f, 1.0f, NO_SNAP);
     NodeFloatRow(*this, rows, SROW_End, "End", Time.y, 0.0f, 1.0f, NO_SNAP);
-    if (TogglePair(*this, rows, SROW_Play, "Play", Play, "Loop", Loop) == 1)
+    if (NodeTogglePair(*this, rows, SROW_Play, "Play", Play, "Loop", Loop) == 1)
         PlayPos = 0.0f;
 
     // Playback preview: a square as wide as the panel under the rows.
@@ -490,9 +454,9 @@ int STexNode_Blend::Process()
 
 float STexNode_Blend::PropertyPanel(const mRect& r)
 {
-    EnumButton(*this, r, NodeRow(r, BROW_Mode), BlendMode, BLEND_MODE_TEXTS, BLEND_MODE_COUNT);
+    NodeEnumButton(*this, r, NodeRow(r, BROW_Mode), BlendMode, BLEND_MODE_TEXTS, BLEND_MODE_COUNT);
     NodeFloatRow(*this, r, BROW_Opacity, "Opacity", BlendAmt, 0.0f, 1.0f, NO_SNAP);
-    TogglePair(*this, r, BROW_Clamps, "Clamp val.", BClamp, "Clamp out.", OClamp);
+    NodeTogglePair(*this, r, BROW_Clamps, "Clamp val.", BClamp, "Clamp out.", OClamp);
     return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * BROW_Count);
 }
 
@@ -589,7 +553,7 @@ float STexNode_Transform::PropertyPanel(const mRect& r)
     NodeFloatRow(*this, r, TROW_ZoomX, "Zoom X", Zoom.x, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
     NodeFloatRow(*this, r, TROW_ZoomY, "Zoom Y", Zoom.y, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
     NodeCheckRow(*this, r, TROW_Uniform, "Uniform zoom", Uniform);
-    TogglePair(*this, r, TROW_Flip, "Flip X", FlipX, "Flip Y", FlipY);
+    NodeTogglePair(*this, r, TROW_Flip, "Flip X", FlipX, "Flip Y", FlipY);
     NodeFloatRow(*this, r, TROW_Snap, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);
     return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * TROW_Count);
 }
@@ -730,6 +694,6 @@ float STexNode_Reshape::PropertyPanel(const mRect& r)
     NodeIntRow(*this, r, RROW_XOff, "XOff", XOff, FULL_INT_MIN, FULL_INT_MAX);
     NodeIntRow(*this, r, RROW_YOff, "YOff", YOff, FULL_INT_MIN, FULL_INT_MAX);
     GuiLabel("OOR mode", NODE_LABEL_COLOR, 0, NodeRowLabel(r, RROW_Mode));
-    EnumButton(*this, r, NodeRowField(r, RROW_Mode), OffMode, RESHAPE_MODE_TEXTS, RSM_Count);
+    NodeEnumButton(*this, r, NodeRowField(r, RROW_Mode), OffMode, RESHAPE_MODE_TEXTS, RSM_Count);
     return NodeFinishPanel(*this, r, NODE_PANEL_ROW_HEIGHT * RROW_Count);
 }

@@ -24,8 +24,6 @@ const float SNAP_DIV_MAX = 1000.0f;
 const float SNAP_DIV_SNAP = 1.0f;
 const float BLEND_MIN = 0.0f;
 const float BLEND_MAX = 1.0f;
-// Toggles sharing a row: the right one's id is the row's id plus this.
-const u32 RIGHT_TOGGLE_ID = 1000;
 const u32 MATRIX_ROWS = 4;
 const u32 LUT_INPUT_UNIT = 1;
 
@@ -90,29 +88,11 @@ void SetMaskUniform(SShader* sp, const SColorMask& m)
     SetUniformVec4(sp, "RGBA", v);
 }
 
-// Two toggles on one row: the left takes the row's id, the right the row's id plus 1000.
-void TogglePair(STexProcNode& node, const mRect& r, u32 row, const char* leftLabel, s32& left,
-                const char* rightLabel, s32& right)
-{
-    const u32 id = NodeRowId(r, NodeRow(r, row));
-    int l = left, rv = right;
-    if (node.GuiToggle(id, NodeRowLabel(r, row), leftLabel, &l))
-    {
-        left = l ? 1 : 0;
-        NodeChanged(node);
-    }
-    if (node.GuiToggle(id + RIGHT_TOGGLE_ID, NodeRowField(r, row), rightLabel, &rv))
-    {
-        right = rv ? 1 : 0;
-        NodeChanged(node);
-    }
-}
-
 // The four channel toggles from row `first` on; returns the rows used.
 u32 MaskRows(STexProcNode& node, const mRect& r, u32 first, SColorMask& m)
 {
-    TogglePair(node, r, first, CHANNEL_LABELS[0], m.Red, CHANNEL_LABELS[1], m.Green);
-    TogglePair(node, r, first + 1, CHANNEL_LABELS[2], m.Blue, CHANNEL_LABELS[3], m.Alpha);
+    NodeTogglePair(node, r, first, CHANNEL_LABELS[0], m.Red, CHANNEL_LABELS[1], m.Green);
+    NodeTogglePair(node, r, first + 1, CHANNEL_LABELS[2], m.Blue, CHANNEL_LABELS[3], m.Alpha);
     return 2;
 }
 
