@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <random>
 
 #include "GameCore.h"
 #include "GameFileIO.h"
@@ -12,6 +13,15 @@
 #include "GameWindow.h"
 
 const char* const BENCH_CONVERT = "/usr/bin/convert";
+
+namespace
+{
+const u32 BYTES_PER_PIXEL = 4;
+const u32 CHECKER_SQUARE = 32;
+const u8 CHECKER_LIGHT = 220;
+const u8 CHECKER_DARK = 30;
+const u32 CHANNEL_MAX = 255;
+} // namespace
 
 bool BenchContext()
 {
@@ -69,6 +79,31 @@ void BenchBarePass(const TextureRef& target, SShader* sp, const TextureRef* inpu
         TEX_Bind(i, inputs[i]);
     DrawFullscreenQuad(-1, 1, 1, -1, 0);
     PopFrameBuffer(fb);
+}
+
+std::vector<u8> BenchPicture(u32 side, bool turned)
+{
+    std::vector<u8> px((size_t)side * side * BYTES_PER_PIXEL);
+    for (u32 y = 0; y < side; ++y)
+        for (u32 x = 0; x < side; ++x)
+        {
+            u8* p = &px[((size_t)y * side + x) * BYTES_PER_PIXEL];
+            const u32 u = turned ? y : x, v = turned ? x : y;
+            p[0] = (u8)(u * CHANNEL_MAX / side);
+            p[1] = ((u / CHECKER_SQUARE + v / CHECKER_SQUARE) & 1) ? CHECKER_LIGHT : CHECKER_DARK;
+            p[2] = (u8)(v * CHANNEL_MAX / side);
+            p[3] = (u8)CHANNEL_MAX;
+        }
+    return px;
+}
+
+std::vector<u8> BenchSeededBytes(u32 side, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::vector<u8> px((size_t)side * side * BYTES_PER_PIXEL);
+    for (u8& b : px)
+        b = (u8)(rng() & 0xFF);
+    return px;
 }
 
 bool BenchWriteFile(const std::string& path, const void* data, size_t size)

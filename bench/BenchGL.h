@@ -31,6 +31,12 @@ int BenchProcess(STexProcNode* node);
 void BenchBarePass(const TextureRef& target, SShader* sp, const TextureRef* inputs, u32 count, u32 units,
                    const std::function<void(SShader*)>& uniforms = nullptr);
 
+// An RGBA8 picture of side x side with edges and gradients in every channel: red across, blue down,
+// green a checker of 32-pixel squares, opaque. Turned swaps the roles of x and y.
+std::vector<u8> BenchPicture(u32 side, bool turned = false);
+// RGBA8 bytes of side x side from a generator seeded with seed.
+std::vector<u8> BenchSeededBytes(u32 side, unsigned seed);
+
 // Whole-file writes and reads of raw bytes; out is read to its present size.
 bool BenchWriteFile(const std::string& path, const void* data, size_t size);
 bool BenchReadFile(const std::string& path, std::vector<u8>& out);

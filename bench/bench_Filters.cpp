@@ -24,22 +24,6 @@ const int CONVERT_ITERATIONS = 5;
 const char* const RAW_IN = "/tmp/pw_bench_filters_in.rgba";
 const char* const RAW_OUT = "/tmp/pw_bench_filters_out.rgba";
 
-// A picture with edges and gradients in every channel, and the same bytes as a raw file.
-std::vector<u8> Picture(u32 size)
-{
-    std::vector<u8> px((size_t)size * size * 4);
-    for (u32 y = 0; y < size; ++y)
-        for (u32 x = 0; x < size; ++x)
-        {
-            u8* p = &px[((size_t)y * size + x) * 4];
-            p[0] = (u8)(x * 255 / size);
-            p[1] = (u8)(((x / 32 + y / 32) & 1) ? 220 : 30);
-            p[2] = (u8)(y * 255 / size);
-            p[3] = 255;
-        }
-    return px;
-}
-
 STexProcNode* Source(STexProcessor& p, u32 size, u32 format, const void* pixels)
 {
     STexProcNode* n = AddPinsNode(p, 0, 1, 0);
@@ -65,7 +49,7 @@ STexProcNode* Kernel(STexProcessor& p)
 
 bool WriteRaw(u32 size)
 {
-    const std::vector<u8> px = Picture(size);
+    const std::vector<u8> px = BenchPicture(size);
     return BenchWriteFile(RAW_IN, px.data(), px.size());
 }
 
@@ -79,7 +63,7 @@ void NodeAgainstConvert(benchmark::State& state, u32 size, const char* cls, cons
         return;
     }
     STexProcessor p;
-    const std::vector<u8> px = Picture(size);
+    const std::vector<u8> px = BenchPicture(size);
     STexProcNode* src = Source(p, size, TEXFMT_RGBA8, px.data());
     STexProcNode* f = AddClassNode(p, cls, set);
     TestLink(p, src, 0, f, 0);
@@ -120,7 +104,7 @@ void NodeAgainstBarePass(benchmark::State& state, const char* cls, const char* p
         return;
     }
     STexProcessor p;
-    const std::vector<u8> px = Picture(IMAGE_SIZE);
+    const std::vector<u8> px = BenchPicture(IMAGE_SIZE);
     STexProcNode* src = Source(p, IMAGE_SIZE, TEXFMT_RGBA8, px.data());
     STexProcNode* f = AddClassNode(p, cls);
     TestLink(p, src, 0, f, 0);

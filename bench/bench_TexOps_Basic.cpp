@@ -30,33 +30,16 @@ const char* const RAW_OUT = "/tmp/pw_bench_basic_out.rgba";
 typedef std::function<void(TArray<SPropDesc>&)> TSetter;
 typedef std::function<void(SShader*)> TUniforms;
 
-// Gradients and a checker; the second picture turns them round.
-std::vector<u8> Picture(bool second)
-{
-    std::vector<u8> px((size_t)IMAGE_SIZE * IMAGE_SIZE * 4);
-    for (u32 y = 0; y < IMAGE_SIZE; ++y)
-        for (u32 x = 0; x < IMAGE_SIZE; ++x)
-        {
-            u8* p = &px[((size_t)y * IMAGE_SIZE + x) * 4];
-            const u32 u = second ? y : x, v = second ? x : y;
-            p[0] = (u8)(u * 255 / IMAGE_SIZE);
-            p[1] = (u8)(((u / 32 + v / 32) & 1) ? 220 : 30);
-            p[2] = (u8)(v * 255 / IMAGE_SIZE);
-            p[3] = 255;
-        }
-    return px;
-}
-
 bool WriteRaw(const char* name, bool second)
 {
-    const std::vector<u8> px = Picture(second);
+    const std::vector<u8> px = BenchPicture(IMAGE_SIZE, second);
     return BenchWriteFile(name, px.data(), px.size());
 }
 
 STexProcNode* Source(STexProcessor& p, bool second)
 {
     STexProcNode* n = AddPinsNode(p, 0, 1, 0);
-    const std::vector<u8> px = Picture(second);
+    const std::vector<u8> px = BenchPicture(IMAGE_SIZE, second);
     TEX_Create(n->Output, IMAGE_SIZE, IMAGE_SIZE, 1, 1, TEXFMT_RGBA8, px.data(), NODE_OUTPUT_TEX_FLAGS);
     return n;
 }

@@ -9,7 +9,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -52,15 +51,6 @@ const SColorBench NODES[] = {
 const int NODE_COUNT = (int)(sizeof(NODES) / sizeof(NODES[0]));
 const int CONVERT_COUNT = 4;
 
-std::vector<u8> SeededBytes(u32 side)
-{
-    std::mt19937 rng(IMAGE_SEED);
-    std::vector<u8> px(side * side * BYTES_PER_PIXEL);
-    for (u8& b : px)
-        b = (u8)(rng() & 0xFF);
-    return px;
-}
-
 // Links a source holding an RGBA8 image to every input of the node; the colour matrix's rows stay
 // unlinked, so that it makes its unit rows as a new node does.
 bool FeedInputs(STexProcessor& p, STexProcNode* node, const std::vector<u8>& image, const std::vector<u8>& lut)
@@ -89,7 +79,7 @@ void BM_ColorNodeVsBarePass(benchmark::State& state)
         state.SkipWithError("no GL context");
         return;
     }
-    const std::vector<u8> image = SeededBytes(IMAGE_SIDE), lut = SeededBytes(LUT_SIDE);
+    const std::vector<u8> image = BenchSeededBytes(IMAGE_SIDE, IMAGE_SEED), lut = BenchSeededBytes(LUT_SIDE, IMAGE_SEED);
     STexProcessor p;
     STexProcNode* node = AddClassNode(p, b.cls, b.set);
     if (!node || !FeedInputs(p, node, image, lut) || !node->Process())
@@ -151,7 +141,7 @@ void BM_ColorNodeVsConvert(benchmark::State& state)
         return;
     }
     const std::string dir = folder, in = dir + "/in.rgba", outNode = dir + "/node.rgba", outConvert = dir + "/im.rgba";
-    const std::vector<u8> image = SeededBytes(IMAGE_SIDE);
+    const std::vector<u8> image = BenchSeededBytes(IMAGE_SIDE, IMAGE_SEED);
     if (!BenchWriteFile(in, image.data(), image.size()))
     {
         state.SkipWithError("cannot write the input file");
