@@ -301,6 +301,16 @@ TEST_F(TexCustomTest, ExposedValuesReachTheirComponentAndSurviveTheDocument)
     EXPECT_EQ(proc->Params[0].Value.Float, 5.0f);
     EXPECT_EQ(proc->Params[1].Value.Float, -7.0f);
     EXPECT_EQ(proc->Params[2].Value.Float, 1.5f);
+    {
+        // Without its document the node keeps the stored values for the next save.
+        ASSERT_EQ(rename(dir.File("vec.kvf").c_str(), dir.File("gone.kvf").c_str()), 0);
+        STexProcessor lost;
+        ASSERT_TRUE(lost.LoadDocument(outerDoc.c_str(), 1, 0));
+        TArray<SPropDesc> list;
+        InstantiatePropTable(list, STexNode_Proc::Props());
+        lost.FindNodeByName("proc")->StoreParams(list);
+        EXPECT_STREQ(FindPropDesc(list, "ParamData")->AsString().Str(), proc->ParamText().Str());
+    }
 
     // Reading goes pair by pair to the end or the first broken pair.
     const struct

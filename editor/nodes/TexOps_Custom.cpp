@@ -466,8 +466,11 @@ STexNode_Proc::STexNode_Proc(TArray<SPropDesc>& list) : STexProcNode(list), Show
     ShowOutputs = params.Int(P_ShowOutputs);
     // The name stays even when the document cannot be loaded now, so that saving keeps it.
     KVFName = name;
+    const TString paramData = params.String(P_ParamData);
     if (!name.IsEmpty() && Load(name))
-        ApplyParamText(params.String(P_ParamData));
+        ApplyParamText(paramData);
+    else
+        UnreadParamData = paramData;
 }
 
 STexNode_Proc::~STexNode_Proc()
@@ -495,6 +498,7 @@ int STexNode_Proc::Load(const TString& path)
     if (!loaded)
         return 0;
     KVFName = path;
+    UnreadParamData = TString();
     Rebuild();
     return 1;
 }
@@ -609,7 +613,8 @@ void STexNode_Proc::StoreParams(TArray<SPropDesc>& list)
         STexProcNode::StoreParams(*base);
     params.SetString(P_KVFName, KVFName);
     params.SetInt(P_ShowOutputs, ShowOutputs);
-    params.SetString(P_ParamData, ParamText());
+    // Values for a document that could not be loaded are kept for when it can.
+    params.SetString(P_ParamData, Inner.FileName.IsEmpty() ? UnreadParamData : ParamText());
 }
 
 int STexNode_Proc::WriteParams()

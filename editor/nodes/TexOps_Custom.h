@@ -120,6 +120,7 @@ public:
     TArray<STexNode_Input*> Inputs;   // inner nodes, in inner node order
     TArray<STexNode_Output*> Outputs; // inner nodes, in inner node order
     TArray<SNamedParam> Params;
+    TString UnreadParamData; // the stored "ParamData" while its document is not loaded
 
     explicit STexNode_Proc(TArray<SPropDesc>& list);
     ~STexNode_Proc() override;
