@@ -1,6 +1,7 @@
-// The VecTools family on the off-screen context: every node's pixels against a CPU computation of
-// its program's stated formula, output sizes and formats, input failures, the channel mask as
-// documents store it, the programs and the family menu.
+// The VecTools and Select families on the off-screen context: every node's pixels against a CPU
+// computation of its program's stated formula, the corners and ranges the Select programs receive,
+// output sizes and formats, input failures, the channel mask as documents store it, comparison
+// modes past the operator list, the panels and the family menus.
 #include "GLTestContext.h"
 #include "GUITestSupport.h"
 #include "TestNodes.h"
@@ -17,9 +18,11 @@
 #include "GameShader.h"
 #include "GameTexture.h"
 #include "TexDocument.h"
+#include "TexOps_Select.h"
 #include "TexOps_VecTools.h"
 
 SPopupMenu* TexNodeMenu_STNVecToolsMenu(STexProcessor* owner);
+SPopupMenu* TexNodeMenu_STNSelectMenu(STexProcessor* owner);
 
 namespace
 {
@@ -113,6 +116,40 @@ mVec4 PerChannel(const mVec4& a, const mVec4& b, const mVec4& m, const TChannel&
     return mVec4(f(a.x, b.x, m.x), f(a.y, b.y, m.y), f(a.z, b.z, m.z), f(a.w, b.w, m.w));
 }
 
+// Select masks are processed on W x H images.
+const u32 W = 8, H = 6;
+
+template <class T> T* AddSelect(STexProcessor& p, const std::function<void(T&)>& set)
+{
+    TArray<SPropDesc> list;
+    InstantiatePropTable(list, T::Props());
+    T* node = dynamic_cast<T*>(T::ClassRecord()->Create(list));
+    p.AddNode(node, 0);
+    set(*node);
+    return node;
+}
+
+Pixels ProcessSelect(STexProcessor& p, STexProcNode* node, const std::vector<Pixels>& inputs)
+{
+    for (u32 i = 0; i < inputs.size(); ++i)
+        EXPECT_TRUE(TestLink(p, Source(p, FloatTexture(W, H, TEXFMT_RGBA32F, inputs[i])), 0, node, i));
+    EXPECT_EQ(node->Process(), 1) << node->Status.Str();
+    FloatImage img;
+    if (node->Output.IsNull() || !TEX_ReadPixelsFloat(node->Output.Get(), img))
+        return {};
+    return Pixels(img.Data.data, img.Data.data + img.Width * img.Height);
+}
+
+// The range program's selection of one distance, as its header states it.
+float RangeRef(float d, const mVec2& r)
+{
+    const float w = r.y - r.x;
+    if (w == 0.0f)
+        return d <= r.x ? 1.0f : 0.0f;
+    const float t = std::fmin(1.0f, std::fmax(0.0f, (d - r.x) / w));
+    return 1.0f - t * t * (3.0f - 2.0f * t);
+}
+
 class VecToolsTest : public GLTestFixture
 {
 protected:
@@ -124,6 +161,7 @@ protected:
     }
     void TearDown() override { shaders.End(); }
 };
+typedef VecToolsTest SelectTest;
 
 // Processes node with the given textures on its first inputs and compares every channel with ref.
 void ExpectPixels(STexProcessor& p, STexProcNode* node, const std::vector<Pixels>& inputs, u32 format,
@@ -215,6 +253,137 @@ TEST_F(VecToolsTest, EveryNodeComputesItsFormulaAndMaskedOffChannelsKeepInputOne
     EXPECT_TRUE(RecordedBoxes().empty());
 }
 
+TEST(SelectParams, CornersAndSharpRangesAreComputedWithoutChangingTheParameters)
+{
+    const struct
+    {
+        mVec2 min, max, lo, hi;
+    } corners[] = {
+        {mVec2(0, 0), mVec2(100, 100), mVec2(0, 0), mVec2(100, 100)},
+        {mVec2(50, 10), mVec2(20, 30), mVec2(20, 10), mVec2(50, 30)},
+        {mVec2(1, 9), mVec2(4, -2), mVec2(1, -2), mVec2(4, 9)},
+        {mVec2(3, 3), mVec2(3, 3), mVec2(3, 3), mVec2(3, 3)},
+    };
+    for (const auto& c : corners)
+    {
+        mVec2 lo, hi;
+        SelRectCorners(c.min, c.max, lo, hi);
+        EXPECT_TRUE(lo.x == c.lo.x && lo.y == c.lo.y && hi.x == c.hi.x && hi.y == c.hi.y) << c.min.x << "," << c.max.x;
+    }
+    const float STEP = std::ldexp(1.0f, -23);
+    const struct
+    {
+        mVec2 range;
+        s32 sharp;
+        mVec2 sent;
+    } ranges[] = {
+        {mVec2(0.5f, 0.25f), 1, mVec2(0.5f, 0.49999988f)},
+        {mVec2(0.5f, 0.5f), 1, mVec2(0.5f, 0.50000012f)},
+        {mVec2(0.5f, 0.75f), 7, mVec2(0.5f, 0.5f + STEP)},
+        {mVec2(0.5f, 0.25f), 0, mVec2(0.5f, 0.25f)},
+        {mVec2(2.0f, 3.0f), 1, mVec2(2.0f, 2.0f)}, // the step rounds away: a zero width
+    };
+    for (const auto& r : ranges)
+    {
+        const mVec2 s = SelRangeSent(r.range, r.sharp);
+        EXPECT_TRUE(s.x == r.sent.x && s.y == r.sent.y) << r.range.x << ", " << r.range.y << " sharp " << r.sharp;
+    }
+}
+
+TEST_F(SelectTest, RectangleMarksTheTexelsWhoseCentresLieBetweenTheCorners)
+{
+    STexProcessor p;
+    auto* node = AddSelect<STexNode_SelRect>(p, [](STexNode_SelRect& n) {
+        n.Min = mVec2(6, 1); // swapped on x
+        n.Max = mVec2(2, 4.5f);
+    });
+    const Pixels out = ProcessSelect(p, node, {Pixels(W * H, mVec4(0.3f, 0.3f, 0.3f, 0.3f))});
+    ASSERT_EQ(out.size(), (size_t)W * H);
+    EXPECT_EQ(node->Output->Format, (u32)TEXFMT_RGBA8);
+    for (u32 j = 0; j < H; ++j)
+        for (u32 i = 0; i < W; ++i)
+        {
+            const float cx = i + 0.5f, cy = j + 0.5f;
+            const float want = cx >= 2 && cx <= 6 && cy >= 1 && cy <= 4.5f ? 1.0f : 0.0f;
+            for (int k = 0; k < 4; ++k)
+                ASSERT_EQ(Ch(out[j * W + i], k), want) << i << ", " << j;
+        }
+    EXPECT_TRUE(node->Min.x == 6 && node->Max.x == 2); // the corners are swapped only for the pass
+}
+
+TEST_F(SelectTest, ComparisonHoldsExactlyPerChannelForEveryOperator)
+{
+    // Channels: A equal to, greater than, smaller than B, and a float difference below 8 bits.
+    const Pixels a(W * H, mVec4(0.5f, 0.75f, -1.0f, 0.2500001f)), b(W * H, mVec4(0.5f, 0.25f, 2.0f, 0.25f));
+    const std::function<bool(float, float)> ops[SEL_COMPARE_MODE_COUNT] = {
+        [](float x, float y) { return x > y; }, [](float x, float y) { return x >= y; },
+        [](float x, float y) { return x < y; }, [](float x, float y) { return x <= y; }};
+    for (s32 mode = 0; mode < (s32)SEL_COMPARE_MODE_COUNT; ++mode)
+    {
+        STexProcessor p;
+        auto* node = AddSelect<STexNode_SelCompare>(p, [&](STexNode_SelCompare& n) { n.Mode = mode; });
+        const Pixels out = ProcessSelect(p, node, {a, b});
+        ASSERT_EQ(out.size(), a.size());
+        EXPECT_EQ(node->Output->Format, (u32)TEXFMT_RGBA8);
+        for (int k = 0; k < 4; ++k)
+            EXPECT_EQ(Ch(out[0], k), ops[mode](Ch(a[0], k), Ch(b[0], k)) ? 1.0f : 0.0f)
+                << SEL_COMPARE_CHOICES[mode] << " channel " << k;
+    }
+    // A mode past the list (from a document) fails and compiles nothing; its button shows "?".
+    for (s32 mode : {4, -1, 0x7FFFFFFF})
+    {
+        STexProcessor p;
+        auto* node = AddSelect<STexNode_SelCompare>(p, [&](STexNode_SelCompare& n) { n.Mode = mode; });
+        for (u32 i = 0; i < 2; ++i)
+            ASSERT_TRUE(TestLink(p, Source(p, FloatTexture(W, H, TEXFMT_RGBA32F, a)), 0, node, i));
+        const u32 before = GSM->Shaders.Count();
+        EXPECT_EQ(node->Process(), 0);
+        EXPECT_EQ(std::string(node->Status.Str()), "Mode " + std::to_string(mode) + " is outside 0..3");
+        EXPECT_EQ(GSM->Shaders.Count(), before);
+        EXPECT_STREQ(SelCompareChoice(mode), SEL_COMPARE_UNKNOWN);
+    }
+    EXPECT_TRUE(RecordedBoxes().empty());
+}
+
+TEST_F(SelectTest, RangeSelectsByDistanceWithASoftEdgeInEitherDirection)
+{
+    // Per channel distances below, at, inside and above the default range, and far apart; each
+    // pair fills its images, so filtering between texels changes nothing.
+    const float lo = 10.0f / 256, hi = 11.0f / 256;
+    const mVec4 pairs[2][2] = {{mVec4(0.5f, 0.5f, 0.5f, 0.5f), mVec4(0.5f, 0.5f + lo, 0.5f + (lo + hi) / 2, 0.6f)},
+                               {mVec4(0, 1, 0, 0), mVec4(0.1f, 0.9f, 2.0f, 2.5f)}};
+    const struct
+    {
+        mVec2 range;
+        s32 sharp, vector;
+    } cases[] = {
+        {mVec2(lo, hi), 0, 0},      {mVec2(lo, hi), 0, 1},      {mVec2(hi, lo), 0, 0},
+        {mVec2(0.05f, 0.2f), 0, 1}, {mVec2(2.0f, 9.0f), 1, 0}, {mVec2(0.1f, 0.0f), 1, 0},
+    };
+    for (const auto& c : cases)
+        for (const auto& pair : pairs)
+        {
+            STexProcessor p;
+            auto* node = AddSelect<STexNode_SelRange>(p, [&](STexNode_SelRange& n) {
+                n.Range = c.range;
+                n.Sharp = c.sharp;
+                n.Vector = c.vector;
+            });
+            const Pixels out = ProcessSelect(p, node, {Pixels(W * H, pair[0]), Pixels(W * H, pair[1])});
+            ASSERT_EQ(out.size(), (size_t)W * H);
+            EXPECT_EQ(node->Output->Format, (u32)TEXFMT_RGBA32F);
+            const mVec2 sent = SelRangeSent(c.range, c.sharp);
+            mVec4 d;
+            for (int k = 0; k < 4; ++k)
+                (&d.x)[k] = std::fabs(Ch(pair[0], k) - Ch(pair[1], k));
+            const float len = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z + d.w * d.w);
+            for (int k = 0; k < 4; ++k)
+                EXPECT_NEAR(Ch(out[W + 1], k), RangeRef(c.vector ? len : Ch(d, k), sent), TOL_FP32)
+                    << "range " << c.range.x << ".." << c.range.y << " sharp " << c.sharp << " vector " << c.vector
+                    << " channel " << k;
+        }
+}
+
 TEST_F(VecToolsTest, OutputSizeAndFormatFollowTheInputsUnlessOverridden)
 {
     struct SCase
@@ -278,7 +447,8 @@ TEST_F(VecToolsTest, MissingInputsFailWithTheirStatusButClampBoundsAreNeverMissi
     const char* const classes[] = {"STexNode_Add", "STexNode_Sub", "STexNode_Mul",   "STexNode_Div",
                                    "STexNode_Mod", "STexNode_Pow", "STexNode_Min",   "STexNode_Max",
                                    "STexNode_Abs", "STexNode_Mix", "STexNode_Clamp", "STexNode_PackNormal",
-                                   "STexNode_UnpackNormal", "STexNode_NormalizeNormal"};
+                                   "STexNode_UnpackNormal", "STexNode_NormalizeNormal", "STexNode_SelRect",
+                                   "STexNode_SelCompare", "STexNode_SelRange"};
     const Pixels a(SIDE * SIDE, mVec4(0.5f, 0.5f, 0.5f, 0.5f));
     for (const char* cls : classes)
     {
@@ -344,30 +514,36 @@ TEST_F(VecToolsTest, DocumentsHoldTheMaskAsZeroOrOne)
     }
 }
 
-TEST_F(VecToolsTest, TheMenuCreatesItsClassesInOrderAndTitlesNothing)
+TEST_F(VecToolsTest, TheMenusCreateTheirClassesInOrderAndTitlesNothing)
 {
-    const char* const order[] = {"STexNode_Add",   "STexNode_Sub",   "STexNode_Mul",
-                                 "STexNode_Div",   "STexNode_Mod",   "STexNode_Pow",
-                                 "STexNode_Min",   "STexNode_Max",   "STexNode_Abs",
-                                 "STexNode_Mix",   "STexNode_Clamp", "STexNode_PackNormal",
-                                 "STexNode_UnpackNormal", "STexNode_NormalizeNormal"};
-    const int count = (int)(sizeof(order) / sizeof(order[0]));
-    STexProcessor p;
-    SPopupMenu* menu = TexNodeMenu_STNVecToolsMenu(&p);
-    for (int i = -1; i <= count; ++i)
+    const struct
     {
-        const u32 before = p.Nodes.Count();
-        menu->OnSelect(i);
-        if (i >= 0 && i < count)
+        SPopupMenu* (*make)(STexProcessor*);
+        std::vector<const char*> order;
+    } menus[] = {
+        {TexNodeMenu_STNVecToolsMenu,
+         {"STexNode_Add", "STexNode_Sub", "STexNode_Mul", "STexNode_Div", "STexNode_Mod", "STexNode_Pow",
+          "STexNode_Min", "STexNode_Max", "STexNode_Abs", "STexNode_Mix", "STexNode_Clamp", "STexNode_PackNormal",
+          "STexNode_UnpackNormal", "STexNode_NormalizeNormal"}},
+        {TexNodeMenu_STNSelectMenu, {"STexNode_SelRect", "STexNode_SelCompare", "STexNode_SelRange"}},
+    };
+    for (const auto& m : menus)
+    {
+        STexProcessor p;
+        std::unique_ptr<SPopupMenu> menu(m.make(&p));
+        const int count = (int)m.order.size();
+        for (int i = -1; i <= count; ++i)
         {
-            ASSERT_EQ(p.Nodes.Count(), before + 1) << i;
-            EXPECT_STREQ(p.Nodes[before]->ClassInfo->Name, order[i]);
+            const u32 before = p.Nodes.Count();
+            menu->OnSelect(i);
+            const bool creates = i >= 0 && i < count;
+            ASSERT_EQ(p.Nodes.Count(), before + (creates ? 1u : 0u)) << i;
+            if (creates)
+            {
+                EXPECT_STREQ(p.Nodes[before]->ClassInfo->Name, m.order[i]);
+            }
         }
-        else
-            EXPECT_EQ(p.Nodes.Count(), before) << i;
     }
-    delete menu;
-    EXPECT_TRUE(RecordedBoxes().empty());
 }
 
 class VecSelectPanels : public GUIDrawTest
