@@ -515,6 +515,14 @@ TEST_F(TexCustomTest, LoadButtonTakesTheChosenDocumentAndVisualizeShowsTheOutput
         EXPECT_EQ(proc->ShowOutputs, show);
         EXPECT_EQ(proc->PreviewShown, (u32)show);
     }
+    // The preview of a processed document without outputs shows nothing.
+    STexProcessor empty;
+    ASSERT_TRUE(empty.SaveDocument(dir.File("empty.kvf").c_str()));
+    ASSERT_TRUE(proc->Load(TString(dir.File("empty.kvf").c_str())));
+    proc->ShowOutputs = 1;
+    p.ProcessAll();
+    Click(p, panel);
+    EXPECT_EQ(proc->PreviewShown, 1u);
     GNodeFileDialog = saved;
     GUITest_ResetInput();
 }

@@ -675,7 +675,8 @@ int STexNode_Proc::Process()
 
 TextureRef STexNode_Proc::GetOutput(u32 index)
 {
-    if (BREAK_IF(index >= Outputs.Count()))
+    // The preview asks for output 0 of a node that has no pins as well.
+    if (index >= Outputs.Count())
         return TextureRef();
     return Outputs[index]->Output;
 }
