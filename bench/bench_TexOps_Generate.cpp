@@ -5,7 +5,6 @@
 #include "BenchGL.h"
 #include "BenchPair.h"
 
-#include <GL/glew.h>
 #include <unistd.h>
 
 #include <cstdio>
