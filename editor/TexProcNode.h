@@ -128,6 +128,9 @@ public:
     virtual u32 GetAnimChannelCount();
     // false when index is beyond the channels.
     virtual bool GetAnimChannel(SPropDesc& out, u32 index);
+    // The graph a node processes inside itself (a sub-graph), so that whoever judges a run's
+    // file-writing nodes sees those inside it too; none for ordinary nodes.
+    virtual const STexProcessor* InnerGraph() const { return nullptr; }
 
     // CEntity side
     void Reserved1(u32 a) override;

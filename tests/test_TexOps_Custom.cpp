@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "GameImage.h"
+#include "Plumweave.h"
 #include "TexDocPath.h"
 #include "TexNodeRegistry.h"
 #include "TexOps_Basic.h"
@@ -196,6 +197,36 @@ TEST_F(TexCustomTest, EachFailureOfProcessingNamesItsCause)
             c.change(proc);
         outer.ProcessAll();
         EXPECT_STREQ(proc->Status.Str(), c.status) << c.name;
+    }
+}
+
+// A batch run or a job judges the file-writing nodes inside sub-graphs as well as its own: a
+// failed one inside, however deep, is a failed run.
+TEST_F(TexCustomTest, FailedFileWritingNodesInsideSubGraphsFailTheRun)
+{
+    const char* const writers[] = {"STestNode_Pins", nullptr};
+    for (const int fail : {0, 1})
+    {
+        STexProcessor innermost;
+        Add(innermost, &STestNode_Pins::Info, "writer", [=](TArray<SPropDesc>& l) {
+            TestSetInt(l, "Ins", 0);
+            TestSetInt(l, "Fail", fail);
+        });
+        const std::string innermostDoc = dir.File("writer.kvf");
+        ASSERT_TRUE(innermost.SaveDocument(innermostDoc.c_str()));
+        STexProcessor middle;
+        AddProc(middle, innermostDoc);
+        const std::string middleDoc = dir.File("middle.kvf");
+        ASSERT_TRUE(middle.SaveDocument(middleDoc.c_str()));
+        STexProcessor outer;
+        AddProc(outer, middleDoc);
+        outer.ProcessAll();
+        testing::internal::CaptureStderr();
+        const int code = BatchExitCode(1, outer, writers);
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(code, fail ? BATCH_EXIT_OUTPUT_FAILED : 0);
+        EXPECT_EQ(said.find("proc > proc > 0 (STestNode_Pins, \"writer\") failed") != std::string::npos, fail == 1)
+            << said;
     }
 }
 

@@ -127,6 +127,7 @@ public:
     int Process() override;
     float PropertyPanel(const mRect& r) override;
     TextureRef GetOutput(u32 index) override;
+    const STexProcessor* InnerGraph() const override { return &Inner; }
     void StoreParams(TArray<SPropDesc>& list) override;
 
     // Loads the document into the inner graph (quietly, unprocessed) and rebuilds pins and
