@@ -18,8 +18,6 @@
 #include "TexDocument.h"
 #include "TexOps_Color.h"
 
-SPopupMenu* TexNodeMenu_STNColorMenu(STexProcessor* owner);
-
 namespace
 {
 const u32 SIDE = 8;
@@ -78,13 +76,6 @@ TextureRef ByteTexture(u32 w, u32 h)
     TextureRef t;
     EXPECT_TRUE(TEX_Create(t, w, h, 1, 1, TEXFMT_RGBA8, px.data(), NODE_OUTPUT_TEX_FLAGS));
     return t;
-}
-
-STexProcNode* AddColorNode(STexProcessor& p, const char* cls, const TSetter& set = nullptr)
-{
-    STexProcNode* node = AddClassNode(p, cls, set);
-    EXPECT_NE(node, nullptr) << cls;
-    return node;
 }
 
 TSetter Ints(std::vector<std::pair<const char*, int>> v)
@@ -287,7 +278,7 @@ TEST_F(ColorNodeTest, EveryNodeComputesItsFormulaOnEveryPixel)
     for (const SFormulaCase& c : FormulaCases())
     {
         STexProcessor p;
-        STexProcNode* node = AddColorNode(p, c.cls, c.set);
+        STexProcNode* node = AddClassNode(p, c.cls, c.set);
         ASSERT_NE(node, nullptr);
         ASSERT_TRUE(TestLink(p, Source(p, FloatTexture(SIDE, SIDE, TEXFMT_RGBA32F, a)), 0, node, 0));
         const bool lut = std::string(c.cls) == "STexNode_ColorLUT2D";
@@ -345,7 +336,7 @@ TEST_F(ColorNodeTest, OutputSizeAndFormatFollowTheirInputsUnlessOverridden)
     for (const SCase& c : cases)
     {
         STexProcessor p;
-        STexProcNode* node = AddColorNode(p, c.cls, [&](TArray<SPropDesc>& l) {
+        STexProcNode* node = AddClassNode(p, c.cls, [&](TArray<SPropDesc>& l) {
             FindPropDesc(l[0].Default.Children, "FmtOverride")->AsInt() = c.fmtOverride;
         });
         ASSERT_NE(node, nullptr);
@@ -393,7 +384,7 @@ TEST_F(ColorNodeTest, MissingInputsFailWithTheirStatusButAMatrixRowWithoutTextur
     for (const SCase& c : cases)
     {
         STexProcessor p;
-        STexProcNode* node = AddColorNode(p, c.cls);
+        STexProcNode* node = AddClassNode(p, c.cls);
         ASSERT_NE(node, nullptr);
         const u32 required = std::string(c.cls) == "STexNode_ColorMatrix" ? 1 : node->InParams.Count();
         for (u32 i = 0; i < std::max(required, c.pin + 1); ++i)
@@ -434,7 +425,8 @@ TEST_F(ColorNodeTest, QuickConvertModesThatNameNoConversionFailWithoutCompilingA
     for (const auto& c : cases)
     {
         STexProcessor p;
-        STexProcNode* node = AddColorNode(p, "STexNode_QuickConvert", Ints({{"Mode", c.mode}}));
+        STexProcNode* node = AddClassNode(p, "STexNode_QuickConvert", Ints({{"Mode", c.mode}}));
+        ASSERT_NE(node, nullptr);
         ASSERT_TRUE(TestLink(p, Source(p, FloatTexture(SIDE, SIDE, TEXFMT_RGBA32F, a)), 0, node, 0));
         const u32 before = GSM->Shaders.Count();
         EXPECT_EQ(node->Process(), 0) << c.mode;
@@ -447,109 +439,50 @@ TEST_F(ColorNodeTest, QuickConvertModesThatNameNoConversionFailWithoutCompilingA
     EXPECT_TRUE(RecordedBoxes().empty());
 }
 
-TEST_F(ColorNodeTest, ChoiceMenuItemsStoreTheirListPositionAndSeparatorsNothing)
+TEST_F(ColorNodeTest, LookupChannelSelectorsAreOneHotInsideTheChannelListAndEmptyOutside)
 {
-    STexProcessor p;
-    STexNode_QuickConvert* node = static_cast<STexNode_QuickConvert*>(AddColorNode(p, "STexNode_QuickConvert"));
-    STexNode_ColorLUT2D* lut = static_cast<STexNode_ColorLUT2D*>(AddColorNode(p, "STexNode_ColorLUT2D"));
-    const s32 UNTOUCHED = 77;
-    const struct
-    {
-        s32* target;
-        STexProcNode* node;
-        const char* const* texts;
-        u32 count;
-    } menus[] = {{&node->Mode, node, QUICK_CONVERT_MODES, QUICK_CONVERT_MODE_COUNT},
-                 {&lut->YChan, lut, LUT_CHANNELS, LUT_CHANNEL_COUNT}};
-    for (const auto& m : menus)
-        for (u32 i = 0; i < m.count; ++i)
-        {
-            STexProcessor::EnumMenu menu(m.target, m.node);
-            for (u32 k = 0; k < m.count; ++k)
-                menu.Options.Add(TString(m.texts[k]));
-            *m.target = UNTOUCHED;
-            menu.OnSelect((int)i);
-            const bool separator = std::string(m.texts[i]) == "---";
-            EXPECT_EQ(*m.target, separator ? UNTOUCHED : (s32)i) << m.texts[i];
-        }
-    // The lookup's selectors: one-hot inside the channel list, none outside.
     const struct
     {
         s32 channel;
         mVec4 selector;
-    } sel[] = {{0, mVec4(1, 0, 0, 0)}, {3, mVec4(0, 0, 0, 1)}, {4, mVec4(0, 0, 0, 0)}, {-1, mVec4(0, 0, 0, 0)}};
-    for (const auto& s : sel)
+    } cases[] = {{0, mVec4(1, 0, 0, 0)}, {3, mVec4(0, 0, 0, 1)}, {4, mVec4(0, 0, 0, 0)}, {-1, mVec4(0, 0, 0, 0)}};
+    for (const auto& c : cases)
     {
-        const mVec4 v = LUTChannelSelector(s.channel);
-        EXPECT_TRUE(v.x == s.selector.x && v.y == s.selector.y && v.z == s.selector.z && v.w == s.selector.w)
-            << s.channel;
-        EXPECT_STREQ(ColorEnumText(LUT_CHANNELS, LUT_CHANNEL_COUNT, s.channel),
-                     s.channel >= 0 && s.channel < 4 ? LUT_CHANNELS[s.channel] : "?");
+        const mVec4 v = LUTChannelSelector(c.channel);
+        EXPECT_TRUE(v.x == c.selector.x && v.y == c.selector.y && v.z == c.selector.z && v.w == c.selector.w)
+            << c.channel;
     }
-}
-
-TEST_F(ColorNodeTest, TheMenuCreatesItsNineClassesInOrderAndTheDisabledItemNothing)
-{
-    const char* const order[] = {"STexNode_Invert",       "STexNode_Desaturate", "STexNode_BrCon",
-                                 "STexNode_SoftContrast", "STexNode_Posterize",  "STexNode_QuickConvert",
-                                 "STexNode_ChanBlend",    "STexNode_ColorMatrix", "STexNode_ColorLUT2D"};
-    const char* const titles[] = {"Invert",        "Desaturate",    "Brightness/contrast",
-                                  "Soft contrast", "Posterize",     "Quick convert",
-                                  "Channel blend", "Color matrix",  "Color lookup (2D)"};
-    const u32 classes = sizeof(order) / sizeof(order[0]);
-    STexProcessor p;
-    SPopupMenu* menu = TexNodeMenu_STNColorMenu(&p);
-    for (int i = -1; i <= (int)classes + 1; ++i)
-    {
-        const u32 before = p.Nodes.Count();
-        menu->OnSelect(i);
-        if (i >= 0 && i < (int)classes)
-        {
-            ASSERT_EQ(p.Nodes.Count(), before + 1) << i;
-            EXPECT_STREQ(p.Nodes[before]->ClassInfo->Name, order[i]);
-            EXPECT_STREQ(p.Nodes[before]->Title.Str(), titles[i]);
-        }
-        else
-            EXPECT_EQ(p.Nodes.Count(), before) << i;
-    }
-    delete menu;
 }
 
 TEST_F(ColorNodeTest, NonDefaultParametersSurviveADocument)
 {
     STexProcessor p;
-    AddColorNode(p, "STexNode_Invert", Ints({{"Red", 0}, {"Green", 1}, {"Blue", 0}, {"Alpha", 1}}));
-    AddColorNode(p, "STexNode_BrCon", [](TArray<SPropDesc>& l) {
+    AddClassNode(p, "STexNode_Invert", Ints({{"Red", 0}, {"Green", 1}, {"Blue", 0}, {"Alpha", 1}}));
+    AddClassNode(p, "STexNode_BrCon", [](TArray<SPropDesc>& l) {
         FindPropDesc(l, "BrOff")->AsFloat() = -0.25f;
         FindPropDesc(l, "ConQ")->AsFloat() = 2.5f;
         FindPropDesc(l, "Green")->AsInt() = 0;
         FindPropDesc(l, "Alpha")->AsInt() = 1;
     });
-    AddColorNode(p, "STexNode_SoftContrast", [](TArray<SPropDesc>& l) {
+    AddClassNode(p, "STexNode_SoftContrast", [](TArray<SPropDesc>& l) {
         FindPropDesc(l, "Center")->AsFloat() = 0.3f;
         FindPropDesc(l, "Range")->AsFloat() = 0.2f;
         FindPropDesc(l, "Amount")->AsFloat() = -1.5f;
         FindPropDesc(l, "SnapDiv")->AsFloat() = 20.0f;
     });
-    AddColorNode(p, "STexNode_Posterize", [](TArray<SPropDesc>& l) {
+    AddClassNode(p, "STexNode_Posterize", [](TArray<SPropDesc>& l) {
         FindPropDesc(l, "RoundDiv")->AsFloat() = 0.2f;
         FindPropDesc(l, "Red")->AsInt() = 0;
     });
-    AddColorNode(p, "STexNode_QuickConvert", Ints({{"Mode", 11}}));
-    AddColorNode(p, "STexNode_ChanBlend",
+    AddClassNode(p, "STexNode_QuickConvert", Ints({{"Mode", 11}}));
+    AddClassNode(p, "STexNode_ChanBlend",
                  [](TArray<SPropDesc>& l) { FindPropDesc(l, "BlendAmt")->AsVec4() = mVec4(0.1f, 0.2f, 0.3f, 0.4f); });
-    AddColorNode(p, "STexNode_ColorLUT2D", Ints({{"XChan", 3}, {"YChan", 2}}));
-    AddColorNode(p, "STexNode_Desaturate");
-    AddColorNode(p, "STexNode_ColorMatrix");
+    AddClassNode(p, "STexNode_ColorLUT2D", Ints({{"XChan", 3}, {"YChan", 2}}));
     TString text;
     ASSERT_TRUE(DocumentText(p, text));
-    // The brightness node's entries are written in table order, floats first.
-    const std::string doc = text.Str();
-    ASSERT_NE(doc.find("BrOff"), std::string::npos);
-    EXPECT_LT(doc.find("BrOff"), doc.find("ConQ"));
     STexProcessor back;
     ASSERT_TRUE(ReadDocumentText(back, text, "color.kvf", 0));
-    ASSERT_EQ(back.Nodes.Count(), 9u);
+    ASSERT_EQ(back.Nodes.Count(), 7u);
     auto* inv = dynamic_cast<STexNode_Invert*>(back.Nodes[0]);
     auto* br = dynamic_cast<STexNode_BrCon*>(back.Nodes[1]);
     auto* soft = dynamic_cast<STexNode_SoftContrast*>(back.Nodes[2]);
@@ -567,6 +500,4 @@ TEST_F(ColorNodeTest, NonDefaultParametersSurviveADocument)
     EXPECT_TRUE(blend->BlendAmt.x == 0.1f && blend->BlendAmt.y == 0.2f && blend->BlendAmt.z == 0.3f &&
                 blend->BlendAmt.w == 0.4f);
     EXPECT_TRUE(lut->XChan == 3 && lut->YChan == 2);
-    EXPECT_STREQ(back.Nodes[7]->ClassInfo->Name, "STexNode_Desaturate");
-    EXPECT_STREQ(back.Nodes[8]->ClassInfo->Name, "STexNode_ColorMatrix");
 }
