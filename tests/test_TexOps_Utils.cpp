@@ -1,7 +1,7 @@
 // The Utils family: particle positions, weighted draws and quads against an independent generator
 // and hand-worked numbers; on the off-screen context the conversions, alpha pair, Expand and the
-// particle pass against CPU computations of their formulas, failures with status texts, the menu
-// and a document of non-default values.
+// particle pass against CPU computations of their formulas, failures with status texts and a
+// document of non-default values.
 #include "GLTestContext.h"
 #include "GUITestSupport.h"
 #include "TestNodes.h"
@@ -21,8 +21,6 @@
 #include "GameTexture.h"
 #include "TexDocument.h"
 #include "TexOps_Utils.h"
-
-SPopupMenu* TexNodeMenu_STNUtilsMenu(STexProcessor* owner);
 
 namespace
 {
@@ -86,13 +84,6 @@ STestNode_Pins* Source(STexProcessor& p, const TextureRef& tex)
     STestNode_Pins* src = AddPinsNode(p, 0, 1, 0);
     src->Output = tex;
     return src;
-}
-
-STexProcNode* AddNode(STexProcessor& p, const char* cls, const TSetter& set = nullptr)
-{
-    STexProcNode* node = AddClassNode(p, cls, set);
-    EXPECT_NE(node, nullptr) << cls;
-    return node;
 }
 
 TSetter Ints(std::vector<std::pair<const char*, int>> v)
@@ -355,7 +346,7 @@ TEST_F(UtilsNodeTest, ConversionsAndAlphaMatchTheirFormulasAndRoundTrip)
     for (const SCase& c : cases)
     {
         STexProcessor p;
-        STexProcNode* node = AddNode(p, c.cls, ModeOf(c.cls, c.mode));
+        STexProcNode* node = AddClassNode(p, c.cls, ModeOf(c.cls, c.mode));
         ASSERT_TRUE(TestLink(p, Source(p, FloatTexture(SIDE, SIDE, in)), 0, node, 0));
         ASSERT_EQ(node->Process(), 1) << c.cls << ": " << node->Status.Str();
         EXPECT_EQ(node->Output->Format, c.format) << c.cls;
@@ -381,8 +372,8 @@ TEST_F(UtilsNodeTest, ConversionsAndAlphaMatchTheirFormulasAndRoundTrip)
         for (s32 mode = 0; mode < ALT_SpaceCount; ++mode)
         {
             STexProcessor p;
-            STexProcNode* there = AddNode(p, pair[0], ModeOf(pair[0], mode));
-            STexProcNode* back = AddNode(p, pair[1], ModeOf(pair[1], mode));
+            STexProcNode* there = AddClassNode(p, pair[0], ModeOf(pair[0], mode));
+            STexProcNode* back = AddClassNode(p, pair[1], ModeOf(pair[1], mode));
             ASSERT_TRUE(TestLink(p, Source(p, FloatTexture(SIDE, SIDE, in)), 0, there, 0));
             ASSERT_TRUE(TestLink(p, there, 0, back, 0));
             ASSERT_EQ(there->Process(), 1);
@@ -450,7 +441,7 @@ TEST_F(UtilsNodeTest, ExpandGrowsOnePixelPerIterationAgainstItsReference)
     for (const SCase& c : cases)
     {
         STexProcessor p;
-        STexProcNode* node = AddNode(p, "STexNode_Expand", [&](TArray<SPropDesc>& l) {
+        STexProcNode* node = AddClassNode(p, "STexNode_Expand", [&](TArray<SPropDesc>& l) {
             FindPropDesc(l, "Iterations")->AsInt() = c.iterations;
             FindPropDesc(l, "Range")->AsFloat() = c.range;
             const char* names[4] = {"Red", "Green", "Blue", "Alpha"};
@@ -505,7 +496,7 @@ TEST_F(UtilsNodeTest, ParticlesBlendInEachModeOverAClearedTargetOrTheBackground)
         for (int withBgr = 0; withBgr < 2; ++withBgr)
         {
             STexProcessor p;
-            STexProcNode* node = AddNode(p, "STexNode_PartRender", [&](TArray<SPropDesc>& l) {
+            STexProcNode* node = AddClassNode(p, "STexNode_PartRender", [&](TArray<SPropDesc>& l) {
                 FindPropDesc(l, "Width")->AsInt() = SIDE;
                 FindPropDesc(l, "Height")->AsInt() = SIDE;
                 FindPropDesc(l, "BlendMode")->AsInt() = mode;
@@ -554,7 +545,7 @@ TEST_F(UtilsNodeTest, SheetCellsFollowTheGeneratorAndStayWithinTheCount)
         pos[i] = mVec4((float)(i % 4) / 4 + 0.125f, (float)(i / 4) / 4 + 0.125f, 0, 0);
     const s32 seed = 1234;
     STexProcessor p;
-    STexProcNode* node = AddNode(p, "STexNode_PartRender", [&](TArray<SPropDesc>& l) {
+    STexProcNode* node = AddClassNode(p, "STexNode_PartRender", [&](TArray<SPropDesc>& l) {
         FindPropDesc(l, "Width")->AsInt() = side;
         FindPropDesc(l, "Height")->AsInt() = side;
         FindPropDesc(l, "Size")->AsFloat() = 8.0f;
@@ -614,7 +605,7 @@ TEST_F(UtilsNodeTest, ValuesOutsideTheirRangesFailWithAStatusOrGiveFiniteOutput)
     for (const SCase& c : cases)
     {
         STexProcessor p;
-        STexProcNode* node = AddNode(p, c.cls, c.set);
+        STexProcNode* node = AddClassNode(p, c.cls, c.set);
         STestNode_Pins* src = Source(p, FloatTexture(2, 2, px));
         for (u32 i = 0; i < node->InParams.Count() && i < 2; ++i)
             if (std::find(c.unreadable.begin(), c.unreadable.end(), i) == c.unreadable.end())
@@ -642,45 +633,22 @@ TEST_F(UtilsNodeTest, ValuesOutsideTheirRangesFailWithAStatusOrGiveFiniteOutput)
     }
 }
 
-TEST_F(UtilsNodeTest, TheMenuCreatesItsEightClassesInOrderAndThePreviewNothing)
-{
-    const char* const order[] = {"STexNode_RGBtoALT",    "STexNode_ALTtoRGB",      "STexNode_PartPos",
-                                 "STexNode_PartPosTex",  "STexNode_PartRender",    "STexNode_AlphaPremul",
-                                 "STexNode_AlphaDePremul", "STexNode_Expand"};
-    const int classes = (int)(sizeof(order) / sizeof(order[0]));
-    STexProcessor p;
-    SPopupMenu* menu = TexNodeMenu_STNUtilsMenu(&p);
-    for (int i = -1; i <= classes + 1; ++i)
-    {
-        const u32 before = p.Nodes.Count();
-        menu->OnSelect(i);
-        if (i >= 0 && i < classes)
-        {
-            ASSERT_EQ(p.Nodes.Count(), before + 1) << i;
-            EXPECT_STREQ(p.Nodes[before]->ClassInfo->Name, order[i]);
-        }
-        else
-            EXPECT_EQ(p.Nodes.Count(), before) << i;
-    }
-    delete menu;
-}
-
 TEST_F(UtilsNodeTest, NonDefaultParametersSurviveADocumentAndPositionsRender)
 {
     STexProcessor p;
-    AddNode(p, "STexNode_PartRender", [](TArray<SPropDesc>& l) {
+    AddClassNode(p, "STexNode_PartRender", [](TArray<SPropDesc>& l) {
         const std::pair<const char*, int> ints[] = {{"Width", 300}, {"Height", 40}, {"BlendMode", 3}, {"SSWidth", 4},
                                                     {"SSHeight", 5}, {"SSCount", 7}, {"SSSeed", 99}, {"Tiled", 1}};
         for (auto& e : ints)
             FindPropDesc(l, e.first)->AsInt() = e.second;
         FindPropDesc(l, "Size")->AsFloat() = 12.5f;
     });
-    AddNode(p, "STexNode_PartPos", [](TArray<SPropDesc>& l) {
+    AddClassNode(p, "STexNode_PartPos", [](TArray<SPropDesc>& l) {
         FindPropDesc(l, "Count")->AsInt() = 5;
         FindPropDesc(l, "Mode")->AsInt() = PPM_Line;
         FindPropDesc(l, "P2")->AsVec2() = mVec2(0.25f, 0.75f);
     });
-    AddNode(p, "STexNode_Expand", [](TArray<SPropDesc>& l) {
+    AddClassNode(p, "STexNode_Expand", [](TArray<SPropDesc>& l) {
         FindPropDesc(l, "Iterations")->AsInt() = 3;
         FindPropDesc(l, "Range")->AsFloat() = 0.5f;
         FindPropDesc(l, "Red")->AsInt() = 0;
