@@ -1,7 +1,7 @@
 // The VecTools and Select families on the off-screen context: every node's pixels against a CPU
 // computation of its program's stated formula, the corners and ranges the Select programs receive,
 // output sizes and formats, input failures, the channel mask as documents store it, comparison
-// modes past the operator list, the panels and the family menus.
+// modes past the operator list and the panels.
 #include "GLTestContext.h"
 #include "GUITestSupport.h"
 #include "TestNodes.h"
@@ -21,8 +21,6 @@
 #include "TexOps_Select.h"
 #include "TexOps_VecTools.h"
 
-SPopupMenu* TexNodeMenu_STNVecToolsMenu(STexProcessor* owner);
-SPopupMenu* TexNodeMenu_STNSelectMenu(STexProcessor* owner);
 
 namespace
 {
@@ -81,21 +79,6 @@ STexProcNode* Source(STexProcessor& p, const TextureRef& tex)
     return src;
 }
 
-STexProcNode* AddNode(STexProcessor& p, const char* cls, const std::function<void(TArray<SPropDesc>&)>& set = nullptr)
-{
-    SClassInfo* info = FindClassInfo(cls);
-    EXPECT_NE(info, nullptr) << cls;
-    if (!info)
-        return nullptr;
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    if (set)
-        set(list);
-    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(node, 0);
-    return node;
-}
-
 // The programs' formulas as their headers state them.
 float PowRef(float a, float b)
 {
@@ -134,10 +117,7 @@ Pixels ProcessSelect(STexProcessor& p, STexProcNode* node, const std::vector<Pix
     for (u32 i = 0; i < inputs.size(); ++i)
         EXPECT_TRUE(TestLink(p, Source(p, FloatTexture(W, H, TEXFMT_RGBA32F, inputs[i])), 0, node, i));
     EXPECT_EQ(node->Process(), 1) << node->Status.Str();
-    FloatImage img;
-    if (node->Output.IsNull() || !TEX_ReadPixelsFloat(node->Output.Get(), img))
-        return {};
-    return Pixels(img.Data.data, img.Data.data + img.Width * img.Height);
+    return ReadFloat(node);
 }
 
 // The range program's selection of one distance, as its header states it.
@@ -241,7 +221,7 @@ TEST_F(VecToolsTest, EveryNodeComputesItsFormulaAndMaskedOffChannelsKeepInputOne
     for (const auto& c : cases)
     {
         STexProcessor p;
-        STexProcNode* node = AddNode(p, c.cls, [](TArray<SPropDesc>& l) {
+        STexProcNode* node = AddClassNode(p, c.cls, [](TArray<SPropDesc>& l) {
             if (SPropDesc* mask = FindPropDesc(l, "RGBA"))
                 mask->AsVec4() = mVec4(1, 0, 1, 0);
         });
@@ -406,7 +386,7 @@ TEST_F(VecToolsTest, OutputSizeAndFormatFollowTheInputsUnlessOverridden)
     for (const SCase& c : cases)
     {
         STexProcessor p;
-        STexProcNode* node = AddNode(p, c.cls, [&](TArray<SPropDesc>& l) {
+        STexProcNode* node = AddClassNode(p, c.cls, [&](TArray<SPropDesc>& l) {
             FindPropDesc(l[0].Default.Children, "FmtOverride")->AsInt() = c.fmtOverride;
         });
         ASSERT_NE(node, nullptr);
@@ -431,7 +411,7 @@ TEST_F(VecToolsTest, AnInputOfOneTexelIsStretchedOverTheOther)
     for (u32 i = 0; i < big.size(); ++i)
         big[i] = mVec4((float)i, (float)i / SIDE4, 1, -(float)i);
     STexProcessor p;
-    STexProcNode* add = AddNode(p, "STexNode_Add");
+    STexProcNode* add = AddClassNode(p, "STexNode_Add");
     ASSERT_TRUE(TestLink(p, Source(p, FloatTexture(1, 1, TEXFMT_RGBA32F, one)), 0, add, 0));
     ASSERT_TRUE(TestLink(p, Source(p, FloatTexture(4, 4, TEXFMT_RGBA32F, big)), 0, add, 1));
     ASSERT_EQ(add->Process(), 1);
@@ -453,13 +433,13 @@ TEST_F(VecToolsTest, MissingInputsFailWithTheirStatusButClampBoundsAreNeverMissi
     for (const char* cls : classes)
     {
         STexProcessor probe;
-        const u32 pins = AddNode(probe, cls)->InParams.Count();
+        const u32 pins = AddClassNode(probe, cls)->InParams.Count();
         const u32 required = std::string(cls) == "STexNode_Clamp" ? 1 : pins;
         for (u32 pin = 0; pin < pins; ++pin)
             for (bool nullTex : {false, true})
             {
                 STexProcessor p;
-                STexProcNode* node = AddNode(p, cls);
+                STexProcNode* node = AddClassNode(p, cls);
                 for (u32 i = 0; i < pins; ++i)
                 {
                     if (i == pin && !nullTex)
@@ -489,8 +469,8 @@ TEST_F(VecToolsTest, DocumentsHoldTheMaskAsZeroOrOne)
     for (const auto& c : cases)
     {
         STexProcessor p;
-        AddNode(p, "STexNode_Mul", [&](TArray<SPropDesc>& l) { FindPropDesc(l, "RGBA")->AsVec4() = c.stored; });
-        AddNode(p, "STexNode_Abs", [&](TArray<SPropDesc>& l) { FindPropDesc(l, "RGBA")->AsVec4() = c.stored; });
+        AddClassNode(p, "STexNode_Mul", [&](TArray<SPropDesc>& l) { FindPropDesc(l, "RGBA")->AsVec4() = c.stored; });
+        AddClassNode(p, "STexNode_Abs", [&](TArray<SPropDesc>& l) { FindPropDesc(l, "RGBA")->AsVec4() = c.stored; });
         TString text;
         ASSERT_TRUE(DocumentText(p, text));
         STexProcessor back;
@@ -511,38 +491,6 @@ TEST_F(VecToolsTest, DocumentsHoldTheMaskAsZeroOrOne)
         EXPECT_TRUE(s.x == (float)c.mask.Red && s.y == (float)c.mask.Green && s.z == (float)c.mask.Blue &&
                     s.w == (float)c.mask.Alpha);
         EXPECT_TRUE(d.x == 1 && d.y == 1 && d.z == 1 && d.w == 1);
-    }
-}
-
-TEST_F(VecToolsTest, TheMenusCreateTheirClassesInOrderAndTitlesNothing)
-{
-    const struct
-    {
-        SPopupMenu* (*make)(STexProcessor*);
-        std::vector<const char*> order;
-    } menus[] = {
-        {TexNodeMenu_STNVecToolsMenu,
-         {"STexNode_Add", "STexNode_Sub", "STexNode_Mul", "STexNode_Div", "STexNode_Mod", "STexNode_Pow",
-          "STexNode_Min", "STexNode_Max", "STexNode_Abs", "STexNode_Mix", "STexNode_Clamp", "STexNode_PackNormal",
-          "STexNode_UnpackNormal", "STexNode_NormalizeNormal"}},
-        {TexNodeMenu_STNSelectMenu, {"STexNode_SelRect", "STexNode_SelCompare", "STexNode_SelRange"}},
-    };
-    for (const auto& m : menus)
-    {
-        STexProcessor p;
-        std::unique_ptr<SPopupMenu> menu(m.make(&p));
-        const int count = (int)m.order.size();
-        for (int i = -1; i <= count; ++i)
-        {
-            const u32 before = p.Nodes.Count();
-            menu->OnSelect(i);
-            const bool creates = i >= 0 && i < count;
-            ASSERT_EQ(p.Nodes.Count(), before + (creates ? 1u : 0u)) << i;
-            if (creates)
-            {
-                EXPECT_STREQ(p.Nodes[before]->ClassInfo->Name, m.order[i]);
-            }
-        }
     }
 }
 
