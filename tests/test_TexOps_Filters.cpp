@@ -1,6 +1,6 @@
 // The Filters family on the off-screen context: small graphs of a hand-filled source and a filter,
-// their pixels compared with CPU computations of the filters' formulas, the mended faults, and
-// the family menu.
+// their pixels compared with CPU computations of the filters' formulas, and the mended
+// faults.
 #include "GLTestContext.h"
 #include "GUITestSupport.h"
 #include "TestNodes.h"
@@ -53,13 +53,6 @@ STexProcNode* Source(STexProcessor& p, const SPix& img, u32 flags = NODE_OUTPUT_
     // Textures made in memory always get the read-back flag; one that lacks it stands for a
     // texture streamed from a file.
     n->Output->Flags = flags;
-    return n;
-}
-
-STexProcNode* Filter(STexProcessor& p, const char* cls, const TSetter& set = nullptr)
-{
-    STexProcNode* n = AddClassNode(p, cls, set);
-    EXPECT_NE(n, nullptr) << cls;
     return n;
 }
 
@@ -150,7 +143,7 @@ TEST_F(FiltersTest, SeparableBlurOfAnImpulseIsOneBlockOfTapsPlacedByTheEdgeRule)
         STexProcessor p;
         SPix in = Image(SIZE, SIZE, [&](int x, int y) { return x == c.Ix && y == c.Iy ? mVec4(1, 1, 1, 1) : mVec4(0, 0, 0, 0); });
         SPix kernel = Image(4, 4, [&](int, int) { return KERNEL; });
-        STexProcNode* f = Filter(p, "STexNode_Blur", [&](TArray<SPropDesc>& l) {
+        STexProcNode* f = AddClassNode(p, "STexNode_Blur", [&](TArray<SPropDesc>& l) {
             FindPropDesc(l, "Expand")->AsInt() = c.Expand;
             FindPropDesc(l, "Wrap")->AsInt() = c.Wrap;
         });
@@ -182,7 +175,7 @@ TEST_F(FiltersTest, ScatterBlurEqualsTheBoxOfTheCoveredSourcePixels)
             STexProcessor p;
             SPix in = Pattern(W, H);
             SPix kernel = Image(2, 2, [](int, int) { return mVec4(0.5f, 0.5f, 0.5f, 0.5f); });
-            STexProcNode* f = Filter(p, "STexNode_Blur", [&](TArray<SPropDesc>& l) {
+            STexProcNode* f = AddClassNode(p, "STexNode_Blur", [&](TArray<SPropDesc>& l) {
                 SetVec2(l, "Radius", RADIUS, RADIUS);
                 FindPropDesc(l, "Separable")->AsInt() = 0;
                 FindPropDesc(l, "Expand")->AsInt() = expand;
@@ -253,7 +246,7 @@ TEST_F(FiltersTest, DegenerateSettingsEndAtOnceWithTheInputAFiniteImageOrAStatus
     {
         STexProcessor p;
         SPix in = Pattern(SIZE, SIZE);
-        STexProcNode* f = Filter(p, c.Class, c.Set);
+        STexProcNode* f = AddClassNode(p, c.Class, c.Set);
         std::vector<STexProcNode*> sources = {Source(p, in)};
         if (f->InParams.Count() > 1)
             sources.push_back(Source(p, Image(4, 4, [&](int, int) { return c.Kernel; }), c.KernelFlags));
@@ -288,7 +281,7 @@ TEST_F(FiltersTest, VectorFieldBlurAveragesItsEvenlySpreadShifts)
         STexProcessor p;
         SPix in = Pattern(W, H);
         SPix field = Image(1, 1, [](int, int) { return mVec4(1, 0, 0, 0); });
-        STexProcNode* f = Filter(p, "STexNode_VFBlur", [&](TArray<SPropDesc>& l) {
+        STexProcNode* f = AddClassNode(p, "STexNode_VFBlur", [&](TArray<SPropDesc>& l) {
             FindPropDesc(l, "DistMode")->AsInt() = DIST_REL_PIXELS;
             FindPropDesc(l, "SampleCnt")->AsInt() = c.Samples;
             FindPropDesc(l, "DoubleSided")->AsInt() = c.DoubleSided;
@@ -333,7 +326,7 @@ TEST_F(FiltersTest, DistortSamplesWhereTheFieldPointsUnderEveryModeAndEdgeRule)
             STexProcessor p;
             SPix in = Pattern(W, H);
             SPix field = Image(1, 1, [&](int, int) { return m.Field; });
-            STexProcNode* f = Filter(p, "STexNode_Distort", [&](TArray<SPropDesc>& l) {
+            STexProcNode* f = AddClassNode(p, "STexNode_Distort", [&](TArray<SPropDesc>& l) {
                 FindPropDesc(l, "DistMode")->AsInt() = m.Mode;
                 FindPropDesc(l, "OORMode")->AsInt() = e.OOR;
             });
@@ -397,7 +390,7 @@ TEST_F(FiltersTest, SinglePassFiltersFollowTheirFormulas)
     for (const SCase& c : cases)
     {
         STexProcessor p;
-        STexProcNode* f = Filter(p, c.Class, c.Set);
+        STexProcNode* f = AddClassNode(p, c.Class, c.Set);
         std::vector<STexProcNode*> sources = {Source(p, Image(W, H, c.In))};
         if (c.Second)
             sources.push_back(Source(p, Image(W, H, c.Second)));
@@ -413,31 +406,6 @@ TEST_F(FiltersTest, SinglePassFiltersFollowTheirFormulas)
                     ASSERT_NEAR((&got.At(x, y).x)[k], (&want.At(x, y).x)[k], c.Tol * (1 + std::fabs((&want.At(x, y).x)[k])))
                         << c.Name << " at " << x << "," << y << " channel " << k;
     }
-}
-
-TEST_F(FiltersTest, FilterMenuCreatesTheItemsClassesAndNothingForTheDisabledItem)
-{
-    const char* const expected[] = {"STexNode_Blur",    nullptr,
-                                    "STexNode_UnsharpMask", "STexNode_Distort",
-                                    "STexNode_LensDistort", "STexNode_Sobel3x3",
-                                    "STexNode_NSobel3x3"};
-    const u32 ITEMS = sizeof(expected) / sizeof(expected[0]);
-    STNFamilyMenu* menu = nullptr;
-    STexProcessor p;
-    for (u32 i = 0; i < TexFamilyMenuCount(); ++i)
-        if (std::string(TexFamilyMenu(i)->Label) == "$M_Filters$")
-            menu = dynamic_cast<STNFamilyMenu*>(TexFamilyMenu(i)->Create(&p));
-    ASSERT_NE(menu, nullptr);
-    for (u32 i = 0; i <= ITEMS; ++i)
-    {
-        const char* want = i < ITEMS ? expected[i] : nullptr;
-        const char* got = menu->ClassAt((int)i);
-        EXPECT_EQ(std::string(got ? got : "-"), std::string(want ? want : "-")) << i;
-        const u32 before = p.Nodes.Count();
-        menu->OnSelect((int)i);
-        EXPECT_EQ(p.Nodes.Count(), before + (want ? 1u : 0u)) << i;
-    }
-    delete menu;
 }
 
 TEST_F(FiltersTest, ChoiceRowsWithStoredValuesPastTheirListsStillOfferTheListAndStoreTheChoice)
@@ -461,7 +429,7 @@ TEST_F(FiltersTest, ChoiceRowsWithStoredValuesPastTheirListsStillOfferTheListAnd
         STexProcessor p;
         p.AnchorRight = p.AnchorBottom = 1;
         p.UpdateRect();
-        STexProcNode* node = Filter(p, c.Class, [&](TArray<SPropDesc>& l) { FindPropDesc(l, c.Param)->AsInt() = c.Stored; });
+        STexProcNode* node = AddClassNode(p, c.Class, [&](TArray<SPropDesc>& l) { FindPropDesc(l, c.Param)->AsInt() = c.Stored; });
         node->SetPosition(200, 100);
         for (int i = 0; i < FADE_FRAMES; ++i)
         {
