@@ -1,6 +1,6 @@
 // The Custom family: a graph saved as a document and used as one node of another graph, its
 // pins, exposed parameters and their text, the status texts, documents that contain themselves,
-// document paths, reloads and the family menu.
+// document paths, reloads and the node's buttons.
 #include "GLTestContext.h"
 #include "GUITestSupport.h"
 #include "TestNodes.h"
@@ -458,28 +458,6 @@ TEST_F(TexCustomTest, InnerAndOuterNodesReadFilesBesideTheirOwnDocuments)
         outer.ProcessAll();
         EXPECT_STREQ(CurrentDocumentPath().Str(), outerDoc.c_str());
     }
-}
-
-TEST_F(TexCustomTest, CustomMenuItemsCreateTheirClasses)
-{
-    STexProcessor p;
-    SPopupMenu* menu = nullptr;
-    for (u32 i = 0; i < TexFamilyMenuCount(); ++i)
-        if (std::string(TexFamilyMenu(i)->Label) == "$M_Custom$")
-            menu = TexFamilyMenu(i)->Create(&p);
-    ASSERT_NE(menu, nullptr);
-    const struct
-    {
-        int index;
-        const char* cls;
-    } cases[] = {{-1, nullptr}, {0, "STexNode_Proc"}, {1, "STexNode_Input"}, {2, "STexNode_Output"},
-                 {3, "STexNode_Param"}, {4, nullptr}};
-    for (const auto& c : cases)
-    {
-        const char* cls = static_cast<STNFamilyMenu*>(menu)->ClassAt(c.index);
-        EXPECT_STREQ(cls ? cls : "", c.cls ? c.cls : "") << c.index;
-    }
-    delete menu;
 }
 
 namespace
