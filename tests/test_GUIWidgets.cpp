@@ -65,28 +65,48 @@ TEST(GUINumbers, SnappingRoundsHalvesToEvenThenClamps)
 class GUIWidgets : public GUIDrawTest
 {
 protected:
-    // Runs the ticks through a float field (or an integer field) and counts its changes.
-    int RunFloat(TTestLayer& layer, const std::vector<STick>& ticks, float& value, float lo, float hi, float snap)
+    // Runs the ticks, one frame each, through the widgets and sums what they return.
+    template <class TWidgets>
+    static int Run(TTestLayer& layer, const std::vector<STick>& ticks, const TWidgets& widgets)
     {
-        int changes = 0;
+        int sum = 0;
         for (const STick& t : ticks)
         {
             ApplyTick(t);
             ++layer.FrameCounter;
-            changes += layer.GuiFloatField(FIELD_ID, FIELD, &value, lo, hi, snap);
+            sum += widgets();
         }
-        return changes;
+        return sum;
     }
-    int RunInt(TTestLayer& layer, const std::vector<STick>& ticks, int& value, int lo, int hi)
+    static int RunFloat(TTestLayer& layer, const std::vector<STick>& ticks, float& value, float lo, float hi, float snap)
     {
-        int changes = 0;
+        return Run(layer, ticks, [&] { return layer.GuiFloatField(FIELD_ID, FIELD, &value, lo, hi, snap); });
+    }
+    static int RunInt(TTestLayer& layer, const std::vector<STick>& ticks, int& value, int lo, int hi)
+    {
+        return Run(layer, ticks, [&] { return layer.GuiIntField(FIELD_ID, FIELD, &value, lo, hi); });
+    }
+    // A layer writing in the monospaced debug font; w is the width of one character.
+    static void FontLayer(TTestLayer& layer, SFont& font, float& w)
+    {
+        ASSERT_TRUE(font.Load("Data/Engine/DebugFont.fnt"));
+        layer.Font = &font;
+        w = font.GetCharWidth(layer.FieldTextSize(), 'a');
+        ASSERT_GT(w, 0);
+    }
+    // Focuses the field on the text and runs the text editing through the ticks.
+    static void Edit(TTestLayer& layer, const mRect& field, const char* text, u32 limit, const std::vector<STick>& ticks)
+    {
+        SWidgetState& st = layer.GetWidgetState(FIELD_ID);
+        st.EditText = text;
+        st.Caret = st.SelStart = 0;
+        st.TextLimit = limit;
+        layer.FocusId = FIELD_ID;
         for (const STick& t : ticks)
         {
             ApplyTick(t);
-            ++layer.FrameCounter;
-            changes += layer.GuiIntField(FIELD_ID, FIELD, &value, lo, hi);
+            layer.EditTextBehavior(field, st, FIELD_ID);
         }
-        return changes;
     }
 };
 
@@ -272,11 +292,10 @@ TEST_F(GUIWidgets, TextEditingKeepsCaretAndSelectionInsideTheText)
 TEST_F(GUIWidgets, TheMousePlacesTheCaretAndDragsTheSelection)
 {
     SFont font;
-    ASSERT_TRUE(font.Load("Data/Engine/DebugFont.fnt"));
     TTestLayer layer(mRect{0, 0, 1024, 576});
-    layer.Font = &font;
-    const float w = font.GetCharWidth(layer.FieldTextSize(), 'a'); // the font is monospaced
-    ASSERT_GT(w, 0);
+    float w = 0;
+    FontLayer(layer, font, w);
+    ASSERT_FALSE(HasFatalFailure());
     struct Case
     {
         float pressAt, dragTo; // in character widths from the field's left edge
@@ -286,19 +305,10 @@ TEST_F(GUIWidgets, TheMousePlacesTheCaretAndDragsTheSelection)
     for (const Case& c : cases)
     {
         InputReset();
-        SWidgetState& st = layer.GetWidgetState(FIELD_ID);
-        st.EditText = "abcdef";
-        st.Caret = st.SelStart = 0;
-        st.TextLimit = 32;
-        layer.FocusId = FIELD_ID;
         const mRect field{100, 100, 100 + 20 * w, 120};
         const float press = field.x0 + c.pressAt * w;
-        ApplyTick({press, 110, false});
-        layer.EditTextBehavior(field, st, FIELD_ID);
-        ApplyTick({press, 110, true});
-        layer.EditTextBehavior(field, st, FIELD_ID);
-        ApplyTick({field.x0 + c.dragTo * w, 110, true});
-        layer.EditTextBehavior(field, st, FIELD_ID);
+        Edit(layer, field, "abcdef", 32, {{press, 110, false}, {press, 110, true}, {field.x0 + c.dragTo * w, 110, true}});
+        const SWidgetState& st = layer.GetWidgetState(FIELD_ID);
         EXPECT_EQ(st.Caret, c.caret) << c.pressAt;
         EXPECT_EQ(st.SelStart, c.selStart) << c.dragTo;
         EXPECT_EQ(layer.FocusId, (int)FIELD_ID);
@@ -340,15 +350,11 @@ TEST_F(GUIWidgets, TextFieldsWriteBackWhenTheEditingEnds)
             ticks.push_back({150, 210, true});
             ticks.push_back({150, 210, false});
         }
-        int done = 0;
-        for (const STick& t : ticks)
-        {
-            ApplyTick(t);
-            ++layer.FrameCounter;
-            // The other field runs first, so the focus moves before this field sees the tick.
+        // The other field runs first, so the focus moves before this field sees the tick.
+        const int done = Run(layer, ticks, [&] {
             layer.TextField(OTHER_ID, other, &otherText, 32);
-            done += layer.TextField(FIELD_ID, FIELD, &text, 32);
-        }
+            return layer.TextField(FIELD_ID, FIELD, &text, 32);
+        });
         EXPECT_EQ(done, c.end == NOT_ENDED ? 0 : 1) << c.end;
         EXPECT_STREQ(text.Str(), c.expected) << c.end;
         EXPECT_STREQ(otherText.Str(), "other") << c.end;
@@ -374,15 +380,12 @@ TEST_F(GUIWidgets, ClickedCheckBoxesAndTogglesInvertTheirValue)
     {
         InputReset();
         TTestLayer layer(mRect{0, 0, 1024, 576});
-        int value = c.start, changes = 0;
-        for (const STick& t : c.ticks)
-        {
-            ApplyTick(t);
-            ++layer.FrameCounter;
-            changes += c.toggle ? layer.GuiToggle(FIELD_ID, FIELD, "$OK$", &value) : layer.CheckBox(FIELD_ID, FIELD, &value);
-            // A second widget of the same id shares the state.
-            layer.Button(FIELD_ID, FIELD, "");
-        }
+        int value = c.start;
+        const int changes = Run(layer, c.ticks, [&] {
+            const int r = c.toggle ? layer.GuiToggle(FIELD_ID, FIELD, "$OK$", &value) : layer.CheckBox(FIELD_ID, FIELD, &value);
+            layer.Button(FIELD_ID, FIELD, ""); // a second widget of the same id shares the state
+            return r;
+        });
         EXPECT_EQ(value, c.expected);
         EXPECT_EQ(changes, c.changes);
         EXPECT_EQ(layer.WidgetStates.Count(), 1u);
@@ -392,10 +395,10 @@ TEST_F(GUIWidgets, ClickedCheckBoxesAndTogglesInvertTheirValue)
 TEST_F(GUIWidgets, DraggingPastAFieldsEdgeScrollsWithinTheText)
 {
     SFont font;
-    ASSERT_TRUE(font.Load("Data/Engine/DebugFont.fnt"));
     TTestLayer layer(mRect{0, 0, 1024, 576});
-    layer.Font = &font;
-    const float w = font.GetCharWidth(layer.FieldTextSize(), 'a');
+    float w = 0;
+    FontLayer(layer, font, w);
+    ASSERT_FALSE(HasFatalFailure());
     const int CHARS = 30;
     const float fieldChars = 10;
     const mRect field{100, 100, 100 + fieldChars * w, 120};
@@ -417,22 +420,12 @@ TEST_F(GUIWidgets, DraggingPastAFieldsEdgeScrollsWithinTheText)
     for (const Case& c : cases)
     {
         InputReset();
-        SWidgetState& st = layer.GetWidgetState(FIELD_ID);
-        st.EditText = std::string(CHARS, 'a').c_str();
-        st.Caret = st.SelStart = 0;
-        st.TextLimit = 64;
-        st.Scroll = c.startScroll;
-        layer.FocusId = FIELD_ID;
-        ApplyTick({field.x0 + 5, 110, false});
-        layer.EditTextBehavior(field, st, FIELD_ID);
-        ApplyTick({field.x0 + 5, 110, true});
-        layer.EditTextBehavior(field, st, FIELD_ID);
+        layer.GetWidgetState(FIELD_ID).Scroll = c.startScroll;
         const float x = c.beyond > 0 ? field.x1 + c.beyond : field.x0 + c.beyond;
-        for (int i = 0; i < c.ticks; ++i)
-        {
-            ApplyTick({x, 110, true});
-            layer.EditTextBehavior(field, st, FIELD_ID);
-        }
+        std::vector<STick> ticks = {{field.x0 + 5, 110, false}, {field.x0 + 5, 110, true}};
+        ticks.resize(2 + c.ticks, {x, 110, true});
+        Edit(layer, field, std::string(CHARS, 'a').c_str(), 64, ticks);
+        const SWidgetState& st = layer.GetWidgetState(FIELD_ID);
         EXPECT_NEAR(st.Scroll, c.expected, 1e-3f) << c.beyond;
     }
 }
