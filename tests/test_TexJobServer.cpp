@@ -213,6 +213,12 @@ protected:
         GQuitFlag = 0;
     }
     u16 Port() const { return NetGetPort(server); }
+    void ExpectNoRecords() const
+    {
+        EXPECT_EQ(server.SentRecords, nullptr);
+        EXPECT_EQ(server.ResendRecords, nullptr);
+        EXPECT_EQ(server.FinishedRecords, nullptr);
+    }
 };
 
 TEST_F(JobServerTest, RepliesCarryTheOutcomeOfEachJob)
@@ -224,7 +230,6 @@ TEST_F(JobServerTest, RepliesCarryTheOutcomeOfEachJob)
         GRunPaths.clear();
         ASSERT_TRUE(client.SendPath(Port(), PATH, 4, {4, 1, 0, 3, 2}));
         int status = -1;
-        Bytes raw;
         ASSERT_TRUE(PollForReply(server, client, T0, status)) << outcome;
         EXPECT_EQ(status, (int)outcome);
         EXPECT_EQ(GRunPaths, std::vector<std::string>{PATH});
@@ -252,9 +257,7 @@ TEST_F(JobServerTest, UnacknowledgedRepliesStopAfterTheirSendsAndAcknowledgedOne
         EXPECT_TRUE(client.Pending(REPLY_WAIT_MS)) << i;
     }
     PollJobServerAt(server, T0 + server.ResendInterval * JOB_REPLY_SENDS);
-    EXPECT_EQ(server.SentRecords, nullptr);
-    EXPECT_EQ(server.ResendRecords, nullptr);
-    EXPECT_EQ(server.FinishedRecords, nullptr);
+    ExpectNoRecords();
     EXPECT_FALSE(client.Pending(QUIET_WAIT_MS));
 
     // Acknowledged: nothing is kept after the next poll.
@@ -267,9 +270,7 @@ TEST_F(JobServerTest, UnacknowledgedRepliesStopAfterTheirSendsAndAcknowledgedOne
         PollJobServerAt(server, T0);
     }
     PollJobServerAt(server, T0);
-    EXPECT_EQ(server.SentRecords, nullptr);
-    EXPECT_EQ(server.ResendRecords, nullptr);
-    EXPECT_EQ(server.FinishedRecords, nullptr);
+    ExpectNoRecords();
 }
 
 TEST_F(JobServerTest, QuitEndsTheLoopAndAPollTakesAtMostItsShareOfDatagrams)
@@ -284,7 +285,6 @@ TEST_F(JobServerTest, QuitEndsTheLoopAndAPollTakesAtMostItsShareOfDatagrams)
     EXPECT_EQ(GQuitFlag, 0u);
     PollJobServerAt(server, T0);
     EXPECT_EQ(GQuitFlag, 1u);
-    EXPECT_EQ(SJobServer().MaxDatagramsPerPoll, (u32)JOB_MAX_DATAGRAMS_PER_POLL);
 }
 
 // ---------------------------------------------------------------------------------------------
