@@ -32,6 +32,12 @@ void Put32(Bytes& b, u32 v)
     Put16(b, v >> 16);
 }
 
+Bytes Then(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 Bytes Filled(Bytes b, size_t total, u8 value = 0x5A)
 {
     if (b.size() < total)
@@ -115,12 +121,6 @@ Bytes PngHeader(u32 w, u32 h)
     return b;
 }
 
-Bytes Then(Bytes a, const Bytes& b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 Bytes With32(Bytes b, size_t at, u32 v)
 {
     for (int i = 0; i < 4; ++i)
@@ -131,9 +131,7 @@ Bytes With32(Bytes b, size_t at, u32 v)
 // An 8 x 8 16-bit run-length TGA with the given packets.
 Bytes Tga16RunLength(const Bytes& packets)
 {
-    Bytes b = TgaHeader(10, 8, 8, 16);
-    b.insert(b.end(), packets.begin(), packets.end());
-    return b;
+    return Then(TgaHeader(10, 8, 8, 16), packets);
 }
 
 // Found by fuzzing the in-process decode: a run of 8 pixels, then a raw packet of 29 pixels with
@@ -253,6 +251,14 @@ Bytes ReadBytes(const std::string& name)
     return Bytes(a.data, a.data + a.count);
 }
 
+// The picture written by the program's own encoder under the name, read back.
+Bytes Encoded(const TTempDir& dir, const char* name, const SImage2D& pic)
+{
+    SImageSaveOptions opt;
+    EXPECT_EQ(1, EncodeImageFile(dir.File(name).c_str(), pic, opt, false)) << name;
+    return ReadBytes(dir.File(name));
+}
+
 // A script standing in for the decoder program.
 std::string Script(const TTempDir& dir, const char* name, const char* body)
 {
@@ -361,10 +367,8 @@ TEST(ImageDecoder, TheContentDecidesTheType)
     InitImageLibrary();
     TTempDir dir;
     const SImage2D pic = Picture();
-    const std::string jpg = dir.File("made.jpg"), dds = dir.File("made.dds"), png = dir.File("made.png");
-    SImageSaveOptions opt;
-    ASSERT_EQ(1, EncodeImageFile(jpg.c_str(), pic, opt, false));
-    ASSERT_EQ(1, EncodeImageFile(dds.c_str(), pic, opt, false));
+    const Bytes jpg = Encoded(dir, "made.jpg", pic), dds = Encoded(dir, "made.dds", pic);
+    const std::string png = dir.File("made.png");
     ASSERT_EQ(1, SaveImage(png.c_str(), pic));
     struct SCase
     {
@@ -377,9 +381,9 @@ TEST(ImageDecoder, TheContentDecidesTheType)
         {"PIC.TGA", PictureTga(pic), IFT_TGA},
         {"pic.bmp", PictureBmp(pic), IFT_BMP},
         {"pic.jpg", PictureBmp(pic), IFT_BMP}, // a BMP under another name is a BMP
-        {"pic.dds", ReadBytes(dds), IFT_DDS},
-        {"pic.jpg", ReadBytes(jpg), IFT_JPG},
-        {"pic.tga", ReadBytes(jpg), IFT_JPG},
+        {"pic.dds", dds, IFT_DDS},
+        {"pic.jpg", jpg, IFT_JPG},
+        {"pic.tga", jpg, IFT_JPG},
         {"pic.wal", ReadBytes(png), IFT_PNG},
         {"pic.png", ReadBytes(png), IFT_PNG},
     };
@@ -417,14 +421,8 @@ TEST(ImageDecoder, ProtectedAndInProcessDecodesAgree)
     SDecoderSettings restore;
     TTempDir dir;
     const SImage2D pic = Picture();
-    SImageSaveOptions opt;
-    Bytes files[4] = {PictureTga(pic), PictureBmp(pic), {}, {}};
     const char* names[4] = {"a.tga", "a.bmp", "a.jpg", "a.dds"};
-    for (int i = 2; i < 4; ++i)
-    {
-        ASSERT_EQ(1, EncodeImageFile(dir.File(names[i]).c_str(), pic, opt, false));
-        files[i] = ReadBytes(dir.File(names[i]));
-    }
+    const Bytes files[4] = {PictureTga(pic), PictureBmp(pic), Encoded(dir, names[2], pic), Encoded(dir, names[3], pic)};
     for (int i = 0; i < 4; ++i)
     {
         SImage2D guarded, direct;
