@@ -33,14 +33,11 @@ const s32 NO_CHANNEL = 99;
 
 STexProcNode* Add(STexProcessor& p, SClassInfo* info, const char* name, const TSetter& set = nullptr)
 {
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    FindPropDesc(list, "NName")->AsString() = name;
-    if (set)
-        set(list);
-    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(node, 0);
-    return node;
+    return AddClassNode(p, info->Name, [&](TArray<SPropDesc>& l) {
+        FindPropDesc(l, "NName")->AsString() = name;
+        if (set)
+            set(l);
+    });
 }
 
 TSetter Str(const char* prop, const std::string& value)
@@ -300,7 +297,7 @@ TEST_F(TexCustomTest, ExposedValuesReachTheirComponentAndSurviveTheDocument)
 {
     STexProcessor g;
     Add(g, &STestNode_Pins::Info, "p", [](TArray<SPropDesc>& l) {
-        FindPropDesc(l, "Ins")->AsInt() = 0;
+        TestSetInt(l, "Ins", 0);
         FindPropDesc(l, "Shift")->AsVec2() = mVec2(3, -4);
     });
     AddParam(g, "p", PINS_SHIFT_X, "sx");
