@@ -239,7 +239,10 @@ void TString::Sub(int first, int last, TString& out) const
     // unsigned value, so an index below -count is caught like one past the end.
     u32 r0 = (u32)(first < 0 ? (s64)first + count : first);
     u32 r1 = (u32)(last < 0 ? (s64)last + count : last);
-    if (BREAK_IF(r0 >= count) | BREAK_IF(r1 >= count))
+    // Both ends are checked (and reported) before either is refused.
+    const bool badFirst = BREAK_IF(r0 >= count);
+    const bool badLast = BREAK_IF(r1 >= count);
+    if (badFirst || badLast)
     {
         out.SizeTo(0);
         return;
