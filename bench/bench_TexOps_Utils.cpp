@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 #include "GameImage.h"
@@ -27,15 +26,6 @@ const s32 PARTICLES = 4096;
 const float PARTICLE_SIZE = 32.0f;
 const u32 SPRITE_SIDE = 32;
 const u32 QUAD_TRIANGLE_VERTICES = 6;
-
-std::vector<u8> SeededBytes(u32 side)
-{
-    std::mt19937 rng(IMAGE_SEED);
-    std::vector<u8> px(side * side * BYTES_PER_PIXEL);
-    for (u8& b : px)
-        b = (u8)(rng() & 0xFF);
-    return px;
-}
 
 STestNode_Pins* ByteSource(STexProcessor& p, const std::vector<u8>& px, u32 side)
 {
@@ -82,7 +72,7 @@ void BM_UtilsNodeVsConvert(benchmark::State& state)
         return;
     }
     const std::string dir = folder, in = dir + "/in.rgba", outNode = dir + "/node.rgba", outConvert = dir + "/im.rgba";
-    const std::vector<u8> image = SeededBytes(IMAGE_SIDE);
+    const std::vector<u8> image = BenchSeededBytes(IMAGE_SIDE, IMAGE_SEED);
     const std::string command = BenchConvertCommand(IMAGE_SIDE, {in}, b.convertOp, outConvert);
     STexProcessor p;
     STexProcNode* node = AddClassNode(p, b.cls, b.set);
@@ -134,7 +124,7 @@ void BM_AlphaNodeVsBarePass(benchmark::State& state)
     }
     STexProcessor p;
     STexProcNode* node = AddClassNode(p, cls);
-    STestNode_Pins* src = ByteSource(p, SeededBytes(IMAGE_SIDE), IMAGE_SIDE);
+    STestNode_Pins* src = ByteSource(p, BenchSeededBytes(IMAGE_SIDE, IMAGE_SEED), IMAGE_SIDE);
     if (!node || !TestLink(p, src, 0, node, 0) || !node->Process())
     {
         state.SkipWithError(node ? node->Status.Str() : "class not registered");
@@ -173,7 +163,7 @@ void BM_ParticlesVsOneDrawCall(benchmark::State& state)
         FindPropDesc(l, "Height")->AsInt() = IMAGE_SIDE;
         FindPropDesc(l, "Size")->AsFloat() = PARTICLE_SIZE;
     });
-    STestNode_Pins* sprite = ByteSource(p, SeededBytes(SPRITE_SIDE), SPRITE_SIDE);
+    STestNode_Pins* sprite = ByteSource(p, BenchSeededBytes(SPRITE_SIDE, IMAGE_SEED), SPRITE_SIDE);
     if (!pos || !render || !TestLink(p, sprite, 0, render, 0) || !TestLink(p, pos, 0, render, 1) || !pos->Process() ||
         !render->Process())
     {

@@ -2,6 +2,7 @@
 // read back, against ImageMagick's convert compositing the same raw RGBA files (read both, combine,
 // write), and each Select node against a bare full-screen pass of its program into the same
 // target with the same textures bound (the node's overhead: input checks, target, frame buffer).
+#include "BenchGL.h"
 #include "BenchPair.h"
 
 #include <GL/glew.h>
@@ -9,7 +10,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -25,8 +25,6 @@ namespace
 const u32 IMAGE_SIDE = 1024;
 const u32 BYTES_PER_PIXEL = 4;
 const unsigned IMAGE_SEED = 2424;
-// The debian package's program, by its full path so that nothing else on the path stands in.
-const char* const CONVERT = "/usr/bin/convert";
 
 struct SVecBench
 {
@@ -52,81 +50,17 @@ const SSelectBench SELECT_NODES[] = {
     {"STexNode_SelRange", "Nodes/Select/Range", nullptr},
 };
 
-bool BenchGL()
-{
-    static SWindowSystem* system = nullptr;
-    static SWindow* window = nullptr;
-    if (!system)
-    {
-        system = new SWindowSystem();
-        window = new SWindow(system);
-        GWindowSystem = system;
-        GWindow = window;
-        R_SetMode(GScreenWidth, GScreenHeight, 0, GRefreshRate, 0, 1);
-        char exe[4096];
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
-        exe[n > 0 ? n : 0] = 0;
-        BuildBaseFolder(exe, "RERudu", GBaseFolder);
-    }
-    if (!window->MakeCurrent())
-        return false;
-    R_SetGLDefaults();
-    if (!GSM)
-        CreateShaderStorage();
-    return true;
-}
-
-std::vector<u8> SeededBytes(unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::vector<u8> px(IMAGE_SIDE * IMAGE_SIDE * BYTES_PER_PIXEL);
-    for (u8& b : px)
-        b = (u8)(rng() & 0xFF);
-    return px;
-}
-
-STexProcNode* AddNode(STexProcessor& p, const char* cls)
-{
-    SClassInfo* info = FindClassInfo(cls);
-    if (!info)
-        return nullptr;
-    TArray<SPropDesc> list;
-    InstantiatePropTable(list, info->Props);
-    STexProcNode* node = dynamic_cast<STexProcNode*>(info->Create(list));
-    p.AddNode(node, 0);
-    return node;
-}
-
-bool WriteRaw(const std::string& path, const void* data, size_t size)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = fwrite(data, 1, size, f) == size;
-    return fclose(f) == 0 && ok;
-}
-
-bool ReadRaw(const std::string& path, std::vector<u8>& out)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    const bool ok = fread(out.data(), 1, out.size(), f) == out.size();
-    fclose(f);
-    return ok;
-}
-
 // Both sides read the two raw input files, combine them and write a raw RGBA8 output file.
 void BM_VecToolsNodeVsConvert(benchmark::State& state)
 {
     const SVecBench& b = VEC_NODES[state.range(0)];
     state.SetLabel(b.cls);
-    if (access(CONVERT, X_OK) != 0)
+    if (access(BENCH_CONVERT, X_OK) != 0)
     {
         state.SkipWithError("imagemagick's convert is not installed");
         return;
     }
-    if (!BenchGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
@@ -142,14 +76,13 @@ void BM_VecToolsNodeVsConvert(benchmark::State& state)
     bool failed = false;
     for (u32 i = 0; i < 2; ++i)
     {
-        const std::vector<u8> image = SeededBytes(IMAGE_SEED + i);
-        failed |= !WriteRaw(in[i], image.data(), image.size());
+        const std::vector<u8> image = BenchSeededBytes(IMAGE_SIDE, IMAGE_SEED + i);
+        failed |= !BenchWriteFile(in[i], image.data(), image.size());
     }
-    const std::string size = std::to_string(IMAGE_SIDE) + "x" + std::to_string(IMAGE_SIDE);
-    const std::string command = std::string(CONVERT) + " -size " + size + " -depth 8 rgba:" + in[0] + " rgba:" +
-                                in[1] + " -compose " + b.compose + " -composite rgba:" + outConvert;
+    const std::string operation = std::string("-compose ") + b.compose + " -composite";
+    const std::string command = BenchConvertCommand(IMAGE_SIDE, {in[0], in[1]}, operation.c_str(), outConvert);
     STexProcessor p;
-    STexProcNode* node = AddNode(p, b.cls);
+    STexProcNode* node = AddClassNode(p, b.cls);
     STestNode_Pins* src[2] = {AddPinsNode(p, 0, 1, 0), AddPinsNode(p, 0, 1, 0)};
     failed |= !node || !TestLink(p, src[0], 0, node, 0) || !TestLink(p, src[1], 0, node, 1);
     std::vector<u8> bytes(IMAGE_SIDE * IMAGE_SIDE * BYTES_PER_PIXEL);
@@ -162,11 +95,11 @@ void BM_VecToolsNodeVsConvert(benchmark::State& state)
         t.Run(
             [&] {
                 for (u32 i = 0; i < 2; ++i)
-                    failed |= !ReadRaw(in[i], bytes) || !TEX_Create(src[i]->Output, IMAGE_SIDE, IMAGE_SIDE, 1, 1,
+                    failed |= !BenchReadFile(in[i], bytes) || !TEX_Create(src[i]->Output, IMAGE_SIDE, IMAGE_SIDE, 1, 1,
                                                                     TEXFMT_RGBA8, bytes.data(), TEXF_NodeOutput);
                 SImage2D result;
                 failed |= !node->Process() || !TEX_ReadPixels(node->Output.Get(), result) ||
-                          !WriteRaw(outNode, result.Pixels.data, (size_t)result.Width * result.Height * 4);
+                          !BenchWriteFile(outNode, result.Pixels.data, (size_t)result.Width * result.Height * 4);
             },
             [&] { failed |= system(command.c_str()) != 0; });
     }
@@ -183,18 +116,18 @@ void BM_SelectNodeVsBarePass(benchmark::State& state)
 {
     const SSelectBench& b = SELECT_NODES[state.range(0)];
     state.SetLabel(b.cls);
-    if (!BenchGL())
+    if (!BenchContext())
     {
         state.SkipWithError("no GL context");
         return;
     }
     STexProcessor p;
-    STexProcNode* node = AddNode(p, b.cls);
+    STexProcNode* node = AddClassNode(p, b.cls);
     std::vector<TextureRef> bound;
     for (u32 i = 0; node && i < node->InParams.Count(); ++i)
     {
         STestNode_Pins* src = AddPinsNode(p, 0, 1, 0);
-        const std::vector<u8> image = SeededBytes(IMAGE_SEED + i);
+        const std::vector<u8> image = BenchSeededBytes(IMAGE_SIDE, IMAGE_SEED + i);
         TEX_Create(src->Output, IMAGE_SIDE, IMAGE_SIDE, 1, 1, TEXFMT_RGBA8, image.data(), TEXF_NodeOutput);
         TestLink(p, src, 0, node, i);
         bound.push_back(src->Output);
@@ -214,22 +147,10 @@ void BM_SelectNodeVsBarePass(benchmark::State& state)
     for (auto _ : state)
     {
         t.Run(
+            [&] { BenchProcess(node); },
             [&] {
-                node->Process();
-                glFinish();
-            },
-            [&] {
-                FrameBufferRef fb(new SFrameBuffer);
-                fb->AttachTexture(0, node->Output, FBA_Color);
-                CheckFrameBuffer(*fb);
-                PushFrameBuffer(fb);
-                glClear(GL_COLOR_BUFFER_BIT);
-                UseShader(0, sp);
-                for (u32 i = 0; i < bound.size(); ++i)
-                    TEX_Bind(i, bound[i]);
-                DrawFullscreenQuad(-1, 1, 1, -1, 0);
-                PopFrameBuffer(fb);
-                glFinish();
+                BenchBarePass(node->Output, sp, bound.data(), (u32)bound.size(), 0);
+                BenchFinish();
             });
     }
     t.Report(state, "node_ms", "bare_ms", 1e3);
