@@ -13,9 +13,8 @@ const float PROMPT_INSET = 5.0f;
 const float PROMPT_ROW_TOP = 32.0f; // field and buttons sit under the prompt text
 const float PROMPT_BUTTON_WIDTH = 70.0f;
 const float PROMPT_GAP = 5.0f;
-// The field's characters are drawn at half the layer's font size: at the prompt's own size 9 they
-// would be 4.5 pixels high, so the field takes the size the property panels use.
-const float PROMPT_FIELD_FONT_SIZE = 24.0f;
+// The typed name is what the prompt is for: larger than the buttons' labels, within the field.
+const float PROMPT_FIELD_FONT_SIZE = 12.0f;
 } // namespace
 
 SPopupWindow::SPopupWindow(const char* prompt, TString* target) : Prompt(prompt ? prompt : ""), Target(target)

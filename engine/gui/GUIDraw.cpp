@@ -213,7 +213,8 @@ void SGUILayer::DrawPanel(const mRect& r, u32)
 
 float SGUILayer::FieldTextSize()
 {
-    return FontSize * TransformScale(0.5f);
+    // Values are read as closely as their labels: the same size, zoomed alike.
+    return TransformScale(FontSize);
 }
 
 void SGUILayer::DrawTextField(const mRect& r, const SWidgetState& state, u32 focused)
@@ -221,17 +222,19 @@ void SGUILayer::DrawTextField(const mRect& r, const SWidgetState& state, u32 foc
     UseColorOnly();
     DrawRect(r, FIELD_BACK_COLOR, true);
     DrawRect(r, focused ? FIELD_HIGHLIGHT_EDGE_COLOR : FIELD_EDGE_COLOR, false);
-    const mRect inner = Inset(r, FLAT_INSET);
+    // The same inset, zoomed, as the rectangle in which the editing places the caret.
+    const mRect inner = Inset(r, TransformScale(FLAT_INSET));
     if (!R_PushScissor(inner))
         return;
     InitMaterials();
     const float size = FieldTextSize();
+    const float scroll = state.Scroll * TransformScale(1.0f);
     const TString& text = state.EditText;
     const u32 n = text.Length();
     const u32 caret = state.Caret < n ? state.Caret : n;
     const u32 sel = state.SelStart < n ? state.SelStart : n;
     // Positions by the same character widths that place the caret under the mouse.
-    float xCaret = inner.x0 - state.Scroll, xSel = xCaret, x = xCaret;
+    float xCaret = inner.x0 - scroll, xSel = xCaret, x = xCaret;
     for (u32 i = 0; i < n; ++i)
     {
         x += Font ? Font->GetCharWidth(size, text.Str()[i]) : 0.0f;
@@ -245,7 +248,7 @@ void SGUILayer::DrawTextField(const mRect& r, const SWidgetState& state, u32 foc
                  FIELD_SELECTION_COLOR, true);
     UseGUI();
     DrawText(text.Str(), 0, FIELD_TEXT_COLOR, TEXT_SingleLine | TEXT_CenterV,
-             mRect{inner.x0 - state.Scroll, inner.y0, inner.x0 + FIELD_TEXT_RUN, inner.y1}, size);
+             mRect{inner.x0 - scroll, inner.y0, inner.x0 + FIELD_TEXT_RUN, inner.y1}, size);
     if (focused && state.Mode == WM_Edit)
     {
         UseColorOnly();

@@ -31,7 +31,7 @@ u32 SGUILayer::MouseCharIndex(const mRect& r, const SWidgetState& state)
     const float size = FieldTextSize();
     const char* text = state.EditText.Str();
     const u32 n = state.EditText.Length();
-    float pos = r.x0 - state.Scroll;
+    float pos = r.x0 - state.Scroll * TransformScale(1.0f);
     u32 i = 0;
     while (i < n && pos < GMousePos.x)
     {
@@ -124,7 +124,8 @@ int SGUILayer::EditTextBehavior(const mRect& r, SWidgetState& st, u32 id)
         float textWidth = 0;
         for (u32 i = 0; font && i < text.Length(); ++i)
             textWidth += font->GetCharWidth(FieldTextSize(), text.Str()[i]);
-        const float room = textWidth - (r.x1 - r.x0);
+        // The offset is kept in the layer's units, so that it stays put when the canvas zooms.
+        const float room = (textWidth - (r.x1 - r.x0)) / scale;
         st.Scroll = GUI_Clamp(st.Scroll + step, 0.0f, room > 0 ? room : 0.0f);
     }
     if (!GMouseLeft)

@@ -62,7 +62,9 @@ int SInterface::TextField(u32 id, const mRect& r, TString* text, u32 maxLength)
             StartEditing(st, maxLength);
     }
     st.TextLimit = maxLength;
-    DrawTextField(r, st, FocusId == (int)id);
+    mRect outer;
+    TransformRect(outer, r);
+    DrawTextField(outer, st, FocusId == (int)id);
     mRect tr;
     TransformRect(tr, Inset(r, FIELD_INSET));
     // Focus taken by another widget before this one ran ends the editing as well.
@@ -117,13 +119,13 @@ int SInterface::NumberField(u32 id, const mRect& r, double current, bool integer
             st.EditText.Format(GUI_NUMBER_TEXT_SIZE, "%f", st.Held ? (double)st.DragValue : current);
         st.Caret = st.SelStart = 0;
         st.Scroll = 0;
-        DrawTextField(r, st, st.Hovered || st.Held);
+        DrawTextField(tr, st, st.Hovered || st.Held);
         finished = DragBehavior(tr, st, minValue, maxValue) != 0;
     }
     else
     {
         const bool focusedBefore = FocusId == (int)id;
-        DrawTextField(r, st, focusedBefore);
+        DrawTextField(tr, st, focusedBefore);
         const int edit = EditTextBehavior(Inset(tr, FIELD_INSET), st, id);
         finished = !focusedBefore || (edit & (EDIT_Commit | EDIT_FocusLost)) ||
                    (GUI_LeftReleased() && !st.Held && !MouseInRect(tr));

@@ -67,8 +67,12 @@ void SInterface::DrawCheckBox(const mRect& r, u32 hovered, u32 held, u32 checked
         return;
     const float w = r.x1 - r.x0;
     const float h = r.y1 - r.y0;
+    const float size = (w < h ? w : h) - CHECK_MARK_MARGIN;
+    // A box zoomed down to a few pixels has no room for its mark.
+    if (size <= 0)
+        return;
     UseGUI();
-    DrawText("X", 0, DarkText(), CHECK_MARK_FLAGS, r, (w < h ? w : h) - CHECK_MARK_MARGIN);
+    DrawText("X", 0, DarkText(), CHECK_MARK_FLAGS, r, size);
 }
 
 void SInterface::GuiLabel(const char* text, u32 rgba, u32 flags, const mRect& r)
@@ -76,10 +80,12 @@ void SInterface::GuiLabel(const char* text, u32 rgba, u32 flags, const mRect& r)
     UseUIFont();
     TString t(text ? text : "");
     GTextDict.Expand(t);
+    mRect s;
+    TransformRect(s, r);
     UseColorOnly();
-    DrawRect(r, LABEL_BACK_COLOR, true);
+    DrawRect(s, LABEL_BACK_COLOR, true);
     UseGUI();
-    DrawText(t.Str(), 0, rgba, flags, r, TransformScale(FontSize));
+    DrawText(t.Str(), 0, rgba, flags, s, TransformScale(FontSize));
 }
 
 int SInterface::Button(u32 id, const mRect& r, const char* label, TextureRef* tex, u32 fit)
@@ -87,9 +93,9 @@ int SInterface::Button(u32 id, const mRect& r, const char* label, TextureRef* te
     SWidgetState& st = GetWidgetState(id);
     st.Rect = r;
     st.Frame = FrameCounter;
-    DrawButton(r, label, st.Hovered, st.Held, tex, fit);
     mRect tr;
     TransformRect(tr, r);
+    DrawButton(tr, label, st.Hovered, st.Held, tex, fit);
     return ButtonBehavior(tr, st.Hovered, st.Held);
 }
 
@@ -98,9 +104,9 @@ int SInterface::CheckBox(u32 id, const mRect& r, int* value)
     SWidgetState& st = GetWidgetState(id);
     st.Rect = r;
     st.Frame = FrameCounter;
-    DrawCheckBox(r, st.Hovered, st.Held, *value != 0);
     mRect tr;
     TransformRect(tr, r);
+    DrawCheckBox(tr, st.Hovered, st.Held, *value != 0);
     return ToggleBehavior(tr, st.Hovered, st.Held, value);
 }
 
@@ -110,8 +116,8 @@ int SInterface::GuiToggle(u32 id, const mRect& r, const char* label, int* value)
     st.Rect = r;
     st.Frame = FrameCounter;
     // A toggle that is on shows pressed.
-    DrawButton(r, label, st.Hovered, st.Held || *value, nullptr, FIT_Stretch);
     mRect tr;
     TransformRect(tr, r);
+    DrawButton(tr, label, st.Hovered, st.Held || *value, nullptr, FIT_Stretch);
     return ToggleBehavior(tr, st.Hovered, st.Held, value);
 }

@@ -32,6 +32,8 @@ public:
     void DrawButton(const mRect& r, const char* text, u32 hovered, u32 held, TextureRef* tex, u32 fit) override;
     void DrawCheckBox(const mRect& r, u32 hovered, u32 held, u32 checked) override;
 
+    // Widget rectangles are in the layer's units (canvas units for a node); text sizes follow
+    // TransformScale.
     void GuiLabel(const char* text, u32 rgba, u32 flags, const mRect& r);
     int Button(u32 id, const mRect& r, const char* label, TextureRef* tex = nullptr, u32 fit = FIT_Stretch);
     int CheckBox(u32 id, const mRect& r, int* value);

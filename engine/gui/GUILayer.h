@@ -64,7 +64,7 @@ struct SWidgetState
     u32 SelStart; // the other end of the selection; equal to Caret means none
     u32 Caret;
     u32 TextLimit;
-    float Scroll;
+    float Scroll; // in the layer's units: a zoom keeps the same text in view
     u32 Selecting;
     float DragValue;
     mVec2 PressPoint;
@@ -129,6 +129,9 @@ public:
     virtual void TransformPoint(mVec2& out, const mVec2& in);
     virtual float TransformScale(float s);
     virtual int InitMaterials();
+    // The looks draw in window pixels: the widgets hand them their rectangles through
+    // TransformRect, the same rectangles they hit-test, so that a zoomed or panned layer draws its
+    // widgets where they take the mouse.
     virtual void DrawButton(const mRect& r, const char* text, u32 hovered, u32 held, TextureRef* tex, u32 fit);
     virtual void DrawCheckBox(const mRect& r, u32 hovered, u32 held, u32 checked);
     virtual void DrawPanel(const mRect& r, u32 flag);
