@@ -6,6 +6,7 @@
 #include "TestSupport.h"
 #include "XvfbDriveTest.h"
 
+#include <GL/glew.h>
 #include <math.h>
 #include <png.h>
 #include <string.h>
@@ -22,6 +23,7 @@
 #include "TexGUI.h"
 #include "TexOps_BasicImage.h"
 #include "TexOps_Generate.h"
+#include "TexProcNode.h"
 
 namespace
 {
@@ -145,6 +147,58 @@ float DragStep(float fromPress, float move, float zoom)
 {
     const float d = fabsf(fromPress) * move / zoom * 0.1f;
     return (d > 0 ? 1.0f : (d < 0 ? -1.0f : 0.0f)) * d * d * 10.0f * 0.001f;
+}
+// The text drawn inside a rectangle of the window: its ink (pixels bright in every channel, which
+// neither the dark backgrounds, the field edges nor the selection are) as a row range and as runs
+// of columns, one run per glyph.
+struct SInk
+{
+    int top = -1, bottom = -1;
+    std::vector<std::pair<int, int>> runs; // first and last column of each run
+
+    int Height() const { return top < 0 ? 0 : bottom - top + 1; }
+};
+
+const int INK_MIN_CHANNEL = 120;
+
+SInk ReadInk(const mRect& r)
+{
+    const int x0 = (int)ceilf(r.x0), y0 = (int)ceilf(r.y0), x1 = (int)floorf(r.x1), y1 = (int)floorf(r.y1);
+    SInk ink;
+    if (x1 <= x0 || y1 <= y0)
+        return ink;
+    const int w = x1 - x0, h = y1 - y0;
+    std::vector<unsigned char> px((size_t)w * h * 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    // GL rows run up from the bottom of the window.
+    glReadPixels(x0, GScreenHeight - y1, w, h, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    std::vector<bool> column((size_t)w, false);
+    for (int row = 0; row < h; ++row)
+        for (int x = 0; x < w; ++x)
+        {
+            const unsigned char* p = &px[((size_t)row * w + x) * 4];
+            if (std::min(p[0], std::min(p[1], p[2])) <= INK_MIN_CHANNEL)
+                continue;
+            const int y = y1 - 1 - row;
+            ink.top = ink.top < 0 ? y : std::min(ink.top, y);
+            ink.bottom = std::max(ink.bottom, y);
+            column[(size_t)x] = true;
+        }
+    for (int x = 0; x < w; ++x)
+    {
+        if (!column[(size_t)x])
+            continue;
+        if (x > 0 && column[(size_t)x - 1])
+            ink.runs.back().second = x0 + x;
+        else
+            ink.runs.push_back({x0 + x, x0 + x});
+    }
+    return ink;
+}
+
+mRect Inset(const mRect& r, float d)
+{
+    return mRect{r.x0 + d, r.y0 + d, r.x1 - d, r.y1 - d};
 }
 } // namespace
 
@@ -510,5 +564,90 @@ TEST_F(XvfbPanels, EveryPanelWidgetIsDrawnAndEditedWhereTheZoomedAndPannedCanvas
         for (int i = 0; i < 3; ++i)
             Tick(p);
         c.expect(run);
+    }
+}
+
+// The value of a field is read as easily as its label: at every zoom its digits stand as tall as
+// the label's letters, both follow the zoom, and a click places the caret after the character drawn
+// under the mouse.
+TEST_F(XvfbPanels, FieldValuesAreDrawnAtTheirLabelsSizeAndTheCaretFollowsTheDrawnCharacters)
+{
+    // The label "Red" (capitals and an ascender) against the digits of 0.25.
+    const float MIN_VALUE_TO_LABEL = 0.8f;
+    const float MAX_VALUE_TO_LABEL = 1.25f;
+    const float ZOOM_INK_SLACK = 2.0f; // pixels a zoomed text may differ from the scaled one
+    const float EDGE_PIXELS = 2.0f;    // field outlines, kept out of the ink
+    const char* const TYPED_FORM = "0.25";
+    struct Case
+    {
+        int wheelAway;
+        size_t glyph; // clicked in edit mode: the caret goes after it
+    };
+    // From one wheel step in: at zoom 1 the 8-pixel letters are too thin to measure by their ink.
+    const Case cases[] = {{1, 1}, {2, 2}, {3, 3}};
+    float firstLabel = 0, firstZoom = 0;
+    for (const Case& c : cases)
+    {
+        SCOPED_TRACE(c.wheelAway);
+        STexProcessor p;
+        p.UpdateRect();
+        STexProcNode* node = ColorNode(p, mVec4(0.25f, 0, 0, 1), mVec2(300, 100));
+        const mVec2 away(2, (float)GScreenHeight - 2);
+        MoveTo(p, away);
+        Tick(p);
+        Wheel(p, c.wheelAway, 0);
+        const mRect label = PanelRect(*node, 0, 1, PART_Label), field = PanelRect(*node, 0, 1, PART_Field);
+        PanTo(p, Centre(field), WIDGET_SPOT);
+        MoveTo(p, away);
+        Tick(p);
+        Tick(p);
+
+        const float edge = EDGE_PIXELS * p.Zoom + 1.0f;
+        // A label has no outline and its text starts at its top.
+        const SInk labelInk = ReadInk(CanvasToWindow(p, label));
+        const SInk valueInk = ReadInk(Inset(CanvasToWindow(p, field), edge));
+        ASSERT_GT(labelInk.Height(), 0);
+        ASSERT_GT(valueInk.Height(), 0);
+        EXPECT_GE(valueInk.Height(), labelInk.Height() * MIN_VALUE_TO_LABEL)
+            << "value " << valueInk.Height() << " label " << labelInk.Height() << " pixels";
+        EXPECT_LE(valueInk.Height(), labelInk.Height() * MAX_VALUE_TO_LABEL);
+        if (firstZoom == 0)
+        {
+            firstLabel = (float)labelInk.Height();
+            firstZoom = p.Zoom;
+        }
+        else
+            EXPECT_NEAR(labelInk.Height(), firstLabel * p.Zoom / firstZoom, ZOOM_INK_SLACK) << "the label zooms";
+
+        // A click without movement types the number ("%g"); a click on a drawn character puts the
+        // caret after it.
+        const mRect fieldWindow = CanvasToWindow(p, field);
+        ClickAt(p, Centre(fieldWindow));
+        SWidgetState* editing = nullptr;
+        for (TMap<u32, SWidgetState>::Iterator it(node->WidgetStates); it.current; it.Next())
+            if (it.current->value.Mode == WM_Edit)
+                editing = &it.current->value;
+        ASSERT_NE(editing, nullptr) << "the field is being typed in";
+        SWidgetState& st = *editing;
+        ASSERT_STREQ(st.EditText.Str(), TYPED_FORM);
+        MoveTo(p, away);
+        Tick(p);
+        // The characters' cells at the label's size, from the field's inner left edge; the ink
+        // drawn spans them.
+        const float size = NODE_FONT_SIZE * p.Zoom;
+        const float left = fieldWindow.x0 + EDGE_PIXELS * p.Zoom;
+        std::vector<float> cellEnd;
+        float x = left;
+        for (const char* ch = TYPED_FORM; *ch; ++ch)
+            cellEnd.push_back(x += font.GetCharWidth(size, *ch));
+        const float advance = cellEnd[0] - left;
+        const SInk typed = ReadInk(Inset(fieldWindow, edge));
+        ASSERT_FALSE(typed.runs.empty());
+        EXPECT_NEAR(typed.runs.front().first, left, advance * 0.5f) << "the text starts at the field's left";
+        EXPECT_NEAR(typed.runs.back().second, cellEnd.back(), advance * 0.5f) << "and ends with its last cell";
+        const float cellCentre = cellEnd[c.glyph] - advance * 0.5f;
+        ClickAt(p, mVec2(floorf(cellCentre) + 0.5f, Centre(fieldWindow).y));
+        EXPECT_EQ(st.Caret, (u32)c.glyph + 1);
+        EXPECT_EQ(st.SelStart, st.Caret) << "a click selects nothing";
     }
 }
