@@ -18,9 +18,9 @@
 
 #include "GameFont.h"
 #include "GameTexture.h"
-#include "TexOps_Basic.h"
 #include "TexAnimCurve.h"
 #include "TexGUI.h"
+#include "TexOps_Basic.h"
 #include "TexOps_BasicImage.h"
 #include "TexOps_Generate.h"
 #include "TexProcNode.h"
@@ -387,20 +387,25 @@ TEST_F(XvfbPanels, EveryPanelWidgetIsDrawnAndEditedWhereTheZoomedAndPannedCanvas
             t.TypeAndEnter(r.p, text);
         };
     };
-    // Two steps right from the middle of the field, one tick each; run.expected grows by what the
-    // drag behaviour adds for them.
-    const auto dragRight = [](XvfbPanels& t, SPanelRun& r) {
-        const mVec2 c = Centre(r.window);
-        const mVec2 press((float)lroundf(c.x), (float)lroundf(c.y));
-        t.MoveTo(r.p, press);
-        t.Press(r.p);
-        for (int i = 1; i <= 2; ++i)
-        {
-            t.MoveTo(r.p, mVec2(press.x + DRAG_STEP * (float)i, press.y));
-            r.expected += DragStep(DRAG_STEP * (float)i, DRAG_STEP, r.p.Zoom);
-        }
-        t.Release(r.p);
+    // Two steps right from the middle of the field, one tick each; run.expected is the value shown
+    // before plus what the drag behaviour adds for them.
+    const auto dragRight = [](std::function<float(STexProcNode*)> shown) {
+        return [shown](XvfbPanels& t, SPanelRun& r) {
+            r.expected = shown(r.node);
+            const mVec2 c = Centre(r.window);
+            const mVec2 press((float)lroundf(c.x), (float)lroundf(c.y));
+            t.MoveTo(r.p, press);
+            t.Press(r.p);
+            for (int i = 1; i <= 2; ++i)
+            {
+                t.MoveTo(r.p, mVec2(press.x + DRAG_STEP * (float)i, press.y));
+                r.expected += DragStep(DRAG_STEP * (float)i, DRAG_STEP, r.p.Zoom);
+            }
+            t.Release(r.p);
+        };
     };
+    const auto green = [](STexProcNode* n) { return static_cast<STexNode_ColorRGBA*>(n)->Color.y; };
+    const auto height = [](STexProcNode* n) { return (float)static_cast<STexNode_CPUNoise*>(n)->Height; };
     const auto chooseFromMenu = [](int item) {
         return [item](XvfbPanels& t, SPanelRun& r) {
             t.ClickAt(r.p, Centre(r.window));
@@ -425,7 +430,7 @@ TEST_F(XvfbPanels, EveryPanelWidgetIsDrawnAndEditedWhereTheZoomedAndPannedCanvas
              EXPECT_EQ(static_cast<STexNode_ColorRGBA*>(r.node)->Color.x, 0.125f);
              EXPECT_NEAR(FirstTexel(r.node).x, 0.125f, VALUE_TOLERANCE);
          }},
-        {"float field dragged", 3, 3, color, 1, 1, PART_Field, labelAndField, dragRight,
+        {"float field dragged", 3, 3, color, 1, 1, PART_Field, labelAndField, dragRight(green),
          [&](SPanelRun& r) {
              settle(r);
              EXPECT_NEAR(static_cast<STexNode_ColorRGBA*>(r.node)->Color.y, r.expected, VALUE_TOLERANCE);
@@ -438,7 +443,7 @@ TEST_F(XvfbPanels, EveryPanelWidgetIsDrawnAndEditedWhereTheZoomedAndPannedCanvas
              ASSERT_FALSE(r.node->Output.IsNull());
              EXPECT_EQ(r.node->Output->Width, 24u);
          }},
-        {"integer field dragged", 3, 0, noise, 1, 1, PART_Field, labelAndField, dragRight,
+        {"integer field dragged", 3, 0, noise, 1, 1, PART_Field, labelAndField, dragRight(height),
          [&](SPanelRun& r) {
              settle(r);
              const s32 want = (s32)rintf(r.expected);
@@ -551,13 +556,6 @@ TEST_F(XvfbPanels, EveryPanelWidgetIsDrawnAndEditedWhereTheZoomedAndPannedCanvas
         p.Edited = 0;
         TestProcessLog().clear();
         SPanelRun run{p, node, CanvasToWindow(p, widget), 0.0f};
-        if (c.edit == nullptr)
-            continue;
-        // A drag starts from the value the field shows.
-        if (auto* col = dynamic_cast<STexNode_ColorRGBA*>(node))
-            run.expected = col->Color.y;
-        if (auto* gen = dynamic_cast<STexNode_CPUNoise*>(node))
-            run.expected = (float)gen->Height;
         c.edit(*this, run);
         if (HasFatalFailure())
             return;
