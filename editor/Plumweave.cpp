@@ -21,6 +21,7 @@
 #include "TexJobServer.h"
 #include "TexMainWin.h"
 #include "TexNodeList.h"
+#include "TexNodeRegistry.h"
 #include "TexProcessor.h"
 
 const char* const APP_SERVER_PORT = "8377";
@@ -217,6 +218,7 @@ void LoadLanguage(const char* language, bool withFont)
 
 int AppStartup()
 {
+    TexRegisterNodeClasses();
     InitImageLibrary();
     GFixedStep = FIXED_TICK;
     GMinFrameTime = MIN_FRAME_TIME;

@@ -1,5 +1,6 @@
-// Registration of the node classes from the ordered list, by one static initialiser so that the
-// order never depends on how the linker lays out the family sources.
+// Registration of the node classes from the ordered list, at start-up rather than from a static
+// initialiser: a class table may take its defaults from constants of another source, which are
+// only certain to exist once the program's main function runs.
 #include "TexNodeRegistry.h"
 
 #include "TexNodeList.h"
@@ -27,15 +28,18 @@ const STexFamilyMenu MENUS[] = {TEX_NODE_FAMILY_MENUS(TEX_MENU_ENTRY)};
 const u32 RECORD_COUNT = (u32)(sizeof(RECORDS) / sizeof(RECORDS[0]));
 const u32 MENU_COUNT = (u32)(sizeof(MENUS) / sizeof(MENUS[0]));
 
-struct SRegisterNodeClasses
-{
-    SRegisterNodeClasses()
-    {
-        for (u32 i = 0; i < RECORD_COUNT; ++i)
-            RegisterClassInfo(RECORDS[i]());
-    }
-} GRegisterNodeClasses;
+bool GNodeClassesRegistered = false;
 } // namespace
+
+void TexRegisterNodeClasses()
+{
+    // A record registered twice would link to itself.
+    if (GNodeClassesRegistered)
+        return;
+    GNodeClassesRegistered = true;
+    for (u32 i = 0; i < RECORD_COUNT; ++i)
+        RegisterClassInfo(RECORDS[i]());
+}
 
 u32 TexNodeClassCount()
 {

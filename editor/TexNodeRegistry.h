@@ -3,6 +3,10 @@
 
 #include "TexProcessor.h"
 
+// Registers every node class in the order of the list, once; later calls do nothing. Called at
+// start-up and by every processor, never from a static initialiser.
+void TexRegisterNodeClasses();
+
 u32 TexNodeClassCount();
 // The record of the index-th class of the ordered list; null past the end.
 SClassInfo* TexNodeClassRecord(u32 index);

@@ -7,6 +7,7 @@
 #include "GameConsole.h"
 #include "GameWindow.h"
 #include "GameInput.h"
+#include "TexNodeRegistry.h"
 
 namespace
 {
@@ -35,6 +36,7 @@ STexProcessor::STexProcessor()
       LinkDragMouse(0, 0), WalkMark(0)
 {
     Name = "Processor";
+    TexRegisterNodeClasses();
     // A graph of nodes that feed nothing is drawn without fading in.
     FadeInTime = 0;
 }

@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 #include "GLTestContext.h"
+#include "TexNodeRegistry.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -125,6 +126,7 @@ int main(int argc, char** argv)
     setenv("PLUMWEAVE_NONINTERACTIVE", "1", 0);
     gSysSetInteractive(false);
     gSysSetBoxHook(TestBoxHook);
+    TexRegisterNodeClasses();
     testing::UnitTest::GetInstance()->listeners().Append(new TBoxRecorderListener);
     int result = RUN_ALL_TESTS();
     GLTest_Shutdown();

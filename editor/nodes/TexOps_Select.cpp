@@ -20,8 +20,10 @@ const float SNAP_DIV_SNAP = 1.0f;
 // The step of a sharp range: the float epsilon.
 const float SHARP_STEP = 1.1920929e-07f;
 const u32 RIGHT_TOGGLE_ID = 1000;
-const mVec2 RANGE_DEFAULT(10.0f / 256.0f, 11.0f / 256.0f);
-const mVec2 RECT_MAX_DEFAULT(100.0f, 100.0f);
+// Plain numbers, fixed before any code runs, so that no class table waits on a constructor.
+const float RANGE_START_DEFAULT = 10.0f / 256.0f;
+const float RANGE_END_DEFAULT = 11.0f / 256.0f;
+const float RECT_MAX_DEFAULT = 100.0f;
 
 const char* const PROG_RECT = "Nodes/Select/Rect";
 const char* const PROG_COMPARE = "Nodes/Select/Compare";
@@ -91,7 +93,8 @@ const SPropDesc* STexNode_SelRect::Props()
     static const SPropDesc table[] = {
         PropInherit("STexProcNode", STexProcNode::PropTable()),
         PropVec2("Min", mVec2(0, 0), mVec2(-FULL_FLOAT, -FULL_FLOAT), mVec2(FULL_FLOAT, FULL_FLOAT)),
-        PropVec2("Max", RECT_MAX_DEFAULT, mVec2(-FULL_FLOAT, -FULL_FLOAT), mVec2(FULL_FLOAT, FULL_FLOAT)),
+        PropVec2("Max", mVec2(RECT_MAX_DEFAULT, RECT_MAX_DEFAULT), mVec2(-FULL_FLOAT, -FULL_FLOAT),
+                 mVec2(FULL_FLOAT, FULL_FLOAT)),
         PropFloat("SnapDiv", 0.0f, -FULL_FLOAT, FULL_FLOAT),
         PropNull(),
     };
@@ -207,7 +210,8 @@ const SPropDesc* STexNode_SelRange::Props()
 {
     static const SPropDesc table[] = {
         PropInherit("STexProcNode", STexProcNode::PropTable()),
-        PropVec2("Range", RANGE_DEFAULT, mVec2(-FULL_FLOAT, -FULL_FLOAT), mVec2(FULL_FLOAT, FULL_FLOAT)),
+        PropVec2("Range", mVec2(RANGE_START_DEFAULT, RANGE_END_DEFAULT), mVec2(-FULL_FLOAT, -FULL_FLOAT),
+                 mVec2(FULL_FLOAT, FULL_FLOAT)),
         PropInt("Sharp", 0, FULL_INT_MIN, FULL_INT_MAX),
         PropInt("Vector", 0, FULL_INT_MIN, FULL_INT_MAX),
         PropNull(),
