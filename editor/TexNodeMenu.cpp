@@ -197,36 +197,13 @@ int NodeSaveTextureReported(STexProcNode* node, const char* path)
 
 int NodeSaveTexture(STexProcNode* node, const char* path, TString& error)
 {
-    TextureRef src = node ? node->Output : TextureRef();
-    if (src.IsNull() || !src->GLName)
-    {
-        error = "Save texture: the node has no output";
-        return 0;
-    }
     TextureRef copy;
-    if (!TEX_Create(copy, src->Width, src->Height, 1, 1, TEXFMT_RGBA8, nullptr, NODE_OUTPUT_TEX_FLAGS) ||
-        !copy->GLName)
+    TString cause;
+    if (!NodeUprightCopy(node ? node->Output : TextureRef(), copy, cause))
     {
-        error.Format(ERROR_TEXT_SIZE, "Save texture: an RGBA8 copy of %ux%u was refused", src->Width, src->Height);
+        error.Format(ERROR_TEXT_SIZE, "Save texture: %s", cause.Str());
         return 0;
     }
-    FrameBufferRef fb(new SFrameBuffer);
-    fb->AttachTexture(0, copy, FBA_Color);
-    TString failure;
-    if (!FB_Complete(*fb, &failure))
-    {
-        error.Format(ERROR_TEXT_SIZE, "Save texture: CheckFrameBuffer: %s", failure.Str());
-        return 0;
-    }
-    const bool scissor = R_GetScissorEnabled();
-    R_SetScissorEnabled(false);
-    PushFrameBuffer(fb);
-    glClear(GL_COLOR_BUFFER_BIT);
-    UseShader(0, GetShader("FSQuad"));
-    TEX_Bind(0, src);
-    DrawFullscreenQuad(-1, 1, 1, -1, 0);
-    PopFrameBuffer(fb);
-    R_SetScissorEnabled(scissor);
     // JPEG quality 90, progressive, DXT5, no run-length coding.
     SImageSaveOptions options;
     if (!SaveImageFile(copy.Get(), path, options, false))

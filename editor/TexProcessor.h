@@ -189,6 +189,9 @@ u32 CanvasLinkSegments(const mVec2& from, const mVec2& to, float screenWidth, fl
 void OpenEnumMenu(STexProcessor* processor, STexProcNode* node, s32* value, const char* const* strings, u32 count,
                   const mRect& field);
 
+// An RGBA8 copy of a node's output that the image writers save the same way up as the output; 0
+// with the cause in error when it cannot be made.
+int NodeUprightCopy(const TextureRef& src, TextureRef& copy, TString& error);
 // Renders a node's output into an RGBA8 copy and writes it to the file (type by extension).
 // 1 on success; 0 with the cause in error.
 int NodeSaveTexture(STexProcNode* node, const char* path, TString& error);

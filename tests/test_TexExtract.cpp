@@ -295,3 +295,48 @@ TEST_F(TexExtractTest, SecondNameComesFromTheFileTheOptionalInputRead)
         EXPECT_EQ(std::string(node->OutputName().Str()), dir.File(c.expected)) << c.second;
     }
 }
+
+// The node menu's "Save texture as..." and the sprite sheet's save write through NodeSaveTexture:
+// every type comes out as the Extract node writes it, the way up the picture went in.
+TEST_F(TexExtractTest, SavedTexturesOfEveryTypeAreTheWayUpTheyCameIn)
+{
+    // Quadrants as large as the coders' blocks, each of its own colour.
+    const u32 SIDE = 16, HALF = SIDE / 2;
+    const u32 QUADRANTS[2][2] = {{0xFF0000FFu, 0xFF00FF00u}, {0xFFFF0000u, 0xFFFFFFFFu}}; // [row][column]
+    const int EXACT = 0, DXT_TOLERANCE = 8;
+    const struct
+    {
+        const char* ext;
+        int tolerance;
+    } cases[] = {
+        {"png", EXACT}, {"bmp", EXACT}, {"tga", EXACT}, {"jpg", JPG_TOLERANCE}, {"dds", DXT_TOLERANCE},
+    };
+    std::vector<u32> px(SIDE * SIDE);
+    for (u32 y = 0; y < SIDE; ++y)
+        for (u32 x = 0; x < SIDE; ++x)
+            px[y * SIDE + x] = QUADRANTS[y / HALF][x / HALF];
+    ASSERT_TRUE(WritePng(dir.File("in.png"), SIDE, SIDE, px));
+    STexProcessor p;
+    STexNode_File* file = AddFile(p, dir.File("in.png"));
+    ASSERT_EQ(file->Process(), 1) << file->Status.Str();
+    for (const auto& c : cases)
+    {
+        const std::string path = dir.File((std::string("saved.") + c.ext).c_str());
+        TString error;
+        ASSERT_EQ(NodeSaveTexture(file, path.c_str(), error), 1) << c.ext << ": " << error.Str();
+        SImage2D img;
+        ASSERT_EQ(DecodeImageFile(path.c_str(), img), 1) << c.ext;
+        ASSERT_EQ(img.Width, SIDE) << c.ext;
+        ASSERT_EQ(img.Height, SIDE) << c.ext;
+        // The centre of each quadrant, away from the coders' blending at the edges.
+        for (u32 qy = 0; qy < 2; ++qy)
+            for (u32 qx = 0; qx < 2; ++qx)
+            {
+                const u32 at = (qy * HALF + HALF / 2) * SIDE + qx * HALF + HALF / 2;
+                for (u32 ch = 0; ch < 4; ++ch)
+                    EXPECT_NEAR((int)((img.Pixels.data[at] >> (8 * ch)) & 0xFF),
+                                (int)((QUADRANTS[qy][qx] >> (8 * ch)) & 0xFF), c.tolerance)
+                        << c.ext << " quadrant row " << qy << " column " << qx << " channel " << ch;
+            }
+    }
+}

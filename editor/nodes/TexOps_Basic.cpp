@@ -168,11 +168,8 @@ const char* const EXTRACT_TEMPLATE_PROMPT = "Full name";
 const char* const EXTRACT_RELATIVE_LABEL = "Relative";
 const char* const EXTRACT_OVERWRITE_LABEL = "Overwrite";
 const char* const EXTRACT_EXTENSIONS[] = {"PNG", "JPG", "DDS"};
-const char* const EXTRACT_COPY_PROGRAM = "FSQuad";
 const u32 EXTRACT_EXT_LENGTH = 3;
 const u32 EXTRACT_SUFFIX_LENGTH = 4; // the dot and the extension
-const u32 EXTRACT_COPY_BLEND = 0;
-const u32 EXTRACT_COPY_RASTER = 1; // face culling off
 const u32 EXTRACT_STATUS_SIZE = 256;
 const float EXTRACT_TEMPLATE_FONT_SCALE = 0.8f; // long templates fit the button
 enum
@@ -374,33 +371,13 @@ int STexNode_Extract::Process()
     }
 
     TextureRef copy;
-    if (!TEX_Create(copy, Output->Width, Output->Height, 1, 1, TEXFMT_RGBA8, nullptr, NODE_OUTPUT_TEX_FLAGS))
-    {
-        SetStatus(EXTRACT_SAVE_FAILED);
-        return 0;
-    }
-    FrameBufferRef fb(new SFrameBuffer);
-    fb->AttachTexture(0, copy, FBA_Color);
     TString failure;
-    if (!FB_Complete(*fb, &failure))
+    if (!NodeUprightCopy(Output, copy, failure))
     {
-        Status.Format(EXTRACT_STATUS_SIZE, "CheckFrameBuffer: %s", failure.Str());
+        Status.Format(EXTRACT_STATUS_SIZE, "%s: %s", EXTRACT_SAVE_FAILED, failure.Str());
         return 0;
     }
-    PushFrameBuffer(fb);
-    const bool scissor = R_GetScissorEnabled();
-    R_SetScissorEnabled(false);
-    glClear(GL_COLOR_BUFFER_BIT);
-    SetRasterState(EXTRACT_COPY_RASTER);
-    UseShader(EXTRACT_COPY_BLEND, GetShader(EXTRACT_COPY_PROGRAM));
-    TEX_Bind(0, Output);
-    // The corners in this order turn the picture over relative to a node pass, which together with
-    // the file writer's row order leaves the file the same way up as the file it was read from.
-    DrawFullscreenQuad(-1, 1, -1, 1, 0);
-    R_SetScissorEnabled(scissor);
-    PopFrameBuffer(fb);
     const int saved = SaveImageFile(copy.Get(), name.Str(), SaveOptions, false);
-    fb.Release();
     copy.Release();
     if (!saved)
     {
