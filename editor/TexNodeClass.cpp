@@ -172,22 +172,19 @@ bool NodeEnumInRange(STexProcNode& node, const char* param, s32 value, s32 count
 int NodeGatherInputs(STexProcNode& node, TArray<TextureRef>& inputs)
 {
     inputs.Clear();
-    if (node.InParams.IsEmpty())
+    // Every link is checked before any texture, so that a missing link is told first.
+    bool linked = !node.InParams.IsEmpty();
+    for (u32 i = 0; i < node.InParams.Count() && linked; ++i)
+        linked = !node.InParams[i]->Links.IsEmpty() || node.InParams[i]->IsOptional();
+    if (!linked)
     {
         node.SetStatus(NS_NoInput);
         return 0;
     }
     for (u32 i = 0; i < node.InParams.Count(); ++i)
     {
-        const NodePin* pin = node.InParams[i];
-        if (pin->Links.IsEmpty())
+        if (node.InParams[i]->Links.IsEmpty())
         {
-            if (!pin->IsOptional())
-            {
-                node.SetStatus(NS_NoInput);
-                inputs.Clear();
-                return 0;
-            }
             inputs.Add(TextureRef());
             continue;
         }

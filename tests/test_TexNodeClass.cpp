@@ -294,6 +294,26 @@ TEST_F(TexNodeClassTest, InputChecksNameTheFirstMissingThing)
     }
 }
 
+// Nodes with two required inputs: input 0 linked to a node that failed and input 1 unlinked is a
+// missing input, for every link is checked before any texture.
+TEST_F(TexNodeClassTest, AnUnlinkedInputIsToldBeforeALinkedOneWithoutTexture)
+{
+    const char* const classes[] = {"STexNode_Blend",   "STexNode_ChanBlend", "STexNode_ColorLUT2D",
+                                   "STexNode_UnsharpMask", "STexNode_Distort", "STexNode_PartRender",
+                                   "STexNode_SelRange", "STexNode_Mod"};
+    for (const char* cls : classes)
+    {
+        STexProcessor p;
+        STexProcNode* node = AddClassNode(p, cls);
+        ASSERT_NE(node, nullptr) << cls;
+        // A source that holds no output, as a node whose processing failed.
+        STestNode_Pins* failed = AddPinsNode(p, 0, 1, 0);
+        ASSERT_TRUE(TestLink(p, failed, 0, node, 0)) << cls;
+        EXPECT_EQ(node->Process(), 0) << cls;
+        EXPECT_STREQ(node->Status.Str(), "No input found") << cls;
+    }
+}
+
 TEST_F(TexNodeClassTest, SinglePassDrawsTheProgramOverTheWholeTarget)
 {
     const u32 w = 4, h = 3;

@@ -853,6 +853,13 @@ STexNode_PartRender::STexNode_PartRender(TArray<SPropDesc>& list) : STexProcNode
 
 int STexNode_PartRender::Process()
 {
+    // Both links are checked before either texture, so that a missing link is told first.
+    for (u32 pin : {(u32)IN_Texture, (u32)IN_Position})
+        if (pin >= InParams.Count() || InParams[pin]->Links.IsEmpty())
+        {
+            SetStatus(NS_NoInput);
+            return 0;
+        }
     TextureRef sprite, positions;
     if (!RequiredInput(*this, IN_Texture, sprite) || !RequiredInput(*this, IN_Position, positions))
         return 0;
