@@ -233,6 +233,52 @@ TEST_F(VecToolsTest, EveryNodeComputesItsFormulaAndMaskedOffChannelsKeepInputOne
     EXPECT_TRUE(RecordedBoxes().empty());
 }
 
+// Every pair of 8-bit values, a in 0..255 across and b in 1..255 down: the remainder is the
+// integer one, so exact multiples give 0 and every result lies in [0, b).
+TEST_F(VecToolsTest, ModuloOfEightBitValuesIsTheIntegerRemainder)
+{
+    const u32 VALUES = 256, DIVISORS = 255;
+    const float UNIT = 1.0f / 255.0f;
+    const float TOL = 1e-5f;
+    std::vector<u8> a(VALUES * DIVISORS * 4), b(a.size());
+    for (u32 y = 0; y < DIVISORS; ++y)
+        for (u32 x = 0; x < VALUES; ++x)
+            for (u32 c = 0; c < 4; ++c)
+            {
+                a[(y * VALUES + x) * 4 + c] = (u8)x;
+                b[(y * VALUES + x) * 4 + c] = (u8)(y + 1);
+            }
+    TextureRef ta, tb;
+    ASSERT_TRUE(TEX_Create(ta, VALUES, DIVISORS, 1, 1, TEXFMT_RGBA8, a.data(), NODE_OUTPUT_TEX_FLAGS));
+    ASSERT_TRUE(TEX_Create(tb, VALUES, DIVISORS, 1, 1, TEXFMT_RGBA8, b.data(), NODE_OUTPUT_TEX_FLAGS));
+    STexProcessor p;
+    // 32-bit float output, so that the comparison sees the program's result and not a 16-bit one.
+    STexProcNode* node =
+        AddClassNode(p, "STexNode_Mod", [](TArray<SPropDesc>& l) { TestSetInt(l, "FmtOverride", TEXFMT_RGBA32F); });
+    ASSERT_NE(node, nullptr);
+    ASSERT_TRUE(TestLink(p, Source(p, ta), 0, node, 0));
+    ASSERT_TRUE(TestLink(p, Source(p, tb), 0, node, 1));
+    ASSERT_EQ(node->Process(), 1) << node->Status.Str();
+    const Pixels out = ReadFloat(node);
+    ASSERT_EQ(out.size(), (size_t)VALUES * DIVISORS);
+    u32 wrong = 0, multiplesWrong = 0;
+    for (u32 y = 0; y < DIVISORS; ++y)
+        for (u32 x = 0; x < VALUES; ++x)
+        {
+            const u32 d = y + 1;
+            const float want = (float)(x % d) * UNIT;
+            for (int c = 0; c < 4; ++c)
+            {
+                const float got = Ch(out[y * VALUES + x], c);
+                const bool bad = !(std::fabs(got - want) <= TOL) || got < 0.0f || got >= (float)d * UNIT;
+                wrong += bad;
+                multiplesWrong += bad && x % d == 0;
+            }
+        }
+    EXPECT_EQ(wrong, 0u);
+    EXPECT_EQ(multiplesWrong, 0u);
+}
+
 TEST(SelectParams, CornersAndSharpRangesAreComputedWithoutChangingTheParameters)
 {
     const struct
