@@ -1,5 +1,5 @@
 // The mesh builder's solids and passes: boxes blended towards ellipsoids, noise displacement, box
-// mapping, welding and the final pass over groups of coincident vertices.
+// mapping, welding and the final pass that shares normals between coincident vertices.
 #include "GameMeshGen.h"
 
 #include <algorithm>
@@ -152,15 +152,6 @@ private:
     }
 };
 
-u32 FindRoot(TPodArray<u32>& parent, u32 i)
-{
-    while (parent[i] != i)
-    {
-        parent[i] = parent[parent[i]];
-        i = parent[i];
-    }
-    return i;
-}
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -533,27 +524,23 @@ void SMeshGen::FinalPass(bool smooth, bool clean, bool faceNormals)
     }
     if (smooth)
     {
-        // Groups of coincident vertices, the two faces of a leaf kept apart.
-        TPodArray<u32> group;
+        // Each vertex takes the normals of the vertices coincident with it, and only those: a
+        // grouping through chains of near vertices would reach across whole faces of a dense or
+        // small mesh. The two faces of a leaf are kept apart.
         const FNearIndex near(Vertices, GROUP_POSITION_SQ);
-        group.Resize(n);
+        TPodArray<mVec3> sum;
+        sum.Resize(n);
         for (u32 i = 0; i < n; ++i)
-            group[i] = i;
+            sum[i] = MeshGenNormal(Vertices[i]);
         for (u32 j = 0; j < n; ++j)
             near.ForNear(j, [&](u32 i) {
                 if (i >= j || !((MeshGenPos(Vertices[i]) - MeshGenPos(Vertices[j])).LengthSq() < GROUP_POSITION_SQ) ||
                     tris.FaceOpposite(i, j))
                     return;
-                const u32 ri = FindRoot(group, i), rj = FindRoot(group, j);
-                group[ri > rj ? ri : rj] = ri > rj ? rj : ri;
+                sum[i] += MeshGenNormal(Vertices[j]);
+                sum[j] += MeshGenNormal(Vertices[i]);
             });
-        TPodArray<mVec3> sum;
-        sum.Resize(n);
         for (u32 i = 0; i < n; ++i)
-            sum[i] = mVec3();
-        for (u32 i = 0; i < n; ++i)
-            sum[FindRoot(group, i)] += MeshGenNormal(Vertices[i]);
-        for (u32 i = 0; i < n; ++i)
-            MeshGenSetNormal(Vertices[i], sum[FindRoot(group, i)].NormalizedCopy());
+            MeshGenSetNormal(Vertices[i], sum[i].NormalizedCopy());
     }
 }

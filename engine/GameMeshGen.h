@@ -64,8 +64,9 @@ struct SMeshGen
     void RoundNormals();
     // In this order: clean drops triangles that collapse to fewer than three distinct points (and
     // the vertices left unused), faceNormals sets each normal from the planes of the triangles
-    // using the vertex, smooth averages the normals over each group of coincident vertices (the
-    // two faces of a leaf in groups of their own).
+    // using the vertex, smooth gives each vertex the average of its normal and those of the
+    // vertices coincident with it (never of vertices reached only through others; the two faces
+    // of a leaf kept apart).
     void FinalPass(bool smooth, bool clean, bool faceNormals);
 };
 

@@ -279,6 +279,75 @@ TEST(MeshGenWeld, MergesCoincidentVerticesUnlessTheirFacesAreOpposite)
     }
 }
 
+// The final pass shares normals only between coincident vertices, never along chains of near
+// ones: on a dense box every normal points out of the face it lies on, and away from the edges it
+// is the face's; on spheres small and large each normal stays near the true one.
+TEST(MeshGenNormals, FollowTheTrueSurfaceOnDenseAndSmallMeshes)
+{
+    const float GROUP_DISTANCE = 0.01f; // squared distance 0.0001
+    const float FACE_TIGHT = 1e-4f;
+    const double DEG = 180.0 / 3.14159265358979;
+    // Facet normals of a 12-step sphere lie within 1.5 degrees of the true normal; on a small one
+    // the vertices of neighbouring faces near the cube's corners lie within the distance and
+    // share theirs, which moves them a little further. Chains of them moved them by 11.5.
+    const double SPHERE_TOLERANCE_DEG = 4.0;
+    const struct
+    {
+        const char* what;
+        float sfactor, extent, subdiv;
+    } cases[] = {
+        {"unit box of 210 steps", 0, 0.5f, 210},
+        {"sphere of extent 0.1", 1, 0.1f, 12},
+        {"sphere of extent 10", 1, 10, 12},
+    };
+    const mVec3 centre(0, 0, 0);
+    for (const auto& c : cases)
+    {
+        SMeshGen g;
+        g.AddBox(c.sfactor, centre, mVec3(c.extent, c.extent, c.extent), mVec3(c.subdiv, c.subdiv, c.subdiv));
+        g.Weld();
+        g.FinalPass(true, true, true);
+        ASSERT_GT(g.Vertices.Count(), 0u) << c.what;
+        u32 inward = 0, offFace = 0;
+        double worst = 0;
+        for (const SMeshVtx& v : g.Vertices)
+        {
+            const mVec3 p = MeshGenPos(v), n = MeshGenNormal(v);
+            if (c.sfactor == 0)
+            {
+                // Out of every face the vertex lies on; the face's own normal away from the edges.
+                u32 faces = 0;
+                bool nearEdge = false;
+                mVec3 face;
+                for (int a = 0; a < 3; ++a)
+                {
+                    const float q = (&p.x)[a];
+                    if (fabsf(fabsf(q) - c.extent) < FACE_TIGHT)
+                    {
+                        mVec3 f(0, 0, 0);
+                        (&f.x)[a] = q > 0 ? 1.0f : -1.0f;
+                        inward += n.Dot(f) <= 0;
+                        face = f;
+                        ++faces;
+                    }
+                    else
+                        nearEdge = nearEdge || c.extent - fabsf(q) <= GROUP_DISTANCE;
+                }
+                if (faces == 1 && !nearEdge)
+                    offFace += (n - face).Length() > FACE_TIGHT;
+            }
+            else
+            {
+                const double angle = acos(std::min(1.0f, n.NormalizedCopy().Dot((p - centre).NormalizedCopy()))) * DEG;
+                worst = std::max(worst, angle);
+            }
+        }
+        EXPECT_EQ(inward, 0u) << c.what;
+        EXPECT_EQ(offFace, 0u) << c.what;
+        EXPECT_LE(worst, SPHERE_TOLERANCE_DEG) << c.what;
+    }
+}
+
 TEST_F(MeshGen, TreeBranchesFollowTheHermiteCurveAndLeavesKeepBothSides)
 {
     Run("meshgen_tree.as", "Branch");
