@@ -687,3 +687,30 @@ TEST_F(BasicImageTest, DocumentsKeepEveryValueIncludingAStoredSectionTitle)
     EXPECT_STREQ(loaded->Status.Str(), BLEND_INVALID_MODE);
     EXPECT_TRUE(RecordedBoxes().empty());
 }
+
+// A document's blend mode outside the list is kept, said to be invalid when processed and saved
+// back as it was.
+TEST_F(BasicImageTest, ABlendModeBeyondTheListFailsAndIsKept)
+{
+    const s32 modes[] = {(s32)BLEND_MODE_COUNT, 1000, -1, INT_MIN};
+    for (s32 mode : modes)
+    {
+        const std::string text = "GKV_File_Version_2\nNODE STexNode_Blend _ID=\"0\" BlendMode=\"" +
+                                 std::to_string(mode) + "\"\n";
+        STexProcessor p;
+        ASSERT_TRUE(ReadDocumentText(p, TString(text.c_str()), "blend.kvf", 1)) << mode;
+        ASSERT_EQ(p.Nodes.Count(), 1u);
+        STexNode_Blend* blend = dynamic_cast<STexNode_Blend*>(p.Nodes[0]);
+        ASSERT_NE(blend, nullptr);
+        EXPECT_EQ(blend->BlendMode, mode);
+        STexProcNode* a = Source(p, MakeTexture(1, 1, TEXFMT_RGBA8, Pixels(1)));
+        LinkInputs(p, blend, {a, a});
+        EXPECT_EQ(blend->Process(), 0) << mode;
+        EXPECT_STREQ(blend->Status.Str(), BLEND_INVALID_MODE) << mode;
+        TString saved;
+        ASSERT_TRUE(DocumentText(p, saved));
+        EXPECT_NE(std::string(saved.Str()).find("BlendMode=\"" + std::to_string(mode) + "\""), std::string::npos)
+            << saved.Str();
+    }
+    EXPECT_TRUE(RecordedBoxes().empty());
+}

@@ -414,7 +414,8 @@ STexNode_Blend::STexNode_Blend(TArray<SPropDesc>& list) : STexProcNode(list)
     InParams.Add(new NodePin(PIN_INPUT2, this, 1));
     OutParams.Add(new NodePin(PIN_OUTPUT, this, 0));
     FNodeParams params(list);
-    BlendMode = params.IntClamped(P_BlendMode, 0);
+    // A mode past the list is kept as the document holds it: processing refuses it by name.
+    BlendMode = params.Int(P_BlendMode, 0);
     BlendAmt = params.FloatClamped(P_BlendAmt, 1.0f);
     BClamp = params.IntClamped(P_BClamp, 1);
     OClamp = params.IntClamped(P_OClamp, 0);
@@ -435,7 +436,8 @@ int STexNode_Blend::Process()
     TArray<TextureRef> in;
     if (!NodeGatherInputs(*this, in))
         return 0;
-    // A section title has no program: a document can name one, the menu never offers it.
+    // A section title has no program, nor has a mode past the list: a document can name either,
+    // the menu never offers one.
     const char* program = BlendModeProgram(BlendMode);
     if (!program)
     {
