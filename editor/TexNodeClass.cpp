@@ -219,6 +219,12 @@ int NodeSinglePass(STexProcNode& node, u32 width, u32 height, u32 format, const 
 // ---------------------------------------------------------------------------------------------
 // Panel rows
 
+float NodeSnapDivisor(float stored)
+{
+    const float NO_SNAP = 0.0f;
+    return stored > 0.0f && stored <= NODE_SNAP_DIV_MAX ? stored : NO_SNAP;
+}
+
 mRect NodeRow(const mRect& r, u32 row)
 {
     const float top = r.y0 + NODE_PANEL_ROW_HEIGHT * (float)row;

@@ -83,6 +83,12 @@ int NodeGatherInputs(STexProcNode& node, TArray<TextureRef>& inputs);
 int NodeSinglePass(STexProcNode& node, u32 width, u32 height, u32 format, const char* program,
                    const TArray<TString>& defines, const std::function<void(SShader*)>& uniforms);
 
+// The snap divisor that a panel hands its float fields from a stored "SnapDiv": a value outside
+// the "Snap div." field's range (0 to NODE_SNAP_DIV_MAX), which only a document can bring,
+// snaps nothing.
+static const float NODE_SNAP_DIV_MAX = 1000.0f;
+float NodeSnapDivisor(float stored);
+
 // Panel rows: row i of a panel whose top is r.y0, its label half and its widget half.
 mRect NodeRow(const mRect& r, u32 row);
 mRect NodeRowLabel(const mRect& r, u32 row);

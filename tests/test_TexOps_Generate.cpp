@@ -772,3 +772,65 @@ TEST_F(GeneratePanels, PanelsHaveTheirRowsAndSwatchesShowTheNormalisedColours)
             EXPECT_NEAR(px[ch], c.swatch[ch], 1) << c.cls << " channel " << ch;
     }
 }
+
+// A "SnapDiv" that a document stored outside the "Snap div." field's range snaps nothing: a value
+// typed into a snapped field is stored as typed, not snapped to the edge of the float range.
+TEST_F(GeneratePanels, AStoredSnapDivisorOutsideItsFieldSnapsNothing)
+{
+    const mRect PANEL{0, 0, 240, 400};
+    const float ROW = 12.0f;
+    const float STORED_SNAP = 1e38f;
+    const char* const TYPED = "10";
+    const float TYPED_VALUE = 10.0f;
+    const struct
+    {
+        const char* cls;
+        const char* param; // edited on the row, a float or the first component of a vector
+        u32 component;
+        u32 row;
+    } cases[] = {
+        {"STexNode_ColorRGBA", "Color", 0, 0},     {"STexNode_ColorHSVA", "Color", 2, 2},
+        {"STexNode_LinearGradient", "Pos0", 0, 2}, {"STexNode_RadialGradient", "Pos0", 0, 2},
+        {"STexNode_BoxGradient", "Pos0", 0, 2},    {"STexNode_Grid", "Off", 0, 2},
+        {"STexNode_Transform", "Off", 0, 0},       {"STexNode_SoftContrast", "Center", 0, 0},
+        {"STexNode_SelRect", "Min", 0, 0},
+    };
+    const float x = PANEL.x1 * 0.75f;
+    for (const auto& c : cases)
+    {
+        TArray<SPropDesc> list;
+        InstantiatePropTable(list, FindClassInfo(c.cls)->Props);
+        FindPropDesc(list, "SnapDiv")->AsFloat() = STORED_SNAP;
+        std::unique_ptr<CEntity> entity(FindClassInfo(c.cls)->Create(list));
+        STexProcNode* n = dynamic_cast<STexProcNode*>(entity.get());
+        ASSERT_NE(n, nullptr) << c.cls;
+        const float y = ROW * ((float)c.row + 0.5f);
+        // A click without movement starts typing; the typed text replaces the selection; Enter.
+        const struct
+        {
+            bool left;
+            const char* typed;
+            bool enter;
+        } ticks[] = {{false, "", false}, {true, "", false}, {false, "", false},
+                     {false, TYPED, false}, {false, "", true}, {false, "", false}};
+        GUITest_ResetInput();
+        for (const auto& t : ticks)
+        {
+            GUITest_Tick(x, y, t.left, t.typed);
+            GUITest_Key(GUI_KEY_Enter, t.enter);
+            n->PropertyPanel(PANEL);
+        }
+        GUITest_ResetInput();
+        TArray<SPropDesc> stored;
+        InstantiatePropTable(stored, FindClassInfo(c.cls)->Props);
+        entity->StoreParams(stored);
+        const SPropDesc* e = FindPropDesc(stored, c.param);
+        ASSERT_NE(e, nullptr) << c.cls;
+        const SPropValue& d = e->Default;
+        const float* v = e->Type == EVT_Float    ? &d.Float
+                         : e->Type == EVT_Vec2   ? &d.Vec2.x
+                         : e->Type == EVT_ColHSV ? &d.Vec3.x
+                                                 : &d.ColRGBA.x;
+        EXPECT_EQ(v[c.component], TYPED_VALUE) << c.cls;
+    }
+}

@@ -549,11 +549,12 @@ int STexNode_Transform::Process()
 
 float STexNode_Transform::PropertyPanel(const mRect& r)
 {
-    NodeFloatRow(*this, r, TROW_OffX, "Off. X", Off.x, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
-    NodeFloatRow(*this, r, TROW_OffY, "Off. Y", Off.y, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
-    NodeFloatRow(*this, r, TROW_Rot, "Rotation", Rot, 0.0f, ROTATION_FIELD_MAX, SnapDiv);
-    NodeFloatRow(*this, r, TROW_ZoomX, "Zoom X", Zoom.x, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
-    NodeFloatRow(*this, r, TROW_ZoomY, "Zoom Y", Zoom.y, -FULL_FLOAT, FULL_FLOAT, SnapDiv);
+    const float snap = NodeSnapDivisor(SnapDiv);
+    NodeFloatRow(*this, r, TROW_OffX, "Off. X", Off.x, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, TROW_OffY, "Off. Y", Off.y, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, TROW_Rot, "Rotation", Rot, 0.0f, ROTATION_FIELD_MAX, snap);
+    NodeFloatRow(*this, r, TROW_ZoomX, "Zoom X", Zoom.x, -FULL_FLOAT, FULL_FLOAT, snap);
+    NodeFloatRow(*this, r, TROW_ZoomY, "Zoom Y", Zoom.y, -FULL_FLOAT, FULL_FLOAT, snap);
     NodeCheckRow(*this, r, TROW_Uniform, "Uniform zoom", Uniform);
     NodeTogglePair(*this, r, TROW_Flip, "Flip X", FlipX, "Flip Y", FlipY);
     NodeFloatRow(*this, r, TROW_Snap, "Snap div.", SnapDiv, 0.0f, SNAP_DIV_MAX, SNAP_DIV_SNAP);

@@ -322,8 +322,7 @@ int STexNode_SoftContrast::Process()
 
 float STexNode_SoftContrast::PropertyPanel(const mRect& r)
 {
-    // A divisor a document brought in outside the field's range snaps nothing.
-    const float snap = SnapDiv > 0.0f && SnapDiv <= SNAP_DIV_MAX ? SnapDiv : NO_SNAP;
+    const float snap = NodeSnapDivisor(SnapDiv);
     NodeFloatRow(*this, r, 0, "Center", Center, -FULL_FLOAT, FULL_FLOAT, snap);
     NodeFloatRow(*this, r, 1, "Range", Range, -FULL_FLOAT, FULL_FLOAT, snap);
     NodeFloatRow(*this, r, 2, "Amount", Amount, -FULL_FLOAT, FULL_FLOAT, snap);

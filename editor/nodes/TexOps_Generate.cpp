@@ -254,11 +254,12 @@ void STexNode_ColorRGBA::StoreParams(TArray<SPropDesc>& list)
 
 float STexNode_ColorRGBA::PropertyPanel(const mRect& r)
 {
+    const float snap = NodeSnapDivisor(SnapDiv);
     FGenPanel p(*this, r);
-    p.Float("Red", &Color.x, -BIG, BIG, SnapDiv);
-    p.Float("Green", &Color.y, -BIG, BIG, SnapDiv);
-    p.Float("Blue", &Color.z, -BIG, BIG, SnapDiv);
-    p.Float("Alpha", &Color.w, -BIG, BIG, SnapDiv);
+    p.Float("Red", &Color.x, -BIG, BIG, snap);
+    p.Float("Green", &Color.y, -BIG, BIG, snap);
+    p.Float("Blue", &Color.z, -BIG, BIG, snap);
+    p.Float("Alpha", &Color.w, -BIG, BIG, snap);
     p.Float("Snap div.", &SnapDiv, 0.0f, PANEL_SNAP_MAX, SNAP_OF_SNAP);
     p.Swatch("Color", Color);
     mVec3 n(Color.x, Color.y, Color.z);
@@ -315,11 +316,12 @@ void STexNode_ColorHSVA::StoreParams(TArray<SPropDesc>& list)
 
 float STexNode_ColorHSVA::PropertyPanel(const mRect& r)
 {
+    const float snap = NodeSnapDivisor(SnapDiv);
     FGenPanel p(*this, r);
-    p.Float("Hue", &Color.x, 0.0f, 1.0f, SnapDiv);
-    p.Float("Saturation", &Color.y, 0.0f, 1.0f, SnapDiv);
-    p.Float("Value", &Color.z, -BIG, BIG, SnapDiv);
-    p.Float("Alpha", &Alpha, -BIG, BIG, SnapDiv);
+    p.Float("Hue", &Color.x, 0.0f, 1.0f, snap);
+    p.Float("Saturation", &Color.y, 0.0f, 1.0f, snap);
+    p.Float("Value", &Color.z, -BIG, BIG, snap);
+    p.Float("Alpha", &Alpha, -BIG, BIG, snap);
     p.Float("Snap div.", &SnapDiv, 0.0f, PANEL_SNAP_MAX, SNAP_OF_SNAP);
     p.Swatch("Color", Rgba());
     const float hsv[3] = {Color.x, Color.y, HSV_SWATCH_VALUE};
@@ -646,13 +648,14 @@ void STexNode_LinearGradient::Uniforms(TGenUniforms& out) const
 
 float STexNode_LinearGradient::PropertyPanel(const mRect& r)
 {
+    const float snap = NodeSnapDivisor(SnapDiv);
     FGenPanel p(*this, r);
     p.Int("Width", &Width, 1, PANEL_SIZE_MAX);
     p.Int("Height", &Height, 1, PANEL_SIZE_MAX);
-    p.Float("Pos0[x]", &Pos0.x, -BIG, BIG, SnapDiv);
-    p.Float("Pos0[y]", &Pos0.y, -BIG, BIG, SnapDiv);
-    p.Float("Pos1[x]", &Pos1.x, -BIG, BIG, SnapDiv);
-    p.Float("Pos1[y]", &Pos1.y, -BIG, BIG, SnapDiv);
+    p.Float("Pos0[x]", &Pos0.x, -BIG, BIG, snap);
+    p.Float("Pos0[y]", &Pos0.y, -BIG, BIG, snap);
+    p.Float("Pos1[x]", &Pos1.x, -BIG, BIG, snap);
+    p.Float("Pos1[y]", &Pos1.y, -BIG, BIG, snap);
     p.Float("Snap div.", &SnapDiv, 0.0f, PANEL_SNAP_MAX, SNAP_OF_SNAP);
     p.Toggles("Repeat", &Repeat, "Mirror", &Mirror);
     return p.Finish();
@@ -734,13 +737,14 @@ const char* STexNode_RadialGradient::Program() const
 
 float STexNode_RadialGradient::PropertyPanel(const mRect& r)
 {
+    const float snap = NodeSnapDivisor(SnapDiv);
     FGenPanel p(*this, r);
     p.Int("Width", &Width, 1, PANEL_SIZE_MAX);
     p.Int("Height", &Height, 1, PANEL_SIZE_MAX);
-    p.Float("Pos [x]", &Pos0.x, -BIG, BIG, SnapDiv);
-    p.Float("Pos [y]", &Pos0.y, -BIG, BIG, SnapDiv);
-    p.Float("Rad [x]", &Radius1.x, -BIG, BIG, SnapDiv);
-    p.Float("Rad [y]", &Radius1.y, -BIG, BIG, SnapDiv);
+    p.Float("Pos [x]", &Pos0.x, -BIG, BIG, snap);
+    p.Float("Pos [y]", &Pos0.y, -BIG, BIG, snap);
+    p.Float("Rad [x]", &Radius1.x, -BIG, BIG, snap);
+    p.Float("Rad [y]", &Radius1.y, -BIG, BIG, snap);
     p.Check("Uniform", &Uniform);
     p.Float("Snap div.", &SnapDiv, 0.0f, PANEL_SNAP_MAX, SNAP_OF_SNAP);
     p.Toggles("Repeat", &Repeat, "Mirror", &Mirror);
@@ -756,15 +760,16 @@ const char* STexNode_BoxGradient::Program() const
 
 float STexNode_BoxGradient::PropertyPanel(const mRect& r)
 {
+    const float snap = NodeSnapDivisor(SnapDiv);
     FGenPanel p(*this, r);
     p.Int("Width", &Width, 1, PANEL_SIZE_MAX);
     p.Int("Height", &Height, 1, PANEL_SIZE_MAX);
-    p.Float("Pos [x]", &Pos0.x, -BIG, BIG, SnapDiv);
-    p.Float("Pos [y]", &Pos0.y, -BIG, BIG, SnapDiv);
-    p.Float("Rad0[x]", &Radius0.x, -BIG, BIG, SnapDiv);
-    p.Float("Rad0[y]", &Radius0.y, -BIG, BIG, SnapDiv);
-    p.Float("Rad1[x]", &Radius1.x, -BIG, BIG, SnapDiv);
-    p.Float("Rad1[y]", &Radius1.y, -BIG, BIG, SnapDiv);
+    p.Float("Pos [x]", &Pos0.x, -BIG, BIG, snap);
+    p.Float("Pos [y]", &Pos0.y, -BIG, BIG, snap);
+    p.Float("Rad0[x]", &Radius0.x, -BIG, BIG, snap);
+    p.Float("Rad0[y]", &Radius0.y, -BIG, BIG, snap);
+    p.Float("Rad1[x]", &Radius1.x, -BIG, BIG, snap);
+    p.Float("Rad1[y]", &Radius1.y, -BIG, BIG, snap);
     p.Check("Uniform", &Uniform);
     p.Float("Snap div.", &SnapDiv, 0.0f, PANEL_SNAP_MAX, SNAP_OF_SNAP);
     p.Toggles("Repeat", &Repeat, "Mirror", &Mirror);
@@ -836,15 +841,16 @@ void STexNode_Grid::Uniforms(TGenUniforms& out) const
 
 float STexNode_Grid::PropertyPanel(const mRect& r)
 {
+    const float snap = NodeSnapDivisor(SnapDiv);
     FGenPanel p(*this, r);
     p.Int("Width", &Width, 1, PANEL_SIZE_MAX);
     p.Int("Height", &Height, 1, PANEL_SIZE_MAX);
-    p.Float("Off [x]", &Off.x, -BIG, BIG, SnapDiv);
-    p.Float("Off [y]", &Off.y, -BIG, BIG, SnapDiv);
-    p.Float("Border[x]", &Border.x, -BIG, BIG, SnapDiv);
-    p.Float("Border[y]", &Border.y, -BIG, BIG, SnapDiv);
-    p.Float("Hole[x]", &Hole.x, -BIG, BIG, SnapDiv);
-    p.Float("Hole[y]", &Hole.y, -BIG, BIG, SnapDiv);
+    p.Float("Off [x]", &Off.x, -BIG, BIG, snap);
+    p.Float("Off [y]", &Off.y, -BIG, BIG, snap);
+    p.Float("Border[x]", &Border.x, -BIG, BIG, snap);
+    p.Float("Border[y]", &Border.y, -BIG, BIG, snap);
+    p.Float("Hole[x]", &Hole.x, -BIG, BIG, snap);
+    p.Float("Hole[y]", &Hole.y, -BIG, BIG, snap);
     p.Toggles("Uniform", &Uniform, "Texels", &Texels);
     p.Float("Snap div.", &SnapDiv, 0.0f, PANEL_SNAP_MAX, SNAP_OF_SNAP);
     return p.Finish();

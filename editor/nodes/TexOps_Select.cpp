@@ -130,8 +130,7 @@ int STexNode_SelRect::Process()
 
 float STexNode_SelRect::PropertyPanel(const mRect& r)
 {
-    // A divisor a document brought in outside the field's range snaps nothing.
-    const float snap = SnapDiv > 0.0f && SnapDiv <= SNAP_DIV_MAX ? SnapDiv : NO_SNAP;
+    const float snap = NodeSnapDivisor(SnapDiv);
     NodeFloatRow(*this, r, 0, "X1", Min.x, -FULL_FLOAT, FULL_FLOAT, snap);
     NodeFloatRow(*this, r, 1, "Y1", Min.y, -FULL_FLOAT, FULL_FLOAT, snap);
     NodeFloatRow(*this, r, 2, "X2", Max.x, -FULL_FLOAT, FULL_FLOAT, snap);
