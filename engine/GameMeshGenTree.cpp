@@ -201,7 +201,11 @@ void TMG_SetTexture(u32 id, u32 texid, const TString& tex, u32 texflags)
 {
     STMGPart& part = Part(id);
     FATAL_CHECK(texid < TEX_COUNT);
-    TEX_Get(part.Material.Textures[texid], tex.Str(), texflags);
+    // No name leaves the slot empty, as a part's slots are when emitted without one.
+    if (tex.IsEmpty())
+        part.Material.Textures[texid].Release();
+    else
+        TEX_Get(part.Material.Textures[texid], tex.Str(), texflags);
 }
 
 void TMG_Finalize(u32 id, int lmode)

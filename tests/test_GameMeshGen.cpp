@@ -492,3 +492,22 @@ TEST_F(MeshGenGL, PartsTakeTheBuiltMeshAndTheirShader)
     EXPECT_TRUE(tree.Pm == RASTER_NoCull && tree.Material.RasterFlags == RASTER_NoCull);
     EXPECT_TRUE(tree.Material.Programs[0] && tree.Material.Programs[0]->Program != 0);
 }
+
+// A texture slot given no name is left empty, whether it held a texture or not, as the slots of a
+// part emitted without names are.
+TEST_F(MeshGenGL, ATreeTextureSlotGivenNoNameIsEmpty)
+{
+    const u32 PART = 1, SLOT = 3;
+    const u8 texel[4] = {1, 2, 3, 4};
+    for (bool held : {false, true})
+    {
+        TextureRef& slot = GTMGParts[PART]->Material.Textures[SLOT];
+        slot.Release();
+        if (held)
+        {
+            ASSERT_TRUE(TEX_Create(slot, 1, 1, 1, 1, TEXFMT_RGBA8, texel, 0));
+        }
+        TMG_SetTexture(PART, SLOT, TString(""), 0);
+        EXPECT_TRUE(GTMGParts[PART]->Material.Textures[SLOT].IsNull()) << (held ? "held a texture" : "was empty");
+    }
+}
