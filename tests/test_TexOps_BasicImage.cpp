@@ -576,6 +576,45 @@ TEST_F(BasicImageTest, SavingRendersAnOutOfDateSheetAndWritesEveryImageType)
     EXPECT_FALSE(FileExists(path.c_str()));
 }
 
+// A saved sheet reads as the preview plays it: frame 0 in the top row of the file, left to right.
+TEST_F(BasicImageTest, ASavedSheetHoldsFrameZeroInItsTopRow)
+{
+    const s32 FEED_SIDE = 4, SHEET = 16, FRAMES = 4;
+    const u32 SIDE = 2, CELL = SHEET / SIDE;
+    const float TOL = 1.5f / 255.0f;
+    TTempDir dir;
+    STexProcessor p;
+    STestNode_Affine* feed = AddTestNode<STestNode_Affine>(p, [&](TArray<SPropDesc>& l) {
+        TestSetInt(l, "Ins", 0);
+        TestSetInt(l, "Size", FEED_SIDE);
+    });
+    SAnimCurve curve;
+    curve.Reset();
+    curve.Channel = CH_BIAS_R;
+    curve.Points[0].y = 0.1f;
+    feed->Curves.Add(curve);
+    STexNode_SpriteSheet* n = static_cast<STexNode_SpriteSheet*>(AddClassNode(p, "STexNode_SpriteSheet"));
+    n->Width = SHEET, n->Height = SHEET, n->FrameCount = FRAMES, n->Time = mVec2(0, 1);
+    ASSERT_TRUE(TestLink(p, feed, 0, n, 0));
+    const std::string path = dir.Path() + "/sheet.png";
+    ASSERT_EQ(n->SaveSheet(path.c_str()), 1);
+    SImage2D img;
+    ASSERT_EQ(DecodeImageFile(path.c_str(), img), 1);
+    ASSERT_EQ(img.Width, (u32)SHEET);
+    ASSERT_EQ(img.Height, (u32)SHEET);
+    float previous = -1.0f;
+    for (u32 k = 0; k < (u32)FRAMES; ++k)
+    {
+        const float want = EvaluateAnimCurve(curve, (float)k / (float)(FRAMES - 1));
+        // Neighbouring frames differ, so that a frame in another cell shows.
+        EXPECT_GT(std::fabs(want - previous), 2 * TOL) << "frame " << k;
+        previous = want;
+        const u32 x = (k % SIDE) * CELL + CELL / 2, y = (k / SIDE) * CELL + CELL / 2;
+        EXPECT_NEAR((float)(img.Pixels.data[y * SHEET + x] & 0xFF) / 255.0f, want, TOL) << "frame " << k;
+    }
+    EXPECT_TRUE(RecordedBoxes().empty());
+}
+
 namespace
 {
 std::vector<std::string> GSaveAnswers;
