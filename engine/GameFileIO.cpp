@@ -150,11 +150,37 @@ static bool WriteInPlace(const char* path, const void* data, size_t size)
     return ok;
 }
 
+// The longest file name a folder takes; NAME_MAX when the system does not say.
+static u32 NameLimit(const TString& folder)
+{
+    const long limit = pathconf(folder.IsEmpty() ? "." : folder.Str(), _PC_NAME_MAX);
+    return limit > 0 ? (u32)limit : (u32)NAME_MAX;
+}
+
 TString MakeTempName(const TString& target)
 {
     static std::atomic<u32> GTempCounter(0);
+    char suffix[48];
+    snprintf(suffix, sizeof(suffix), ".tmp%d-%u", (int)getpid(), (unsigned)GTempCounter++);
+    const u32 suffixLength = (u32)strlen(suffix);
+    // A target whose name is already near the folder's limit gets a shortened temporary name:
+    // the name is cut (never inside a UTF-8 character) so that the suffix still fits.
+    u32 nameStart = target.Length();
+    while (nameStart > 0 && target.Str()[nameStart - 1] != '/')
+        --nameStart;
+    TString folder;
+    folder.Assign(target.Str(), nameStart);
+    const u32 limit = NameLimit(folder);
+    u32 keep = target.Length() - nameStart;
+    if (keep + suffixLength > limit)
+    {
+        keep = limit > suffixLength ? limit - suffixLength : 0;
+        while (keep > 0 && ((u8)target.Str()[nameStart + keep] & 0xC0) == 0x80)
+            --keep;
+    }
     TString temp;
-    temp.Format(target.Length() + 64, "%s.tmp%d-%u", target.Str(), (int)getpid(), GTempCounter++);
+    temp.Assign(target.Str(), nameStart + keep);
+    temp += suffix;
     return temp;
 }
 
@@ -176,7 +202,10 @@ static bool SafeWriteFile(const char* name, const void* data, size_t size)
     }
     bool exists = stat(target.Str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode))
+    {
+        errno = EISDIR;
         return false;
+    }
     if (exists && !S_ISREG(st.st_mode))
         return WriteInPlace(target.Str(), data, size);
 
@@ -205,7 +234,12 @@ static bool SafeWriteFile(const char* name, const void* data, size_t size)
     if (ok)
         ok = rename(temp.Str(), target.Str()) == 0;
     if (!ok)
+    {
+        // The caller reports the cause of the failure, not of the clean-up.
+        const int err = errno;
         unlink(temp.Str());
+        errno = err;
+    }
     return ok;
 }
 

@@ -33,7 +33,8 @@ bool ReadTextFile(const char* name, TString& out);
 // Writes through a temporary file renamed over the target only when every byte got there.
 bool WriteTextFile(const char* name, const TString& text);
 // A name beside target ("<target>.tmp<pid>-<n>") that no other writer in this process is
-// given, for content that is renamed over the target once complete.
+// given, for content that is renamed over the target once complete. It stays within the
+// folder's name limit: a long target name is cut before the suffix.
 TString MakeTempName(const TString& target);
 bool ReadArrayFromBinaryFile(const char* name, TPodArray<u8>& bytes);
 bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes);

@@ -2,7 +2,11 @@
 
 #include <IL/il.h>
 #include <IL/ilu.h>
+#include <errno.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "GameFileIO.h"
@@ -75,6 +79,36 @@ int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image
     return DecodeImageProtected(data, size, probe, name, image);
 }
 
+// The library writes the picture into a memory file, so that its bytes reach the disk through
+// the same temporary-file path as every other write (links followed, the old file's mode kept).
+static bool SaveWithLibrary(ILenum type, TPodArray<u8>& bytes)
+{
+    const int fd = memfd_create("plumweave-save", MFD_CLOEXEC);
+    if (fd < 0)
+        return false;
+    FILE* f = fdopen(fd, "w+b");
+    if (!f)
+    {
+        close(fd);
+        return false;
+    }
+    bool ok = ilSaveF(type, f) != 0 && fflush(f) == 0;
+    struct stat st;
+    if (ok)
+        ok = fstat(fd, &st) == 0 && st.st_size > 0 && (u64)st.st_size <= TEMPLATE_MAX_COUNT &&
+             bytes.Resize((u32)st.st_size);
+    for (u64 at = 0; ok && at < bytes.Count();)
+    {
+        const ssize_t n = pread(fd, bytes.data + at, bytes.Count() - at, (off_t)at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        at += ok ? (u64)n : 0;
+    }
+    fclose(f);
+    return ok;
+}
+
 int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip)
 {
     if (!name || image.Width == 0 || image.Height == 0 || image.Pixels.count < (u64)image.Width * image.Height)
@@ -84,7 +118,10 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
     ClearILErrors();
     ILenum type = ilTypeFromExt(name);
     if (type == IL_TYPE_UNKNOWN)
+    {
+        fprintf(stderr, "SaveImageFile: \"%s\" not written: no image type for its extension\n", name);
         return 0;
+    }
     ILuint img = ilGenImage();
     ilBindImage(img);
     int result = 0;
@@ -93,16 +130,18 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
     {
         if (flip)
             iluFlipImage();
-        // Written to a temporary file beside the target and renamed over it only when the
-        // library wrote it whole (its in-memory writer cannot do run-length TGA).
-        TString target = MakeFullPath(name);
-        const TString temp = MakeTempName(target);
-        if (ilSave(type, temp.Str()) && rename(temp.Str(), target.Str()) == 0)
-            result = 1;
-        else
-            remove(temp.Str());
-        if (!result)
+        TPodArray<u8> bytes;
+        if (!SaveWithLibrary(type, bytes))
             PrintILError("Cannot save", name);
+        else
+        {
+            errno = 0;
+            if (WriteArrayToBinaryFile(name, bytes))
+                result = 1;
+            else
+                fprintf(stderr, "SaveImageFile: \"%s\" not written: %s\n", name,
+                        errno ? strerror(errno) : "the file cannot be written");
+        }
     }
     ilBindImage(0);
     ilDeleteImage(img);
@@ -127,7 +166,14 @@ int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& opti
     if (!name)
         return 0;
     if (ImageTypeFromExtension(name) == IMG_PNG)
-        return TEX_SaveToFile(tex, name, !flip);
+    {
+        errno = 0;
+        const int saved = TEX_SaveToFile(tex, name, !flip);
+        if (!saved)
+            fprintf(stderr, "SaveImageFile: \"%s\" not written: %s\n", name,
+                    errno ? strerror(errno) : "the picture cannot be read back or encoded");
+        return saved;
+    }
     SImage2D image;
     if (!TEX_ReadPixels(tex, image))
         return 0;
