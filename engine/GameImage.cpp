@@ -1,6 +1,7 @@
 #include "GameImage.h"
 
 #include <math.h>
+#include <stdio.h>
 #include <png.h>
 #include <setjmp.h>
 
@@ -108,6 +109,8 @@ struct SPngReadState
     const u8* Data;
     size_t Size;
     size_t At;
+    bool CutShort;       // a read wanted bytes past the end of the data
+    char Message[128];   // libpng's text of the error that ended the decode
 };
 
 static png_voidp PngAlloc(png_structp, png_alloc_size_t size)
@@ -120,8 +123,10 @@ static void PngFree(png_structp, png_voidp p)
     MemFree(p);
 }
 
-static void PngError(png_structp png, png_const_charp)
+static void PngError(png_structp png, png_const_charp message)
 {
+    if (SPngReadState* state = (SPngReadState*)png_get_error_ptr(png))
+        snprintf(state->Message, sizeof(state->Message), "%s", message ? message : "");
     png_longjmp(png, 1);
 }
 
@@ -134,7 +139,11 @@ static void PngRead(png_structp png, png_bytep out, size_t size)
     SPngReadState* pd = (SPngReadState*)png_get_io_ptr(png);
     // A short file is malformed input: fail the decode without touching bytes past the end.
     if (!pd || pd->Size - pd->At < size)
+    {
+        if (pd)
+            pd->CutShort = true;
         png_error(png, "read past the end of the data");
+    }
     gMemCpy(out, pd->Data + pd->At, size);
     pd->At += size;
 }
@@ -182,33 +191,68 @@ static int DecodePNGRows(png_structp png, png_infop info, SImageInterface& image
     return 1;
 }
 
-int DecodePNG(const u8* bytes, u32 size, SImageInterface& image)
+// The long jump of a libpng error lands here, where no local changes after it is set.
+static int DecodePNGGuarded(png_structp png, png_infop info, SImageInterface& image)
 {
-    if (!bytes || size < 8 || png_sig_cmp(bytes, 0, 8) != 0)
+    if (setjmp(png_jmpbuf(png)) != 0)
         return 0;
-    SPngReadState state = {bytes, size, 0};
-    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning,
+    return DecodePNGRows(png, info, image);
+}
+
+int DecodePNG(const u8* bytes, u32 size, SImageInterface& image, TString* reason)
+{
+    TString unused;
+    TString& why = reason ? *reason : unused;
+    why = "";
+    if (!bytes || size < 8 || png_sig_cmp(bytes, 0, 8) != 0)
+    {
+        why = size == 0 ? "the file is empty" : "not a PNG file";
+        return 0;
+    }
+    SPngReadState state = {bytes, size, 0, false, {0}};
+    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &state, PngError, PngWarning,
                                                nullptr, PngAlloc, PngFree);
     if (!png)
+    {
+        why = "out of memory";
         return 0;
+    }
     png_infop info = png_create_info_struct(png);
     if (!info)
     {
         png_destroy_read_struct(&png, nullptr, nullptr);
+        why = "out of memory";
         return 0;
     }
     png_set_read_fn(png, &state, PngRead);
     png_set_user_limits(png, IMG_MAX_DECODE_SIZE, IMG_MAX_DECODE_SIZE);
-    int result = 0;
-    if (setjmp(png_jmpbuf(png)) == 0)
-        result = DecodePNGRows(png, info, image);
+    const int result = DecodePNGGuarded(png, info, image);
     png_destroy_read_struct(&png, &info, nullptr);
-    return result;
+    if (result)
+        return result;
+    // The header's size sits at a fixed place: signature, chunk length and type, then IHDR.
+    const u32 IHDR_SIZE_AT = 16;
+    u32 width = 0, height = 0;
+    if (size >= IHDR_SIZE_AT + 8)
+    {
+        const u8* d = bytes + IHDR_SIZE_AT;
+        width = (u32)d[0] << 24 | (u32)d[1] << 16 | (u32)d[2] << 8 | d[3];
+        height = (u32)d[4] << 24 | (u32)d[5] << 16 | (u32)d[6] << 8 | d[7];
+    }
+    if (state.CutShort)
+        why.Format(96, "PNG cut short: the data ends after %u bytes", size);
+    else if (width > IMG_MAX_DECODE_SIZE || height > IMG_MAX_DECODE_SIZE)
+        why.Format(96, "too large: %ux%u, the limit is %u each way", width, height, IMG_MAX_DECODE_SIZE);
+    else if (state.Message[0])
+        why.Format(192, "PNG data malformed: %s", state.Message);
+    else
+        why = "PNG data malformed";
+    return 0;
 }
 
-int DecodePNG(const TPodArray<u8>& bytes, SImageInterface& image)
+int DecodePNG(const TPodArray<u8>& bytes, SImageInterface& image, TString* reason)
 {
-    return DecodePNG(bytes.data, bytes.count, image);
+    return DecodePNG(bytes.data, bytes.count, image, reason);
 }
 
 bool DecodeImage(const TPodArray<u8>& bytes, SImageInterface& image)

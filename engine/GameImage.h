@@ -3,6 +3,7 @@
 #pragma once
 
 #include "GameSys.h"
+#include "GString.h"
 #include "GTemplate.h"
 
 class FByteWriter;
@@ -87,8 +88,9 @@ u32 ImageTypeFromExtension(const char* name);
 
 // Decodes a PNG into image (RGBA8, rows from the top). Positive on success, 0 on failure
 // (malformed or truncated data, a size above IMG_MAX_DECODE_SIZE).
-int DecodePNG(const u8* bytes, u32 size, SImageInterface& image);
-int DecodePNG(const TPodArray<u8>& bytes, SImageInterface& image);
+// With reason, a failure is told in words there (cut short, too large, malformed and how).
+int DecodePNG(const u8* bytes, u32 size, SImageInterface& image, TString* reason = nullptr);
+int DecodePNG(const TPodArray<u8>& bytes, SImageInterface& image, TString* reason = nullptr);
 // True when the bytes held a picture that decoded.
 bool DecodeImage(const TPodArray<u8>& bytes, SImageInterface& image);
 

@@ -163,7 +163,7 @@ static int DecodeInProcess(const u8* data, u64 size, const SImageProbe& probe, c
         !DecodeWithImageLibrary(data, size, probe.Type, probe.Width, probe.Height, (u8*)image.Pixels.data, error,
                                 sizeof(error)))
     {
-        fprintf(stderr, "[DevIL Error] Cannot decode \"%s\": %s\n", name, error);
+        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, error);
         return -1;
     }
     return 1;
@@ -300,6 +300,15 @@ static bool RunJob(SDecoderProcess& p, const u8* data, u64 size, const SImagePro
     {
         fprintf(stderr, "DecodeImageFile: \"%s\": the decoder ended with signal %d (%s)\n", name, WTERMSIG(status),
                 strsignal(WTERMSIG(status)));
+        return false;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == IMAGE_DECODER_EXIT_REFUSED)
+    {
+        // The decoder handed back its reason in place of the pixels.
+        char reason[IMAGE_DECODER_REASON_MAX + 1];
+        const ssize_t n = pread(p.OutFd, reason, IMAGE_DECODER_REASON_MAX, 0);
+        reason[n > 0 ? n : 0] = 0;
+        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, n > 0 ? reason : "the decoder gave no reason");
         return false;
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)

@@ -14,6 +14,10 @@ static const char* const IMAGE_DECODER_PROGRAM = "plumweave_imgdec";
 // The descriptor a waiting decoder reads its job line from, and the longest line.
 static const int IMAGE_DECODER_JOB_FD = 3;
 static const u32 IMAGE_DECODER_JOB_MAX = 4096;
+// The decoder's exit code for a picture it refuses, with the reason (at most
+// IMAGE_DECODER_REASON_MAX bytes) in place of the pixels.
+static const int IMAGE_DECODER_EXIT_REFUSED = 1;
+static const u32 IMAGE_DECODER_REASON_MAX = 511;
 // How long a decode may take before the decoder is killed.
 static const double IMAGE_DECODE_TIMEOUT_SECONDS = 20.0;
 

@@ -71,9 +71,9 @@ int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image
     }
     if (probe.Type == IFT_PNG)
     {
-        if (size <= 0xFFFFFFFFu && DecodePNG(data, (u32)size, image) > 0)
+        if (size <= 0xFFFFFFFFu && DecodePNG(data, (u32)size, image, &reason) > 0)
             return 1;
-        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: PNG data malformed or cut short\n", name);
+        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, reason.Str());
         return -1;
     }
     return DecodeImageProtected(data, size, probe, name, image);
@@ -149,11 +149,23 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
     return result;
 }
 
+static bool StartsWithPngSignature(const char* name)
+{
+    FILE* f = gSysFOpen(name, FILE_Read | FILE_Binary);
+    if (!f)
+        return false;
+    u8 head[sizeof(PNG_FILE_SIGNATURE)];
+    const bool png = fread(head, 1, sizeof(head), f) == sizeof(head) && memcmp(head, PNG_FILE_SIGNATURE, sizeof(head)) == 0;
+    fclose(f);
+    return png;
+}
+
 int LoadImageFile(TextureRef& ref, const char* name)
 {
     if (!name)
         return 0;
-    if (ImageTypeFromExtension(name) == IMG_PNG)
+    // The content decides, not the name: a PNG goes to the texture manager by its signature.
+    if (StartsWithPngSignature(name))
         return TEX_Get(ref, name, TEXF_RGBA8 | TEXF_NodeOutput);
     SImage2D image;
     if (DecodeImageFile(name, image) <= 0)

@@ -26,7 +26,6 @@ const u32 DDSCAPS2_CUBEMAP = 0x200, DDSCAPS2_FACE_FIRST = 0x400, DDSCAPS2_FACE_L
 const u32 DDSCAPS2_VOLUME = 0x200000;
 const u32 DDS_CUBE_FACES = 6;
 
-const u8 PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 
 u32 LE16(const u8* p) { return (u32)p[0] | ((u32)p[1] << 8); }
 u32 LE32(const u8* p) { return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24); }
@@ -43,8 +42,11 @@ bool SizeInRange(u64 w, u64 h, TString& reason)
 {
     if (w >= 1 && h >= 1 && w <= IMG_MAX_DECODE_SIZE && h <= IMG_MAX_DECODE_SIZE)
         return true;
-    reason.Format(128, "size %llux%llu outside 1..%u", (unsigned long long)w, (unsigned long long)h,
-                  IMG_MAX_DECODE_SIZE);
+    if (w == 0 || h == 0)
+        reason.Format(128, "no pixels: size %llux%llu", (unsigned long long)w, (unsigned long long)h);
+    else
+        reason.Format(128, "too large: %llux%llu, the limit is %u each way", (unsigned long long)w,
+                      (unsigned long long)h, IMG_MAX_DECODE_SIZE);
     return false;
 }
 
@@ -346,6 +348,8 @@ bool ProbePNG(const u8* d, u64 size, SImageProbe& probe, TString& reason)
 }
 } // namespace
 
+const u8 PNG_FILE_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
 const char* ImageFileTypeName(EImageFileType type)
 {
     static const char* const names[] = {"unknown", "PNG", "BMP", "TGA", "JPG", "DDS"};
@@ -359,7 +363,7 @@ bool ProbeImageFile(const u8* data, u64 size, const char* name, SImageProbe& pro
     if (!data)
         size = 0;
     bool ok = false;
-    if (size >= sizeof(PNG_SIGNATURE) && memcmp(data, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)) == 0)
+    if (size >= sizeof(PNG_FILE_SIGNATURE) && memcmp(data, PNG_FILE_SIGNATURE, sizeof(PNG_FILE_SIGNATURE)) == 0)
         ok = ProbePNG(data, size, probe, reason);
     else if (size >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF)
         ok = ProbeJPG(data, size, probe, reason);
@@ -369,8 +373,10 @@ bool ProbeImageFile(const u8* data, u64 size, const char* name, SImageProbe& pro
         ok = ProbeDDS(data, size, probe, reason);
     else if (EndsWith(name, ".tga"))
         ok = ProbeTGA(data, size, probe, reason);
+    else if (size == 0)
+        reason = "the file is empty";
     else
-        reason = "not a BMP, TGA, JPG, DDS or PNG file";
+        reason = "not an image: not a BMP, TGA, JPG, DDS or PNG file";
     if (!ok)
         probe = SImageProbe();
     return ok;

@@ -27,6 +27,9 @@ struct SImageProbe
     SImageProbe() : Type(IFT_Unknown), Width(0), Height(0) {}
 };
 
+// The eight bytes every PNG file starts with.
+extern const u8 PNG_FILE_SIGNATURE[8];
+
 // Name of a type for messages ("BMP").
 const char* ImageFileTypeName(EImageFileType type);
 

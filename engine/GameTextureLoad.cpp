@@ -143,9 +143,9 @@ TString TEX_FileKey(const char* name, u32 flags)
     return key;
 }
 
-static int FailLoad(STexture* tex, const char* file)
+static int FailLoad(STexture* tex, const char* file, const char* reason)
 {
-    printf("Failed loading texture \"%s\"..\n", file ? file : "");
+    printf("Failed loading texture \"%s\".. %s\n", file ? file : "", reason);
     fflush(stdout);
     tex->Flags = TEXF_Failed;
     return 0;
@@ -156,7 +156,7 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     if (!tex)
         return 0;
     if (!file || !*file || !FileExists(file))
-        return FailLoad(tex, file);
+        return FailLoad(tex, file, "the file does not exist or cannot be read");
     tex->Flags = flags;
 
     // A streamed texture starts from the smallest cached level; a missing or unusable cache
@@ -196,8 +196,11 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     if (!fromCache)
     {
         tex->CurLevel = 0;
-        if (!ReadArrayFromBinaryFile(file, bytes) || DecodePNG(bytes, image) <= 0)
-            return FailLoad(tex, file);
+        if (!ReadArrayFromBinaryFile(file, bytes))
+            return FailLoad(tex, file, "the file cannot be read");
+        TString reason;
+        if (DecodePNG(bytes, image, &reason) <= 0)
+            return FailLoad(tex, file, reason.Str());
         tex->Width = image.Width;
         tex->Height = image.Height;
         tex->Depth = 1;
@@ -206,7 +209,11 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     }
     u32 maxSize = TEX_MaxSize(GL_TEXTURE_2D);
     if (tex->Width > maxSize || tex->Height > maxSize)
-        return FailLoad(tex, file);
+    {
+        TString reason;
+        reason.Format(96, "too large: %ux%u, the GL limit is %u each way", tex->Width, tex->Height, maxSize);
+        return FailLoad(tex, file, reason.Str());
+    }
 
     tex->Name = file;
     tex->Flags |= TEXF_File;

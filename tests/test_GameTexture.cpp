@@ -448,7 +448,7 @@ TEST_F(TextureTest, FailedLoads)
     testing::internal::CaptureStdout();
     EXPECT_EQ(0, TEX_Get(t, dir.File("none.png").c_str(), 3));
     std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_NE(std::string::npos, out.find("Failed loading texture \"" + dir.File("none.png") + "\"..\n"));
+    EXPECT_NE(std::string::npos, out.find("Failed loading texture \"" + dir.File("none.png") + "\".. the file does not exist or cannot be read\n"));
     ASSERT_FALSE(t.IsNull());
     EXPECT_EQ(0u, t->GLName);
     EXPECT_EQ((u32)TEXF_Failed, t->Flags);

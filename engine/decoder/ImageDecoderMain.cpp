@@ -6,7 +6,7 @@
 //
 // The file's bytes come on standard input, a memory file the engine made. The pixels go to
 // standard output, also a memory file: exactly WIDTH x HEIGHT RGBA8 pixels, top row first,
-// written in place. With --wait the program starts, loads the library and then waits for the
+// written in place; on failure (exit code 1) the reason in words instead. With --wait the program starts, loads the library and then waits for the
 // job, the line "TYPE WIDTH HEIGHT NAME", on descriptor 3; the engine keeps one such process
 // ready so that a decode does not wait for a program start. Exit code 0 on success; anything
 // else (a message, a signal) is a failure. Either way one process decodes one picture.
@@ -53,9 +53,12 @@ void Limit(int resource, rlim_t value)
     setrlimit(resource, &r);
 }
 
+// The reason goes back in place of the pixels, for the engine to tell with the file's name.
 [[noreturn]] void Fail(const char* name, const char* reason)
 {
-    fprintf(stderr, "[DevIL Error] Cannot decode \"%s\": %s\n", name, reason);
+    const size_t length = strlen(reason);
+    if (ftruncate(STDOUT_FILENO, 0) != 0 || pwrite(STDOUT_FILENO, reason, length, 0) != (ssize_t)length)
+        fprintf(stderr, "Cannot decode \"%s\": %s\n", name, reason);
     // _exit: nothing of the library's state is worth tearing down, and no leak report is wanted.
     _exit(EXIT_DECODE);
 }

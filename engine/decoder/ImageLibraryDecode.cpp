@@ -15,6 +15,24 @@ static ILenum LibraryType(int type)
     }
 }
 
+// The library's error codes in words, for the failures a file can cause.
+static const char* ErrorInWords(ILenum error)
+{
+    switch (error)
+    {
+    case IL_OUT_OF_MEMORY: return "out of memory";
+    case IL_FORMAT_NOT_SUPPORTED: return "a variant of the format that is not read";
+    case IL_ILLEGAL_FILE_VALUE: return "a value in the file is malformed";
+    case IL_INVALID_FILE_HEADER: return "a header that is malformed or of a variant that is not read";
+    case IL_FILE_READ_ERROR: return "the file is cut short";
+    case IL_BAD_DIMENSIONS: return "the picture's size is malformed";
+    case IL_INVALID_CONVERSION: return "its pixels cannot be converted to RGBA";
+    case IL_LIB_JPEG_ERROR: return "the JPEG data are malformed";
+    case IL_NO_ERROR: return "no reason given";
+    default: return "an error without a known cause";
+    }
+}
+
 static void ClearErrors()
 {
     for (int i = 0; i < 64 && ilGetError() != IL_NO_ERROR; ++i)
@@ -39,7 +57,11 @@ bool DecodeWithImageLibrary(const void* data, size_t size, int type, uint32_t wi
     ilOriginFunc(IL_ORIGIN_UPPER_LEFT);
     bool ok = false;
     if (!ilLoadL(ilType, data, (ILuint)size))
-        snprintf(error, errorSize, "the image library cannot decode it (error 0x%x)", (unsigned)ilGetError());
+    {
+        const ILenum code = ilGetError();
+        snprintf(error, errorSize, "the image library cannot decode it: %s (error 0x%x)", ErrorInWords(code),
+                 (unsigned)code);
+    }
     else
     {
         const ILint w = ilGetInteger(IL_IMAGE_WIDTH), h = ilGetInteger(IL_IMAGE_HEIGHT);
