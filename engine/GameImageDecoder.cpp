@@ -19,7 +19,7 @@
 
 #include "GameArgs.h"
 #include "GameFileIO.h"
-#include "decoder/ImageLibraryDecode.h"
+#include "decoder/PictureDecode.h"
 
 extern char** environ;
 
@@ -160,7 +160,7 @@ static int DecodeInProcess(const u8* data, u64 size, const SImageProbe& probe, c
     InitImageLibrary();
     char error[256];
     if (!image.Resize(probe.Width, probe.Height, false) ||
-        !DecodeWithImageLibrary(data, size, probe.Type, probe.Width, probe.Height, (u8*)image.Pixels.data, error,
+        !DecodePicture(data, size, probe.Type, probe.Width, probe.Height, (u8*)image.Pixels.data, error,
                                 sizeof(error)))
     {
         fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, error);

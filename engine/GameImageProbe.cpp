@@ -59,6 +59,17 @@ bool HoldsData(u64 size, u64 start, u64 needed, TString& reason)
     return false;
 }
 
+// The info headers of the format's versions: 40 bytes, then with the colour masks (52), the
+// alpha mask (56), colour space (108) and colour profile (124).
+bool BmpHeaderRead(u32 headerSize)
+{
+    static const u32 sizes[] = {BMP_INFO_HEADER, 52, 56, 108, 124};
+    for (u32 s : sizes)
+        if (headerSize == s)
+            return true;
+    return false;
+}
+
 bool ProbeBMP(const u8* d, u64 size, SImageProbe& probe, TString& reason)
 {
     if (size < BMP_FILE_HEADER + BMP_CORE_HEADER)
@@ -76,7 +87,7 @@ bool ProbeBMP(const u8* d, u64 size, SImageProbe& probe, TString& reason)
         h = LE16(d + 20);
         bpp = LE16(d + 24);
     }
-    else if (headerSize >= BMP_INFO_HEADER && size >= BMP_FILE_HEADER + BMP_INFO_HEADER)
+    else if (BmpHeaderRead(headerSize) && size >= BMP_FILE_HEADER + BMP_INFO_HEADER)
     {
         w = (s32)LE32(d + 18);
         h = (s32)LE32(d + 22);
@@ -99,6 +110,12 @@ bool ProbeBMP(const u8* d, u64 size, SImageProbe& probe, TString& reason)
     if (!known)
     {
         reason.Format(64, "BMP coding %u at %u bits not read", compression, bpp);
+        return false;
+    }
+    // The run-length codings are read with the 40-byte header only.
+    if ((compression == BI_RLE8 || compression == BI_RLE4) && headerSize != BMP_INFO_HEADER)
+    {
+        reason.Format(96, "BMP run-length coding with a %u-byte header not read", headerSize);
         return false;
     }
     // A palette holds at most one colour per pixel value (the image library allocates whatever

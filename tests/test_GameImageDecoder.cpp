@@ -464,10 +464,11 @@ TEST(ImageDecoder, LibraryFaultsStayInTheDecoder)
     };
     const SCase cases[] = {
         {"overread.tga", LibraryOverRead(), IFT_TGA, 8, 8, false, true, "the decoder failed with exit code", failureTimeout},
-        {"partial.dds", PartialCubeMap(), IFT_DDS, 8, 8, true, false, "the decoder ended with signal 11", failureTimeout},
-        {"endless.jpg", Endless(), IFT_JPG, 257, 1, true, true, "the decoder did not finish within 0.5 s and was stopped", shortTimeout},
-        {"endless2.jpg", EndlessWithGoodMarkers(), IFT_JPG, 8, 8, true, true,
-         "the decoder did not finish within 0.5 s and was stopped", shortTimeout},
+        // DDS no longer goes to the library: the first face of the partial cube map decodes.
+        {"partial.dds", PartialCubeMap(), IFT_DDS, 8, 8, false, false, "", failureTimeout},
+        // The JPEG's header is read before the library sees it: the files it looped on are refused.
+        {"endless.jpg", Endless(), IFT_JPG, 257, 1, true, true, "the JPEG data are malformed", shortTimeout},
+        {"endless2.jpg", EndlessWithGoodMarkers(), IFT_JPG, 8, 8, true, true, "the JPEG data are malformed", shortTimeout},
     };
     for (const SCase& c : cases)
     {

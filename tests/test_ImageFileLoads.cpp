@@ -2,6 +2,10 @@
 // the name says, and a file that does not load says why in words.
 #include "TestSupport.h"
 
+#include <jpeglib.h>
+#include <stdio.h>
+#include <string.h>
+
 #include <string>
 #include <vector>
 
@@ -158,4 +162,255 @@ TEST_F(ImageFileLoads, TheContentDecidesTheTypeWhateverTheName)
         for (u32 i = 0; i < SIDE * SIDE; ++i)
             EXPECT_LE(MaxChannelDiff(back.Pixels[i], OPAQUE_ORANGE), c.tolerance) << c.name << " pixel " << i;
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Variants whose pixels the image library got wrong: each made here byte by byte (or by libjpeg
+// for the JPEGs), a 4 x 4 picture of one colour, except where the first texel differs.
+namespace
+{
+const u32 TILE = 4; // one compressed block
+const u32 TILE_PIXELS = TILE * TILE;
+
+void Le16(Bytes& b, u32 v)
+{
+    b.push_back((u8)v);
+    b.push_back((u8)(v >> 8));
+}
+
+void Le32(Bytes& b, u32 v)
+{
+    Le16(b, v & 0xFFFF);
+    Le16(b, v >> 16);
+}
+
+// A colour as the engine stores it, red in the low byte.
+u32 Rgba(u32 r, u32 g, u32 b, u32 a)
+{
+    return r | g << 8 | b << 16 | a << 24;
+}
+
+// A 4 x 4 CMYK JPEG of one colour given as the bytes stored in the file, coded as YCCK or as
+// CMYK, with or without the Adobe marker that says the inks are stored inverted.
+Bytes CmykJpeg(const u8 stored[4], bool ycck, bool adobe)
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    unsigned char* mem = nullptr;
+    unsigned long length = 0;
+    jpeg_mem_dest(&c, &mem, &length);
+    c.image_width = TILE;
+    c.image_height = TILE;
+    c.input_components = 4;
+    c.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&c);
+    jpeg_set_colorspace(&c, ycck ? JCS_YCCK : JCS_CMYK);
+    jpeg_set_quality(&c, 100, TRUE);
+    c.write_Adobe_marker = adobe ? TRUE : FALSE;
+    jpeg_start_compress(&c, TRUE);
+    u8 row[TILE * 4];
+    for (u32 x = 0; x < TILE; ++x)
+        memcpy(row + x * 4, stored, 4);
+    for (u32 y = 0; y < TILE; ++y)
+    {
+        JSAMPROW rows[1] = {row};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    Bytes b(mem, mem + length);
+    free(mem);
+    jpeg_destroy_compress(&c);
+    return b;
+}
+
+// BMP with the 40-, 108- or 124-byte header: bit fields (masks given) or plain rows, a palette when
+// given, pixels of bytesPerPixel bytes each (or 4-bit indices).
+Bytes LongHeaderBmp(u32 headerSize, u32 bpp, u32 compression, const u32 masks[4], const Bytes& palette,
+                    const Bytes& pixelRow)
+{
+    // After the 40-byte header the three colour masks follow it; the longer ones hold them.
+    const u32 headerAndMasks = headerSize == 40 ? headerSize + 12 : headerSize;
+    const u32 pixelsAt = 14 + headerAndMasks + (u32)palette.size();
+    const u32 rowBytes = ((u32)pixelRow.size() + 3) & ~3u;
+    Bytes b = {'B', 'M'};
+    Le32(b, pixelsAt + rowBytes * TILE);
+    Le32(b, 0);
+    Le32(b, pixelsAt);
+    Le32(b, headerSize);
+    Le32(b, TILE);
+    Le32(b, TILE);
+    Le16(b, 1);
+    Le16(b, bpp);
+    Le32(b, compression);
+    Le32(b, rowBytes * TILE);
+    Le32(b, 2835);
+    Le32(b, 2835);
+    Le32(b, (u32)palette.size() / 4);
+    Le32(b, 0);
+    for (int i = 0; i < 4; ++i)
+        Le32(b, masks[i]);
+    b.resize(14 + headerAndMasks, 0); // colour space and profile fields: unused here
+    b.insert(b.end(), palette.begin(), palette.end());
+    for (u32 y = 0; y < TILE; ++y)
+    {
+        b.insert(b.end(), pixelRow.begin(), pixelRow.end());
+        b.resize(b.size() + rowBytes - pixelRow.size(), 0);
+    }
+    return b;
+}
+
+Bytes Repeated(const Bytes& pixel, u32 times)
+{
+    Bytes b;
+    for (u32 i = 0; i < times; ++i)
+        b.insert(b.end(), pixel.begin(), pixel.end());
+    return b;
+}
+
+// TGA of 4 x 4 pixels of 16 bits, descriptor with one attribute (alpha) bit.
+Bytes Tga16(u32 pixel)
+{
+    Bytes b = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    Le16(b, TILE);
+    Le16(b, TILE);
+    b.push_back(16);
+    b.push_back(0x01);
+    for (u32 i = 0; i < TILE_PIXELS; ++i)
+        Le16(b, pixel);
+    return b;
+}
+
+// Colour-mapped TGA: two 16-bit map entries, every pixel index 1.
+Bytes MappedTga16(u32 entry)
+{
+    Bytes b = {0, 1, 1, 0, 0, 2, 0, 16, 0, 0, 0, 0};
+    Le16(b, TILE);
+    Le16(b, TILE);
+    b.push_back(8);
+    b.push_back(0x01);
+    Le16(b, 0);
+    Le16(b, entry);
+    b.resize(b.size() + TILE_PIXELS, 1);
+    return b;
+}
+
+// DDS header of a 4 x 4 surface: a FourCC coding, or uncompressed bits with masks.
+Bytes DdsTile(const char* fourCC, u32 bits, u32 pfFlags, const u32 masks[4])
+{
+    Bytes b = {'D', 'D', 'S', ' '};
+    Le32(b, 124);
+    Le32(b, 0x1007);
+    Le32(b, TILE);
+    Le32(b, TILE);
+    for (int i = 0; i < 14; ++i)
+        Le32(b, 0);
+    Le32(b, 32);
+    Le32(b, pfFlags);
+    for (int i = 0; i < 4; ++i)
+        b.push_back(fourCC ? (u8)fourCC[i] : 0);
+    Le32(b, bits);
+    for (int i = 0; i < 4; ++i)
+        Le32(b, masks ? masks[i] : 0);
+    Le32(b, 0x1000);
+    for (int i = 0; i < 4; ++i)
+        Le32(b, 0);
+    return b;
+}
+
+Bytes Then(Bytes a, const Bytes& b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const u32 NO_MASKS[4] = {0, 0, 0, 0};
+const u32 MASKS_565[4] = {0xF800, 0x07E0, 0x001F, 0};
+const u32 MASKS_1555[4] = {0x7C00, 0x03E0, 0x001F, 0x8000};
+const u32 MASKS_BGRA[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
+const u32 BI_RGB = 0, BI_RLE8 = 1, BI_BITFIELDS = 3;
+const u32 DDPF_FOURCC = 0x4, DDPF_RGB = 0x40, DDPF_ALPHAPIXELS = 0x1;
+// 5-6-5 red 31, green 32, blue 1 and 1-5-5-5 red 31, green 16, blue 1: each channel widened by
+// repeating its high bits, so that 31 of 31 is 255.
+const u32 PIXEL_565 = 31u << 11 | 32u << 5 | 1u;
+const u32 PIXEL_1555 = 0x8000u | 31u << 10 | 16u << 5 | 1u;
+const u32 FROM_565 = Rgba(255, 130, 8, 255);
+const u32 FROM_1555 = Rgba(255, 132, 8, 255);
+const u32 FROM_555_CLEAR = Rgba(255, 132, 8, 0);
+const u32 PURE_RED = Rgba(255, 0, 0, 255);
+const u32 TRANSPARENT = 0;
+// DXT1 block of black (first) and red (second) end colours: the first below the second selects
+// three colours and transparency; texel 0 takes index 3 (transparent), the rest index 1 (red).
+const Bytes DXT1_BLOCK = {0x00, 0x00, 0x00, 0xF8, 0x57, 0x55, 0x55, 0x55};
+// DXT5 block: alpha 255 throughout, then red over black in four-colour mode, every texel red.
+const Bytes DXT5_BLOCK = {0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0x00, 0xF8, 0x00, 0x00, 0, 0, 0, 0};
+// CMYK inks 0, 128, 255, 64 (stored inverted under the Adobe marker): red 255 x 191 / 255,
+// green 127 x 191 / 255, blue 0.
+const u8 INKS[4] = {0, 128, 255, 64};
+const u8 INKS_INVERTED[4] = {255, 127, 0, 191};
+const u32 FROM_INKS = Rgba(191, 95, 0, 255);
+// Largest channel error of the CMYK cases: the JPEG coder at quality 100 plus the YCCK colour
+// conversion.
+const int CMYK_TOLERANCE = 3;
+} // namespace
+
+TEST(ImageFileVariants, VariantsDecodeToTheirExpectedPixels)
+{
+    struct SCase
+    {
+        const char* name;
+        Bytes bytes;
+        u32 first, rest;
+        int tolerance;
+    };
+    const Bytes palette = {0, 0, 0, 0, 30, 20, 10, 0}; // index 1: red 10, green 20, blue 30
+    const SCase cases[] = {
+        {"ycck-adobe.jpg", CmykJpeg(INKS_INVERTED, true, true), FROM_INKS, FROM_INKS, CMYK_TOLERANCE},
+        {"cmyk-adobe.jpg", CmykJpeg(INKS_INVERTED, false, true), FROM_INKS, FROM_INKS, CMYK_TOLERANCE},
+        {"cmyk-plain.jpg", CmykJpeg(INKS, false, false), FROM_INKS, FROM_INKS, CMYK_TOLERANCE},
+        {"v5-alpha.bmp", LongHeaderBmp(124, 32, BI_BITFIELDS, MASKS_BGRA, {}, Repeated({50, 100, 200, 128}, TILE)),
+         Rgba(200, 100, 50, 128), Rgba(200, 100, 50, 128), 0},
+        {"v4-565.bmp", LongHeaderBmp(108, 16, BI_BITFIELDS, MASKS_565, {}, Repeated({PIXEL_565 & 0xFF, PIXEL_565 >> 8}, TILE)),
+         FROM_565, FROM_565, 0},
+        {"v5-palette.bmp", LongHeaderBmp(124, 4, BI_RGB, NO_MASKS, palette, {0x11, 0x11}), Rgba(10, 20, 30, 255),
+         Rgba(10, 20, 30, 255), 0},
+        {"v5-plain.bmp", LongHeaderBmp(124, 24, BI_RGB, NO_MASKS, {}, Repeated({30, 20, 10}, TILE)),
+         Rgba(10, 20, 30, 255), Rgba(10, 20, 30, 255), 0},
+        {"v3-565.bmp", LongHeaderBmp(40, 16, BI_BITFIELDS, MASKS_565, {}, Repeated({PIXEL_565 & 0xFF, PIXEL_565 >> 8}, TILE)),
+         FROM_565, FROM_565, 0},
+        {"16-bit.tga", Tga16(PIXEL_1555), FROM_1555, FROM_1555, 0},
+        {"16-bit-clear.tga", Tga16(PIXEL_1555 & 0x7FFF), FROM_555_CLEAR, FROM_555_CLEAR, 0},
+        {"16-bit-map.tga", MappedTga16(PIXEL_1555), FROM_1555, FROM_1555, 0},
+        {"565.dds", Then(DdsTile(nullptr, 16, DDPF_RGB, MASKS_565), Repeated({PIXEL_565 & 0xFF, PIXEL_565 >> 8}, TILE_PIXELS)),
+         FROM_565, FROM_565, 0},
+        {"1555.dds",
+         Then(DdsTile(nullptr, 16, DDPF_RGB | DDPF_ALPHAPIXELS, MASKS_1555), Repeated({PIXEL_1555 & 0xFF, PIXEL_1555 >> 8}, TILE_PIXELS)),
+         FROM_1555, FROM_1555, 0},
+        {"dxt1.dds", Then(DdsTile("DXT1", 0, DDPF_FOURCC, nullptr), DXT1_BLOCK), TRANSPARENT, PURE_RED, 0},
+        {"dxt5.dds", Then(DdsTile("DXT5", 0, DDPF_FOURCC, nullptr), DXT5_BLOCK), PURE_RED, PURE_RED, 0},
+    };
+    for (const SCase& c : cases)
+    {
+        SImage2D image;
+        testing::internal::CaptureStderr();
+        const int r = DecodeImageBytes(c.bytes.data(), c.bytes.size(), c.name, image);
+        const std::string said = testing::internal::GetCapturedStderr();
+        ASSERT_EQ(1, r) << c.name << ": " << said;
+        ASSERT_EQ(TILE, image.Width) << c.name;
+        ASSERT_EQ(TILE, image.Height) << c.name;
+        for (u32 i = 0; i < TILE_PIXELS; ++i)
+            EXPECT_LE(MaxChannelDiff(image.Pixels[i], i == 0 ? c.first : c.rest), c.tolerance)
+                << c.name << " pixel " << i << ": " << std::hex << image.Pixels[i];
+    }
+}
+
+TEST(ImageFileVariants, RunLengthBmpWithALongHeaderIsRefusedWithAReason)
+{
+    const Bytes rle = LongHeaderBmp(124, 8, BI_RLE8, NO_MASKS, Bytes(8, 0), {4, 1, 0, 1});
+    SImage2D image;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(-1, DecodeImageBytes(rle.data(), rle.size(), "rle.bmp", image));
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("BMP run-length coding with a 124-byte header not read"), std::string::npos) << said;
 }

@@ -20,7 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ImageLibraryDecode.h"
+#include "PictureDecode.h"
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
@@ -135,7 +135,7 @@ int main(int argc, char** argv)
         Fail(name, "cannot map the pixel output");
 
     char error[256];
-    if (!DecodeWithImageLibrary(in, (size_t)st.st_size, type, (uint32_t)w, (uint32_t)h, (uint8_t*)out, error,
+    if (!DecodePicture(in, (size_t)st.st_size, type, (uint32_t)w, (uint32_t)h, (uint8_t*)out, error,
                                 sizeof(error)))
         Fail(name, error);
     _exit(0);

@@ -1,4 +1,4 @@
-#include "ImageLibraryDecode.h"
+#include "PictureDecode.h"
 
 #include <IL/il.h>
 #include <stdio.h>

@@ -1,0 +1,44 @@
+#include "PictureDecode.h"
+
+#include <stdio.h>
+
+#include "PixelChannels.h"
+
+namespace
+{
+const size_t BMP_COMPRESSION_AT = 30;
+const uint32_t BMP_INFO_HEADER = 40;
+const uint32_t BI_RGB = 0, BI_BITFIELDS = 3;
+} // namespace
+
+bool BmpDecodedDirectly(const uint8_t* d, size_t size)
+{
+    if (size < BMP_COMPRESSION_AT + 4)
+        return false;
+    const uint32_t headerSize = ReadLE32(d + 14), compression = ReadLE32(d + BMP_COMPRESSION_AT);
+    return headerSize >= BMP_INFO_HEADER && (compression == BI_RGB || compression == BI_BITFIELDS);
+}
+
+bool DecodePicture(const void* data, size_t size, int type, uint32_t width, uint32_t height, uint8_t* out,
+                   char* error, size_t errorSize)
+{
+    const uint8_t* d = (const uint8_t*)data;
+    switch (type)
+    {
+    case DFT_TGA: return DecodeTga(d, size, width, height, out, error, errorSize);
+    case DFT_DDS: return DecodeDds(d, size, width, height, out, error, errorSize);
+    case DFT_BMP:
+        if (BmpDecodedDirectly(d, size))
+            return DecodeBmp(d, size, width, height, out, error, errorSize);
+        break;
+    case DFT_JPG:
+    {
+        const int cmyk = DecodeJpegCmyk(d, size, width, height, out, error, errorSize);
+        if (cmyk >= 0)
+            return cmyk == 1;
+        break;
+    }
+    default: break;
+    }
+    return DecodeWithImageLibrary(data, size, type, width, height, out, error, errorSize);
+}

@@ -1,0 +1,42 @@
+// Decoding a picture in the decoder program (or in the engine's in-process switch): the formats
+// whose variants the image library gets wrong are decoded here (TGA, DDS, plain and bit-field
+// BMP, CMYK and YCCK JPG), the rest by the library. No engine types, so that the decoder program
+// links these, the library and its codecs alone.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// File types as the engine's probe names them, in the probe's order.
+enum EDecodeFileType
+{
+    DFT_BMP = 2,
+    DFT_TGA = 3,
+    DFT_JPG = 4,
+    DFT_DDS = 5,
+};
+
+// Decodes size bytes of a file of the given type into out, width x height RGBA8 pixels, top row
+// first. The library must be started (ilInit). The picture must have exactly the size the probe
+// read from the header. True on success; else false with the reason in error.
+bool DecodePicture(const void* data, size_t size, int type, uint32_t width, uint32_t height, uint8_t* out,
+                   char* error, size_t errorSize);
+
+// The decoders behind it, each for a file of its type with the given size; false with the
+// reason in error when the file is not one they read.
+bool DecodeTga(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
+               size_t errorSize);
+bool DecodeDds(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
+               size_t errorSize);
+// Plain (1 to 32 bits) and bit-field (16, 32 bits) BMPs with headers of 40 bytes and longer.
+bool DecodeBmp(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
+               size_t errorSize);
+// True for a BMP that DecodeBmp reads (the rest goes to the library).
+bool BmpDecodedDirectly(const uint8_t* data, size_t size);
+// CMYK and YCCK JPGs converted to RGB (alpha 255). -1 when the JPG does not have four components
+// (it goes to the library), 0 on failure with the reason in error, 1 on success.
+int DecodeJpegCmyk(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
+                   size_t errorSize);
+// The image library's decode.
+bool DecodeWithImageLibrary(const void* data, size_t size, int type, uint32_t width, uint32_t height,
+                            uint8_t* out, char* error, size_t errorSize);
