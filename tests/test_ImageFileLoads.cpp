@@ -59,12 +59,10 @@ Bytes LibraryFile(const TTempDir& dir, const char* ext, const SImage2D& img)
 
 void Write(const std::string& path, const Bytes& b)
 {
-    TPodArray<u8> a;
-    if (!b.empty())
-        a.Append(b.data(), (u32)b.size());
     FILE* f = fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(fwrite(a.data, 1, a.count, f), (size_t)a.count);
+    if (!b.empty())
+        EXPECT_EQ(fwrite(b.data(), 1, b.size(), f), b.size());
     fclose(f);
 }
 
