@@ -62,7 +62,9 @@ void Write(const std::string& path, const Bytes& b)
     FILE* f = fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr);
     if (!b.empty())
+    {
         EXPECT_EQ(fwrite(b.data(), 1, b.size(), f), b.size());
+    }
     fclose(f);
 }
 
