@@ -43,9 +43,12 @@ void Reply(SJobServer& server, const NetAddr& to, EJobStatus status, double now)
         packet[i] = 0;
     packet[NET_TYPE_OFFSET] = JOB_MSG_REPLY;
     packet[JOB_STATUS_OFFSET] = (u8)status;
-    // Kept copies are bounded: past the cap a reply goes out once, as it would over a lossy link.
-    const bool keep = KeptReplies(server) < JOB_MAX_KEPT_REPLIES;
-    NetSend(server, to, packet, keep, keep, now);
+    // Kept copies are bounded; clients that never acknowledge must not cost the others their
+    // reliable replies, so the oldest copy gives way.
+    while (KeptReplies(server) >= JOB_MAX_KEPT_REPLIES && NetDropOldestCopy(server))
+    {
+    }
+    NetSend(server, to, packet, true, true, now);
 }
 
 void RunJob(SJobServer& server, const NetAddr& from, const TPodArray<u8>& bytes, double now)
@@ -96,17 +99,23 @@ int SJobAssembler::Take(const NetAddr& from, const u8* data, u32 size, double no
         if (size < JOB_BEGIN_SIZE)
             return 0;
         const u32 length = ReadBE16(data + JOB_LENGTH_OFFSET);
+        // A refused begin still ends the sender's earlier path: a later chunk must not run it.
         if (length == 0 || length > JOB_MAX_PATH)
+        {
+            Senders.Remove(from);
             return 0;
+        }
         TMap<NetAddr, SPending>::Node* node = Senders.Find(from);
         if (!node)
         {
+            // Senders that never finish must not lock the others out: the oldest path gives way.
             if (Senders.Count() >= JOB_MAX_SENDERS)
-                return 0;
+                DropOldest();
             Senders.Insert(from, SPending());
             node = Senders.Find(from);
         }
         SPending& p = node->value;
+        p.Order = ++BeginCount;
         p.Bytes.Resize(length);
         p.Have.Resize(length);
         for (u32 i = 0; i < length; ++i)
@@ -139,6 +148,20 @@ int SJobAssembler::Take(const NetAddr& from, const u8* data, u32 size, double no
     path = p.Bytes;
     Senders.Remove(from);
     return 1;
+}
+
+void SJobAssembler::DropOldest()
+{
+    TMap<NetAddr, SPending>::Iterator it(Senders);
+    TMap<NetAddr, SPending>::Node* oldest = nullptr;
+    for (TMap<NetAddr, SPending>::Node* n = it.current; n; n = it.Next())
+        if (!oldest || n->value.Order < oldest->value.Order)
+            oldest = n;
+    if (oldest)
+    {
+        const NetAddr key = oldest->key;
+        Senders.Remove(key);
+    }
 }
 
 void SJobAssembler::Expire(double now)

@@ -25,10 +25,10 @@ enum
     JOB_REPLY_SIZE = JOB_STATUS_OFFSET + 1,
 
     JOB_MAX_PATH = 4096,              // longer announced paths are refused
-    JOB_MAX_SENDERS = 64,             // paths assembled at once; further senders wait
+    JOB_MAX_SENDERS = 64,             // paths assembled at once; a further sender replaces the oldest
     JOB_MAX_DATAGRAMS_PER_POLL = 256, // the rest waits for the next tick
     JOB_REPLY_SENDS = 30,             // sends of an unacknowledged reply before it is given up
-    JOB_MAX_KEPT_REPLIES = 256,       // beyond it replies are sent once, without a kept copy
+    JOB_MAX_KEPT_REPLIES = 256,       // beyond it the oldest kept reply is given up
 };
 
 // The outcome a reply carries.
@@ -54,12 +54,14 @@ public:
         TPodArray<u8> Have; // per byte: received
         u32 Missing = 0;
         double Started = 0.0;
+        u64 Order = 0; // of its begin among all begins
     };
 
     // Takes a datagram of type JOB_MSG_BEGIN or JOB_MSG_CHUNK (others change nothing). Returns 1
     // with the path in path when the datagram completed one; the sender's entry is then gone.
-    // Datagrams too short for their fields, chunks outside the announced length or without a
-    // begin, first > last, zero or oversized lengths and new senders beyond the cap change nothing.
+    // A begin of zero or oversized length drops the sender's unfinished path; a new sender beyond
+    // the cap takes the place of the oldest unfinished path. Datagrams too short for their fields,
+    // chunks outside the announced length or without a begin, and first > last change nothing.
     int Take(const NetAddr& from, const u8* data, u32 size, double now, TPodArray<u8>& path);
     // Drops the entries begun more than JOB_SENDER_EXPIRY seconds before now.
     void Expire(double now);
@@ -68,6 +70,9 @@ public:
 
 private:
     TMap<NetAddr, SPending> Senders;
+    u64 BeginCount = 0;
+
+    void DropOldest();
 };
 
 // Loads and processes the document of a job; the outcome for the reply.

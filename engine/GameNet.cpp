@@ -357,6 +357,26 @@ int NetPopSendResult(SNetSocket& s, SNetSendRecord& out, bool peek)
     return 1;
 }
 
+int NetDropOldestCopy(SNetSocket& s)
+{
+    SNetResendRecord* c = s.ResendRecords;
+    if (!c)
+        return 0;
+    while (c->Next)
+        c = c->Next;
+    ListUnlink(s.ResendRecords, c);
+    if (SNetSendRecord* r = c->Sent)
+    {
+        bool finished = false;
+        for (const SNetSendRecord* f = s.FinishedRecords; f && !finished; f = f->Next)
+            finished = f == r;
+        ListUnlink(finished ? s.FinishedRecords : s.SentRecords, r);
+        delete r;
+    }
+    delete c;
+    return 1;
+}
+
 TString NetAddrToString(const NetAddr& a)
 {
     TString out;

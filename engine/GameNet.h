@@ -98,4 +98,7 @@ void NetResendPending(SNetSocket& s, double now);
 // its resend copy, and out's resend link is then null. Returns 1 when there was a record.
 int NetPopSendResult(SNetSocket& s, SNetSendRecord& out, bool peek);
 
+// Forgets the oldest kept copy and its record (pending or finished); 0 when none is kept.
+int NetDropOldestCopy(SNetSocket& s);
+
 TString NetAddrToString(const NetAddr& a);

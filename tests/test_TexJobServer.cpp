@@ -152,8 +152,6 @@ TEST(JobAssembly, MalformedDatagramsChangeNothing)
         {"type alone, begin", Raw({0, 0, 0, 0, 0, JOB_MSG_BEGIN})},
         {"begin with one length byte", Raw({0, 0, 0, 0, 0, JOB_MSG_BEGIN, 0})},
         {"chunk without indices", Raw({0, 0, 0, 0, 0, JOB_MSG_CHUNK, 0, 2, 0})},
-        {"zero-length begin", TJobClient::Begin(0)},
-        {"oversized begin", TJobClient::Begin(JOB_MAX_PATH + 1)},
         {"first after last", TJobClient::Chunk("zzzz", 3, 2)},
         {"past the length", TJobClient::Chunk("zzzzz", 3, 4)},
         {"bytes missing", shortChunk},
@@ -177,11 +175,9 @@ TEST(JobAssembly, MalformedDatagramsChangeNothing)
 TEST(JobAssembly, SendersAreCappedAndUnfinishedPathsExpire)
 {
     SJobAssembler a;
-    for (u16 s = 1; s <= JOB_MAX_SENDERS + 1; ++s)
+    for (u16 s = 1; s <= JOB_MAX_SENDERS; ++s)
         Assemble(a, {{s, TJobClient::Begin(2)}}, T0 + s);
     EXPECT_EQ(a.SenderCount(), (u32)JOB_MAX_SENDERS);
-    // The one past the cap was not taken; a tracked one still completes.
-    EXPECT_TRUE(Assemble(a, {{JOB_MAX_SENDERS + 1, TJobClient::Chunk("ab", 0, 1)}}).empty());
     EXPECT_EQ(Assemble(a, {{1, TJobClient::Chunk("ab", 0, 1)}}), std::vector<std::string>{"ab"});
     // Paths begun more than the expiry ago go; the younger stay.
     a.Expire(T0 + 10 + JOB_SENDER_EXPIRY + 0.5);
@@ -285,6 +281,92 @@ TEST_F(JobServerTest, QuitEndsTheLoopAndAPollTakesAtMostItsShareOfDatagrams)
     EXPECT_EQ(GQuitFlag, 0u);
     PollJobServerAt(server, T0);
     EXPECT_EQ(GQuitFlag, 1u);
+}
+
+TEST_F(JobServerTest, ARefusedBeginLeavesTheSenderWithNoUnfinishedPath)
+{
+    const u32 n = (u32)PATH.size();
+    const u32 head = n / 2;
+    const struct
+    {
+        const char* label;
+        Bytes begin;
+    } cases[] = {
+        {"zero length", TJobClient::Begin(0)},
+        {"over the limit", TJobClient::Begin(JOB_MAX_PATH + 1)},
+    };
+    for (const auto& c : cases)
+    {
+        GRunPaths.clear();
+        ASSERT_TRUE(client.Send(Port(), TJobClient::Begin(n)));
+        ASSERT_TRUE(client.Send(Port(), TJobClient::Chunk(PATH, 0, head - 1)));
+        ASSERT_TRUE(client.Send(Port(), c.begin));
+        ASSERT_TRUE(client.Send(Port(), TJobClient::Chunk(PATH, head, n - 1)));
+        usleep(QUIET_WAIT_MS * 1000);
+        PollJobServerAt(server, T0);
+        EXPECT_FALSE(client.Pending(QUIET_WAIT_MS)) << c.label;
+        EXPECT_TRUE(GRunPaths.empty()) << c.label;
+        EXPECT_EQ(server.Jobs.SenderCount(), 0u) << c.label;
+    }
+}
+
+TEST_F(JobServerTest, AFullSenderTableGivesWayToANewSenderOldestPathFirst)
+{
+    // Every slot holds a path begun and never finished, the first client's the oldest.
+    std::vector<TJobClient> idle(JOB_MAX_SENDERS);
+    const std::string other = "/data/jobs/other.kvf";
+    for (TJobClient& c : idle)
+    {
+        ASSERT_TRUE(c.Send(Port(), TJobClient::Begin((u32)other.size())));
+        usleep(1000);
+        PollJobServerAt(server, T0);
+    }
+    ASSERT_EQ(server.Jobs.SenderCount(), (u32)JOB_MAX_SENDERS);
+    // A new client is served at once.
+    ASSERT_TRUE(client.SendPath(Port(), PATH, 8));
+    int status = -1;
+    ASSERT_TRUE(PollForReply(server, client, T0, status));
+    EXPECT_EQ(GRunPaths, std::vector<std::string>{PATH});
+    // The oldest path gave way; the next one still completes.
+    const u32 last = (u32)other.size() - 1;
+    ASSERT_TRUE(idle[0].Send(Port(), TJobClient::Chunk(other, 0, last)));
+    ASSERT_TRUE(idle[1].Send(Port(), TJobClient::Chunk(other, 0, last)));
+    ASSERT_TRUE(PollForReply(server, idle[1], T0, status));
+    EXPECT_FALSE(idle[0].Pending(QUIET_WAIT_MS));
+    EXPECT_EQ(GRunPaths, (std::vector<std::string>{PATH, other}));
+}
+
+TEST_F(JobServerTest, AFullReplyStoreGivesWaySoEveryClientGetsAReliableReply)
+{
+    // A client that never acknowledges fills the store of kept replies.
+    TJobClient silent;
+    const u32 batch = 32;
+    for (u32 sent = 0; sent < JOB_MAX_KEPT_REPLIES;)
+    {
+        for (u32 i = 0; i < batch; ++i, ++sent)
+            ASSERT_TRUE(silent.SendPath(Port(), PATH, 64));
+        for (int i = 0; i < REPLY_WAIT_MS / 10 && GRunPaths.size() < sent; ++i)
+        {
+            usleep(10000);
+            PollJobServerAt(server, T0);
+        }
+        ASSERT_EQ(GRunPaths.size(), (size_t)sent);
+    }
+    ASSERT_TRUE(client.SendPath(Port(), PATH, 64));
+    Bytes reply;
+    int status = -1;
+    bool replied = false;
+    for (int i = 0; i < REPLY_WAIT_MS / 10 && !replied; ++i)
+    {
+        PollJobServerAt(server, T0);
+        replied = client.WaitReply(10, status, &reply);
+    }
+    ASSERT_TRUE(replied);
+    EXPECT_EQ(reply[NET_FLAGS_OFFSET] & NET_FLAG_RELIABLE, NET_FLAG_RELIABLE);
+    u32 kept = 0;
+    for (const SNetResendRecord* r = server.ResendRecords; r; r = r->Next)
+        ++kept;
+    EXPECT_EQ(kept, (u32)JOB_MAX_KEPT_REPLIES);
 }
 
 // ---------------------------------------------------------------------------------------------
