@@ -102,10 +102,8 @@ SAppArgs ReadAppArgs(const TArray<TString>& args)
     return out;
 }
 
-TString AppDocumentPath(const TString& arg)
+TString AppWorkingFolder()
 {
-    if (arg.IsEmpty() || IsPathSeparator(arg.Str()[0]))
-        return arg;
     TString out;
     char* cwd = getcwd(nullptr, 0);
     if (cwd)
@@ -114,8 +112,21 @@ TString AppDocumentPath(const TString& arg)
         free(cwd);
         out = AddTrailingSlash(out);
     }
+    return out;
+}
+
+TString PathInFolder(const TString& folder, const TString& arg)
+{
+    if (arg.IsEmpty() || IsPathSeparator(arg.Str()[0]))
+        return arg;
+    TString out = folder;
     out += arg;
     return out;
+}
+
+TString AppDocumentPath(const TString& arg)
+{
+    return PathInFolder(AppWorkingFolder(), arg);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -13,7 +13,7 @@ struct SAppArgs
 {
     TString StartDocument; // the last argument not beginning with '-'
     u32 BatchRun;          // "-opc"
-    TString ListenPort;    // the port of the last "-listen"; empty when none
+    TString ListenPort;    // what the last "-listen" names: a port, or ADDRESS:PORT; empty when none
     u32 ListenWithoutPort; // "-listen" was the last argument
 };
 
@@ -24,6 +24,10 @@ SAppArgs ReadAppArgs(const TArray<TString>& args);
 // A document path of the command line as the file layer takes it: relative names are taken from
 // the working folder, not from the data root.
 TString AppDocumentPath(const TString& arg);
+// The process's working folder with a trailing slash; empty when it cannot be told.
+TString AppWorkingFolder();
+// arg as it stands when absolute, else taken from folder (which ends with a slash).
+TString PathInFolder(const TString& folder, const TString& arg);
 
 // Exit codes of a batch run beyond success.
 static const int BATCH_EXIT_LOAD_FAILED = 1;

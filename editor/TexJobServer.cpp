@@ -57,6 +57,8 @@ void RunJob(SJobServer& server, const NetAddr& from, const TPodArray<u8>& bytes,
     path.Assign((const char*)bytes.data, bytes.Count());
     // A path with a zero byte names no file; its text would name another one.
     const bool clean = strlen(path.Str()) == bytes.Count();
+    // Resolved once: the runner checks and loads exactly this path.
+    path = PathInFolder(server.WorkFolder, path);
     const EJobStatus status = clean && server.Runner ? server.Runner(path.Str()) : JOB_LoadFailed;
     if (status != JOB_LoadFailed)
         ConsolePrintf("%s %s", NetAddrToString(from).Str(), TextWithArg("MSG_JobProcessed", path.Str()).Str());
@@ -180,27 +182,30 @@ void SJobAssembler::Expire(double now)
 
 SJobServer::SJobServer() : Runner(&RunJobDocument), MaxDatagramsPerPoll(JOB_MAX_DATAGRAMS_PER_POLL) {}
 
-int StartJobServer(SJobServer& server, const char* port, TString& failure)
+int StartJobServer(SJobServer& server, const char* listen, TString& failure)
 {
     server.Lifetime = JOB_LIFETIME;
     server.ResendInterval = JOB_RESEND_INTERVAL;
     server.RetryLimit = JOB_REPLY_SENDS;
     server.Sequence = JOB_FIRST_SEQUENCE;
     server.Jobs.Clear();
-    if (!NetOpen(server, port))
+    server.WorkFolder = AppWorkingFolder();
+    TString host, port;
+    // A port alone stays on loopback: a job names files to read and write on this machine.
+    if (!NetSplitHostPort(listen, host, port) || !NetOpen(server, port.Str(), host.IsEmpty() ? nullptr : host.Str()))
     {
-        failure = TextWithArg("MSG_ServerInitFail", port);
+        failure = TextWithArg("MSG_ServerInitFail", listen ? listen : "");
         return 0;
     }
     ConsoleKey(CONSOLE_TOGGLE_KEY, true);
-    ConsolePrintf("%s", TextWithArg("MSG_ServerInitSuccess", port).Str());
+    ConsolePrintf("%s", TextWithArg("MSG_ServerInitSuccess", listen).Str());
     return 1;
 }
 
-SJobServer* OpenJobServer(const char* port, TString& failure)
+SJobServer* OpenJobServer(const char* listen, TString& failure)
 {
     SJobServer* server = new SJobServer;
-    if (!StartJobServer(*server, port, failure))
+    if (!StartJobServer(*server, listen, failure))
     {
         delete server;
         return nullptr;

@@ -83,6 +83,7 @@ class SJobServer : public SNetSocket
 public:
     SJobAssembler Jobs;
     TJobRunner Runner;
+    TString WorkFolder; // relative job paths are taken from here: the working folder at start
     u32 MaxDatagramsPerPoll;
 
     SJobServer();
@@ -90,15 +91,17 @@ public:
 
 extern SJobServer* GJobServer;
 
-// The job settings on server and its socket opened on the port: 1, with the console opened and
+// The job settings on server and its socket opened where listen says: "PORT" on loopback,
+// "ADDRESS:PORT" or "[IPV6]:PORT" on that address. 1, with the console opened and
 // "MSG_ServerInitSuccess" printed; else 0 with the text of "MSG_ServerInitFail" in failure.
-int StartJobServer(SJobServer& server, const char* port, TString& failure);
-// A new server started on the port; null (with failure) when the port cannot be opened.
-SJobServer* OpenJobServer(const char* port, TString& failure);
+int StartJobServer(SJobServer& server, const char* listen, TString& failure);
+// A new server started as StartJobServer does; null (with failure) when it cannot listen.
+SJobServer* OpenJobServer(const char* listen, TString& failure);
 // Closes and deletes the current server, if any, and makes server (possibly null) current.
 void SetJobServer(SJobServer* server);
 // One tick: resends and finished replies, expired paths, then at most JOB_MAX_DATAGRAMS_PER_POLL
-// datagrams. A completed path goes to the server's runner and the sender gets the reply.
+// datagrams. A completed path, taken from WorkFolder when relative, goes to the server's runner
+// and the sender gets the reply.
 void PollJobServer(SJobServer& server);
 void PollJobServerAt(SJobServer& server, double now);
 

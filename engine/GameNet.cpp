@@ -49,12 +49,67 @@ namespace
         }
     }
 
-    void FillSockAddr(sockaddr_in& sa, const NetAddr& a)
+    const u8 V4_MAPPED_PREFIX[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+
+    // The address in the form a socket of the family takes; 0 when it cannot take it (an IPv6
+    // address on an IPv4 socket). IPv4 addresses reach an IPv6 socket mapped.
+    socklen_t FillSockAddr(sockaddr_storage& ss, int family, const NetAddr& a)
     {
-        gMemSet(&sa, 0, sizeof(sa));
+        gMemSet(&ss, 0, sizeof(ss));
+        if (family == AF_INET6)
+        {
+            sockaddr_in6& sa = (sockaddr_in6&)ss;
+            sa.sin6_family = AF_INET6;
+            sa.sin6_port = gSysHtons(a.Port);
+            if (a.IsV6)
+            {
+                gMemCpy(sa.sin6_addr.s6_addr, a.Addr6, sizeof(a.Addr6));
+                sa.sin6_scope_id = a.Scope6;
+            }
+            else
+            {
+                const u32 v4 = gSysHtonl(a.Addr);
+                gMemCpy(sa.sin6_addr.s6_addr, V4_MAPPED_PREFIX, sizeof(V4_MAPPED_PREFIX));
+                gMemCpy(sa.sin6_addr.s6_addr + sizeof(V4_MAPPED_PREFIX), &v4, sizeof(v4));
+            }
+            return sizeof(sa);
+        }
+        if (a.IsV6)
+            return 0;
+        sockaddr_in& sa = (sockaddr_in&)ss;
         sa.sin_family = AF_INET;
         sa.sin_addr.s_addr = gSysHtonl(a.Addr);
         sa.sin_port = gSysHtons(a.Port);
+        return sizeof(sa);
+    }
+
+    NetAddr FromSockAddr(const sockaddr_storage& ss)
+    {
+        NetAddr a;
+        if (ss.ss_family == AF_INET)
+        {
+            const sockaddr_in& sa = (const sockaddr_in&)ss;
+            a.Addr = gSysHtonl(sa.sin_addr.s_addr);
+            a.Port = gSysHtons(sa.sin_port);
+        }
+        else if (ss.ss_family == AF_INET6)
+        {
+            const sockaddr_in6& sa = (const sockaddr_in6&)ss;
+            a.Port = gSysHtons(sa.sin6_port);
+            if (memcmp(sa.sin6_addr.s6_addr, V4_MAPPED_PREFIX, sizeof(V4_MAPPED_PREFIX)) == 0)
+            {
+                u32 v4 = 0;
+                gMemCpy(&v4, sa.sin6_addr.s6_addr + sizeof(V4_MAPPED_PREFIX), sizeof(v4));
+                a.Addr = gSysHtonl(v4);
+            }
+            else
+            {
+                a.IsV6 = 1;
+                gMemCpy(a.Addr6, sa.sin6_addr.s6_addr, sizeof(a.Addr6));
+                a.Scope6 = sa.sin6_scope_id;
+            }
+        }
+        return a;
     }
 
     // Moves a sent record to the head of the finished records.
@@ -63,6 +118,34 @@ namespace
         ListUnlink(s.SentRecords, r);
         ListPushFront(s.FinishedRecords, r);
     }
+}
+
+const char* const NET_LOOPBACK_HOST = "127.0.0.1";
+
+int NetAddr::Compare(const NetAddr& o) const
+{
+    if (IsV6 != o.IsV6)
+        return IsV6 < o.IsV6 ? -1 : 1;
+    if (IsV6)
+    {
+        if (const int c = memcmp(Addr6, o.Addr6, sizeof(Addr6)))
+            return c < 0 ? -1 : 1;
+        if (Scope6 != o.Scope6)
+            return Scope6 < o.Scope6 ? -1 : 1;
+    }
+    else if (Addr != o.Addr)
+        return Addr < o.Addr ? -1 : 1;
+    return Port == o.Port ? 0 : (Port < o.Port ? -1 : 1);
+}
+
+bool NetAddr::IsZero() const
+{
+    if (!IsV6)
+        return Addr == 0;
+    for (u8 b : Addr6)
+        if (b)
+            return false;
+    return true;
 }
 
 SNetSocket::~SNetSocket()
@@ -82,24 +165,40 @@ void NetCleanup()
 
 int NetOpen(SNetSocket& s, const char* port, const char* host)
 {
-    int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-
+    int family = AF_INET;
+    addrinfo* result = nullptr;
     if (port)
     {
         addrinfo hints;
         gMemSet(&hints, 0, sizeof(hints));
-        hints.ai_flags = AI_PASSIVE;
-        hints.ai_family = AF_INET;
+        // Numeric addresses only: a name lookup could hold the caller.
+        hints.ai_flags = AI_NUMERICHOST;
+        hints.ai_family = AF_UNSPEC;
         hints.ai_socktype = SOCK_DGRAM;
-        addrinfo* result = nullptr;
-        if (getaddrinfo(host, port, &hints, &result) != 0 || !result)
+        if (getaddrinfo(host ? host : NET_LOOPBACK_HOST, port, &hints, &result) != 0 || !result)
         {
             if (result)
                 freeaddrinfo(result);
-            close(fd);
             return 0;
+        }
+        family = result->ai_family;
+    }
+
+    int fd = socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+    {
+        if (result)
+            freeaddrinfo(result);
+        return 0;
+    }
+
+    if (result)
+    {
+        if (family == AF_INET6)
+        {
+            // "::" means every interface, IPv4 included, whatever the system's default.
+            const int v6only = 0;
+            setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6only, sizeof(v6only));
         }
         // No SO_REUSEADDR: on Linux it would let a second server share the port and hear nothing.
         int bound = bind(fd, result->ai_addr, result->ai_addrlen);
@@ -121,7 +220,29 @@ int NetOpen(SNetSocket& s, const char* port, const char* host)
     if (s.Socket >= 0)
         close(s.Socket);
     s.Socket = fd;
+    s.Family = family;
     return 1;
+}
+
+int NetSplitHostPort(const char* text, TString& host, TString& port)
+{
+    host = "";
+    port = "";
+    if (!text)
+        return 0;
+    const char* colon = nullptr;
+    if (text[0] == '[')
+    {
+        const char* close = strchr(text, ']');
+        if (!close || close[1] != ':')
+            return 0;
+        host.Assign(text + 1, (u32)(close - text - 1));
+        colon = close + 1;
+    }
+    else if ((colon = strrchr(text, ':')) != nullptr)
+        host.Assign(text, (u32)(colon - text));
+    port = colon ? colon + 1 : text;
+    return !port.IsEmpty() && (!colon || !host.IsEmpty());
 }
 
 void NetClose(SNetSocket& s)
@@ -129,6 +250,7 @@ void NetClose(SNetSocket& s)
     if (s.Socket >= 0)
         close(s.Socket);
     s.Socket = -1;
+    s.Family = 0;
     ListDeleteAll(s.SentRecords);
     ListDeleteAll(s.FinishedRecords);
     ListDeleteAll(s.ResendRecords);
@@ -138,20 +260,22 @@ u16 NetGetPort(const SNetSocket& s)
 {
     if (s.Socket < 0)
         return 0;
-    sockaddr_in sa;
-    socklen_t len = sizeof(sa);
-    if (getsockname(s.Socket, (sockaddr*)&sa, &len) != 0 || sa.sin_family != AF_INET)
+    sockaddr_storage ss;
+    socklen_t len = sizeof(ss);
+    if (getsockname(s.Socket, (sockaddr*)&ss, &len) != 0)
         return 0;
-    return gSysHtons(sa.sin_port);
+    return FromSockAddr(ss).Port;
 }
 
 int NetSendTo(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet)
 {
-    if (packet.Count() == 0 || to.Addr == 0 || to.Port == 0 || s.Socket < 0)
+    if (packet.Count() == 0 || to.IsZero() || to.Port == 0 || s.Socket < 0)
         return 0;
-    sockaddr_in sa;
-    FillSockAddr(sa, to);
-    ssize_t sent = sendto(s.Socket, packet.data, packet.Count(), MSG_NOSIGNAL, (const sockaddr*)&sa, sizeof(sa));
+    sockaddr_storage sa;
+    const socklen_t len = FillSockAddr(sa, s.Family ? s.Family : AF_INET, to);
+    if (!len)
+        return 0;
+    ssize_t sent = sendto(s.Socket, packet.data, packet.Count(), MSG_NOSIGNAL, (const sockaddr*)&sa, len);
     return sent < 0 ? 0 : 1;
 }
 
@@ -202,7 +326,7 @@ int NetReceive(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet)
     for (int attempt = 0; attempt < 64; ++attempt)
     {
         gMemSet(packet.data, 0, NET_RECEIVE_BUFFER);
-        sockaddr_in sa;
+        sockaddr_storage sa;
         socklen_t saLen = sizeof(sa);
         gMemSet(&sa, 0, sizeof(sa));
         // MSG_TRUNC makes the call report the datagram's real length, so a cut one is seen.
@@ -222,8 +346,7 @@ int NetReceive(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet)
             continue;
         }
         packet.Resize((u32)n);
-        from.Addr = gSysHtonl(sa.sin_addr.s_addr);
-        from.Port = gSysHtons(sa.sin_port);
+        from = FromSockAddr(sa);
         return 1;
     }
     packet.Resize(0);
@@ -380,6 +503,13 @@ int NetDropOldestCopy(SNetSocket& s)
 TString NetAddrToString(const NetAddr& a)
 {
     TString out;
+    if (a.IsV6)
+    {
+        char text[INET6_ADDRSTRLEN] = "";
+        inet_ntop(AF_INET6, a.Addr6, text, sizeof(text));
+        out.Format(INET6_ADDRSTRLEN + 16, "[%s]:%u", text, (unsigned)a.Port);
+        return out;
+    }
     out.Format(64, "%u.%u.%u.%u:%u", (a.Addr >> 24) & 255u, (a.Addr >> 16) & 255u, (a.Addr >> 8) & 255u, a.Addr & 255u,
                (unsigned)a.Port);
     return out;

@@ -21,18 +21,24 @@ enum
     NET_MAX_CATCHUP_SENDS = 64, // resends of one copy per NetResendPending call after a long pause
 };
 
-// An IPv4 address and a port, both in host byte order.
+// An IPv4 address (host byte order) or an IPv6 address (network byte order, with its scope), and
+// a port in host byte order. IPv4 peers of a dual-stack socket are kept as IPv4 addresses.
 struct NetAddr
 {
     u32 Addr = 0;
     u16 Port = 0;
+    u8 IsV6 = 0;
+    u8 Addr6[16] = {};
+    u32 Scope6 = 0;
 
     NetAddr() {}
     NetAddr(u32 addr, u16 port) : Addr(addr), Port(port) {}
-    bool operator==(const NetAddr& o) const { return Addr == o.Addr && Port == o.Port; }
-    bool operator!=(const NetAddr& o) const { return !(*this == o); }
-    // Ordered by address, then by port.
-    bool operator<(const NetAddr& o) const { return Addr != o.Addr ? Addr < o.Addr : Port < o.Port; }
+    bool operator==(const NetAddr& o) const { return Compare(o) == 0; }
+    bool operator!=(const NetAddr& o) const { return Compare(o) != 0; }
+    // Ordered by family (IPv4 first), address, then port.
+    bool operator<(const NetAddr& o) const { return Compare(o) < 0; }
+    int Compare(const NetAddr& o) const;
+    bool IsZero() const;
 };
 
 struct SNetResendRecord;
@@ -63,6 +69,7 @@ class SNetSocket
 {
 public:
     int Socket = -1;                // -1 while not open
+    int Family = 0;                 // the socket's address family
     u32 Sequence = 0;               // last sequence number sent; incremented before each send
     double Lifetime = 0.0;          // age after which a record without a resend copy is finished
     double ResendInterval = 0.0;    // must be > 0 before NetResendPending
@@ -80,10 +87,17 @@ public:
 bool NetStartup();
 void NetCleanup();
 
+// The address a bound socket takes when none is named: other hosts cannot reach it.
+extern const char* const NET_LOOPBACK_HOST;
+
 // Opens a non-blocking UDP socket. With a port (a number or a service name; "0" picks a free one)
-// it is bound on every local address, or on host when given; null port leaves it unbound.
-// Address reuse stays off, so a port that is taken fails here.
+// it is bound on host, a numeric IPv4 or IPv6 address ("0.0.0.0" and "::" are every interface,
+// "::" IPv4 peers included), or on NET_LOOPBACK_HOST when host is null; null port leaves it
+// unbound (IPv4). Address reuse stays off, so a port that is taken fails here.
 int NetOpen(SNetSocket& s, const char* port, const char* host = nullptr);
+// Splits "PORT", "ADDRESS:PORT" or "[IPV6]:PORT" into its host (empty for "PORT") and port; 0 when
+// the text has an empty port or host, or an unclosed bracket.
+int NetSplitHostPort(const char* text, TString& host, TString& port);
 // Closes the socket and frees all of its records.
 void NetClose(SNetSocket& s);
 // The port the socket is bound to (host order), 0 when it is not bound.

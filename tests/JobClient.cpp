@@ -1,6 +1,10 @@
 #include "JobClient.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netdb.h>
+#include <string.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -31,14 +35,36 @@ sockaddr_in Loopback(uint16_t port)
     a.sin_port = htons(port);
     return a;
 }
+
+// A numeric address and port as a socket address; 0 when the text is no address.
+socklen_t Numeric(const char* host, uint16_t port, sockaddr_storage& out)
+{
+    addrinfo hints = {};
+    hints.ai_flags = AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* r = nullptr;
+    if (getaddrinfo(host, std::to_string(port).c_str(), &hints, &r) != 0 || !r)
+        return 0;
+    const socklen_t len = (socklen_t)r->ai_addrlen;
+    memcpy(&out, r->ai_addr, len);
+    freeaddrinfo(r);
+    return len;
+}
+
+uint16_t PortOf(const sockaddr_storage& a)
+{
+    return ntohs(a.ss_family == AF_INET6 ? ((const sockaddr_in6&)a).sin6_port : ((const sockaddr_in&)a).sin_port);
+}
 } // namespace
 
-TJobClient::TJobClient() : fd(socket(AF_INET, SOCK_DGRAM, 0)), port(0)
+TJobClient::TJobClient(const char* bindAddress, const char* serverAddress) : fd(-1), port(0), server(serverAddress)
 {
-    sockaddr_in a = Loopback(0);
-    socklen_t len = sizeof(a);
-    if (fd >= 0 && bind(fd, (sockaddr*)&a, sizeof(a)) == 0 && getsockname(fd, (sockaddr*)&a, &len) == 0)
-        port = ntohs(a.sin_port);
+    sockaddr_storage a = {};
+    socklen_t len = Numeric(bindAddress, 0, a);
+    if (!len || (fd = socket(a.ss_family, SOCK_DGRAM, 0)) < 0)
+        return;
+    if (bind(fd, (sockaddr*)&a, len) == 0 && getsockname(fd, (sockaddr*)&a, &len) == 0)
+        port = PortOf(a);
 }
 
 TJobClient::~TJobClient()
@@ -49,8 +75,9 @@ TJobClient::~TJobClient()
 
 bool TJobClient::Send(uint16_t to, const Bytes& datagram)
 {
-    const sockaddr_in a = Loopback(to);
-    return sendto(fd, datagram.data(), datagram.size(), 0, (const sockaddr*)&a, sizeof(a)) == (ssize_t)datagram.size();
+    sockaddr_storage a = {};
+    const socklen_t len = Numeric(server.c_str(), to, a);
+    return len && sendto(fd, datagram.data(), datagram.size(), 0, (const sockaddr*)&a, len) == (ssize_t)datagram.size();
 }
 
 TJobClient::Bytes TJobClient::Begin(uint32_t length)
@@ -107,7 +134,7 @@ bool TJobClient::WaitReply(int ms, int& status, Bytes* raw)
     if (poll(&p, 1, ms) <= 0)
         return false;
     Bytes b(RECEIVE_SIZE);
-    sockaddr_in from = {};
+    sockaddr_storage from = {};
     socklen_t len = sizeof(from);
     const ssize_t n = recvfrom(fd, b.data(), b.size(), 0, (sockaddr*)&from, &len);
     if (n <= (ssize_t)TYPE_AT)
@@ -147,4 +174,23 @@ uint16_t FreeUdpPort()
     if (s >= 0)
         close(s);
     return port;
+}
+
+std::string NonLoopbackAddress()
+{
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0)
+        return "";
+    std::string found;
+    for (const ifaddrs* i = list; i && found.empty(); i = i->ifa_next)
+    {
+        if (!i->ifa_addr || i->ifa_addr->sa_family != AF_INET || !(i->ifa_flags & IFF_UP) ||
+            (i->ifa_flags & IFF_LOOPBACK))
+            continue;
+        char text[INET_ADDRSTRLEN] = "";
+        if (inet_ntop(AF_INET, &((const sockaddr_in*)i->ifa_addr)->sin_addr, text, sizeof(text)))
+            found = text;
+    }
+    freeifaddrs(list);
+    return found;
 }

@@ -11,12 +11,15 @@ class TJobClient
 public:
     typedef std::vector<uint8_t> Bytes;
 
-    TJobClient();
+    // A client bound to the numeric address (IPv4 or IPv6) on a free port; it sends to server.
+    explicit TJobClient(const char* bindAddress = "127.0.0.1", const char* server = "127.0.0.1");
     ~TJobClient();
+    TJobClient(const TJobClient&) = delete;
+    TJobClient& operator=(const TJobClient&) = delete;
     bool IsOpen() const { return fd >= 0; }
     uint16_t Port() const { return port; }
 
-    // One datagram as it stands to the server's port on 127.0.0.1.
+    // One datagram as it stands to the server's port.
     bool Send(uint16_t to, const Bytes& datagram);
     // A job begin for length bytes (header, type 10, the length, the unused word).
     static Bytes Begin(uint32_t length);
@@ -36,7 +39,10 @@ public:
 private:
     int fd;
     uint16_t port;
+    std::string server;
 };
 
 // A UDP port that was free a moment ago on 127.0.0.1.
 uint16_t FreeUdpPort();
+// The first IPv4 address of an interface that is up and not loopback; empty when there is none.
+std::string NonLoopbackAddress();

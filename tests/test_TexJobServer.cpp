@@ -5,6 +5,8 @@
 #include "JobClient.h"
 #include "TestSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <png.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -369,6 +371,66 @@ TEST_F(JobServerTest, AFullReplyStoreGivesWaySoEveryClientGetsAReliableReply)
     EXPECT_EQ(kept, (u32)JOB_MAX_KEPT_REPLIES);
 }
 
+namespace
+{
+// The numeric address a socket is bound to, as the system reports it.
+std::string BoundAddress(int fd)
+{
+    sockaddr_storage a = {};
+    socklen_t len = sizeof(a);
+    char text[INET6_ADDRSTRLEN] = "";
+    if (getsockname(fd, (sockaddr*)&a, &len) != 0)
+        return "";
+    const void* at = a.ss_family == AF_INET6 ? (const void*)&((const sockaddr_in6&)a).sin6_addr
+                                             : (const void*)&((const sockaddr_in&)a).sin_addr;
+    return inet_ntop(a.ss_family, at, text, sizeof(text)) ? text : "";
+}
+} // namespace
+
+TEST(JobServerListen, APortAloneListensOnLoopbackAndAnAddressOptsIn)
+{
+    const struct
+    {
+        const char* listen; // the port is appended
+        const char* bound;
+        const char* client; // bound and sending to
+        const char* server;
+    } cases[] = {
+        {"", "127.0.0.1", "127.0.0.1", "127.0.0.1"},
+        {"127.0.0.1:", "127.0.0.1", "127.0.0.1", "127.0.0.1"},
+        {"0.0.0.0:", "0.0.0.0", "127.0.0.1", "127.0.0.1"},
+        {"[::1]:", "::1", "::1", "::1"},
+        {"::1:", "::1", "::1", "::1"},
+        {"[::]:", "::", "::1", "::1"},
+        {":::", "::", "127.0.0.1", "127.0.0.1"},
+    };
+    GRunPaths.clear();
+    GRunStatus = JOB_Done;
+    for (const auto& c : cases)
+    {
+        SJobServer server;
+        server.Runner = &RecordingRunner;
+        TString failure;
+        const std::string listen = std::string(c.listen) + "0";
+        ASSERT_EQ(StartJobServer(server, listen.c_str(), failure), 1) << listen << ": " << failure.Str();
+        EXPECT_EQ(BoundAddress(server.Socket), c.bound) << listen;
+        TJobClient client(c.client, c.server);
+        ASSERT_TRUE(client.IsOpen()) << listen;
+        ASSERT_TRUE(client.SendPath(NetGetPort(server), PATH, 8)) << listen;
+        int status = -1;
+        EXPECT_TRUE(PollForReply(server, client, T0, status)) << listen;
+        EXPECT_EQ(status, (int)JOB_Done) << listen;
+    }
+    // Texts that name no address and port open nothing.
+    for (const char* bad : {"", "[::1]0", "[::1:0", ":0", "127.0.0.1:", "localhost:0"})
+    {
+        SJobServer server;
+        TString failure;
+        EXPECT_EQ(StartJobServer(server, bad, failure), 0) << bad;
+        EXPECT_EQ(server.Socket, -1) << bad;
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // The documents a job reads
 
@@ -573,6 +635,61 @@ TEST(ProgramJobs, JobsOverUdpWriteTheirFilesAndQuitEndsTheProgram)
         // Garbage between jobs changes nothing.
         for (const Bytes& g : {Raw({1}), Raw({0, 0, 0, 0, 0, JOB_MSG_CHUNK, 0xFF}), TJobClient::Chunk("zz", 0, 1)})
             c.Send(port, g);
+    }
+    ASSERT_TRUE(c.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
+    EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), 0);
+}
+
+TEST(ProgramJobs, APortAloneIsNotReachableThroughAnotherAddressOfTheMachine)
+{
+    const std::string other = NonLoopbackAddress();
+    if (other.empty())
+        GTEST_SKIP() << "this machine has no address but loopback to try";
+    TTempDir dir;
+    WriteText(dir.File("empty.kvf"), "GKV_File_Version_2\n");
+    const struct
+    {
+        const char* listen; // the port is appended
+        bool reachable;
+    } cases[] = {
+        {"", false},
+        {"0.0.0.0:", true},
+    };
+    for (const auto& c : cases)
+    {
+        const u16 port = FreeUdpPort();
+        ASSERT_NE(port, 0);
+        const pid_t pid = StartProgram({"-listen", c.listen + std::to_string(port)}, dir.Path());
+        ASSERT_GT(pid, 0);
+        // Up and answering on loopback first, so that silence below means unreachable.
+        TJobClient local;
+        EXPECT_EQ(RunJob(local, port, dir.File("empty.kvf")), JOB_Done) << c.listen;
+        TJobClient remote("0.0.0.0", other.c_str());
+        ASSERT_TRUE(remote.SendPath(port, dir.File("empty.kvf"), 8));
+        int status = -1;
+        EXPECT_EQ(remote.WaitReply(RESEND_AFTER_MS, status), c.reachable) << c.listen << " through " << other;
+        ASSERT_TRUE(local.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
+        EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), 0);
+    }
+}
+
+TEST(ProgramJobs, RelativeJobPathsAreTakenFromTheWorkingFolderAtStartUp)
+{
+    TTempDir dir;
+    ASSERT_TRUE(WritePicture(dir.File("in.png")));
+    WriteText(dir.File("chain.kvf"), CHAIN_DOCUMENT);
+    ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0700), 0);
+    const u16 port = FreeUdpPort();
+    ASSERT_NE(port, 0);
+    const pid_t pid = StartProgram({"-listen", std::to_string(port)}, dir.Path());
+    ASSERT_GT(pid, 0);
+    TJobClient c;
+    const std::vector<u32> in = PngPixels(dir.File("in.png"));
+    for (const char* path : {"chain.kvf", "./chain.kvf", "sub/../chain.kvf"})
+    {
+        unlink(dir.File("out.png").c_str());
+        EXPECT_EQ(RunJob(c, port, path), JOB_Done) << path;
+        EXPECT_EQ(PngPixels(dir.File("out.png")), in) << path;
     }
     ASSERT_TRUE(c.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
     EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), 0);
