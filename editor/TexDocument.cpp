@@ -156,7 +156,10 @@ public:
         {
             Cursor.SkipSpace();
             if (Cursor.AtEnd())
+            {
+                Into.LinkRead(Links);
                 return true;
+            }
             const TString keyword = Cursor.Keyword();
             if (keyword.IsEmpty())
                 Cursor.Skip(); // no keyword begins here
@@ -179,6 +182,7 @@ private:
     const char* Path;
     int Quiet;
     bool Version1;
+    TPodArray<SPinLink> Links;
 
     void Box(const char* title, const char* format, ...) PW_PRINTF(3, 4)
     {
@@ -216,9 +220,7 @@ private:
             Box(DOC_BOX_NODE_NAME, "File: %s\nName: %s", Path, name.Str());
             return false;
         }
-        Into.AddChild(node);
-        Into.Nodes.Add(node);
-        node->Owner = &Into;
+        Into.AddReadNode(node);
         return true;
     }
 
@@ -268,8 +270,8 @@ private:
                 (int)count);
             return false;
         }
-        // A link that would close a cycle is dropped: Link refuses it.
-        Into.Link(src->OutParams[(u32)v[1]], dst->InParams[(u32)v[3]]);
+        // Made once all are read: one at a time, each would walk and reorder the graph.
+        Links.Add(SPinLink{src->OutParams[(u32)v[1]], dst->InParams[(u32)v[3]]});
         return true;
     }
 };
@@ -356,22 +358,23 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
         return 0;
     }
     ClearNodes();
+    // The nodes were its only children; the update list is queued and ordered already.
+    loaded.Children.Clear();
+    loaded.DrawOrder.Clear();
     for (STexProcNode* node : loaded.Nodes)
     {
-        loaded.RemoveChild(node);
         AddChild(node);
         Nodes.Add(node);
         node->Owner = this;
         // Marks of the other processor's graph walks mean nothing to this one's.
         node->VisitMark = 0;
     }
+    UpdateList = loaded.UpdateList;
     loaded.Nodes.Clear();
     loaded.UpdateList.Clear();
+    Edited = 1;
     for (STexProcNode* node : Nodes)
-    {
-        AddToUpdateList(node);
         LayOut(node, false);
-    }
     if (process)
         ProcessAll();
     FileName = source;

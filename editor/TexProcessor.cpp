@@ -246,11 +246,25 @@ STexProcNode* STexProcessor::FindNodeByName(const char* name) const
 void STexProcessor::ClearNodes()
 {
     ForgetNode(nullptr);
+    // The nodes leave the child lists in one pass: one by one would cost the square of their number.
+    const u32 leaving = ++WalkMark;
+    for (u32 i = 0; i < Nodes.Count(); ++i)
+        Nodes[i]->VisitMark = leaving;
+    for (TArray<SGUILayer*>* list : {&Children, &DrawOrder})
+    {
+        u32 kept = 0;
+        for (u32 i = 0; i < list->Count(); ++i)
+        {
+            const STexProcNode* node = dynamic_cast<const STexProcNode*>((*list)[i]);
+            if (!node || node->VisitMark != leaving)
+                (*list)[kept++] = (*list)[i];
+        }
+        list->Resize(kept);
+    }
     for (u32 i = 0; i < Nodes.Count(); ++i)
     {
         STexProcNode* node = Nodes[i];
         node->ID = -1;
-        RemoveChild(node);
         if (node->InFrame)
             LayersToDelete.Add(node);
         else
@@ -287,16 +301,104 @@ int STexProcessor::Link(NodePin* output, NodePin* input)
     return 1;
 }
 
+void STexProcessor::DetachPins(NodePin* a, NodePin* b)
+{
+    for (int at; (at = a->Links.Find(b)) >= 0;)
+        a->Links.Remove((u32)at);
+    for (int at; (at = b->Links.Find(a)) >= 0;)
+        b->Links.Remove((u32)at);
+}
+
 void STexProcessor::Unlink(NodePin* a, NodePin* b)
 {
     if (!a || !b)
         return;
     if (b->Owner)
         AddToUpdateList(b->Owner);
-    for (int at; (at = a->Links.Find(b)) >= 0;)
-        a->Links.Remove((u32)at);
-    for (int at; (at = b->Links.Find(a)) >= 0;)
-        b->Links.Remove((u32)at);
+    DetachPins(a, b);
+}
+
+void STexProcessor::LinkRead(const TPodArray<SPinLink>& links)
+{
+    // Mostly every input is named once and nothing closes a cycle: then Link would neither refuse
+    // nor replace a link, and each goes in as it stands.
+    bool plain = true;
+    for (u32 i = 0; i < links.Count() && plain; ++i)
+    {
+        const SPinLink& l = links[i];
+        if (l.Output->Owner == l.Input->Owner)
+            continue;
+        plain = l.Input->Links.IsEmpty();
+        if (plain)
+        {
+            l.Output->Links.Add(l.Input);
+            l.Input->Links.Add(l.Output);
+        }
+    }
+    if (!plain || HasCycle())
+    {
+        // Which link wins then depends on the order: start over, one link at a time.
+        for (u32 i = 0; i < links.Count(); ++i)
+        {
+            links[i].Output->Links.Clear();
+            links[i].Input->Links.Clear();
+        }
+        for (u32 i = 0; i < links.Count(); ++i)
+        {
+            NodePin* out = links[i].Output;
+            NodePin* in = links[i].Input;
+            if (out->Owner == in->Owner)
+                continue;
+            DetachPins(out, in);
+            if (IsReachable(in->Owner, out->Owner))
+                continue;
+            while (!in->Links.IsEmpty())
+                DetachPins(in->Links[0], in);
+            out->Links.Add(in);
+            in->Links.Add(out);
+        }
+    }
+    SortUpdateList();
+}
+
+bool STexProcessor::HasCycle()
+{
+    // Depth first over the outputs; meeting a node whose walk is still open closes a cycle.
+    const u32 open = ++WalkMark;
+    const u32 done = ++WalkMark;
+    TPodArray<SWalkFrame> stack;
+    for (u32 i = 0; i < Nodes.Count(); ++i)
+    {
+        if (Nodes[i]->VisitMark == open || Nodes[i]->VisitMark == done)
+            continue;
+        Nodes[i]->VisitMark = open;
+        stack.Add(SWalkFrame{Nodes[i], 0, 0});
+        while (!stack.IsEmpty())
+        {
+            SWalkFrame& f = stack.Last();
+            if (f.Pin >= f.Node->OutParams.Count())
+            {
+                f.Node->VisitMark = done;
+                stack.Remove(stack.Count() - 1);
+                continue;
+            }
+            NodePin* pin = f.Node->OutParams[f.Pin];
+            if (f.Link >= pin->Links.Count())
+            {
+                ++f.Pin;
+                f.Link = 0;
+                continue;
+            }
+            STexProcNode* next = pin->Links[f.Link++]->Owner;
+            if (!next || next->VisitMark == done)
+                continue;
+            if (next->VisitMark == open)
+                return true;
+            next->VisitMark = open;
+            stack.Add(SWalkFrame{next, 0, 0});
+        }
+    }
+    return false;
 }
 
 void STexProcessor::UnlinkAll(STexProcNode* node)
@@ -376,6 +478,16 @@ void STexProcessor::AppendDependants(STexProcNode* node, bool inputs)
         UpdateList.Add(next);
         stack.Add(SWalkFrame{next, 0, 0});
     }
+}
+
+void STexProcessor::AddReadNode(STexProcNode* node)
+{
+    AddChild(node);
+    Nodes.Add(node);
+    node->Owner = this;
+    Edited = 1;
+    DebugBox(node, "Added to update list...");
+    UpdateList.Add(node);
 }
 
 void STexProcessor::AddToUpdateList(STexProcNode* node)

@@ -17,6 +17,13 @@ static const float CANVAS_PLACE_OFFSET = 25.0f;
 static const u32 CANVAS_KEY_Pan = 160;  // left Shift
 static const u32 CANVAS_KEY_Zoom = 162; // left Control
 
+// A link a document asks for, by its two pins.
+struct SPinLink
+{
+    NodePin* Output;
+    NodePin* Input;
+};
+
 // One link as four indices: source node, its output pin, target node, its input pin.
 struct SCapturedLink
 {
@@ -125,6 +132,16 @@ public:
     // Whether target is fed, directly or not, by node's outputs.
     int IsReachable(STexProcNode* node, STexProcNode* target);
 
+    // A node read from a document: appended and queued as it stands (it has no links yet).
+    void AddReadNode(STexProcNode* node);
+    // The links of a document, in its order, each as Link would decide it (a link closing a cycle
+    // or joining a node to itself is dropped, a later link into an input replaces the earlier),
+    // without queueing anything; then the update list is ordered once. Linear in nodes and links
+    // unless an input is named twice or the links hold a cycle.
+    void LinkRead(const TPodArray<SPinLink>& links);
+    // Whether the links hold a cycle.
+    bool HasCycle();
+
     void AddToUpdateList(STexProcNode* node);
     void AddInputsToUpdateList(STexProcNode* node);
     void SortUpdateList();
@@ -164,6 +181,8 @@ private:
     // Cancels every reference to the node (all nodes when null): menus, prompt, link and caption drags.
     void ForgetNode(STexProcNode* node);
     void RemoveFromUpdateList(STexProcNode* node);
+    // Removes every link between the two pins, queueing nothing.
+    static void DetachPins(NodePin* a, NodePin* b);
     void AppendDependants(STexProcNode* node, bool inputs);
     void LayOut(STexProcNode* node, bool draw);
     void DeletePending();

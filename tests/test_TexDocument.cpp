@@ -331,3 +331,36 @@ TEST_F(TexDocument, EveryTruncationOfAValidDocumentLoadsOrFailsCleanly)
         EXPECT_TRUE(result || DocText(p) == before) << n;
     }
 }
+
+TEST_F(TexDocument, LinksAreDecidedInDocumentOrderAsLinkingByHandWould)
+{
+    const std::string node = "NODE STestNode_Pins Ins=\"1\" Outs=\"1\"\n";
+    const std::string three = V2 + node + node + node;
+    const struct
+    {
+        const char* label;
+        std::string links;
+        std::string kept; // as the document writes them
+    } cases[] = {
+        {"listed from the end", "LINK 1 0 2 0\nLINK 0 0 1 0\n", "LINK 0 0 1 0\nLINK 1 0 2 0\n"},
+        {"a later link into an input replaces", "LINK 0 0 2 0\nLINK 1 0 2 0\n", "LINK 1 0 2 0\n"},
+        {"the link closing a cycle goes", "LINK 0 0 1 0\nLINK 1 0 2 0\nLINK 2 0 0 0\n", "LINK 0 0 1 0\nLINK 1 0 2 0\n"},
+        {"a refused link replaces nothing", "LINK 0 0 1 0\nLINK 1 0 0 0\nLINK 2 0 1 0\n", "LINK 2 0 1 0\n"},
+        {"a node into itself", "LINK 1 0 1 0\n", ""},
+        {"a link named twice", "LINK 0 0 1 0\nLINK 0 0 1 0\n", "LINK 0 0 1 0\n"},
+    };
+    const std::string path = dir.File("links.kvf");
+    for (const auto& c : cases)
+    {
+        WriteFile(path, three + c.links);
+        STexProcessor p;
+        ASSERT_EQ(p.LoadDocument(path.c_str(), 1, 0), 1) << c.label;
+        const std::string text = DocText(p);
+        EXPECT_EQ(text.substr(std::min(text.find("LINK"), text.size())), c.kept) << c.label;
+        // Queued once each, every node after its feeder.
+        ASSERT_EQ(p.UpdateList.Count(), 3u) << c.label;
+        for (u32 i = 0; i < p.UpdateList.Count(); ++i)
+            for (const NodePin* feeder : p.UpdateList[i]->InParams[0]->Links)
+                EXPECT_LT(p.UpdateList.Find(feeder->Owner), (int)i) << c.label;
+    }
+}

@@ -1,0 +1,154 @@
+// Loading documents without processing them: chains and diamonds of 1,000, 4,000 and 16,000 nodes.
+// The time per node must stay flat as documents grow; the standard library reading the same text
+// into lines and words is the reference measured in the same run. Times are the process's CPU
+// time (the renderer's threads included), so that a machine busy with other work does not show
+// as growth.
+#include "BenchGL.h"
+
+#include <benchmark/benchmark.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+const int SIZES[] = {1000, 4000, 16000};
+const int SIZE_COUNT = sizeof(SIZES) / sizeof(SIZES[0]);
+const int DIAMOND_NODES = 3; // two branches and the blend that joins them
+const int GRID_STEP = 150;
+
+enum EShape
+{
+    SHAPE_Chain,
+    SHAPE_Diamonds,
+};
+
+std::string NodeLine(const char* cls, int i)
+{
+    char line[256];
+    snprintf(line, sizeof(line), "NODE %s _ID=\"%d\" pos0=\"%d;%d\" NName=\"n%d\"\n", cls, i, (i % 100) * GRID_STEP,
+             (i / 100) * GRID_STEP, i);
+    return line;
+}
+
+std::string LinkLine(int src, int dst, int pin)
+{
+    char line[64];
+    snprintf(line, sizeof(line), "LINK %d 0 %d %d\n", src, dst, pin);
+    return line;
+}
+
+// A chain: each node feeds the next. Diamonds: each joint feeds two branches that a blend joins,
+// and the blend is the next joint.
+std::string ShapeText(EShape shape, int nodes)
+{
+    std::string text = "GKV_File_Version_2\n", links;
+    text += NodeLine("STexNode_Invert", 0);
+    if (shape == SHAPE_Chain)
+        for (int i = 1; i < nodes; ++i)
+        {
+            text += NodeLine("STexNode_Invert", i);
+            links += LinkLine(i - 1, i, 0);
+        }
+    else
+        for (int joint = 0; joint + DIAMOND_NODES < nodes; joint += DIAMOND_NODES)
+        {
+            text += NodeLine("STexNode_Invert", joint + 1);
+            text += NodeLine("STexNode_Invert", joint + 2);
+            text += NodeLine("STexNode_Blend", joint + 3);
+            links += LinkLine(joint, joint + 1, 0) + LinkLine(joint, joint + 2, 0);
+            links += LinkLine(joint + 1, joint + 3, 0) + LinkLine(joint + 2, joint + 3, 1);
+        }
+    return text + links;
+}
+
+double CpuSeconds()
+{
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
+}
+
+// The reference side: the same file read and cut into lines and words by the standard library.
+size_t ReadWords(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::string line, word;
+    size_t words = 0;
+    while (std::getline(f, line))
+    {
+        std::istringstream s(line);
+        while (s >> word)
+            ++words;
+    }
+    return words;
+}
+
+void BM_LoadDocument(benchmark::State& state)
+{
+    if (!BenchContext())
+    {
+        state.SkipWithError("no GL context");
+        return;
+    }
+    const EShape shape = (EShape)state.range(0);
+    char folder[] = "/tmp/plumweave_bench_loadXXXXXX";
+    if (!mkdtemp(folder))
+    {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    // The documents as the program writes them, every parameter on each node's line.
+    std::vector<std::string> paths;
+    STexProcessor p;
+    for (int size : SIZES)
+    {
+        const std::string path = std::string(folder) + "/" + std::to_string(size) + ".kvf";
+        std::ofstream(path, std::ios::binary) << ShapeText(shape, size);
+        if (!p.LoadDocument(path.c_str(), 1, 0) || (int)p.Nodes.Count() != size || !p.SaveDocument(path.c_str()))
+        {
+            state.SkipWithError("the generated document does not load");
+            return;
+        }
+        paths.push_back(path);
+    }
+
+    double engine[SIZE_COUNT] = {}, reference[SIZE_COUNT] = {};
+    size_t words = 0;
+    for (auto _ : state)
+        for (int i = 0; i < SIZE_COUNT; ++i)
+        {
+            const double t0 = CpuSeconds();
+            p.LoadDocument(paths[(size_t)i].c_str(), 1, 0);
+            const double t1 = CpuSeconds();
+            words += ReadWords(paths[(size_t)i]);
+            engine[i] += t1 - t0;
+            reference[i] += CpuSeconds() - t1;
+        }
+    benchmark::DoNotOptimize(words);
+
+    double perNode[SIZE_COUNT], refPerNode[SIZE_COUNT];
+    for (int i = 0; i < SIZE_COUNT; ++i)
+    {
+        const double n = (double)SIZES[i] * (double)state.iterations();
+        perNode[i] = engine[i] / n;
+        refPerNode[i] = reference[i] / n;
+        state.counters["us_per_node_" + std::to_string(SIZES[i])] = perNode[i] * 1e6;
+    }
+    // Time per node of the largest document over that of the smallest: 1 is linear.
+    state.counters["growth"] = perNode[SIZE_COUNT - 1] / perNode[0];
+    state.counters["reference_growth"] = refPerNode[SIZE_COUNT - 1] / refPerNode[0];
+    state.counters["ratio"] = perNode[SIZE_COUNT - 1] / refPerNode[SIZE_COUNT - 1];
+    p.ClearNodes();
+    for (const std::string& path : paths)
+        unlink(path.c_str());
+    rmdir(folder);
+}
+} // namespace
+
+BENCHMARK(BM_LoadDocument)->Arg(SHAPE_Chain)->Arg(SHAPE_Diamonds)->Unit(benchmark::kMillisecond)->Iterations(3);
