@@ -13,6 +13,7 @@ const char* const DOC_BOX_VERSION = "[Load] Version mismatch/invalid file";
 const char* const DOC_BOX_NODE_NAME = "[Load] Invalid node name";
 const char* const DOC_BOX_PARAMETER = "[Load] Invalid node parameter";
 const char* const DOC_BOX_LINK = "[Load] Invalid link found";
+const char* const DOC_BOX_TOO_MANY_DOCUMENTS = "[Load] Too many inner documents";
 
 namespace
 {
@@ -340,10 +341,42 @@ int STexProcessor::SaveDocument(const char* path)
     return 1;
 }
 
+namespace
+{
+// Loads running inside one another (a sub-graph node's document loads while its own is read), and
+// what the outermost one may still bring in.
+u32 GLoadDepth = 0;
+u32 GInnerLoadsLeft = 0;
+bool GInnerBudgetSpent = false;
+
+struct SLoadDepthScope
+{
+    SLoadDepthScope() { ++GLoadDepth; }
+    ~SLoadDepthScope() { --GLoadDepth; }
+};
+} // namespace
+
+bool DocumentBudgetSpent()
+{
+    return GInnerBudgetSpent;
+}
+
 int STexProcessor::LoadDocument(const char* path, int quiet, int process)
 {
     if (!path)
         return 0;
+    if (GLoadDepth == 0)
+    {
+        GInnerLoadsLeft = DOC_MAX_INNER_DOCUMENTS;
+        GInnerBudgetSpent = false;
+    }
+    else if (GInnerLoadsLeft == 0)
+    {
+        GInnerBudgetSpent = true;
+        return 0;
+    }
+    else
+        --GInnerLoadsLeft;
     const TString source(path);
     TString text;
     if (!ReadTextFile(source.Str(), text))
@@ -352,7 +385,23 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
     // Nodes resolve their file names against the document being read.
     SetCurrentDocumentPath(source);
     STexProcessor loaded;
-    if (!ReadDocumentText(loaded, text, source.Str(), quiet))
+    bool read;
+    {
+        SLoadDepthScope inner;
+        read = ReadDocumentText(loaded, text, source.Str(), quiet);
+    }
+    if (read && GLoadDepth == 0 && GInnerBudgetSpent)
+    {
+        read = false;
+        if (!quiet)
+        {
+            TString message;
+            message.Format(DOC_BOX_TEXT_SIZE, "File: %s\nInner documents: more than %u", source.Str(),
+                           (unsigned)DOC_MAX_INNER_DOCUMENTS);
+            gSysMessage(message.Str(), DOC_BOX_TOO_MANY_DOCUMENTS);
+        }
+    }
+    if (!read)
     {
         SetCurrentDocumentPath(previous);
         return 0;

@@ -17,6 +17,15 @@ extern const char* const DOC_BOX_VERSION;
 extern const char* const DOC_BOX_NODE_NAME;
 extern const char* const DOC_BOX_PARAMETER;
 extern const char* const DOC_BOX_LINK;
+extern const char* const DOC_BOX_TOO_MANY_DOCUMENTS;
+
+// The documents that one load may bring in beneath it (through sub-graph nodes, at any depth).
+// Beyond it the inner loads fail and so does the whole load, so that a document cannot make
+// its loads multiply without end.
+static const u32 DOC_MAX_INNER_DOCUMENTS = 4096;
+// Whether the last load run at the top (not from inside another load) ran out of inner
+// documents; true also while the load that ran out is still going on.
+bool DocumentBudgetSpent();
 
 // The whole document text of a graph: nodes in list order, links node by node, output pin by
 // output pin. false (with an assertion) for a node that no class record made.

@@ -695,6 +695,38 @@ TEST(ProgramJobs, RelativeJobPathsAreTakenFromTheWorkingFolderAtStartUp)
     EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), 0);
 }
 
+TEST(ProgramJobs, ADocumentBringingInTooManyDocumentsFailsAndOtherClientsAreServed)
+{
+    // Seventeen documents, each but the last with four Processor nodes on the next: loaded in
+    // full they would be 4^16 documents.
+    const u32 LEVELS = 16, PER_LEVEL = 4;
+    TTempDir dir;
+    ASSERT_TRUE(WritePicture(dir.File("in.png")));
+    WriteText(dir.File("chain.kvf"), CHAIN_DOCUMENT);
+    for (u32 i = 0; i <= LEVELS; ++i)
+    {
+        std::string text = "GKV_File_Version_2\n";
+        for (u32 k = 0; i < LEVELS && k < PER_LEVEL; ++k)
+            text += "NODE STexNode_Proc KVFName=\"" + dir.File(("fan" + std::to_string(i + 1) + ".kvf").c_str()) + "\"\n";
+        WriteText(dir.File(("fan" + std::to_string(i) + ".kvf").c_str()), text);
+    }
+    const pid_t batch = StartProgram({"fan0.kvf", "-opc"}, dir.Path());
+    ASSERT_GT(batch, 0);
+    EXPECT_EQ(WaitProgram(batch, PROGRAM_WAIT_MS), BATCH_EXIT_LOAD_FAILED);
+
+    const u16 port = FreeUdpPort();
+    ASSERT_NE(port, 0);
+    const pid_t server = StartProgram({"-listen", std::to_string(port)}, dir.Path());
+    ASSERT_GT(server, 0);
+    TJobClient greedy, other;
+    EXPECT_EQ(RunJob(greedy, port, dir.File("fan0.kvf")), JOB_LoadFailed);
+    unlink(dir.File("out.png").c_str());
+    EXPECT_EQ(RunJob(other, port, dir.File("chain.kvf")), JOB_Done);
+    EXPECT_EQ(PngPixels(dir.File("out.png")), PngPixels(dir.File("in.png")));
+    ASSERT_TRUE(other.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
+    EXPECT_EQ(WaitProgram(server, PROGRAM_WAIT_MS), 0);
+}
+
 TEST(ProgramBatch, BatchRunWritesTheOutputNodesFiles)
 {
     TTempDir dir;

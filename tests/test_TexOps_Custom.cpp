@@ -15,6 +15,7 @@
 #include "GameImage.h"
 #include "Plumweave.h"
 #include "TexDocPath.h"
+#include "TexDocument.h"
 #include "TexNodeRegistry.h"
 #include "TexOps_Basic.h"
 #include "TexOps_Custom.h"
@@ -567,5 +568,58 @@ TEST_F(TexCustomTest, ParameterButtonNamesTheStoredChannelOnlyWithinTheList)
         param->RefreshChannels();
         EXPECT_EQ(param->Channels.Count(), t.channels) << t.target;
         EXPECT_EQ(param->ChannelTexts.Count(), t.channels) << t.target;
+    }
+}
+
+namespace
+{
+// Documents d0 .. d<levels> in dir: each but the last holds perLevel Processor nodes on the next.
+std::string WriteFanOut(const TTempDir& dir, u32 levels, u32 perLevel)
+{
+    auto name = [&](u32 i) { return dir.File(("fan" + std::to_string(i) + ".kvf").c_str()); };
+    for (u32 i = 0; i <= levels; ++i)
+    {
+        std::string text = "GKV_File_Version_2\n";
+        for (u32 k = 0; i < levels && k < perLevel; ++k)
+            text += "NODE STexNode_Proc KVFName=\"" + name(i + 1) + "\"\n";
+        FILE* f = fopen(name(i).c_str(), "wb");
+        if (!f)
+            return "";
+        fputs(text.c_str(), f);
+        fclose(f);
+    }
+    return name(0);
+}
+} // namespace
+
+TEST_F(TexCustomTest, OneLoadBringsInABoundedNumberOfInnerDocuments)
+{
+    const u32 PER_LEVEL = 4;
+    const struct
+    {
+        const char* label;
+        u32 levels; // inner documents: PER_LEVEL + PER_LEVEL^2 + ... + PER_LEVEL^levels
+        int loads;
+    } cases[] = {
+        {"1,364 inner documents", 5, 1},
+        {"21,844 inner documents", 7, 0},
+    };
+    TString overBudget;
+    overBudget.Format(256, PROC_TOO_MANY_DOCUMENTS, (unsigned)DOC_MAX_INNER_DOCUMENTS);
+    for (const auto& c : cases)
+    {
+        const std::string top = WriteFanOut(dir, c.levels, PER_LEVEL);
+        ASSERT_FALSE(top.empty());
+        // A refused load leaves the graph as it was.
+        STexProcessor outer;
+        AddAffine(outer, "kept", 0, 1.0f, mVec4(0, 0, 0, 0));
+        EXPECT_EQ(outer.LoadDocument(top.c_str(), 1, 1), c.loads) << c.label;
+        EXPECT_EQ(outer.Nodes.Count(), c.loads ? PER_LEVEL : 1u) << c.label;
+        // Loaded into a Processor node, the refusal is the node's status.
+        STexProcessor g;
+        STexNode_Proc* proc = static_cast<STexNode_Proc*>(Add(g, STexNode_Proc::ClassRecord(), "proc"));
+        EXPECT_EQ(proc->Load(TString(top.c_str())), c.loads) << c.label;
+        g.ProcessAll();
+        EXPECT_STREQ(proc->Status.Str(), c.loads ? "" : overBudget.Str()) << c.label;
     }
 }

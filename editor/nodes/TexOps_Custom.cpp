@@ -9,9 +9,12 @@
 #include "GameFileIO.h"
 #include "GameParse.h"
 #include "TexDocPath.h"
+#include "TexDocument.h"
 #include "TexOps_Basic.h"
 
 const char* const PROC_NOT_LOADED = ".KVF is not loaded..";
+const char* const PROC_TOO_MANY_DOCUMENTS = "Too many inner documents: one load brings in at most %u";
+const u32 PROC_STATUS_SIZE = 128;
 const char* const PROC_NAME_AMBIGUOUS = "Too many nodes with the same name";
 const char* const PROC_NODE_NOT_FOUND = "Node was not found!";
 const char* const PROC_PARAM_NOT_FOUND = "Parameter not found";
@@ -480,6 +483,13 @@ STexNode_Proc::~STexNode_Proc()
     Outputs.Clear();
 }
 
+static TString TooManyDocumentsText()
+{
+    TString text;
+    text.Format(PROC_STATUS_SIZE, PROC_TOO_MANY_DOCUMENTS, (unsigned)DOC_MAX_INNER_DOCUMENTS);
+    return text;
+}
+
 int STexNode_Proc::Load(const TString& path)
 {
     if (path.IsEmpty())
@@ -495,6 +505,9 @@ int STexNode_Proc::Load(const TString& path)
         loaded = Inner.LoadDocument(path.Str(), 1, 0);
     }
     GLoadChain.Remove(GLoadChain.Count() - 1);
+    OverBudget = !loaded && DocumentBudgetSpent() ? 1 : 0;
+    if (OverBudget)
+        SetStatus(TooManyDocumentsText().Str());
     if (!loaded)
         return 0;
     KVFName = path;
@@ -648,7 +661,10 @@ int STexNode_Proc::Process()
 {
     if (Inner.FileName.IsEmpty())
     {
-        SetStatus(PROC_NOT_LOADED);
+        if (OverBudget)
+            SetStatus(TooManyDocumentsText().Str());
+        else
+            SetStatus(PROC_NOT_LOADED);
         return 0;
     }
     for (u32 i = 0; i < Inputs.Count() && i < InParams.Count(); ++i)

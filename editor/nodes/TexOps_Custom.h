@@ -8,6 +8,8 @@
 
 // The status texts of the Processor node.
 extern const char* const PROC_NOT_LOADED;
+// A format with the most inner documents one load may bring in.
+extern const char* const PROC_TOO_MANY_DOCUMENTS;
 extern const char* const PROC_NAME_AMBIGUOUS;
 extern const char* const PROC_NODE_NOT_FOUND;
 extern const char* const PROC_PARAM_NOT_FOUND;
@@ -121,6 +123,7 @@ public:
     TArray<STexNode_Output*> Outputs; // inner nodes, in inner node order
     TArray<SNamedParam> Params;
     TString UnreadParamData; // the stored "ParamData" while its document is not loaded
+    u32 OverBudget = 0;      // the last load was refused: its top load brought in too many documents
 
     explicit STexNode_Proc(TArray<SPropDesc>& list);
     ~STexNode_Proc() override;
