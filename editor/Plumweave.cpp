@@ -19,6 +19,7 @@
 #include "GameVertex.h"
 #include "GUILayer.h"
 #include "TexJobServer.h"
+#include "TexJobServerIdle.h"
 #include "TexMainWin.h"
 #include "TexNodeList.h"
 #include "TexNodeRegistry.h"
@@ -233,6 +234,8 @@ int AppStartup()
     InitImageLibrary();
     GFixedStep = FIXED_TICK;
     GMinFrameTime = MIN_FRAME_TIME;
+    // Frames only while the picture changes; without a display none at all.
+    GRedrawOnChange = 1;
     GDialogRelativePaths = false;
     GResizeCallback = &OnWindowResize;
     GQuitRequestHook = &AskToDropEdits;
@@ -376,4 +379,27 @@ void Plumweave::Render(float)
     UseShader(SCREEN_BLEND, GetShader("FSQuad"));
     TEX_Bind(0, ScreenTex);
     DrawFullscreenQuad(-1, 1, 1, -1, 0);
+}
+
+bool Plumweave::IsPictureChanging()
+{
+    if (GProcessor && !GProcessor->UpdateList.IsEmpty())
+        return true;
+    return GMouseLeft || GMouseRight || GKeys[KEY_MouseMiddle];
+}
+
+double Plumweave::IdleWork(double now)
+{
+    if (!GJobServer)
+        return IDLE_LONGEST_WAIT;
+    PollJobServerAt(*GJobServer, now);
+    // A job that came in may have ended or replaced the server.
+    if (!GJobServer)
+        return 0.0;
+    return JobServerNextTimer(*GJobServer, now, IDLE_LONGEST_WAIT);
+}
+
+int Plumweave::IdleWakeHandle()
+{
+    return GJobServer ? GJobServer->Socket : -1;
 }

@@ -59,6 +59,12 @@ public:
     void OnFocus(bool gained) override;
     void Update(float time, float step) override;
     void Render(float alpha) override;
+    // Queued nodes and a held mouse button (a drag) change the picture without further events.
+    bool IsPictureChanging() override;
+    // Polls the job server; the wait lasts until its next timer.
+    double IdleWork(double now) override;
+    // The job server's socket: a datagram ends the wait at once.
+    int IdleWakeHandle() override;
 
     // The screen texture and target at the screen's size. false when the target is refused.
     bool CreateScreenTarget();

@@ -3,6 +3,7 @@
 
 #include "GameFileIO.h"
 #include "GameParse.h"
+#include "GameRedraw.h"
 #include "GameWindow.h"
 
 TMap<TString, SConVar*>* GConVars = nullptr;
@@ -206,6 +207,7 @@ void ConsolePrintf(const char* format, ...)
     }
     GConsole.Lines.Add(line);
     GConsole.TotalRows += line.Rows;
+    R_RequestRedraw();
 
     if (!scrolledUp)
         GConsole.Scroll = GConsole.TotalRows - GConsole.VisibleRows;
@@ -238,6 +240,7 @@ void ConsoleKey(int code, bool down)
     if (code == CONSOLE_TOGGLE_KEY && down)
     {
         GConsole.Open = !GConsole.Open;
+        R_RequestRedraw();
         return;
     }
     if (!GConsole.Open)

@@ -6,6 +6,7 @@
 #include "GameInput.h"
 #include "GameMaterial.h"
 #include "GamePhysics.h"
+#include "GameRedraw.h"
 #include "GameScript.h"
 #include "GameRT.h"
 #include "GameShader.h"
@@ -18,6 +19,8 @@ double GFixedStep = 1.0 / 30.0;
 double GMaxFrameDelta = 0.05;
 double GMinFrameTime = 0.015;
 u32 GQuitFlag = 0;
+u32 GRedrawOnChange = 0;
+u64 GFramesDrawn = 0;
 int GExitCode = GAME_EXIT_OK;
 TQuitRequestHook GQuitRequestHook = nullptr;
 TResizeCallback GResizeCallback = nullptr;
@@ -159,10 +162,27 @@ double FrameCapSleep(double elapsed, double minFrameTime)
     return 0.0;
 }
 
+void FrameClockResume(SFrameClock& clock, double now, double fixedStep)
+{
+    // One whole tick behind and half a tick in hand: the next frame, however soon, runs one tick
+    // and leaves half a tick over.
+    clock.PrevTime = now - fixedStep;
+    clock.Accumulator = fixedStep * 0.5;
+}
+
+double IGame::IdleWork(double)
+{
+    return IDLE_LONGEST_WAIT;
+}
+
 // ---------------------------------------------------------------------------------------------
 namespace
 {
 s32 GOverlayFrame = 0;
+// When UpdateTextures last ran: streaming goes on by the wall clock while no frame is drawn.
+double GTexturesUpdated = 0.0;
+// The previous pass drew no frame.
+bool GLoopIdle = false;
 
 // Screen-space matrices and the "GUI" program for the overlays, then the statistics text.
 void DrawOverlay(const SFramePlan& plan)
@@ -193,10 +213,12 @@ void RunFrame()
         InputApplyMouseCapture();
         GGame->Update((float)time, (float)GFixedStep);
         time += GFixedStep;
+        R_RedrawTickDone();
     }
 
     // Texture levels: request further ones, upload those the loader finished.
     UpdateTextures((float)plan.Delta);
+    GTexturesUpdated = plan.Now;
     GGame->Render(plan.Alpha);
     FrameClockCount(GFrameClock, plan.Now);
     DrawOverlay(plan);
@@ -205,18 +227,99 @@ void RunFrame()
     const double swapStart = gSysGetTime();
     R_SwapBuffers();
     GLastSwapTime = gSysGetTime() - swapStart;
+    ++GFramesDrawn;
 
     // The frame-rate cap sleeps rather than spins.
     const double rest = FrameCapSleep(gSysGetTime() - plan.Now, GMinFrameTime);
     if (rest > 0.0)
         gSysSleep(rest);
 }
+
+bool WindowShown()
+{
+    return GWindow && GWindow->Exists() && GWindowSystem && !GWindowSystem->IsOffscreen();
+}
+
+// Waits for the window's next event, input on fd or the end of the seconds, whichever is first.
+void IdleWait(double seconds, int fd)
+{
+    if (!WindowShown())
+    {
+        gSysWaitReadable(fd, seconds);
+        return;
+    }
+    if (fd < 0)
+    {
+        GWindowSystem->WaitEvents(seconds);
+        return;
+    }
+    // The display's wait cannot watch the descriptor as well: it waits in short slices.
+    const double end = gSysGetTime() + seconds;
+    for (;;)
+    {
+        if (gSysWaitReadable(fd, 0.0))
+            return;
+        const double left = end - gSysGetTime();
+        if (left <= 0.0)
+            return;
+        if (GWindowSystem->WaitEvents(left < IDLE_WAKE_SLICE ? left : IDLE_WAKE_SLICE))
+            return;
+    }
+}
+
+// A pass without a frame: texture streaming, the game's idle work, then the wait.
+void IdlePass()
+{
+    const double now = gSysGetTime();
+    UpdateTextures((float)(now - GTexturesUpdated));
+    GTexturesUpdated = now;
+    double wait = GGame->IdleWork(now);
+    if (GQuitFlag || GameWantsFrame())
+        return;
+    if (TEX_LoadsInFlight() && wait > IDLE_TEXTURE_POLL)
+        wait = IDLE_TEXTURE_POLL;
+    if (!(wait <= IDLE_LONGEST_WAIT))
+        wait = IDLE_LONGEST_WAIT;
+    IdleWait(wait, GGame->IdleWakeHandle());
+    PumpWindowMessages();
+}
 } // namespace
+
+bool GameWantsFrame()
+{
+    if (!GRedrawOnChange)
+        return true;
+    // Nobody would see it.
+    if (!WindowShown())
+        return false;
+    if (gRound(r_drawStats.Value) != 0.0f)
+        return true;
+    if (GWindow->QueuedEvents() > 0 || (GGame && GGame->IsPictureChanging()))
+        R_RequestRedraw();
+    return R_RedrawTicksLeft() > 0;
+}
+
+void GameLoopPass()
+{
+    if (!GameWantsFrame())
+    {
+        GLoopIdle = true;
+        IdlePass();
+        return;
+    }
+    if (GLoopIdle)
+    {
+        GLoopIdle = false;
+        FrameClockResume(GFrameClock, gSysGetTime(), GFixedStep);
+    }
+    RunFrame();
+}
 
 int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shutdown)
 {
     // ---- Start-up, in this order ----
     GExitCode = GAME_EXIT_OK;
+    GRedrawOnChange = 0;
     // Data folder name cleared; the start-up hook sets it.
     gMemSet(GDataFolder, 0, sizeof(GDataFolder));
     // Command line; argument 0 is the program's real path.
@@ -257,12 +360,15 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     ConsoleSetFont(GDebugFont);
     // Clock, then the application's own initialisation.
     FrameClockStart(GFrameClock, gSysGetTime());
+    GTexturesUpdated = GFrameClock.PrevTime;
+    GLoopIdle = false;
+    R_RequestRedraw();
     GGame->Init();
     GLastSwapTime = 0.0;
 
     // ---- Main loop (a batch run sets the quit flag inside Init and never enters it) ----
     while (!GQuitFlag)
-        RunFrame();
+        GameLoopPass();
 
     // ---- Exit, in this order ----
     GGame->Shutdown();

@@ -17,11 +17,27 @@ public:
     virtual void OnFocus(bool gained) = 0;
     virtual void Update(float time, float step) = 0;
     virtual void Render(float alpha) = 0;
+    // While the loop draws only on change (GRedrawOnChange): whether the picture changes without
+    // an event (queued work, a drag).
+    virtual bool IsPictureChanging() { return false; }
+    // Between frames, while nothing is drawn: the work that must go on (a server's socket).
+    // Returns the seconds until it must run again.
+    virtual double IdleWork(double now);
+    // A descriptor whose input ends the idle wait at once; -1 for none.
+    virtual int IdleWakeHandle() { return -1; }
 };
 
 // Exit codes (the shell keeps the low 8 bits: 45438 shows as 126).
 static const int GAME_EXIT_OK = 0;
 static const int GAME_EXIT_STARTUP_REFUSED = 0xB17E;
+
+// Longest wait of the idle loop: timers of the engine (texture streaming) run at least this often.
+static const double IDLE_LONGEST_WAIT = 0.5;
+// While texture levels are being loaded, the idle loop looks for finished ones this often.
+static const double IDLE_TEXTURE_POLL = 0.02;
+// With a window and a wake descriptor, the window's events are waited for in slices this long,
+// the descriptor looked at between them.
+static const double IDLE_WAKE_SLICE = 0.004;
 
 // ---------------------------------------------------------------------------------------------
 // Engine-main state
@@ -30,6 +46,13 @@ extern double GFixedStep;     // seconds per fixed tick
 extern double GMaxFrameDelta; // upper clamp of one frame's measured time
 extern double GMinFrameTime;  // frame-rate cap; 0 or less turns it off
 extern u32 GQuitFlag; // set to leave the main loop at the end of the current frame
+// 0 (the engine's default, set again before the start-up hook): every pass of the main loop draws
+// a frame. 1: frames are drawn only while the picture changes (window events, redraw requests,
+// IGame::IsPictureChanging, the statistics overlay); otherwise the loop keeps the last frame, does
+// the game's idle work and waits. A window system without a display never draws then.
+extern u32 GRedrawOnChange;
+// Frames drawn and swapped since the program started.
+extern u64 GFramesDrawn;
 extern int GExitCode; // what GameRun returns after a normal exit; the application may set it
 // Asked when the window is asked to close; false keeps the program running. None: it closes.
 typedef bool (*TQuitRequestHook)();
@@ -86,6 +109,15 @@ SFramePlan FrameClockBegin(SFrameClock& clock, double now, double fixedStep, dou
 bool FrameClockCount(SFrameClock& clock, double now);
 // Seconds the frame-rate cap sleeps after a frame that took `elapsed`; 0 for none.
 double FrameCapSleep(double elapsed, double minFrameTime);
+// Back from waiting: the wait is not simulated time, and the frame that follows runs exactly one
+// tick at once (the input that ended the wait is handled within that frame).
+void FrameClockResume(SFrameClock& clock, double now, double fixedStep);
+
+// Whether the next pass of the main loop draws a frame.
+bool GameWantsFrame();
+// One pass of the main loop: a frame when one is wanted; else the idle work and a wait for the
+// next window event, the game's wake descriptor or the next timer.
+void GameLoopPass();
 
 // ---------------------------------------------------------------------------------------------
 // Application hooks: AppStartup returns non-zero to go on; AppShutdown is called last.

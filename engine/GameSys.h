@@ -168,6 +168,10 @@ bool gSysHasDisplay();
 double gSysGetTime();
 // Sleeps for the seconds, truncated to whole milliseconds.
 void gSysSleep(double seconds);
+// Waits until the descriptor has something to read or the seconds have passed (rounded up to
+// whole milliseconds, so that a short wait never turns into a spin); without a descriptor (-1) it
+// only sleeps. True when the descriptor is readable.
+bool gSysWaitReadable(int fd, double seconds);
 
 // ---------------------------------------------------------------------------------------------
 // The engine's own text-to-number readers (never the C locale)

@@ -5,6 +5,7 @@
 
 #include <SDL2/SDL.h>
 #include <errno.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
@@ -229,6 +230,24 @@ double gSysGetTime()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
+}
+
+bool gSysWaitReadable(int fd, double seconds)
+{
+    double ms = seconds > 0.0 ? seconds * 1000.0 : 0.0;
+    const double longest = 1000.0 * 3600.0;
+    if (ms > longest)
+        ms = longest;
+    int timeout = (int)ms;
+    if ((double)timeout < ms)
+        ++timeout;
+    pollfd p;
+    p.fd = fd;
+    p.events = POLLIN;
+    p.revents = 0;
+    // A negative descriptor is ignored by poll, which then only waits.
+    const int n = poll(&p, 1, timeout);
+    return n > 0 && fd >= 0 && (p.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
 }
 
 void gSysSleep(double seconds)

@@ -214,6 +214,9 @@ int TEX_SaveToFile(STexture* tex, const char* name, bool flip);
 
 // Once per frame on the main thread: requests further levels, uploads finished ones.
 void UpdateTextures(float dt);
+// Levels requested from the loader thread or loaded and not yet uploaded: the picture will change
+// once UpdateTextures has put them in.
+bool TEX_LoadsInFlight();
 
 // "--null--", the name, or "W:%d H:%d D:%d S:%d Fmt:%d Flags:%d".
 TString TEX_Describe(const STexture* tex);

@@ -7,6 +7,7 @@
 #include "GArchive.h"
 #include "GameFileIO.h"
 #include "GameImage.h"
+#include "GameRedraw.h"
 #include "GameTextureInternal.h"
 
 // ---------------------------------------------------------------------------------------------
@@ -385,6 +386,17 @@ static void UploadLoadedLevel(STexture* tex)
     TEX_UnbindActive(tex);
 }
 
+bool TEX_LoadsInFlight()
+{
+    STextureManager& m = GTexManager;
+    if (m.IsShutDown)
+        return false;
+    m.Lock.Lock();
+    const bool busy = m.Pending.count > 0 || m.Done.count > 0;
+    m.Lock.Unlock();
+    return busy;
+}
+
 void UpdateTextures(float dt)
 {
     STextureManager& m = GTexManager;
@@ -415,6 +427,8 @@ void UpdateTextures(float dt)
             UploadLoadedLevel(tex);
             tex->FreeLevelData();
             tex->LoadState = TEXLS_Idle;
+            // The finer level shows wherever the texture is drawn.
+            R_RequestRedraw();
         }
     }
     TPodArray<STexture*> done;

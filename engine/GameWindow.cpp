@@ -167,6 +167,11 @@ void SWindowSystem::Pump()
         Backend->Pump();
 }
 
+bool SWindowSystem::WaitEvents(double seconds)
+{
+    return Backend && Backend->Wait(seconds);
+}
+
 void PumpWindowMessages()
 {
     if (GWindowSystem)

@@ -75,6 +75,9 @@ public:
     bool MakeDummyCurrent();
     // Takes the display's pending events into the windows' queues.
     void Pump();
+    // Waits at most the seconds for the display's next event (left for Pump); true when one is
+    // there. Off-screen there are none: false at once.
+    bool WaitEvents(double seconds);
 
     bool Offscreen;
     SWindowBackend* Backend;

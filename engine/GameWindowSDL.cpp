@@ -1,12 +1,15 @@
 // The window on a display: SDL on X11 with GLX contexts of the compatibility profile.
 #include "GameWindowBackend.h"
 #include "GameWindowEvents.h"
+#include "GameRedraw.h"
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 
 namespace
 {
+const double WAIT_LONGEST_MS = 60000.0;
+
 // Windows made by SDL, so that the pump can hand each event to its window.
 TPodArray<SWindow*> GSDLWindows;
 
@@ -152,6 +155,20 @@ public:
 
     void Pump() override;
 
+    bool Wait(double seconds) override
+    {
+        if (!SDL_WasInit(SDL_INIT_VIDEO))
+            return false;
+        double ms = seconds > 0.0 ? seconds * 1000.0 : 0.0;
+        if (ms > WAIT_LONGEST_MS)
+            ms = WAIT_LONGEST_MS;
+        int timeout = (int)ms;
+        if ((double)timeout < ms)
+            ++timeout;
+        // Without an event argument SDL only looks: the event stays for the pump.
+        return SDL_WaitEventTimeout(nullptr, timeout) == 1;
+    }
+
     void SetResizable(SWindow& window, bool resizable) override
     {
         SDL_SetWindowResizable(AsWindow(window), resizable ? SDL_TRUE : SDL_FALSE);
@@ -205,6 +222,8 @@ static void PumpSDL()
         SWindow* window = EventWindow(e);
         if (!window)
             continue;
+        // Input and window events (expose, resize, focus) may change the picture.
+        R_RequestRedraw();
         if (e.type == SDL_WINDOWEVENT && e.window.event == SDL_WINDOWEVENT_SIZE_CHANGED)
             window->OnClientSize(e.window.data1, e.window.data2);
         SWindowEvent out[WIN_MAX_TRANSLATED];

@@ -3,6 +3,7 @@
 #include "GUILayer.h"
 
 #include "GameCore.h"
+#include "GameRedraw.h"
 #include "GameFont.h"
 #include "GameInput.h"
 
@@ -155,6 +156,7 @@ void SGUILayer::DrawTree(SGUILayer* layer, float dt)
     const float ti = layer->FadeInTime;
     const float to = layer->FadeOutTime;
     float& f = layer->Fade;
+    const float before = f;
     // A layer that turns round mid-fade continues from the same share of the other fade; a fade of
     // no time has no share to keep.
     if (layer->Open && f > 0)
@@ -165,6 +167,9 @@ void SGUILayer::DrawTree(SGUILayer* layer, float dt)
         f = GUI_Clamp(f + dt, -ti, 0.0f);
     else
         f = GUI_Clamp(f + dt, 0.0f, to);
+    // A fade in progress changes the picture of the next tick too.
+    if (f != before)
+        R_RequestRedraw();
     if (!layer->IsVisible())
         return;
 
