@@ -34,6 +34,14 @@ std::string Le32(uint32_t v)
     return Le16(v & 0xFFFF) + Le16(v >> 16);
 }
 
+// The start of a 4 x 4 YCCK JPEG under the Adobe marker (transform 2): frame and scan headers of
+// four components, a few bytes of coded data, end of image.
+const uint8_t YCCK_JPEG_START[] = {
+    0xFF, 0xD8, 0xFF, 0xEE, 0x00, 0x0E, 'A', 'd', 'o', 'b', 'e', 0x00, 0x64, 0x00, 0x00, 0x00, 0x00, 0x02,
+    0xFF, 0xC0, 0x00, 0x14, 0x08, 0x00, 0x04, 0x00, 0x04, 0x04, 0x01, 0x11, 0x00, 0x02, 0x11, 0x00, 0x03, 0x11,
+    0x00, 0x04, 0x11, 0x00, 0xFF, 0xDA, 0x00, 0x0E, 0x04, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x00,
+    0x3F, 0x00, 0x12, 0x34, 0xFF, 0xD9};
+
 // A 4 x 4 DDS surface header of the given coding.
 std::string Dds(const char* fourCC, uint32_t flags, uint32_t bits, const std::string& masks)
 {
@@ -56,9 +64,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         Named(1, bmpV5 + std::string(138 + 32 - bmpV5.size(), '\x11')),
         Named(3, Dds("DXT1", 0x4, 0, "") + std::string("\0\0\0\xf8\x57\x55\x55\x55", 8)),
         Named(3, Dds(nullptr, 0x40, 16, masks565) + std::string(32, '\x21')),
-        Named(2, std::string("\xff\xd8\xff\xee\0\x0e" "Adobe\0\x64\0\0\0\0\x02\xff\xc0\0\x14\x08\0\x04\0\x04\x04"
-                             "\x01\x11\0\x02\x11\0\x03\x11\0\x04\x11\0\xff\xda\0\x0e\x04\x01\0\x02\0\x03\0\x04\0\0\x3f\0"
-                             "\x12\x34\xff\xd9", 63)),
+        Named(2, std::string((const char*)YCCK_JPEG_START, sizeof(YCCK_JPEG_START))),
     });
     return 0;
 }
