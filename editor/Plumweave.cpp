@@ -238,7 +238,7 @@ int AppStartup()
     GRedrawOnChange = 1;
     GDialogRelativePaths = false;
     GResizeCallback = &OnWindowResize;
-    GQuitRequestHook = &AskToDropEdits;
+    GQuitRequestHook = &ConfirmQuit;
     SetDataFolder(DATA_FOLDER);
     LoadLanguage(APP_LANGUAGE, false);
     GWindowTitle = GTextDict.Get("LOADING");

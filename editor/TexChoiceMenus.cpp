@@ -54,6 +54,21 @@ void OpenEnumMenu(STexProcessor* processor, STexProcNode* node, s32* value, cons
 
 // ---------------------------------------------------------------------------------------------
 
+static bool IsAnimatable(STexProcNode* node, u32 channel, SPropDesc& d)
+{
+    return node->GetAnimChannel(d, channel) && !(d.Type >= EVT_String && d.Type <= EVT_Mesh);
+}
+
+bool STexProcessor::AnimMenu::HasChannels(STexProcNode* node)
+{
+    SPropDesc d;
+    const u32 n = node ? node->GetAnimChannelCount() : 0;
+    for (u32 i = 0; i < n; ++i)
+        if (IsAnimatable(node, i, d))
+            return true;
+    return false;
+}
+
 STexProcessor::AnimMenu::AnimMenu(STexProcNode* node, STexProcessor* processor)
     : SNodeBoundMenu(node), Processor(processor)
 {
@@ -61,7 +76,7 @@ STexProcessor::AnimMenu::AnimMenu(STexProcNode* node, STexProcessor* processor)
     for (u32 i = 0; i < n; ++i)
     {
         SPropDesc d;
-        if (!node->GetAnimChannel(d, i) || (d.Type >= EVT_String && d.Type <= EVT_Mesh))
+        if (!IsAnimatable(node, i, d))
             continue;
         Options.Add(d.Name);
         Channels.Add(i);

@@ -79,9 +79,14 @@ public:
     TString Prompt;
     TString EditText;
     TString* Target;
+    // A press was made while the prompt was open: until then a release belongs to the click that
+    // opened it and must not take the field's focus.
+    u32 PressSeen;
 
     SPopupWindow(const char* prompt, TString* target);
     void Frame() override;
+    // Called after OK or Enter wrote a changed text to the target.
+    virtual void OnCommit() {}
 
     // The places of the parts inside the box.
     mRect FieldRect() const;

@@ -17,7 +17,8 @@ const float PROMPT_GAP = 5.0f;
 const float PROMPT_FIELD_FONT_SIZE = 12.0f;
 } // namespace
 
-SPopupWindow::SPopupWindow(const char* prompt, TString* target) : Prompt(prompt ? prompt : ""), Target(target)
+SPopupWindow::SPopupWindow(const char* prompt, TString* target)
+    : Prompt(prompt ? prompt : ""), Target(target), PressSeen(0)
 {
     if (target)
         EditText = *target;
@@ -70,9 +71,17 @@ void SPopupWindow::Frame()
     DrawText(Prompt.Str(), 0, PackColor(0.9f, 0.9f, 0.9f, 1.0f), 0,
              mRect{Rect.x0 + PROMPT_INSET, Rect.y0 + PROMPT_INSET, Rect.x1 - PROMPT_INSET, Rect.y1 - PROMPT_INSET},
              PROMPT_TEXT_SIZE);
+    // The release of the click that opened the prompt (a menu item, a button) is no click outside
+    // the field: the typing stays there.
+    const bool openingRelease = !PressSeen && GUI_LeftReleased();
+    if (GUI_LeftPressed())
+        PressSeen = 1;
+    const int focus = FocusId;
     FontSize = PROMPT_FIELD_FONT_SIZE;
     TextField(PROMPT_ID_Field, FieldRect(), &EditText, PROMPT_TEXT_LIMIT);
     FontSize = PROMPT_FONT_SIZE;
+    if (openingRelease && focus == PROMPT_ID_Field)
+        FocusId = focus;
     if (Button(PROMPT_ID_Cancel, CancelRect(), "$CANCEL$"))
     {
         Open = 0;
@@ -81,8 +90,11 @@ void SPopupWindow::Frame()
     const int ok = Button(PROMPT_ID_OK, OKRect(), "$OK$");
     if (ok || GetKeyStatus(GUI_KEY_Enter) == KS_Pressed)
     {
+        const bool changed = Target && *Target != EditText;
         if (Target)
             *Target = EditText;
         Open = 0;
+        if (changed)
+            OnCommit();
     }
 }

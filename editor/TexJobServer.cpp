@@ -267,6 +267,26 @@ TString RecoveryPath(const TString& edited, const TString& job)
     return base;
 }
 
+int KeepUnsavedEdits(const char* operation, const TString& untitledBeside)
+{
+    if (!GProcessor)
+        return 0;
+    const TString editedName = GProcessor->FileName;
+    const TString editedDoc = CurrentDocumentPath();
+    const TString recovery = RecoveryPath(editedName, untitledBeside);
+    if (!GProcessor->SaveDocument(recovery.Str()))
+    {
+        ConsolePrintf("%s: the unsaved edits could not be kept in \"%s\"", operation, recovery.Str());
+        return 0;
+    }
+    ConsolePrintf("%s: the unsaved edits were kept in \"%s\"", operation, recovery.Str());
+    // The graph is still the edited document, unsaved, whatever comes next.
+    GProcessor->FileName = editedName;
+    GProcessor->Edited = 1;
+    SetCurrentDocumentPath(editedDoc);
+    return 1;
+}
+
 EJobStatus RunJobDocument(const char* path)
 {
     struct stat st;
@@ -274,21 +294,10 @@ EJobStatus RunJobDocument(const char* path)
     if (!GProcessor || !path || stat(path, &st) != 0 || !S_ISREG(st.st_mode) ||
         (u64)st.st_size > JOB_MAX_DOCUMENT_BYTES)
         return JOB_LoadFailed;
-    if (GProcessor->Edited)
+    if (GProcessor->Edited && !KeepUnsavedEdits("Job", path))
     {
-        const TString editedName = GProcessor->FileName;
-        const TString editedDoc = CurrentDocumentPath();
-        const TString recovery = RecoveryPath(editedName, path);
-        if (!GProcessor->SaveDocument(recovery.Str()))
-        {
-            ConsolePrintf("Job: the unsaved edits could not be kept in \"%s\"; the job is refused", recovery.Str());
-            return JOB_LoadFailed;
-        }
-        ConsolePrintf("Job: the unsaved edits were kept in \"%s\"", recovery.Str());
-        // Should the job not load, the editor goes on with its own document, still unsaved.
-        GProcessor->FileName = editedName;
-        GProcessor->Edited = 1;
-        SetCurrentDocumentPath(editedDoc);
+        ConsolePrintf("Job: refused, so that the unsaved edits are not lost");
+        return JOB_LoadFailed;
     }
     const int loaded = GProcessor->LoadDocument(path, 1, 1);
     if (!loaded)

@@ -34,6 +34,8 @@ const float LOADING_TEXT_SIZE = 24.0f;
 const float LOADING_SHADOW_OFFSET = 4.0f;
 const float LOADING_SHADE_OVER_FRAME = 0.2f;
 const char* const DOC_PATTERN = "*.kvf";
+// A name in the working folder: its folder receives the recovery file of a graph never saved.
+const char* const UNTITLED_RECOVERY_BESIDE = "Untitled.kvf";
 
 const char* const FILE_MENU_ITEMS[] = {
     "--$MF_Project$", "$MF_New$", "$MF_Open$", "$MF_Save$", "$MF_SaveAs$",
@@ -154,6 +156,17 @@ bool AskToDropEdits()
     return gSysQuestion(Text("Q_DropEdited"), Text("WARN_TITLE"));
 }
 
+bool ConfirmQuit()
+{
+    if (!GProcessor || !GProcessor->Edited)
+        return true;
+    if (gSysCanAsk())
+        return gSysQuestion(Text("Q_DropEdited"), Text("WARN_TITLE"));
+    // Nobody can answer (a job server, a batch run): the edits are kept beside the document, or in
+    // the working folder for a graph never saved, as a job keeps them before replacing the graph.
+    return KeepUnsavedEdits("Exit", AppDocumentPath(TString(UNTITLED_RECOVERY_BESIDE))) != 0;
+}
+
 void FileNew()
 {
     if (!GProcessor)
@@ -247,7 +260,7 @@ void FileMenu::OnSelect(int index)
     case FM_ServerStart: StartServerFromMenu(APP_SERVER_PORT); break;
     case FM_ServerStop: SetJobServer(nullptr); break;
     case FM_Exit:
-        if (AskToDropEdits())
+        if (ConfirmQuit())
             GQuitFlag = 1;
         break;
     default: break;

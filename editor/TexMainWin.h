@@ -51,6 +51,9 @@ void FileSave();
 void FileSaveAs();
 // Asks before unsaved edits are dropped (the question names the command); true to go on.
 bool AskToDropEdits();
+// Exit and the window's close button: true to end. With unsaved edits it asks; where nobody can
+// answer, the edits are kept in a recovery file and it ends (it stays when they cannot be kept).
+bool ConfirmQuit();
 // Starts the job server on the port in place of the running one; a port that cannot be opened is
 // shown in a box and the editor goes on without a server.
 void StartServerFromMenu(const char* port);

@@ -32,6 +32,8 @@ const SFormatItem FORMAT_ITEMS[] = {
 };
 const char* const OVERRIDE_OFF_LABEL = "-Override disabled-";
 const char* const OVERRIDE_UNKNOWN_LABEL = "Disable (unknown)";
+const char* const ANIMATE_LABEL = "Animate...";
+const char* const ANIMATE_DISABLED_LABEL = "-Animate...";
 
 TString Quoted(const char* prefix, const TString& text)
 {
@@ -70,7 +72,8 @@ STexProcessor::NodeMenu::NodeMenu(STexProcNode* node, STexProcessor* processor)
         AddAction("Delete", NMA_Delete);
         AddAction("Duplicate", NMA_Duplicate);
         AddAction("Update", NMA_Update);
-        AddAction("Animate...", NMA_Animate);
+        // Greyed when there is nothing to animate: an empty channel menu could not be shown.
+        AddAction(AnimMenu::HasChannels(node) ? ANIMATE_LABEL : ANIMATE_DISABLED_LABEL, NMA_Animate);
     }
     Options.Add(TString("--Pin tools"));
     AddAction("Unlink all", NMA_UnlinkAll);
@@ -120,7 +123,7 @@ void STexProcessor::NodeMenu::OnSelect(int index)
     STexProcessor* p = Processor;
     switch (Actions[(u32)index])
     {
-    case NMA_Rename: p->OpenPopupWindow("Enter the new name", &node->NName); break;
+    case NMA_Rename: p->OpenPopupWindow("Enter the new name", &node->NName, node); break;
     case NMA_Delete: p->RemoveNode(node); break;
     case NMA_Duplicate:
     {

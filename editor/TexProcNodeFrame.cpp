@@ -160,7 +160,12 @@ void STexProcNode::CaptionDrag(const mRect& caption)
         return;
     }
     const float z = Owner->Zoom;
+    const mVec2 before = Pos0();
     SetPosition(GMousePos.x / z + GrabOffset.x, GMousePos.y / z + GrabOffset.y);
+    // The layout is part of the document: a move is an edit to be saved.
+    const mVec2 after = Pos0();
+    if (after.x != before.x || after.y != before.y)
+        Owner->Edited = 1;
 }
 
 // ---------------------------------------------------------------------------------------------

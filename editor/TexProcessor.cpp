@@ -165,7 +165,9 @@ void STexProcessor::ForgetNode(STexProcNode* node)
     // The prompt edits a text inside a node (its name, from the node menu).
     const char* target = Prompt ? (const char*)Prompt->Target : nullptr;
     const char* base = (const char*)node;
-    if (Prompt && (!node || (target >= base && target < base + sizeof(STexProcNode))))
+    NodePrompt* nodePrompt = dynamic_cast<NodePrompt*>(Prompt);
+    if (Prompt && (!node || (nodePrompt && nodePrompt->Node == node) ||
+                   (target >= base && target < base + sizeof(STexProcNode))))
     {
         DropLayer(Prompt);
         Prompt = nullptr;
@@ -594,19 +596,31 @@ void STexProcessor::ProcessAll()
 // ---------------------------------------------------------------------------------------------
 // Prompt, node-menu slot, capture and re-creation
 
-void STexProcessor::OpenPopupWindow(const char* prompt, TString* target)
+void STexProcessor::OpenPopupWindow(const char* prompt, TString* target, STexProcNode* node)
 {
     DropLayer(Prompt);
-    Prompt = new SPopupWindow(prompt, target);
+    Prompt = node ? new NodePrompt(prompt, target, node, this) : new SPopupWindow(prompt, target);
     AddChild(Prompt);
+}
+
+void STexProcessor::NodePrompt::OnCommit()
+{
+    if (Node && Processor)
+        Processor->AddToUpdateList(Node);
 }
 
 void STexProcessor::OpenNodeSlotMenu(SPopupMenu* menu)
 {
     DropLayer(NodeMenuSlot);
-    NodeMenuSlot = menu;
+    NodeMenuSlot = nullptr;
     if (!menu)
         return;
+    if (menu->Options.IsEmpty())
+    {
+        delete menu;
+        return;
+    }
+    NodeMenuSlot = menu;
     AddChild(menu);
     menu->UpdateLayout();
     menu->OpenMenu();

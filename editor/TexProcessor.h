@@ -75,6 +75,19 @@ public:
         void SaveTextureAs();
     };
 
+    // The prompt that edits a text of a node: a changed text queues the node.
+    class NodePrompt : public SPopupWindow
+    {
+    public:
+        STexProcNode* Node;
+        STexProcessor* Processor;
+        NodePrompt(const char* prompt, TString* target, STexProcNode* node, STexProcessor* processor)
+            : SPopupWindow(prompt, target), Node(node), Processor(processor)
+        {
+        }
+        void OnCommit() override;
+    };
+
     class EnumMenu : public SNodeBoundMenu
     {
     public:
@@ -91,6 +104,8 @@ public:
         TPodArray<u32> Channels; // per item
         AnimMenu(STexProcNode* node, STexProcessor* processor);
         void OnSelect(int index) override;
+        // Whether the node has a channel to offer.
+        static bool HasChannels(STexProcNode* node);
     };
 
     TString FileName;
@@ -148,8 +163,10 @@ public:
     void ProcessUpdateList();
     void ProcessAll();
 
-    void OpenPopupWindow(const char* prompt, TString* target);
-    // Puts a menu into the node-menu slot (the one there before goes) and adds it as a child.
+    // The prompt for a text; with a node, the text is the node's and its change queues the node.
+    void OpenPopupWindow(const char* prompt, TString* target, STexProcNode* node = nullptr);
+    // Puts a menu into the node-menu slot (the one there before goes) and adds it as a child. A menu
+    // without options is deleted instead: it would have no area to be drawn or closed in.
     void OpenNodeSlotMenu(SPopupMenu* menu);
     void CaptureNode(STexProcNode* node, TArray<SPropDesc>& props, TArray<SCapturedLink>& links);
     STexProcNode* RecreateNode(STexProcNode* old, TArray<SPropDesc>& props, const TArray<SCapturedLink>& links);

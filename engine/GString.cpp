@@ -352,3 +352,18 @@ bool TString::operator<(const TString& other) const
 {
     return gStrCmp(text, other.text) < 0;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Texts for display
+
+TString DisplayText(const char* text)
+{
+    TString out;
+    const size_t n = gSysDisplayText(nullptr, 0, text);
+    if (n >= 0xFFFFFFFFu)
+        return out;
+    out.SetLength((u32)n);
+    if (out.Length() == n)
+        gSysDisplayText(out.Buffer(), n + 1, text);
+    return out;
+}

@@ -143,3 +143,6 @@ private:
     void Steal(TString& other);
     bool Owns(const char* p) const;
 };
+
+// gSysDisplayText as a string: outside bytes escaped for a box, a title or the console.
+TString DisplayText(const char* text);

@@ -178,13 +178,19 @@ void ConsolePrintf(const char* format, ...)
     u32 len = (u32)gStrLen(buffer);
     while (len > 0 && (buffer[len - 1] == '\n' || buffer[len - 1] == '\r'))
         buffer[--len] = 0;
+    // Outside bytes in the text (a path, a file's contents) are shown escaped, here and on the terminal.
+    TString shown;
+    if (gSysIsDisplayText(buffer))
+        shown.Assign(buffer, len);
+    else
+        shown = DisplayText(buffer);
     // Batch runs and the job server never show the console: its lines go to standard output too.
-    LogPrintf("%s", buffer);
+    LogPrintf("%s", shown.Str());
     LogPrintf("\n");
     fflush(stdout);
 
     SConsoleLine line;
-    line.Text.Assign(buffer, len);
+    line.Text = shown;
     line.Rows = CountRows(line.Text);
 
     // Whether the reader scrolled up, judged before the log changes: a line of several wrapped

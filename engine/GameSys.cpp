@@ -300,6 +300,11 @@ bool gSysIsInteractive()
     return GInteractive != 0;
 }
 
+bool gSysCanAsk()
+{
+    return GBoxHook || gSysIsInteractive();
+}
+
 void gSysSetInteractive(bool interactive)
 {
     GInteractive = interactive ? 1 : 0;
@@ -331,8 +336,46 @@ static int ShowBox(ESysBoxKind kind, const char* text, const char* caption)
     return GBoxBackend->Show(kind, text, caption);
 }
 
+// A box's text and caption as they can be shown (outside bytes escaped); no copy for clean texts,
+// so that the allocation-failure box needs no allocation.
+struct SShownBox
+{
+    char* TextCopy = nullptr;
+    char* CaptionCopy = nullptr;
+    const char* Text;
+    const char* Caption;
+    SShownBox(const char* text, const char* caption) : Text(text), Caption(caption)
+    {
+        Text = Escaped(text, TextCopy);
+        Caption = Escaped(caption, CaptionCopy);
+    }
+    ~SShownBox()
+    {
+        free(TextCopy);
+        free(CaptionCopy);
+    }
+    SShownBox(const SShownBox&) = delete;
+    SShownBox& operator=(const SShownBox&) = delete;
+
+private:
+    static const char* Escaped(const char* text, char*& copy)
+    {
+        if (!text || gSysIsDisplayText(text))
+            return text;
+        const size_t n = gSysDisplayText(nullptr, 0, text) + 1;
+        copy = (char*)malloc(n);
+        if (!copy)
+            return "(a text that cannot be shown)";
+        gSysDisplayText(copy, n, text);
+        return copy;
+    }
+};
+
 bool gSysQuestion(const char* text, const char* caption)
 {
+    const SShownBox shown(text, caption);
+    text = shown.Text;
+    caption = shown.Caption;
     if (GBoxHook)
         return GBoxHook(SYSBOX_Question, text, caption) != 0;
     int r = ShowBox(SYSBOX_Question, text, caption);
@@ -344,6 +387,9 @@ bool gSysQuestion(const char* text, const char* caption)
 
 int gSysMessage(const char* text, const char* caption)
 {
+    const SShownBox shown(text, caption);
+    text = shown.Text;
+    caption = shown.Caption;
     if (GBoxHook)
         return GBoxHook(SYSBOX_Message, text, caption);
     if (ShowBox(SYSBOX_Message, text, caption) < 0)
@@ -360,11 +406,102 @@ void gSysFatalExit(u32 code)
 
 void gSysFatalError(const char* text, const char* caption)
 {
+    const SShownBox shown(text, caption);
+    text = shown.Text;
+    caption = shown.Caption;
     if (GBoxHook)
         GBoxHook(SYSBOX_FatalError, text, caption);
     else if (ShowBox(SYSBOX_FatalError, text, caption) < 0)
         PrintBox(text, caption);
     gSysFatalExit(SYS_FATAL_EXIT_CODE);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Texts for display
+
+namespace
+{
+// Bytes of the well-formed UTF-8 sequence at p (1 to 4), or 0 when it is not one; a character
+// below 0x20 other than tab and line end, and DEL, count as not shown either.
+u32 ShownSequence(const unsigned char* p)
+{
+    const unsigned char c = p[0];
+    if (c < 0x80)
+        return (c >= 0x20 && c != 0x7F) || c == '\t' || c == '\n' ? 1 : 0;
+    // The second byte's range, narrowed after the lead bytes that would allow overlong forms,
+    // surrogates or code points beyond U+10FFFF.
+    unsigned char lo = 0x80, hi = 0xBF;
+    u32 n;
+    if (c >= 0xC2 && c <= 0xDF)
+        n = 2;
+    else if (c >= 0xE0 && c <= 0xEF)
+    {
+        n = 3;
+        if (c == 0xE0)
+            lo = 0xA0;
+        else if (c == 0xED)
+            hi = 0x9F;
+    }
+    else if (c >= 0xF0 && c <= 0xF4)
+    {
+        n = 4;
+        if (c == 0xF0)
+            lo = 0x90;
+        else if (c == 0xF4)
+            hi = 0x8F;
+    }
+    else
+        return 0;
+    if (p[1] < lo || p[1] > hi)
+        return 0;
+    for (u32 i = 2; i < n; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    return n;
+}
+
+const u32 ESCAPE_LENGTH = 4; // "\xNN"
+} // namespace
+
+bool gSysIsDisplayText(const char* text)
+{
+    const unsigned char* p = (const unsigned char*)(text ? text : "");
+    while (*p)
+    {
+        const u32 n = ShownSequence(p);
+        if (!n)
+            return false;
+        p += n;
+    }
+    return true;
+}
+
+size_t gSysDisplayText(char* out, size_t size, const char* text)
+{
+    static const char HEX[] = "0123456789ABCDEF";
+    const unsigned char* p = (const unsigned char*)(text ? text : "");
+    size_t length = 0;
+    const auto put = [&](const char* bytes, u32 n) {
+        for (u32 i = 0; i < n; ++i, ++length)
+            if (out && length + 1 < size)
+                out[length] = bytes[i];
+    };
+    while (*p)
+    {
+        const u32 n = ShownSequence(p);
+        if (n)
+        {
+            put((const char*)p, n);
+            p += n;
+            continue;
+        }
+        const char escaped[ESCAPE_LENGTH] = {'\\', 'x', HEX[*p >> 4], HEX[*p & 15]};
+        put(escaped, ESCAPE_LENGTH);
+        ++p;
+    }
+    if (out && size > 0)
+        out[length < size ? length : size - 1] = 0;
+    return length;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -127,6 +127,16 @@ int gSysMessage(const char* text, const char* caption);
 
 // Whether boxes and dialogs may wait for a person.
 bool gSysIsInteractive();
+// Whether a question reaches someone who answers it: a person, or the hook standing in for one.
+bool gSysCanAsk();
+
+// Texts from outside bytes (file contents, paths) on their way to a box, a window title or the
+// console: every byte that is not part of well-formed UTF-8, and every control character but tab
+// and line end, becomes "\xNN" (two upper-case hex digits); the rest stays as it is. Writes at most
+// size - 1 bytes and a terminator into out (when size > 0); returns the full length.
+size_t gSysDisplayText(char* out, size_t size, const char* text);
+// Whether gSysDisplayText would leave the text as it is.
+bool gSysIsDisplayText(const char* text);
 // Forces the mode (the engine main decides it from the command line before anything else starts).
 void gSysSetInteractive(bool interactive);
 

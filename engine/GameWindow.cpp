@@ -133,9 +133,10 @@ void SWindow::SwapBuffers()
 
 void SWindow::SetTitle(const TString& title)
 {
+    // Title keeps the text as given (callers compare with it); the window shows it escaped.
     Title = title;
     if (Handle)
-        Owner->Backend->SetTitle(*this, title);
+        Owner->Backend->SetTitle(*this, gSysIsDisplayText(title.Str()) ? title : DisplayText(title.Str()));
 }
 
 void SWindow::SetCursorPos(s32 x, s32 y)

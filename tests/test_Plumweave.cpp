@@ -6,7 +6,9 @@
 #include "TestNodes.h"
 #include "TestSupport.h"
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -342,7 +344,7 @@ TEST_F(AppCommandTest, ClosingTheWindowWithUnsavedEditsAsksFirst)
         u32 quit;
         int questions;
     } cases[] = {{false, 0, 1, 0}, {true, 0, 0, 1}, {true, 1, 1, 1}};
-    GQuitRequestHook = &AskToDropEdits;
+    GQuitRequestHook = &ConfirmQuit;
     for (const auto& c : cases)
     {
         processor->Edited = c.edited ? 1 : 0;
@@ -354,6 +356,92 @@ TEST_F(AppCommandTest, ClosingTheWindowWithUnsavedEditsAsksFirst)
         EXPECT_EQ(Questions(), c.questions);
     }
     GQuitRequestHook = nullptr;
+}
+
+// Where no question can be asked (no person, no hook standing in), Exit and the close button keep
+// unsaved edits in a recovery file, beside the document or in the working folder, and end.
+TEST_F(AppCommandTest, WhereNobodyCanAnswerExitKeepsTheEditsInARecoveryFileAndEnds)
+{
+    enum EWay
+    {
+        WAY_Menu,
+        WAY_CloseButton,
+    };
+    const std::string docs = dir.File("docs"), work = dir.File("work");
+    ASSERT_EQ(mkdir(docs.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(work.c_str(), 0755), 0);
+    const std::string document = docs + "/scene.kvf";
+    const struct
+    {
+        const char* what;
+        EWay way;
+        bool saved;
+        bool edited;
+        std::string recovery; // empty: none is written
+    } cases[] = {
+        {"Exit, saved document", WAY_Menu, true, true, docs + "/scene.recovery.kvf"},
+        {"Exit, never saved", WAY_Menu, false, true, work + "/Untitled.recovery.kvf"},
+        {"close button, saved document", WAY_CloseButton, true, true, docs + "/scene.recovery.kvf"},
+        {"close button, never saved", WAY_CloseButton, false, true, work + "/Untitled.recovery.kvf"},
+        {"Exit without edits", WAY_Menu, true, false, ""},
+    };
+    const u32 SAVED_NODES = 1, EDITED_NODES = 2;
+    // The working folder, the box hook and the close hook, restored whatever happens.
+    struct SNobodyToAsk
+    {
+        char* cwd = getcwd(nullptr, 0);
+        TSysBoxHook hook = gSysGetBoxHook();
+        explicit SNobodyToAsk(const std::string& folder)
+        {
+            EXPECT_EQ(chdir(folder.c_str()), 0);
+            gSysSetBoxHook(nullptr);
+            GQuitRequestHook = &ConfirmQuit;
+        }
+        ~SNobodyToAsk()
+        {
+            GQuitRequestHook = nullptr;
+            gSysSetBoxHook(hook);
+            EXPECT_EQ(cwd ? chdir(cwd) : -1, 0);
+            free(cwd);
+        }
+    } nobody(work);
+    for (const auto& c : cases)
+    {
+        for (const char* f : {"/scene.recovery.kvf", "/Untitled.recovery.kvf"})
+        {
+            remove((docs + f).c_str());
+            remove((work + f).c_str());
+        }
+        processor->ClearNodes();
+        AddPinsNode(*processor, 0, 1);
+        if (c.saved)
+        {
+            ASSERT_TRUE(processor->SaveDocument(document.c_str())) << c.what;
+        }
+        if (c.edited)
+            AddPinsNode(*processor, 0, 1);
+        GQuitFlag = 0;
+        if (c.way == WAY_Menu)
+            FileMenu().OnSelect(FileMenu::FM_Exit);
+        else
+            WIN_GetHooks().QuitRequested();
+        EXPECT_EQ(GQuitFlag, 1u) << c.what;
+        for (const char* f : {"/scene.recovery.kvf", "/Untitled.recovery.kvf"})
+            for (const std::string& folder : {docs, work})
+                EXPECT_EQ(FileExists((folder + f).c_str()), folder + f == c.recovery) << c.what << ": " << folder + f;
+        if (!c.recovery.empty())
+        {
+            STexProcessor kept;
+            EXPECT_TRUE(kept.LoadDocument(c.recovery.c_str(), 1, 0)) << c.what;
+            EXPECT_EQ(kept.Nodes.Count(), EDITED_NODES) << c.what;
+        }
+        if (c.saved)
+        {
+            STexProcessor original;
+            EXPECT_TRUE(original.LoadDocument(document.c_str(), 1, 0)) << c.what;
+            EXPECT_EQ(original.Nodes.Count(), SAVED_NODES) << c.what;
+        }
+    }
 }
 
 TEST_F(AppCommandTest, ServerItemsReplaceTheServerAndATakenPortIsOnlyABox)

@@ -409,7 +409,7 @@ float STexNode_Extract::PropertyPanel(const mRect& r)
     const int editTemplate = Button(NodeRowId(r, tmpl), tmpl, ProcStr.Str());
     FontSize = fontSize;
     if (editTemplate && Owner)
-        Owner->OpenPopupWindow(EXTRACT_TEMPLATE_PROMPT, &ProcStr);
+        Owner->OpenPopupWindow(EXTRACT_TEMPLATE_PROMPT, &ProcStr, this);
     const struct
     {
         u32 Row;
