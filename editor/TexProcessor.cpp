@@ -215,6 +215,8 @@ void STexProcessor::RemoveNode(STexProcNode* node)
     node->ID = -1;
     RemoveFromUpdateList(node);
     node->Owner = nullptr;
+    // A node gone is an edit even when it fed nothing.
+    Edited = 1;
     if (node->InFrame)
         LayersToDelete.Add(node);
     else

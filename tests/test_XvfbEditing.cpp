@@ -33,6 +33,8 @@ const char* const TYPED_NAME = "Blur2";
 const float MENU_CLICK_X = MENU_WIDTH * 0.5f;
 // The node menu's rows: its title, then "Name: ...".
 const u32 NODE_MENU_NAME_ROW = 1;
+const u32 NODE_MENU_DELETE_ROW = 3; // under the "--Node tools" title
+const char* const DELETE_ITEM = "Delete";
 // The Extract panel's template button spans its rows 1 to 3; its middle row is clicked.
 const u32 EXTRACT_TEMPLATE_MIDDLE_ROW = 2;
 const char* const ANIMATE_ITEM = "Animate...";
@@ -223,6 +225,7 @@ struct SEditScene
 {
     STexProcNode* source = nullptr;
     STexNode_Extract* extract = nullptr;
+    STexProcNode* lone = nullptr; // linked to nothing
     std::string written; // the file the Extract node writes once its template is right
 };
 
@@ -231,6 +234,7 @@ TEST_F(XvfbEditing, EditsThroughPromptsAndMovesAreProcessedAndMakeTheDocumentEdi
     const char* const INVALID_TEMPLATE = "bad";
     const char* const TYPED_TEMPLATE = "$(Path)typed.png";
     const mVec2 MOVE_BY(40, 30);
+    const u32 SCENE_NODES = 3;
     const struct
     {
         const char* what;
@@ -256,6 +260,15 @@ TEST_F(XvfbEditing, EditsThroughPromptsAndMovesAreProcessedAndMakeTheDocumentEdi
              ASSERT_STREQ(s.extract->ProcStr.Str(), TYPED_TEMPLATE);
          },
          [](const SEditScene& s) { return s.extract->Status.IsEmpty() && FileExists(s.written.c_str()); }},
+        {"lone node deleted through the node menu",
+         [&](STexProcessor& p, SEditScene& s) {
+             STexProcessor::NodeMenu* menu = OpenNodeMenu(p, s.lone);
+             ASSERT_NE(menu, nullptr);
+             ASSERT_STREQ(menu->Options[NODE_MENU_DELETE_ROW].Str(), DELETE_ITEM);
+             ClickAt(p, MenuRow(*menu, NODE_MENU_DELETE_ROW), BUTTON_LEFT);
+             ASSERT_TRUE(RunUntil(p, [&] { return p.Nodes.Count() == SCENE_NODES - 1; }));
+         },
+         nullptr},
         {"node moved by its caption",
          [&](STexProcessor& p, SEditScene& s) {
              const mVec2 from = Caption(s.source), to = from + MOVE_BY;
@@ -284,6 +297,9 @@ TEST_F(XvfbEditing, EditsThroughPromptsAndMovesAreProcessedAndMakeTheDocumentEdi
         }));
         ASSERT_NE(s.extract, nullptr);
         ASSERT_TRUE(TestLink(p, s.source, 0, s.extract, STexNode_Extract::IN_Texture));
+        s.lone = AddPinsNode(p, 0, 0);
+        s.lone->SetPosition(150, 400);
+        ASSERT_EQ(p.Nodes.Count(), SCENE_NODES);
         s.written = dir.File("typed.png");
         s.source->SetPosition(150, 150);
         s.extract->SetPosition(400, 150);
