@@ -1,7 +1,7 @@
-// The protected decode of BMP, TGA, JPG and DDS files: the image library runs in the decoder
-// program beside the executable (plumweave_imgdec), started for each picture with address-space
-// and CPU-time limits, so that a crash or a hang of the library on a malformed file costs only
-// that picture. The pixels come back through a memory file. One process decodes one picture; the
+// The protected decode of BMP, TGA, JPG and DDS files: the picture decoders (the image library and
+// the decoders beside it) run in the decoder program beside the executable (plumweave_imgdec),
+// started for each picture with address-space and CPU-time limits, so that a crash or a hang of a
+// decoder on a malformed file costs only that picture. The pixels come back through a memory file. One process decodes one picture; the
 // next one is started while a picture decodes, so that it is ready when needed.
 #pragma once
 

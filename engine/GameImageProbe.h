@@ -7,7 +7,7 @@
 #include "GameSys.h"
 
 // The file types the program reads. PNG goes to the engine's own decoder, the others to the
-// image library.
+// decoder program (GameImageDecoder.h).
 enum EImageFileType
 {
     IFT_Unknown = 0,

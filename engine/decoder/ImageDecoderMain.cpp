@@ -1,5 +1,5 @@
-// plumweave_imgdec: decodes one BMP, TGA, JPG or DDS picture through the image library in a
-// process of its own, so that a fault of the library on a malformed file ends only this process.
+// plumweave_imgdec: decodes one BMP, TGA, JPG or DDS picture (DecodePicture) in a
+// process of its own, so that a fault of a decoder on a malformed file ends only this process.
 //
 //   plumweave_imgdec TYPE WIDTH HEIGHT [NAME]
 //   plumweave_imgdec --wait

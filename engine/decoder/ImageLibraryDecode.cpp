@@ -1,3 +1,4 @@
+// The image library's decode: JPG other than CMYK, BMP of the 12-byte header and run-length BMP.
 #include "PictureDecode.h"
 
 #include <IL/il.h>
