@@ -73,7 +73,8 @@ bool NodeTextureUsable(const TextureRef& tex);
 bool NodeEnumInRange(STexProcNode& node, const char* param, s32 value, s32 count);
 
 // The input steps of processing: a node without inputs or with a required input unlinked gets
-// "No input found"; a linked input whose source holds no usable texture gets "Null texture found".
+// "No input found"; only when every required input is linked, a linked input whose source holds
+// no usable texture gets "Null texture found".
 // 1 when every linked input's texture is in inputs (unlinked optional ones stay empty), else 0.
 int NodeGatherInputs(STexProcNode& node, TArray<TextureRef>& inputs);
 
