@@ -10,6 +10,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -322,9 +323,16 @@ TEST(ProgramNodeDefaults, BatchRunSelectsWithTheDefaultRectangleAndRange)
 // Ctrl+S: each class stores the defaults of its table.
 TEST(XvfbProgramNodeDefaults, EveryClassSavesTheDefaultsOfItsTable)
 {
-    const int WAIT_STEPS = 400;
+    // The title shows once the document is loaded and processed, every class's program compiled
+    // on the software rasteriser: on a busy machine that takes a while.
+    const double WINDOW_WAIT_S = 120.0, SAVE_WAIT_S = 60.0;
     const useconds_t WAIT_STEP_US = 50000;
     const int KEY_HOLD_STEPS = 6;
+    auto seconds = [] {
+        timespec t;
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
+    };
     ASSERT_NE(getenv("DISPLAY"), nullptr);
     TTempDir dir;
     const std::string path = dir.File("all.kvf");
@@ -346,7 +354,8 @@ TEST(XvfbProgramNodeDefaults, EveryClassSavesTheDefaultsOfItsTable)
         return out;
     };
     std::string window;
-    for (int i = 0; i < WAIT_STEPS && window.empty(); ++i)
+    const double start = seconds();
+    while (window.empty() && seconds() - start < WINDOW_WAIT_S)
     {
         window = capture("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
                          " --name '^Plumweave - ' 2>/dev/null | head -n 1");
@@ -360,7 +369,8 @@ TEST(XvfbProgramNodeDefaults, EveryClassSavesTheDefaultsOfItsTable)
     {
         // Pressed again until the save shows: the window may take a moment to take the keyboard.
         // Each press is held long enough for a tick to see both keys down.
-        for (int i = 0; i < WAIT_STEPS && (saved.empty() || saved == written); i += KEY_HOLD_STEPS)
+        const double shown = seconds();
+        while ((saved.empty() || saved == written) && seconds() - shown < SAVE_WAIT_S)
         {
             capture("xdotool windowfocus --sync " + window + " keydown ctrl keydown s 2>&1");
             usleep(WAIT_STEP_US * KEY_HOLD_STEPS);
