@@ -8,6 +8,7 @@
 #include "GArchive.h"
 #include "GMath.h"
 #include "GameFileIO.h"
+#include "GamePngWrite.h"
 
 // ---------------------------------------------------------------------------------------------
 // SImage2D
@@ -277,6 +278,8 @@ int EncodePNG(const SImageInterface& image, FByteWriter& writer, int level)
 {
     if (image.GetWidth() == 0 || image.GetHeight() == 0 || !image.GetData())
         return 0;
+    if (level < 0 || level >= 9)
+        return PngWriteBanded(image, writer);
     png_structp png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning,
                                                 nullptr, PngAlloc, PngFree);
     if (!png)

@@ -94,8 +94,9 @@ int DecodePNG(const TPodArray<u8>& bytes, SImageInterface& image, TString* reaso
 // True when the bytes held a picture that decoded.
 bool DecodeImage(const TPodArray<u8>& bytes, SImageInterface& image);
 
-// Encodes image (its first slice) as an 8-bit RGBA PNG through writer, at zlib compression
-// level 9 unless told otherwise. 1 on success, 0 on failure.
+// Encodes image (its first slice) as an 8-bit RGBA PNG through writer: at the strongest
+// compression, on all processors (PngWriteBanded), unless a zlib level below 9 is asked for.
+// 1 on success, 0 on failure.
 int EncodePNG(const SImageInterface& image, FByteWriter& writer, int level = 9);
 // Empties bytes, then encodes by type (only IMG_PNG is supported). 1 on success, else 0.
 int EncodeImage(const SImageInterface& image, TPodArray<u8>& bytes, u32 type);

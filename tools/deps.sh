@@ -4,7 +4,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config python3
   libgtest-dev libgmock-dev libbenchmark-dev
-  libpng-dev zlib1g-dev libglew-dev libdevil-dev libsquish-dev libjpeg62-turbo-dev libbullet-dev angelscript-dev
+  libpng-dev zlib1g-dev libdeflate-dev libglew-dev libdevil-dev libsquish-dev libjpeg62-turbo-dev libbullet-dev angelscript-dev
   libsdl2-dev libegl-dev libgl-dev libgl1-mesa-dri libegl-mesa0 libx11-dev
   xvfb xauth xdotool zenity
   fonts-dejavu-core libfreetype-dev

@@ -1,0 +1,491 @@
+#include "GamePngWrite.h"
+
+#include <libdeflate.h>
+#include <sched.h>
+#include <string.h>
+#include <zlib.h>
+
+#include <atomic>
+#include <memory>
+
+#include "GArchive.h"
+#include "GTemplate.h"
+#include "GameImage.h"
+#include "GameThread.h"
+
+// How the bands are compressed. libdeflate's strongest level parses each band for the shortest
+// code and writes files a few percent smaller than zlib's level 9, in less time on noisy and cloudy
+// pictures. On pictures that shrink by a huge factor (gradients, flat areas) its parse slows down
+// many times while zlib's level 9 stays quick and, primed with the band above, matches it in size;
+// a quick trial pass over the start of each band tells the two kinds apart. libdeflate compresses
+// whole buffers only, so its bands start without the band above as their dictionary and end with a
+// final block, which is reopened before the next band follows.
+
+namespace
+{
+const u8 PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+const u8 PNG_IEND_CHUNK[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+const u32 PNG_IHDR_SIZE = 13;
+const u8 PNG_BIT_DEPTH = 8;
+const u8 PNG_COLOR_RGBA = 6;
+const u32 PNG_BYTES_PER_PIXEL = 4;
+// Width and height are 31-bit in the header.
+const u32 PNG_MAX_DIMENSION = 0x7FFFFFFFu;
+// Chunk length and type before the data, CRC after it.
+const u32 PNG_CHUNK_HEAD = 8;
+const u32 PNG_CHUNK_TAIL = 4;
+
+// Row filter types; the chosen type is the first byte of each filtered row.
+enum
+{
+    FILTER_None,
+    FILTER_Sub,
+    FILTER_Up,
+    FILTER_Average,
+    FILTER_Paeth,
+    FILTER_Count
+};
+
+// The zlib stream header: deflate with a 32 KiB window, strongest compression (checksum of the
+// two bytes a multiple of 31).
+const u8 ZLIB_HEADER[2] = {0x78, 0xDA};
+const u32 ZLIB_ADLER_SIZE = 4;
+const u32 DEFLATE_WINDOW = 32768;
+// An empty stored block after the last block of a band: at most one byte finishing its 3 header
+// bits, then LEN 0 and NLEN 0xFFFF.
+const u8 DEFLATE_EMPTY_STORED[4] = {0x00, 0x00, 0xFF, 0xFF};
+const u32 DEFLATE_REOPEN_EXTRA = 1 + sizeof(DEFLATE_EMPTY_STORED);
+
+const int STRONG_LEVEL = 12;    // libdeflate's strongest
+const int TRIAL_LEVEL = 1;      // libdeflate's quickest
+const int ZLIB_LEVEL = 9;
+const int ZLIB_MEM_LEVEL = 9;
+// Bytes of each band that the trial pass compresses, and the ratio above which zlib takes the band.
+const u32 TRIAL_BYTES = 128 * 1024;
+const u32 ZLIB_BAND_RATIO = 24;
+
+// A picture is cut into at most MAX_BANDS bands of whole rows, each of at least BAND_MIN_BYTES
+// filtered bytes (fewer only in a picture of one band): enough bands to keep every processor busy,
+// few enough that what each band boundary costs (a new block and its code tables, and for
+// libdeflate a window without the bytes above) stays far below a percent of the file. The plan
+// depends on the picture alone, so a picture gives the same file on every machine.
+const u32 BAND_MIN_BYTES = 512 * 1024;
+const u32 MAX_BANDS = 16;
+// Rows longer than this are refused: five filtered copies of one are kept per thread.
+const size_t MAX_ROW_BYTES = (size_t)1 << 28;
+const u32 MAX_THREADS = 64;
+const u32 INFLATE_SCRATCH = 64 * 1024;
+
+inline void PutBE32(u8* p, u32 v)
+{
+    p[0] = (u8)(v >> 24);
+    p[1] = (u8)(v >> 16);
+    p[2] = (u8)(v >> 8);
+    p[3] = (u8)v;
+}
+
+// The heuristic's cost of a filtered byte: its distance from 0 read as a signed byte.
+inline u32 FilterCost(u8 v)
+{
+    return v < 128 ? v : 256u - v;
+}
+
+inline u8 Paeth(u8 a, u8 b, u8 c)
+{
+    int pa = b > c ? b - c : c - b;
+    int pb = a > c ? a - c : c - a;
+    int pc = a + b - 2 * c;
+    if (pc < 0)
+        pc = -pc;
+    if (pa <= pb && pa <= pc)
+        return a;
+    return pb <= pc ? b : c;
+}
+
+// Filters one row (prev is the row above, zeros above the first) into out: the filter type, then
+// rowBytes bytes. Each filter is tried and the one with the smallest sum of costs taken, the first
+// of equal ones. cand holds FILTER_Count - 1 rows of scratch.
+void FilterRow(const u8* row, const u8* prev, size_t rowBytes, u8* out, u8* cand)
+{
+    const size_t bpp = PNG_BYTES_PER_PIXEL;
+    u8* sub = cand;
+    u8* up = cand + rowBytes;
+    u8* avg = cand + 2 * rowBytes;
+    u8* paeth = cand + 3 * rowBytes;
+    for (size_t i = 0; i < bpp; ++i)
+    {
+        sub[i] = row[i];
+        avg[i] = (u8)(row[i] - (prev[i] >> 1));
+        paeth[i] = (u8)(row[i] - prev[i]);
+    }
+    for (size_t i = bpp; i < rowBytes; ++i)
+    {
+        sub[i] = (u8)(row[i] - row[i - bpp]);
+        avg[i] = (u8)(row[i] - ((row[i - bpp] + prev[i]) >> 1));
+    }
+    for (size_t i = 0; i < rowBytes; ++i)
+        up[i] = (u8)(row[i] - prev[i]);
+    for (size_t i = bpp; i < rowBytes; ++i)
+        paeth[i] = (u8)(row[i] - Paeth(row[i - bpp], prev[i], prev[i - bpp]));
+
+    const u8* rows[FILTER_Count] = {row, sub, up, avg, paeth};
+    int best = FILTER_None;
+    u64 bestSum = ~(u64)0;
+    for (int f = 0; f < FILTER_Count; ++f)
+    {
+        u64 sum = 0;
+        const u8* r = rows[f];
+        for (size_t i = 0; i < rowBytes; ++i)
+            sum += FilterCost(r[i]);
+        if (sum < bestSum)
+        {
+            bestSum = sum;
+            best = f;
+        }
+    }
+    out[0] = (u8)best;
+    memcpy(out + 1, rows[best], rowBytes);
+}
+
+struct SPngBand
+{
+    u32 FirstRow;
+    u32 EndRow;
+    // The whole IDAT chunk: length, type, data, CRC (the last band's data and CRC are finished once
+    // every band's checksum is known).
+    TPodArray<u8> Chunk;
+    u32 Adler;
+    size_t FilteredBytes;
+    bool Done;
+};
+
+struct SPngJob
+{
+    const u8* Pixels;
+    u32 Width;
+    u32 Height;
+    size_t RowBytes;
+    SPngBand* Bands;
+    u32 BandCount;
+    std::atomic<u32> NextBand;
+};
+
+// What one thread keeps between its bands.
+struct SPngWorker
+{
+    TPodArray<u8> Filtered;
+    TPodArray<u8> Dictionary;
+    TPodArray<u8> Candidates;
+    TPodArray<u8> ZeroRow;
+    TPodArray<u8> InflateScratch;
+    libdeflate_compressor* Strong = nullptr;
+    libdeflate_compressor* Trial = nullptr;
+
+    ~SPngWorker()
+    {
+        if (Strong)
+            libdeflate_free_compressor(Strong);
+        if (Trial)
+            libdeflate_free_compressor(Trial);
+    }
+};
+
+// Filters rows [first, end) of the picture into out, (rowBytes + 1) bytes a row.
+bool FilterRows(const SPngJob& job, SPngWorker& w, u32 first, u32 end, TPodArray<u8>& out)
+{
+    const size_t rowBytes = job.RowBytes;
+    if (!out.Resize((u32)((end - first) * (rowBytes + 1))) || !w.Candidates.Resize((u32)(rowBytes * 4)))
+        return false;
+    if (w.ZeroRow.count != rowBytes)
+    {
+        if (!w.ZeroRow.Resize((u32)rowBytes))
+            return false;
+        memset(w.ZeroRow.data, 0, rowBytes);
+    }
+    for (u32 y = first; y < end; ++y)
+    {
+        const u8* row = job.Pixels + (size_t)y * rowBytes;
+        const u8* prev = y > 0 ? row - rowBytes : w.ZeroRow.data;
+        FilterRow(row, prev, rowBytes, out.data + (size_t)(y - first) * (rowBytes + 1), w.Candidates.data);
+    }
+    return true;
+}
+
+// libdeflate ends every stream with a final block. Clears that block's final bit and appends an
+// empty stored block, so the stream goes on at a byte boundary (zlib's sync-flush marker). The
+// block headers are found by zlib's inflate, which stops at each block boundary and tells how many
+// bits of the last byte it read are unused. data has room for DEFLATE_REOPEN_EXTRA more bytes.
+// Returns the new size, 0 when the data is not one whole deflate stream.
+size_t ReopenFinalBlock(u8* data, size_t size, TPodArray<u8>& scratch)
+{
+    z_stream z;
+    memset(&z, 0, sizeof(z));
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        return 0;
+    z.next_in = data;
+    z.avail_in = (uInt)size;
+    size_t headerByte = 0;
+    u32 headerBit = 0;
+    // Bits of the last byte left unused after the final block, told when inflate stops there
+    // (once past it the count is gone).
+    u32 unused = 8;
+    int rc = Z_OK;
+    for (;;)
+    {
+        z.next_out = scratch.data;
+        z.avail_out = scratch.count;
+        rc = inflate(&z, Z_BLOCK);
+        if (rc != Z_OK)
+            break;
+        if (!(z.data_type & 128))
+            continue;
+        // Stopped at a block boundary: after a block that was not final the next header starts
+        // here; after the final one the stream ends here.
+        const u32 bits = (u32)z.data_type & 7;
+        const size_t consumed = (size_t)(z.next_in - data);
+        if (z.data_type & 64)
+            unused = bits;
+        else
+        {
+            headerByte = bits ? consumed - 1 : consumed;
+            headerBit = bits ? 8 - bits : 0;
+        }
+    }
+    const size_t consumed = (size_t)(z.next_in - data);
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END || consumed != size || headerByte >= size || unused > 7)
+        return 0;
+    data[headerByte] &= (u8) ~(1u << headerBit);
+    // The stored block's header (not final, type 0) is three zero bits after the last block; the
+    // rest of its byte is padding.
+    size_t end = size;
+    if (unused)
+        data[end - 1] &= (u8)((1u << (8 - unused)) - 1);
+    if (unused < 3)
+        data[end++] = 0;
+    memcpy(data + end, DEFLATE_EMPTY_STORED, sizeof(DEFLATE_EMPTY_STORED));
+    return end + sizeof(DEFLATE_EMPTY_STORED);
+}
+
+// zlib at its strongest, primed with the last window of filtered bytes above the band. Appends
+// to out, which has room bytes.
+bool DeflateWithZlib(const SPngJob& job, SPngWorker& w, const SPngBand& band, bool last, u8* out, size_t room,
+                     size_t& written)
+{
+    z_stream z;
+    memset(&z, 0, sizeof(z));
+    if (deflateInit2(&z, ZLIB_LEVEL, Z_DEFLATED, -MAX_WBITS, ZLIB_MEM_LEVEL, Z_FILTERED) != Z_OK)
+        return false;
+    bool ok = true;
+    if (band.FirstRow > 0)
+    {
+        const size_t stride = job.RowBytes + 1;
+        const u32 rowsAbove = (u32)((DEFLATE_WINDOW + stride - 1) / stride);
+        const u32 first = band.FirstRow > rowsAbove ? band.FirstRow - rowsAbove : 0;
+        ok = FilterRows(job, w, first, band.FirstRow, w.Dictionary);
+        if (ok)
+        {
+            const u32 size = w.Dictionary.count < DEFLATE_WINDOW ? w.Dictionary.count : DEFLATE_WINDOW;
+            ok = deflateSetDictionary(&z, w.Dictionary.data + w.Dictionary.count - size, size) == Z_OK;
+        }
+    }
+    if (ok)
+    {
+        z.next_in = w.Filtered.data;
+        z.avail_in = (uInt)band.FilteredBytes;
+        z.next_out = out;
+        z.avail_out = (uInt)room;
+        const int rc = deflate(&z, last ? Z_FINISH : Z_SYNC_FLUSH);
+        ok = last ? rc == Z_STREAM_END : rc == Z_OK && z.avail_in == 0 && z.avail_out > 0;
+        written = room - z.avail_out;
+    }
+    deflateEnd(&z);
+    return ok;
+}
+
+// Filters and compresses one band into its chunk. The first band's data begins with the zlib
+// header; every band but the last ends at a byte boundary with the stream still open.
+bool EncodeBand(const SPngJob& job, SPngWorker& w, SPngBand& band, u32 index)
+{
+    const bool first = index == 0, last = index + 1 == job.BandCount;
+    if (!FilterRows(job, w, band.FirstRow, band.EndRow, w.Filtered))
+        return false;
+    band.FilteredBytes = w.Filtered.count;
+    band.Adler = (u32)adler32_z(adler32_z(0, nullptr, 0), w.Filtered.data, band.FilteredBytes);
+
+    if (!w.Trial && !(w.Trial = libdeflate_alloc_compressor(TRIAL_LEVEL)))
+        return false;
+    const size_t trialIn = band.FilteredBytes < TRIAL_BYTES ? band.FilteredBytes : TRIAL_BYTES;
+    if (!w.InflateScratch.Resize(INFLATE_SCRATCH))
+        return false;
+    // The trial's output only needs to show whether the band shrinks by more than the ratio.
+    const size_t trialRoom = trialIn / ZLIB_BAND_RATIO;
+    const size_t trialOut =
+        trialRoom ? libdeflate_deflate_compress(w.Trial, w.Filtered.data, trialIn, w.InflateScratch.data,
+                                                trialRoom < INFLATE_SCRATCH ? trialRoom : INFLATE_SCRATCH)
+                  : 0;
+    const bool useZlib = trialOut != 0;
+
+    z_stream bound;
+    memset(&bound, 0, sizeof(bound));
+    size_t room = 0;
+    if (useZlib)
+        room = deflateBound(&bound, (uLong)band.FilteredBytes) + DEFLATE_REOPEN_EXTRA;
+    else
+    {
+        if (!w.Strong && !(w.Strong = libdeflate_alloc_compressor(STRONG_LEVEL)))
+            return false;
+        room = libdeflate_deflate_compress_bound(w.Strong, band.FilteredBytes) + DEFLATE_REOPEN_EXTRA;
+    }
+    const size_t head = PNG_CHUNK_HEAD + (first ? sizeof(ZLIB_HEADER) : 0);
+    const size_t total = head + room + ZLIB_ADLER_SIZE + PNG_CHUNK_TAIL;
+    if (total > TEMPLATE_MAX_COUNT || !band.Chunk.Resize((u32)total))
+        return false;
+    u8* data = band.Chunk.data;
+    if (first)
+        memcpy(data + PNG_CHUNK_HEAD, ZLIB_HEADER, sizeof(ZLIB_HEADER));
+    size_t written = 0;
+    if (useZlib)
+    {
+        if (!DeflateWithZlib(job, w, band, last, data + head, room, written))
+            return false;
+    }
+    else
+    {
+        written = libdeflate_deflate_compress(w.Strong, w.Filtered.data, band.FilteredBytes, data + head,
+                                              room - DEFLATE_REOPEN_EXTRA);
+        if (written && !last)
+            written = ReopenFinalBlock(data + head, written, w.InflateScratch);
+        if (!written)
+            return false;
+    }
+    const size_t dataSize = head - PNG_CHUNK_HEAD + written;
+    band.Chunk.Resize((u32)(PNG_CHUNK_HEAD + dataSize));
+    if (!last)
+    {
+        // The last band's checksum follows once all bands are done.
+        PutBE32(band.Chunk.data, (u32)dataSize);
+        memcpy(band.Chunk.data + 4, "IDAT", 4);
+        u8 crc[PNG_CHUNK_TAIL];
+        PutBE32(crc, (u32)crc32_z(crc32_z(0, nullptr, 0), band.Chunk.data + 4, 4 + dataSize));
+        band.Chunk.Append(crc, PNG_CHUNK_TAIL);
+    }
+    return true;
+}
+
+u32 EncodeBands(void* context)
+{
+    SPngJob& job = *(SPngJob*)context;
+    SPngWorker worker;
+    for (;;)
+    {
+        const u32 i = job.NextBand.fetch_add(1, std::memory_order_relaxed);
+        if (i >= job.BandCount)
+            break;
+        job.Bands[i].Done = EncodeBand(job, worker, job.Bands[i], i);
+        if (!job.Bands[i].Done)
+            job.Bands[i].Chunk.Clear();
+    }
+    return 0;
+}
+
+u32 ProcessorCount()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof(set), &set) != 0)
+        return 1;
+    const int n = CPU_COUNT(&set);
+    return n < 1 ? 1 : (u32)n;
+}
+
+bool WriteChunk(FByteWriter& writer, const char* type, const u8* data, u32 size)
+{
+    u8 head[PNG_CHUNK_HEAD], tail[PNG_CHUNK_TAIL];
+    PutBE32(head, size);
+    memcpy(head + 4, type, 4);
+    uLong crc = crc32_z(crc32_z(0, nullptr, 0), head + 4, 4);
+    crc = crc32_z(crc, data, size);
+    PutBE32(tail, (u32)crc);
+    return writer.Serialize(head, sizeof(head), 1) && writer.Serialize((void*)data, size, 1) &&
+           writer.Serialize(tail, sizeof(tail), 1);
+}
+} // namespace
+
+int PngWriteBanded(const SImageInterface& image, FByteWriter& writer)
+{
+    const u32 width = image.GetWidth(), height = image.GetHeight();
+    const u8* pixels = (const u8*)image.GetData();
+    if (width == 0 || height == 0 || !pixels || width > PNG_MAX_DIMENSION || height > PNG_MAX_DIMENSION)
+        return 0;
+    const size_t rowBytes = (size_t)width * PNG_BYTES_PER_PIXEL;
+    if (rowBytes > MAX_ROW_BYTES)
+        return 0;
+    const size_t stride = rowBytes + 1;
+
+    const u64 filteredBytes = (u64)height * stride;
+    u64 bandCount64 = (filteredBytes + BAND_MIN_BYTES - 1) / BAND_MIN_BYTES;
+    if (bandCount64 > MAX_BANDS)
+        bandCount64 = MAX_BANDS;
+    if (bandCount64 > height)
+        bandCount64 = height;
+    const u64 rowsPerBand = ((u64)height + bandCount64 - 1) / bandCount64;
+    const u32 bandCount = (u32)(((u64)height + rowsPerBand - 1) / rowsPerBand);
+    u32 threads = ProcessorCount();
+    if (threads > MAX_THREADS)
+        threads = MAX_THREADS;
+
+    std::unique_ptr<SPngBand[]> bands(new SPngBand[bandCount]);
+    for (u32 i = 0; i < bandCount; ++i)
+    {
+        bands[i].FirstRow = (u32)(i * rowsPerBand);
+        bands[i].EndRow = (u32)((u64)bands[i].FirstRow + rowsPerBand < height ? bands[i].FirstRow + rowsPerBand : height);
+        bands[i].Adler = 0;
+        bands[i].FilteredBytes = 0;
+        bands[i].Done = false;
+    }
+    SPngJob job;
+    job.Pixels = pixels;
+    job.Width = width;
+    job.Height = height;
+    job.RowBytes = rowBytes;
+    job.Bands = bands.get();
+    job.BandCount = bandCount;
+    job.NextBand.store(0);
+
+    // This thread takes bands too; a helper that fails to start leaves its share to the others.
+    const u32 helpers = (threads < bandCount ? threads : bandCount) - 1;
+    std::unique_ptr<SThread[]> pool(new SThread[helpers ? helpers : 1]);
+    for (u32 i = 0; i < helpers; ++i)
+        pool[i].Start(EncodeBands, &job);
+    EncodeBands(&job);
+    for (u32 i = 0; i < helpers; ++i)
+        if (pool[i].Thread)
+            pool[i].Wait(THREAD_INFINITE);
+
+    uLong adler = adler32_z(0, nullptr, 0);
+    for (u32 i = 0; i < bandCount; ++i)
+    {
+        if (!bands[i].Done)
+            return 0;
+        adler = adler32_combine(adler, bands[i].Adler, (z_off_t)bands[i].FilteredBytes);
+    }
+    SPngBand& tail = bands[bandCount - 1];
+    u8 adlerBytes[ZLIB_ADLER_SIZE];
+    PutBE32(adlerBytes, (u32)adler);
+    if (!tail.Chunk.Append(adlerBytes, ZLIB_ADLER_SIZE))
+        return 0;
+
+    u8 ihdr[PNG_IHDR_SIZE] = {};
+    PutBE32(ihdr, width);
+    PutBE32(ihdr + 4, height);
+    ihdr[8] = PNG_BIT_DEPTH;
+    ihdr[9] = PNG_COLOR_RGBA;
+    bool ok = writer.Serialize((void*)PNG_SIGNATURE, sizeof(PNG_SIGNATURE), 1) &&
+              WriteChunk(writer, "IHDR", ihdr, sizeof(ihdr));
+    for (u32 i = 0; ok && i + 1 < bandCount; ++i)
+        ok = writer.Serialize(bands[i].Chunk.data, bands[i].Chunk.count, 1);
+    ok = ok && WriteChunk(writer, "IDAT", tail.Chunk.data + PNG_CHUNK_HEAD, tail.Chunk.count - PNG_CHUNK_HEAD) &&
+         writer.Serialize((void*)PNG_IEND_CHUNK, sizeof(PNG_IEND_CHUNK), 1);
+    return ok ? 1 : 0;
+}

@@ -1,0 +1,167 @@
+// The banded PNG writer: pictures of every shape come back bit for bit through the program's
+// decoder, and the file is checked apart from libpng (which forgives bytes after the compressed
+// stream): each chunk's CRC, the header, and one zlib stream that zlib inflates to exactly the
+// filtered rows and ends exactly at the end of the data.
+#include "TestSupport.h"
+
+#include <math.h>
+#include <zlib.h>
+
+#include <string>
+#include <vector>
+
+#include "GArchive.h"
+#include "GameImage.h"
+
+namespace
+{
+const u32 RGBA_BYTES = 4;
+const u8 PNG_SIGNATURE[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+const u32 IHDR_SIZE = 13;
+const u8 BIT_DEPTH_8 = 8;
+const u8 COLOR_RGBA = 6;
+
+enum EPicture
+{
+    PIC_Noise,    // every byte random, alpha too
+    PIC_Smooth,   // soft blobs with a little grain, like generated clouds
+    PIC_Gradient, // shrinks by hundreds of times
+    PIC_Mixed,    // gradient above, noise below: both kinds of band in one stream
+};
+
+u32 Lcg(u32& s)
+{
+    s = s * 1664525u + 1013904223u;
+    return s >> 8;
+}
+
+SImage2D Picture(EPicture kind, u32 width, u32 height)
+{
+    SImage2D img(width, height);
+    u32 seed = width * 31 + height;
+    for (u32 y = 0; y < height; ++y)
+        for (u32 x = 0; x < width; ++x)
+        {
+            u32 texel = 0;
+            const bool noise = kind == PIC_Noise || (kind == PIC_Mixed && y >= height / 2);
+            if (noise)
+                texel = Lcg(seed) ^ (Lcg(seed) << 24);
+            else if (kind == PIC_Gradient || kind == PIC_Mixed)
+                texel = (x * 255 / width) | ((y * 255 / height) << 8) | (((x + y) / 7 & 0xFF) << 16) | 0xFF000000u;
+            else
+            {
+                const float v = 0.5f + 0.25f * sinf(x * 0.021f) * cosf(y * 0.017f) + 0.2f * sinf((x + 2 * y) * 0.0053f);
+                const u32 g = (u32)(v * 200) + (Lcg(seed) & 3);
+                texel = g | ((g * 3 / 4) << 8) | ((g / 2) << 16) | 0xFF000000u;
+            }
+            img.Pixels[y * width + x] = texel;
+        }
+    return img;
+}
+
+u32 Be32(const u8* p)
+{
+    return ((u32)p[0] << 24) | ((u32)p[1] << 16) | ((u32)p[2] << 8) | p[3];
+}
+
+// Walks the chunks; on success idat holds the concatenated IDAT data.
+void CheckChunks(const TPodArray<u8>& file, u32 width, u32 height, std::vector<u8>& idat)
+{
+    ASSERT_GE(file.count, sizeof(PNG_SIGNATURE));
+    ASSERT_EQ(0, memcmp(file.data, PNG_SIGNATURE, sizeof(PNG_SIGNATURE)));
+    size_t at = sizeof(PNG_SIGNATURE);
+    std::vector<std::string> types;
+    while (at + 12 <= file.count)
+    {
+        const u32 size = Be32(file.data + at);
+        ASSERT_LE(at + 12 + size, file.count) << "chunk " << types.size() << " overruns the file";
+        const u8* type = file.data + at + 4;
+        const u32 crc = (u32)crc32(crc32(0, nullptr, 0), type, 4 + size);
+        EXPECT_EQ(crc, Be32(type + 4 + size)) << "CRC of chunk " << types.size();
+        types.push_back(std::string((const char*)type, 4));
+        if (types.back() == "IHDR")
+        {
+            ASSERT_EQ(IHDR_SIZE, size);
+            EXPECT_EQ(width, Be32(type + 4));
+            EXPECT_EQ(height, Be32(type + 8));
+            EXPECT_EQ(BIT_DEPTH_8, type[12]);
+            EXPECT_EQ(COLOR_RGBA, type[13]);
+            EXPECT_EQ(0, type[14] | type[15] | type[16]); // deflate, adaptive filters, not interlaced
+        }
+        if (types.back() == "IDAT")
+            idat.insert(idat.end(), type + 4, type + 4 + size);
+        at += 12 + size;
+    }
+    EXPECT_EQ(file.count, at);
+    ASSERT_GE(types.size(), 3u);
+    EXPECT_EQ("IHDR", types.front());
+    EXPECT_EQ("IEND", types.back());
+    for (size_t i = 1; i + 1 < types.size(); ++i)
+        EXPECT_EQ("IDAT", types[i]);
+}
+
+// Inflates the stream whole; it must end exactly with the data and yield every filtered row.
+void CheckStream(const std::vector<u8>& idat, u32 width, u32 height)
+{
+    const size_t filtered = (size_t)height * (width * RGBA_BYTES + 1);
+    std::vector<u8> rows(filtered + 1);
+    z_stream z;
+    memset(&z, 0, sizeof(z));
+    ASSERT_EQ(Z_OK, inflateInit(&z));
+    z.next_in = (Bytef*)idat.data();
+    z.avail_in = (uInt)idat.size();
+    z.next_out = rows.data();
+    z.avail_out = (uInt)rows.size();
+    EXPECT_EQ(Z_STREAM_END, inflate(&z, Z_FINISH));
+    EXPECT_EQ(0u, z.avail_in) << "bytes after the end of the stream";
+    EXPECT_EQ(filtered, z.total_out);
+    inflateEnd(&z);
+    for (u32 y = 0; y < height && z.total_out == filtered; ++y)
+        ASSERT_LT(rows[(size_t)y * (width * RGBA_BYTES + 1)], 5) << "filter type of row " << y;
+}
+
+struct SRoundTrip
+{
+    const char* name;
+    EPicture kind;
+    u32 width;
+    u32 height;
+};
+
+// Bands are cut from at least half a megabyte of filtered rows, at most 16 of them.
+const SRoundTrip ROUND_TRIPS[] = {
+    {"one texel", PIC_Noise, 1, 1},
+    {"one row", PIC_Smooth, 300, 1},
+    {"one wide row", PIC_Noise, 8192, 1},
+    {"wide rows in three bands", PIC_Smooth, 8192, 40},
+    {"a band short at the end", PIC_Smooth, 1000, 999},
+    {"noise in three bands", PIC_Noise, 640, 517},
+    {"gradient in nine bands", PIC_Gradient, 1024, 1025},
+    {"both kinds of band", PIC_Mixed, 700, 1201},
+    {"the most bands", PIC_Noise, 1500, 1501},
+    {"one column", PIC_Gradient, 1, 3000},
+};
+
+TEST(PngWriteBanded, PicturesComeBackBitForBitFromOneWholeStream)
+{
+    for (const SRoundTrip& c : ROUND_TRIPS)
+    {
+        SCOPED_TRACE(c.name);
+        const SImage2D src = Picture(c.kind, c.width, c.height);
+        TPodArray<u8> file;
+        FByteWriter writer(file, 0);
+        ASSERT_EQ(1, EncodePNG(src, writer));
+
+        std::vector<u8> idat;
+        CheckChunks(file, c.width, c.height, idat);
+        CheckStream(idat, c.width, c.height);
+
+        SImage2D back;
+        ASSERT_GT(DecodePNG(file, back), 0);
+        ASSERT_EQ(c.width, back.Width);
+        ASSERT_EQ(c.height, back.Height);
+        EXPECT_EQ(0, memcmp(src.Pixels.data, back.Pixels.data, (size_t)c.width * c.height * RGBA_BYTES));
+    }
+}
+
+} // namespace
