@@ -13,13 +13,16 @@
 #include "GameImage.h"
 #include "GameThread.h"
 
-// How the bands are compressed. libdeflate's strongest level parses each band for the shortest
-// code and writes files a few percent smaller than zlib's level 9, in less time on noisy and cloudy
-// pictures. On pictures that shrink by a huge factor (gradients, flat areas) its parse slows down
-// many times while zlib's level 9 stays quick and, primed with the band above, matches it in size;
-// a quick trial pass over the start of each band tells the two kinds apart. libdeflate compresses
-// whole buffers only, so its bands start without the band above as their dictionary and end with a
-// final block, which is reopened before the next band follows.
+// How the bands are compressed. libdeflate's near-optimal parse (levels 10 to 12) writes files
+// 5 to 45 percent smaller than zlib's level 9 on generated clouds, noise and normal maps, and in less
+// time: zlib's level 9 follows very long match chains through such smooth, repetitive pictures.
+// Level 10 is enough where a band shrinks well; where it hardly shrinks (fine-grained noise) only
+// level 12 stays below zlib, and costs little more there. On pictures that shrink by hundreds of
+// times (gradients, flat areas) the parse slows down many times while zlib's level 9 stays quick
+// and, primed with the band above, is as small. A quick trial pass over the start of each band
+// tells the three kinds apart. libdeflate compresses whole buffers only, so its bands start
+// without the band above as their dictionary and end with a final block, which is reopened
+// before the next band follows.
 
 namespace
 {
@@ -31,9 +34,10 @@ const u8 PNG_COLOR_RGBA = 6;
 const u32 PNG_BYTES_PER_PIXEL = 4;
 // Width and height are 31-bit in the header.
 const u32 PNG_MAX_DIMENSION = 0x7FFFFFFFu;
-// Chunk length and type before the data, CRC after it.
+// Chunk length and type before the data, CRC after it; lengths are 31-bit.
 const u32 PNG_CHUNK_HEAD = 8;
 const u32 PNG_CHUNK_TAIL = 4;
+const u64 PNG_MAX_CHUNK = 0x7FFFFFFFu;
 
 // Row filter types; the chosen type is the first byte of each filtered row.
 enum
@@ -56,13 +60,16 @@ const u32 DEFLATE_WINDOW = 32768;
 const u8 DEFLATE_EMPTY_STORED[4] = {0x00, 0x00, 0xFF, 0xFF};
 const u32 DEFLATE_REOPEN_EXTRA = 1 + sizeof(DEFLATE_EMPTY_STORED);
 
-const int STRONG_LEVEL = 12;    // libdeflate's strongest
-const int TRIAL_LEVEL = 1;      // libdeflate's quickest
+const int PARSE_LEVEL = 10;     // libdeflate's first near-optimal level
+const int DENSE_LEVEL = 12;     // its strongest
+const int TRIAL_LEVEL = 1;      // its quickest
 const int ZLIB_LEVEL = 9;
 const int ZLIB_MEM_LEVEL = 9;
-// Bytes of each band that the trial pass compresses, and the ratio above which zlib takes the band.
+// Bytes of each band that the trial pass compresses, the ratio above which zlib takes the band,
+// and the one below which libdeflate's strongest level does.
 const u32 TRIAL_BYTES = 128 * 1024;
 const u32 ZLIB_BAND_RATIO = 24;
+const u32 DENSE_BAND_RATIO = 2;
 
 // A picture is cut into at most MAX_BANDS bands of whole rows, each of at least BAND_MIN_BYTES
 // filtered bytes (fewer only in a picture of one band): enough bands to keep every processor busy,
@@ -71,8 +78,8 @@ const u32 ZLIB_BAND_RATIO = 24;
 // depends on the picture alone, so a picture gives the same file on every machine.
 const u32 BAND_MIN_BYTES = 512 * 1024;
 const u32 MAX_BANDS = 16;
-// Rows longer than this are refused: five filtered copies of one are kept per thread.
-const size_t MAX_ROW_BYTES = (size_t)1 << 28;
+// Rows longer than this are refused: their filter costs must add up within 32 bits.
+const size_t MAX_ROW_BYTES = (size_t)1 << 24;
 const u32 MAX_THREADS = 64;
 const u32 INFLATE_SCRATCH = 64 * 1024;
 
@@ -85,26 +92,25 @@ inline void PutBE32(u8* p, u32 v)
 }
 
 // The heuristic's cost of a filtered byte: its distance from 0 read as a signed byte.
-inline u32 FilterCost(u8 v)
+inline u8 FilterCost(u8 v)
 {
-    return v < 128 ? v : 256u - v;
+    const u8 negated = (u8)(0u - v);
+    return v < negated ? v : negated;
 }
 
-inline u8 Paeth(u8 a, u8 b, u8 c)
+// Rows are at most MAX_ROW_BYTES long, so the sum fits.
+u32 FilterCostSum(const u8* bytes, size_t count)
 {
-    int pa = b > c ? b - c : c - b;
-    int pb = a > c ? a - c : c - a;
-    int pc = a + b - 2 * c;
-    if (pc < 0)
-        pc = -pc;
-    if (pa <= pb && pa <= pc)
-        return a;
-    return pb <= pc ? b : c;
+    u32 sum = 0;
+    for (size_t i = 0; i < count; ++i)
+        sum += FilterCost(bytes[i]);
+    return sum;
 }
 
 // Filters one row (prev is the row above, zeros above the first) into out: the filter type, then
 // rowBytes bytes. Each filter is tried and the one with the smallest sum of costs taken, the first
-// of equal ones. cand holds FILTER_Count - 1 rows of scratch.
+// of equal ones. cand holds FILTER_Count - 1 rows of scratch. The loops are kept apart and free of
+// branches so that the compiler turns them into vector code.
 void FilterRow(const u8* row, const u8* prev, size_t rowBytes, u8* out, u8* cand)
 {
     const size_t bpp = PNG_BYTES_PER_PIXEL;
@@ -112,6 +118,7 @@ void FilterRow(const u8* row, const u8* prev, size_t rowBytes, u8* out, u8* cand
     u8* up = cand + rowBytes;
     u8* avg = cand + 2 * rowBytes;
     u8* paeth = cand + 3 * rowBytes;
+    // Left of the first pixel a and c are 0: Average takes half the byte above, Paeth the byte above.
     for (size_t i = 0; i < bpp; ++i)
     {
         sub[i] = row[i];
@@ -119,24 +126,29 @@ void FilterRow(const u8* row, const u8* prev, size_t rowBytes, u8* out, u8* cand
         paeth[i] = (u8)(row[i] - prev[i]);
     }
     for (size_t i = bpp; i < rowBytes; ++i)
-    {
         sub[i] = (u8)(row[i] - row[i - bpp]);
+    for (size_t i = bpp; i < rowBytes; ++i)
         avg[i] = (u8)(row[i] - ((row[i - bpp] + prev[i]) >> 1));
-    }
     for (size_t i = 0; i < rowBytes; ++i)
         up[i] = (u8)(row[i] - prev[i]);
     for (size_t i = bpp; i < rowBytes; ++i)
-        paeth[i] = (u8)(row[i] - Paeth(row[i - bpp], prev[i], prev[i - bpp]));
+    {
+        const int a = row[i - bpp], b = prev[i], c = prev[i - bpp];
+        int pa = b - c, pb = a - c, pc = a + b - 2 * c;
+        pa = pa < 0 ? -pa : pa;
+        pb = pb < 0 ? -pb : pb;
+        pc = pc < 0 ? -pc : pc;
+        int predictor = pb <= pc ? b : c;
+        predictor = pa <= pb && pa <= pc ? a : predictor;
+        paeth[i] = (u8)(row[i] - predictor);
+    }
 
     const u8* rows[FILTER_Count] = {row, sub, up, avg, paeth};
     int best = FILTER_None;
-    u64 bestSum = ~(u64)0;
+    u32 bestSum = ~0u;
     for (int f = 0; f < FILTER_Count; ++f)
     {
-        u64 sum = 0;
-        const u8* r = rows[f];
-        for (size_t i = 0; i < rowBytes; ++i)
-            sum += FilterCost(r[i]);
+        const u32 sum = FilterCostSum(rows[f], rowBytes);
         if (sum < bestSum)
         {
             bestSum = sum;
@@ -151,9 +163,11 @@ struct SPngBand
 {
     u32 FirstRow;
     u32 EndRow;
-    // The whole IDAT chunk: length, type, data, CRC (the last band's data and CRC are finished once
-    // every band's checksum is known).
-    TPodArray<u8> Chunk;
+    // The band's part of the zlib stream (the first one with the stream's header, the last one
+    // with its checksum once every band's is known) and the CRC of those bytes. Bands are written
+    // together in as few IDAT chunks as lengths allow, their CRCs combined.
+    TPodArray<u8> Stream;
+    u32 Crc;
     u32 Adler;
     size_t FilteredBytes;
     bool Done;
@@ -178,15 +192,21 @@ struct SPngWorker
     TPodArray<u8> Candidates;
     TPodArray<u8> ZeroRow;
     TPodArray<u8> InflateScratch;
-    libdeflate_compressor* Strong = nullptr;
-    libdeflate_compressor* Trial = nullptr;
+    // By libdeflate level, made when first needed.
+    libdeflate_compressor* Compressors[DENSE_LEVEL + 1] = {};
+
+    libdeflate_compressor* Compressor(int level)
+    {
+        if (!Compressors[level])
+            Compressors[level] = libdeflate_alloc_compressor(level);
+        return Compressors[level];
+    }
 
     ~SPngWorker()
     {
-        if (Strong)
-            libdeflate_free_compressor(Strong);
-        if (Trial)
-            libdeflate_free_compressor(Trial);
+        for (libdeflate_compressor* c : Compressors)
+            if (c)
+                libdeflate_free_compressor(c);
     }
 };
 
@@ -313,18 +333,17 @@ bool EncodeBand(const SPngJob& job, SPngWorker& w, SPngBand& band, u32 index)
     band.FilteredBytes = w.Filtered.count;
     band.Adler = (u32)adler32_z(adler32_z(0, nullptr, 0), w.Filtered.data, band.FilteredBytes);
 
-    if (!w.Trial && !(w.Trial = libdeflate_alloc_compressor(TRIAL_LEVEL)))
+    libdeflate_compressor* trial = w.Compressor(TRIAL_LEVEL);
+    if (!trial || !w.InflateScratch.Resize(INFLATE_SCRATCH))
         return false;
+    // The scratch holds half of the trial's input: a trial that does not fit shrinks by less than 2.
+    static_assert(TRIAL_BYTES / DENSE_BAND_RATIO <= INFLATE_SCRATCH, "the trial's room decides dense bands");
     const size_t trialIn = band.FilteredBytes < TRIAL_BYTES ? band.FilteredBytes : TRIAL_BYTES;
-    if (!w.InflateScratch.Resize(INFLATE_SCRATCH))
-        return false;
-    // The trial's output only needs to show whether the band shrinks by more than the ratio.
-    const size_t trialRoom = trialIn / ZLIB_BAND_RATIO;
-    const size_t trialOut =
-        trialRoom ? libdeflate_deflate_compress(w.Trial, w.Filtered.data, trialIn, w.InflateScratch.data,
-                                                trialRoom < INFLATE_SCRATCH ? trialRoom : INFLATE_SCRATCH)
-                  : 0;
-    const bool useZlib = trialOut != 0;
+    const size_t trialOut = libdeflate_deflate_compress(trial, w.Filtered.data, trialIn, w.InflateScratch.data,
+                                                        trialIn / DENSE_BAND_RATIO);
+    const bool useZlib = trialOut != 0 && trialOut * ZLIB_BAND_RATIO <= trialIn;
+    const int level = trialOut == 0 ? DENSE_LEVEL : PARSE_LEVEL;
+    libdeflate_compressor* compressor = nullptr;
 
     z_stream bound;
     memset(&bound, 0, sizeof(bound));
@@ -333,17 +352,18 @@ bool EncodeBand(const SPngJob& job, SPngWorker& w, SPngBand& band, u32 index)
         room = deflateBound(&bound, (uLong)band.FilteredBytes) + DEFLATE_REOPEN_EXTRA;
     else
     {
-        if (!w.Strong && !(w.Strong = libdeflate_alloc_compressor(STRONG_LEVEL)))
+        compressor = w.Compressor(level);
+        if (!compressor)
             return false;
-        room = libdeflate_deflate_compress_bound(w.Strong, band.FilteredBytes) + DEFLATE_REOPEN_EXTRA;
+        room = libdeflate_deflate_compress_bound(compressor, band.FilteredBytes) + DEFLATE_REOPEN_EXTRA;
     }
-    const size_t head = PNG_CHUNK_HEAD + (first ? sizeof(ZLIB_HEADER) : 0);
-    const size_t total = head + room + ZLIB_ADLER_SIZE + PNG_CHUNK_TAIL;
-    if (total > TEMPLATE_MAX_COUNT || !band.Chunk.Resize((u32)total))
+    const size_t head = first ? sizeof(ZLIB_HEADER) : 0;
+    const size_t total = head + room + ZLIB_ADLER_SIZE;
+    if (total > TEMPLATE_MAX_COUNT || !band.Stream.Resize((u32)total))
         return false;
-    u8* data = band.Chunk.data;
+    u8* data = band.Stream.data;
     if (first)
-        memcpy(data + PNG_CHUNK_HEAD, ZLIB_HEADER, sizeof(ZLIB_HEADER));
+        memcpy(data, ZLIB_HEADER, sizeof(ZLIB_HEADER));
     size_t written = 0;
     if (useZlib)
     {
@@ -352,24 +372,15 @@ bool EncodeBand(const SPngJob& job, SPngWorker& w, SPngBand& band, u32 index)
     }
     else
     {
-        written = libdeflate_deflate_compress(w.Strong, w.Filtered.data, band.FilteredBytes, data + head,
+        written = libdeflate_deflate_compress(compressor, w.Filtered.data, band.FilteredBytes, data + head,
                                               room - DEFLATE_REOPEN_EXTRA);
         if (written && !last)
             written = ReopenFinalBlock(data + head, written, w.InflateScratch);
         if (!written)
             return false;
     }
-    const size_t dataSize = head - PNG_CHUNK_HEAD + written;
-    band.Chunk.Resize((u32)(PNG_CHUNK_HEAD + dataSize));
-    if (!last)
-    {
-        // The last band's checksum follows once all bands are done.
-        PutBE32(band.Chunk.data, (u32)dataSize);
-        memcpy(band.Chunk.data + 4, "IDAT", 4);
-        u8 crc[PNG_CHUNK_TAIL];
-        PutBE32(crc, (u32)crc32_z(crc32_z(0, nullptr, 0), band.Chunk.data + 4, 4 + dataSize));
-        band.Chunk.Append(crc, PNG_CHUNK_TAIL);
-    }
+    band.Stream.Resize((u32)(head + written));
+    band.Crc = (u32)crc32_z(crc32_z(0, nullptr, 0), band.Stream.data, band.Stream.count);
     return true;
 }
 
@@ -384,7 +395,7 @@ u32 EncodeBands(void* context)
             break;
         job.Bands[i].Done = EncodeBand(job, worker, job.Bands[i], i);
         if (!job.Bands[i].Done)
-            job.Bands[i].Chunk.Clear();
+            job.Bands[i].Stream.Clear();
     }
     return 0;
 }
@@ -441,6 +452,7 @@ int PngWriteBanded(const SImageInterface& image, FByteWriter& writer)
         bands[i].FirstRow = (u32)(i * rowsPerBand);
         bands[i].EndRow = (u32)((u64)bands[i].FirstRow + rowsPerBand < height ? bands[i].FirstRow + rowsPerBand : height);
         bands[i].Adler = 0;
+        bands[i].Crc = 0;
         bands[i].FilteredBytes = 0;
         bands[i].Done = false;
     }
@@ -473,8 +485,10 @@ int PngWriteBanded(const SImageInterface& image, FByteWriter& writer)
     SPngBand& tail = bands[bandCount - 1];
     u8 adlerBytes[ZLIB_ADLER_SIZE];
     PutBE32(adlerBytes, (u32)adler);
-    if (!tail.Chunk.Append(adlerBytes, ZLIB_ADLER_SIZE))
+    if (!tail.Stream.Append(adlerBytes, ZLIB_ADLER_SIZE))
         return 0;
+    tail.Crc = (u32)crc32_combine(tail.Crc, crc32_z(crc32_z(0, nullptr, 0), adlerBytes, ZLIB_ADLER_SIZE),
+                                  ZLIB_ADLER_SIZE);
 
     u8 ihdr[PNG_IHDR_SIZE] = {};
     PutBE32(ihdr, width);
@@ -483,9 +497,28 @@ int PngWriteBanded(const SImageInterface& image, FByteWriter& writer)
     ihdr[9] = PNG_COLOR_RGBA;
     bool ok = writer.Serialize((void*)PNG_SIGNATURE, sizeof(PNG_SIGNATURE), 1) &&
               WriteChunk(writer, "IHDR", ihdr, sizeof(ihdr));
-    for (u32 i = 0; ok && i + 1 < bandCount; ++i)
-        ok = writer.Serialize(bands[i].Chunk.data, bands[i].Chunk.count, 1);
-    ok = ok && WriteChunk(writer, "IDAT", tail.Chunk.data + PNG_CHUNK_HEAD, tail.Chunk.count - PNG_CHUNK_HEAD) &&
-         writer.Serialize((void*)PNG_IEND_CHUNK, sizeof(PNG_IEND_CHUNK), 1);
+    for (u32 first = 0; ok && first < bandCount;)
+    {
+        u32 end = first;
+        u64 size = 0;
+        while (end < bandCount && size + bands[end].Stream.count <= PNG_MAX_CHUNK)
+            size += bands[end++].Stream.count;
+        if (end == first)
+            return 0;
+        u8 head[PNG_CHUNK_HEAD], crcBytes[PNG_CHUNK_TAIL];
+        PutBE32(head, (u32)size);
+        memcpy(head + 4, "IDAT", 4);
+        uLong crc = crc32_z(crc32_z(0, nullptr, 0), head + 4, 4);
+        ok = writer.Serialize(head, sizeof(head), 1);
+        for (u32 i = first; ok && i < end; ++i)
+        {
+            ok = writer.Serialize(bands[i].Stream.data, bands[i].Stream.count, 1);
+            crc = crc32_combine(crc, bands[i].Crc, (z_off_t)bands[i].Stream.count);
+        }
+        PutBE32(crcBytes, (u32)crc);
+        ok = ok && writer.Serialize(crcBytes, sizeof(crcBytes), 1);
+        first = end;
+    }
+    ok = ok && writer.Serialize((void*)PNG_IEND_CHUNK, sizeof(PNG_IEND_CHUNK), 1);
     return ok ? 1 : 0;
 }
