@@ -13,16 +13,17 @@
 #include "GameImage.h"
 #include "GameThread.h"
 
-// How the bands are compressed. libdeflate's near-optimal parse (levels 10 to 12) writes files
-// 5 to 45 percent smaller than zlib's level 9 on generated clouds, noise and normal maps, and in less
-// time: zlib's level 9 follows very long match chains through such smooth, repetitive pictures.
-// Level 10 is enough where a band shrinks well; where it hardly shrinks (fine-grained noise) only
-// level 12 stays below zlib, and costs little more there. On pictures that shrink by hundreds of
-// times (gradients, flat areas) the parse slows down many times while zlib's level 9 stays quick
-// and, primed with the band above, is as small. A quick trial pass over the start of each band
-// tells the three kinds apart. libdeflate compresses whole buffers only, so its bands start
-// without the band above as their dictionary and end with a final block, which is reopened
-// before the next band follows.
+// How the bands are compressed. On pictures that shrink moderately (generated clouds, noise and
+// normal maps at 1024) libdeflate's near-optimal parse at level 10 writes files 5 to 45 percent
+// smaller than zlib's level 9, in a fraction of the time: zlib's level 9 follows very long match
+// chains through such smooth, repetitive pictures. Where a band hardly shrinks (fine-grained noise)
+// only libdeflate's level 12 stays below zlib, and costs little more there. Where a band shrinks by
+// more than about 12 times (clouds at 4096, gradients, flat areas) level 10 falls behind zlib in
+// size without saving time and level 12 takes three times as long, so zlib's level 9 takes the
+// band, primed with the bytes above it, and matches a single stream in size. A quick trial pass
+// over the start of each band tells the three kinds apart. libdeflate compresses whole buffers
+// only, so its bands start without the bytes above as their dictionary and end with a final
+// block, which is reopened before the next band follows.
 
 namespace
 {
@@ -68,15 +69,19 @@ const int ZLIB_MEM_LEVEL = 9;
 // Bytes of each band that the trial pass compresses, the ratio above which zlib takes the band,
 // and the one below which libdeflate's strongest level does.
 const u32 TRIAL_BYTES = 128 * 1024;
-const u32 ZLIB_BAND_RATIO = 24;
+const u32 ZLIB_BAND_RATIO = 12;
 const u32 DENSE_BAND_RATIO = 2;
 
 // A picture is cut into at most MAX_BANDS bands of whole rows, each of at least BAND_MIN_BYTES
-// filtered bytes (fewer only in a picture of one band): enough bands to keep every processor busy,
-// few enough that what each band boundary costs (a new block and its code tables, and for
-// libdeflate a window without the bytes above) stays far below a percent of the file. The plan
-// depends on the picture alone, so a picture gives the same file on every machine.
+// filtered bytes (but for a picture of one band and the last band's rounding): enough bands to keep
+// every processor busy, few enough that what each band boundary costs (a new block and its code
+// tables, and for libdeflate a window without the bytes above) stays far below a percent of the
+// file. The plan depends on the picture alone, so a picture gives the same file on every machine.
 const u32 BAND_MIN_BYTES = 512 * 1024;
+// Pictures whose first rows shrink by hundreds of times (gradients, flat areas) are cut into fewer
+// bands: a band boundary costs some 40 bytes, a visible part of so small a file.
+const u32 FEW_BANDS_RATIO = 64;
+const u32 FEW_BANDS_MIN_BYTES = 1280 * 1024;
 const u32 MAX_BANDS = 16;
 // Rows longer than this are refused: their filter costs must add up within 32 bits.
 const size_t MAX_ROW_BYTES = (size_t)1 << 24;
@@ -210,6 +215,20 @@ struct SPngWorker
     }
 };
 
+// Compresses the start of filtered bytes at the quickest level to see how well they shrink: the
+// ratio of input to output, 0 when it is below DENSE_BAND_RATIO, -1 on failure.
+double TrialRatio(SPngWorker& w, const u8* filtered, size_t size)
+{
+    libdeflate_compressor* trial = w.Compressor(TRIAL_LEVEL);
+    if (!trial || !w.InflateScratch.Resize(INFLATE_SCRATCH))
+        return -1;
+    // The scratch holds half of the trial's input: a trial that does not fit shrinks by less than 2.
+    static_assert(TRIAL_BYTES / DENSE_BAND_RATIO <= INFLATE_SCRATCH, "the trial's room decides dense bands");
+    const size_t in = size < TRIAL_BYTES ? size : TRIAL_BYTES;
+    const size_t out = libdeflate_deflate_compress(trial, filtered, in, w.InflateScratch.data, in / DENSE_BAND_RATIO);
+    return out ? (double)in / out : 0;
+}
+
 // Filters rows [first, end) of the picture into out, (rowBytes + 1) bytes a row.
 bool FilterRows(const SPngJob& job, SPngWorker& w, u32 first, u32 end, TPodArray<u8>& out)
 {
@@ -333,16 +352,11 @@ bool EncodeBand(const SPngJob& job, SPngWorker& w, SPngBand& band, u32 index)
     band.FilteredBytes = w.Filtered.count;
     band.Adler = (u32)adler32_z(adler32_z(0, nullptr, 0), w.Filtered.data, band.FilteredBytes);
 
-    libdeflate_compressor* trial = w.Compressor(TRIAL_LEVEL);
-    if (!trial || !w.InflateScratch.Resize(INFLATE_SCRATCH))
+    const double ratio = TrialRatio(w, w.Filtered.data, band.FilteredBytes);
+    if (ratio < 0)
         return false;
-    // The scratch holds half of the trial's input: a trial that does not fit shrinks by less than 2.
-    static_assert(TRIAL_BYTES / DENSE_BAND_RATIO <= INFLATE_SCRATCH, "the trial's room decides dense bands");
-    const size_t trialIn = band.FilteredBytes < TRIAL_BYTES ? band.FilteredBytes : TRIAL_BYTES;
-    const size_t trialOut = libdeflate_deflate_compress(trial, w.Filtered.data, trialIn, w.InflateScratch.data,
-                                                        trialIn / DENSE_BAND_RATIO);
-    const bool useZlib = trialOut != 0 && trialOut * ZLIB_BAND_RATIO <= trialIn;
-    const int level = trialOut == 0 ? DENSE_LEVEL : PARSE_LEVEL;
+    const bool useZlib = ratio > ZLIB_BAND_RATIO;
+    const int level = ratio == 0 ? DENSE_LEVEL : PARSE_LEVEL;
     libdeflate_compressor* compressor = nullptr;
 
     z_stream bound;
@@ -434,8 +448,29 @@ int PngWriteBanded(const SImageInterface& image, FByteWriter& writer)
         return 0;
     const size_t stride = rowBytes + 1;
 
+    SPngJob job;
+    job.Pixels = pixels;
+    job.Width = width;
+    job.Height = height;
+    job.RowBytes = rowBytes;
+
+    // The trial of the first rows, here on this thread, sets how finely the picture is cut.
+    u32 bandMinBytes = BAND_MIN_BYTES;
+    {
+        SPngWorker first;
+        const u32 rows = (u32)((TRIAL_BYTES + stride - 1) / stride);
+        if (!FilterRows(job, first, 0, rows < height ? rows : height, first.Filtered))
+            return 0;
+        const double ratio = TrialRatio(first, first.Filtered.data, first.Filtered.count);
+        if (ratio < 0)
+            return 0;
+        if (ratio > FEW_BANDS_RATIO)
+            bandMinBytes = FEW_BANDS_MIN_BYTES;
+    }
     const u64 filteredBytes = (u64)height * stride;
-    u64 bandCount64 = (filteredBytes + BAND_MIN_BYTES - 1) / BAND_MIN_BYTES;
+    u64 bandCount64 = filteredBytes / bandMinBytes;
+    if (bandCount64 < 1)
+        bandCount64 = 1;
     if (bandCount64 > MAX_BANDS)
         bandCount64 = MAX_BANDS;
     if (bandCount64 > height)
@@ -456,11 +491,6 @@ int PngWriteBanded(const SImageInterface& image, FByteWriter& writer)
         bands[i].FilteredBytes = 0;
         bands[i].Done = false;
     }
-    SPngJob job;
-    job.Pixels = pixels;
-    job.Width = width;
-    job.Height = height;
-    job.RowBytes = rowBytes;
     job.Bands = bands.get();
     job.BandCount = bandCount;
     job.NextBand.store(0);

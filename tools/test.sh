@@ -7,7 +7,8 @@ cd "$root"
 bash tools/deps.sh || exit 1
 bash tools/build.sh build || exit 1
 bash tools/build.sh build-asan -DPW_SANITIZE=ON -DPW_BENCH=OFF || exit 1
-# The texture loader thread's tests also run under ThreadSanitizer (only the test binary is built).
+# The texture loader thread's and the PNG writer's tests also run under ThreadSanitizer (only the
+# test binary is built).
 mkdir -p build-tsan
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPW_TSAN=ON -DPW_BENCH=OFF > build-tsan/configure.log 2>&1 \
   || { cat build-tsan/configure.log; exit 1; }
@@ -19,8 +20,8 @@ export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 jobs="$(nproc)"
 status=0
-echo "=== Texture loader tests (ThreadSanitizer build) ==="
-env -u DISPLAY TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/plumweave_tests --gtest_filter='TextureLoaderTest.*' || status=1
+echo "=== Texture loader and PNG writer tests (ThreadSanitizer build) ==="
+env -u DISPLAY TSAN_OPTIONS="halt_on_error=1" build-tsan/bin/plumweave_tests --gtest_filter='TextureLoaderTest.*:PngWriteBanded.*' || status=1
 # Every reader of outside bytes under libFuzzer (clang build in build-fuzz, about 10 s per target,
 # all targets at once); any finding fails the run. Before the CTest runs, whose summary ends the output.
 echo "=== Fuzzing the readers (libFuzzer, AddressSanitizer + UndefinedBehaviorSanitizer) ==="
