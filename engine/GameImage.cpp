@@ -279,7 +279,7 @@ int EncodePNG(const SImageInterface& image, FByteWriter& writer, int level)
     if (image.GetWidth() == 0 || image.GetHeight() == 0 || !image.GetData())
         return 0;
     if (level < 0 || level >= 9)
-        return PngWriteBanded(image, writer);
+        return PngWriteBanded((const u8*)image.GetData(), image.GetWidth(), image.GetHeight(), writer);
     png_structp png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning,
                                                 nullptr, PngAlloc, PngFree);
     if (!png)

@@ -10,7 +10,6 @@
 
 #include "GArchive.h"
 #include "GTemplate.h"
-#include "GameImage.h"
 #include "GameThread.h"
 
 // How the bands are compressed. On pictures that shrink moderately (generated clouds, noise and
@@ -437,10 +436,8 @@ bool WriteChunk(FByteWriter& writer, const char* type, const u8* data, u32 size)
 }
 } // namespace
 
-int PngWriteBanded(const SImageInterface& image, FByteWriter& writer)
+int PngWriteBanded(const u8* pixels, u32 width, u32 height, FByteWriter& writer)
 {
-    const u32 width = image.GetWidth(), height = image.GetHeight();
-    const u8* pixels = (const u8*)image.GetData();
     if (width == 0 || height == 0 || !pixels || width > PNG_MAX_DIMENSION || height > PNG_MAX_DIMENSION)
         return 0;
     const size_t rowBytes = (size_t)width * PNG_BYTES_PER_PIXEL;
