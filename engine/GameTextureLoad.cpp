@@ -105,7 +105,8 @@ int TEX_LoadMip(const char* file, u32& level, TPodArray<u8>& bytes, STexture& te
             return 0;
         if (rec == want)
         {
-            if (!found.Resize(len) || !reader.Serialize(found.data, len, 1))
+            // An empty record holds no picture: the cache is damaged and the level unusable.
+            if (len == 0 || !found.Resize(len) || !reader.Serialize(found.data, len, 1))
                 return 0;
         }
         else

@@ -742,6 +742,28 @@ TEST_F(MipCacheTest, CorruptCachesAreRebuiltFromTheImage)
     rmdir(mips.c_str());
 }
 
+TEST_F(MipCacheTest, AnEmptyLevelRecordIsNoLevel)
+{
+    Bytes good;
+    {
+        TextureRef t;
+        Load(t);
+        good = ReadAll(mips);
+    }
+    SParsedCache parsed;
+    ASSERT_TRUE(ParseCache(good, parsed));
+    ASSERT_EQ(8u, parsed.records.size());
+    // The last record (the 1 x 1 level) cut to a length of zero; the file still ends exactly there.
+    const size_t lastLength = good.size() - parsed.records.back().size() - 4;
+    Bytes b(good.begin(), good.begin() + lastLength);
+    b.insert(b.end(), 4, 0);
+    WriteAll(mips, b);
+    STexture probe;
+    TPodArray<u8> bytes;
+    u32 level = 8;
+    EXPECT_EQ(0, TEX_LoadMip(file.c_str(), level, bytes, probe));
+}
+
 TEST_F(MipCacheTest, AskingToWriteTheCacheLoadsTheWholeImage)
 {
     {

@@ -62,7 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (level > asked || tex.Width == 0 || tex.Height == 0)
             FuzzFail("the cache handed out a level outside its chain");
         // Level 0 is the image file itself; any other level's bytes lie inside the cache.
-        if (level > 0 && (bytes.Count() > size || !memmem(data, size, bytes.data, bytes.Count())))
+        // No record is empty: an empty one holds no picture, and memmem must not see a null needle.
+        if (level > 0 &&
+            (bytes.Count() == 0 || bytes.Count() > size || !memmem(data, size, bytes.data, bytes.Count())))
             FuzzFail("the cache handed out bytes it does not hold");
         SImage2D img;
         DecodePNG(bytes, img);
