@@ -413,8 +413,10 @@ unsigned long WaitForProgramWindow(pid_t pid)
 {
     const std::string search = "xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
                                " --name '^Plumweave - ' 2>/dev/null | head -n 1";
+    // A loaded machine (the suites run in parallel) can take many seconds to start the program.
+    const int WINDOW_WAIT_STEPS = 1200; // 60 s in 50 ms steps
     std::string id;
-    for (int i = 0; i < 200 && id.empty(); ++i)
+    for (int i = 0; i < WINDOW_WAIT_STEPS && id.empty(); ++i)
     {
         id = Capture(search);
         if (id.empty())
