@@ -63,6 +63,9 @@ const char* Text(const char* key)
 void LoadStartDocument()
 {
     int loaded = 0;
+    // A batch run ends after this load: no preview or save will ask for a spent output again.
+    if (GBatchRun)
+        GProcessor->ReleaseSpentOutputs = 1;
     if (!GStartDocument.IsEmpty())
     {
         loaded = GProcessor->LoadDocument(GStartDocument.Str(), 0, 1);
@@ -330,7 +333,8 @@ void SMainWin::Frame()
 
 void DrawLoadingScreen(const char* documentPath)
 {
-    if (!GWindow)
+    // Off screen nobody would see it, and its programs would be built for nothing.
+    if (!GWindow || (GWindowSystem && GWindowSystem->IsOffscreen()))
         return;
     FB_BindWindowBuffer(true);
     const bool scissor = R_GetScissorEnabled();

@@ -30,6 +30,11 @@ SPermutationTableInit GPermutationTableInit;
 u32 GCurBlend = 0;
 u32 GCurRasterFlags = 0;
 
+namespace
+{
+bool GColorWrites = true;
+}
+
 SMaterialInst::SMaterialInst() : Blend(0), RasterFlags(0)
 {
     for (u32 i = 0; i < GCPermutationCount; ++i)
@@ -47,6 +52,7 @@ SMaterialInst::SMaterialInst(const SMaterialInst& other) : Blend(other.Blend), R
         Textures[i] = other.Textures[i];
     for (u32 i = 0; i < GCPermutationCount; ++i)
         Programs[i] = other.Programs[i];
+    OnUseShader = other.OnUseShader;
 }
 
 SMaterialInst& SMaterialInst::operator=(const SMaterialInst& other)
@@ -57,6 +63,7 @@ SMaterialInst& SMaterialInst::operator=(const SMaterialInst& other)
         Textures[i] = other.Textures[i];
     for (u32 i = 0; i < GCPermutationCount; ++i)
         Programs[i] = other.Programs[i];
+    OnUseShader = other.OnUseShader;
     return *this;
 }
 
@@ -68,6 +75,7 @@ void SMaterialInst::ReleaseTextures()
 
 void SMaterialInst::SetShader(const char* name, const TArray<TString>& extraDefines)
 {
+    OnUseShader = "";
     for (u32 i = 0; i < GCPermutationCount; ++i)
     {
         TArray<TString> defines = GMaterialPermutations[i];
@@ -81,6 +89,27 @@ void SMaterialInst::SetShader(const char* name)
 {
     TArray<TString> none;
     SetShader(name, none);
+}
+
+void SMaterialInst::SetShaderOnUse(const char* name)
+{
+    OnUseShader = name ? name : "";
+    for (u32 i = 0; i < GCPermutationCount; ++i)
+        Programs[i] = nullptr;
+}
+
+void R_SetColorWrites(bool on)
+{
+    if (on == GColorWrites)
+        return;
+    const GLboolean v = on ? GL_TRUE : GL_FALSE;
+    glColorMask(v, v, v, v);
+    GColorWrites = on;
+}
+
+bool R_GetColorWrites()
+{
+    return GColorWrites;
 }
 
 u32 R_BlendFactor(u32 index)
@@ -161,7 +190,10 @@ void BindMaterialPass(SMaterialInst& material, u32 code)
     if (BREAK_IF(pass_idx >= GCPassCount || vs_idx >= GCVSCount))
         return;
     SetBlendState(material.Blend);
-    UseProgramOf(material.Programs[vs_idx * GCPassCount + pass_idx]);
+    const u32 variant = vs_idx * GCPassCount + pass_idx;
+    if (!material.Programs[variant] && !material.OnUseShader.IsEmpty() && GColorWrites)
+        material.Programs[variant] = GetShader(material.OnUseShader.Str(), GMaterialPermutations[variant]);
+    UseProgramOf(material.Programs[variant]);
     SetRasterState(material.RasterFlags);
     for (u32 i = 0; i < 16; ++i)
         if (!material.Textures[i].IsNull() && material.Textures[i]->GLName)
@@ -173,5 +205,6 @@ void R_ResetStateCache()
     GCurShader = nullptr;
     GCurBlend = 0;
     GCurRasterFlags = 0;
+    GColorWrites = true;
     ResetVertexState();
 }

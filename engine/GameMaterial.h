@@ -34,6 +34,8 @@ struct SMaterialInst
     u32 RasterFlags;
     TextureRef Textures[16];
     SShader* Programs[GCPermutationCount];
+    // Set by SetShaderOnUse: the shader whose variants are looked up when first bound.
+    TString OnUseShader;
 
     SMaterialInst();
     ~SMaterialInst();
@@ -42,6 +44,9 @@ struct SMaterialInst
     // Fills every variant of the permutation table with the shader plus the extra defines.
     void SetShader(const char* name, const TArray<TString>& extraDefines);
     void SetShader(const char* name);
+    // Names the shader without building anything: each variant is built when a pass first binds
+    // it while colour writes are on, so that a run which never draws builds none.
+    void SetShaderOnUse(const char* name);
     // A copy holds its own counted reference to each texture; the programs are shared.
     SMaterialInst(const SMaterialInst& other);
     SMaterialInst& operator=(const SMaterialInst& other);
@@ -55,6 +60,10 @@ u32 R_BlendFactor(u32 index);
 u32 R_BlendEquation(u32 equation);
 
 void SetBlendState(u32 blend);
+// Colour writes (glColorMask of all four channels) through the cache. While they are off nothing
+// reaches the picture, and materials named with SetShaderOnUse build no variant.
+void R_SetColorWrites(bool on);
+bool R_GetColorWrites();
 void SetRasterState(u32 flags);
 void UseShader(u32 blend, SShader* sp);
 // code: pass in bits 4-7, vertex-shader kind in bits 0-3.

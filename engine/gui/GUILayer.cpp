@@ -90,8 +90,8 @@ int SGUILayer::InitMaterials()
     if (MaterialsReady)
         return 1;
     MaterialsReady = 1;
-    ColorOnlyMaterial.SetShader("ColorOnly");
-    GUIMaterial.SetShader("GUI");
+    ColorOnlyMaterial.SetShaderOnUse("ColorOnly");
+    GUIMaterial.SetShaderOnUse("GUI");
     ColorOnlyMaterial.Blend = BLEND_AlphaGUI;
     GUIMaterial.Blend = BLEND_AlphaGUI;
     if (!CurMaterial)
