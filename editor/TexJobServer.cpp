@@ -6,6 +6,7 @@
 #include "GameConsole.h"
 #include "GameFileIO.h"
 #include "GameText.h"
+#include "GameWindow.h"
 #include "Plumweave.h"
 #include "TexDocPath.h"
 #include "TexMainWin.h"
@@ -299,7 +300,12 @@ EJobStatus RunJobDocument(const char* path)
         ConsolePrintf("Job: refused, so that the unsaved edits are not lost");
         return JOB_LoadFailed;
     }
+    // Without a window nobody looks at the job's previews: its spent outputs can go as it runs.
+    const u32 lean = GProcessor->ReleaseSpentOutputs;
+    if (!GWindow || (GWindowSystem && GWindowSystem->IsOffscreen()))
+        GProcessor->ReleaseSpentOutputs = 1;
     const int loaded = GProcessor->LoadDocument(path, 1, 1);
+    GProcessor->ReleaseSpentOutputs = lean;
     if (!loaded)
         return JOB_LoadFailed;
     return BatchExitCode(loaded, *GProcessor) == BATCH_EXIT_OUTPUT_FAILED ? JOB_OutputFailed : JOB_Done;

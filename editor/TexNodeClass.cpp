@@ -206,7 +206,8 @@ int NodeSinglePass(STexProcNode& node, u32 width, u32 height, u32 format, const 
     if (!node.CreateOutputTarget(width, height, format))
         return 0;
     FrameBufferRef fb;
-    if (!node.BeginOutputPass(fb))
+    // The quad covers the target and the pass does not blend: clearing first would be wasted.
+    if (!node.BeginOutputPass(fb, false))
         return 0;
     node.BindInputTextures(program, defines);
     if (uniforms && GCurShader)

@@ -266,7 +266,8 @@ const SPropDesc* STexProcNode::PropTable()
 
 STexProcNode::STexProcNode(TArray<SPropDesc>& list)
     : CEntity(EntityList(NodeBaseList(list))), Dragging(0), Owner(nullptr), PreviewShown(1), NName(NODE_UNNAMED),
-      FmtOverride(0), UITexturesTried(0), GrabOffset(0, 0), VisitMark(0)
+      FmtOverride(0), UITexturesTried(0), GrabOffset(0, 0), VisitMark(0),
+      PendingReaders(~0u)
 {
     AnchorLeft = AnchorTop = AnchorRight = AnchorBottom = 0;
     TArray<SPropDesc>* base = NodeBaseList(list);
@@ -416,6 +417,8 @@ int STexProcNode::CreateOutputTarget(u32 width, u32 height, u32 format)
     STexture* t = Output.Get();
     if (t && t->GLName && t->Width == width && t->Height == height && t->Depth == 1 && t->Format == fmt)
         return 1;
+    if (Owner && Owner->TakeSpareTarget(Output, width, height, fmt, NODE_OUTPUT_TEX_FLAGS))
+        return 1;
     if (!TEX_Create(Output, width, height, 1, 1, fmt, nullptr, NODE_OUTPUT_TEX_FLAGS) || !Output->GLName)
     {
         Status.Format(STATUS_TEXT_SIZE, "CreateOutputTarget: texture of %ux%u in format %u was refused", width, height, fmt);
@@ -452,7 +455,7 @@ void STexProcNode::BindInputTextures(const char* shader, const TArray<TString>& 
     }
 }
 
-int STexProcNode::BeginOutputPass(FrameBufferRef& fb)
+int STexProcNode::BeginOutputPass(FrameBufferRef& fb, bool clear)
 {
     if (Output.IsNull() || !Output->GLName)
     {
@@ -469,6 +472,8 @@ int STexProcNode::BeginOutputPass(FrameBufferRef& fb)
         return 0;
     }
     PushFrameBuffer(fb);
+    if (!clear)
+        return 1;
     GLfloat saved[4];
     glGetFloatv(GL_COLOR_CLEAR_VALUE, saved);
     glClearColor(0, 0, 0, 0);

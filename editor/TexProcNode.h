@@ -111,6 +111,9 @@ public:
     u32 UITexturesTried;
     mVec2 GrabOffset; // pos0 - mouse / zoom when the caption drag began
     u32 VisitMark;    // the processor's walks mark visited nodes with their own number
+    // While the processor runs its list letting spent outputs go: the links by which nodes still
+    // to process read this one; ~0u when a reader is not in the run (the output is kept).
+    u32 PendingReaders;
 
     // From the base property list (the nested list of the class list's entry 0).
     explicit STexProcNode(TArray<SPropDesc>& list);
@@ -155,7 +158,9 @@ public:
     TextureRef InputTexture(u32 input);
     // A frame buffer with the output at colour slot 0, completed and pushed. 0 with the status
     // text set when the target cannot be completed (nothing is pushed then).
-    int BeginOutputPass(FrameBufferRef& fb);
+    // clear false skips clearing the target, for passes that write every texel (a full-screen
+    // quad without blending).
+    int BeginOutputPass(FrameBufferRef& fb, bool clear = true);
     void EndOutputPass(FrameBufferRef& fb);
 
     // The base table: "CEntity", "pos0", "pos1", "FmtOverride", "NName", "AnimData".

@@ -33,7 +33,7 @@ struct SWalkFrame
 STexProcessor::STexProcessor()
     : Edited(0), NodeMenuSlot(nullptr), Prompt(nullptr), BusyCount(0), Pan(0, 0), Zoom(1.0f), DragPivot(0, 0),
       DragStartMouse(0, 0), ZoomAtDragStart(1.0f), Panning(0), Zooming(0), LinkDragDir(0), LinkDragPin(nullptr),
-      LinkDragMouse(0, 0), WalkMark(0)
+      LinkDragMouse(0, 0), WalkMark(0), ReleaseSpentOutputs(0)
 {
     Name = "Processor";
     TexRegisterNodeClasses();
@@ -88,13 +88,13 @@ STexProcNode* STexProcessor::CreateNode(const char* className)
 void STexProcessor::LayOut(STexProcNode* node, bool draw)
 {
     node->UpdateRect();
+    const bool writes = R_GetColorWrites();
     if (!draw)
-        glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+        R_SetColorWrites(false);
     ++node->InFrame;
     node->Frame();
     --node->InFrame;
-    if (!draw)
-        glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    R_SetColorWrites(writes);
 }
 
 void STexProcessor::AddNode(STexProcNode* node, u32 interactive)
@@ -567,6 +567,9 @@ void STexProcessor::ProcessUpdateList()
 {
     const bool scissor = R_GetScissorEnabled();
     R_SetScissorEnabled(false);
+    const bool lean = ReleaseSpentOutputs != 0;
+    if (lean)
+        CountPendingReaders();
     while (!UpdateList.IsEmpty())
     {
         STexProcNode* node = UpdateList[0];
@@ -577,8 +580,75 @@ void STexProcessor::ProcessUpdateList()
             // Nodes fed by it must not go on with the output of an earlier run.
             node->Output.Release();
         RemoveFromUpdateList(node);
+        if (lean)
+            ReleaseSpent(node);
     }
+    SpareTargets.Clear();
     R_SetScissorEnabled(scissor);
+}
+
+void STexProcessor::CountPendingReaders()
+{
+    for (STexProcNode* n : Nodes)
+        n->PendingReaders = ~0u;
+    const u32 queued = ++WalkMark;
+    for (STexProcNode* n : UpdateList)
+    {
+        n->VisitMark = queued;
+        n->PendingReaders = 0;
+    }
+    for (STexProcNode* n : UpdateList)
+        for (NodePin* out : n->OutParams)
+            for (NodePin* in : out->Links)
+            {
+                if (n->PendingReaders == ~0u)
+                    break;
+                // A reader outside the run reads the output later: it stays.
+                if (!in->Owner || in->Owner->VisitMark != queued)
+                    n->PendingReaders = ~0u;
+                else
+                    ++n->PendingReaders;
+            }
+}
+
+void STexProcessor::ReleaseSpent(STexProcNode* node)
+{
+    for (NodePin* in : node->InParams)
+        for (NodePin* src : in->Links)
+        {
+            STexProcNode* feeder = src->Owner;
+            if (!feeder || feeder->PendingReaders == 0 || feeder->PendingReaders == ~0u)
+                continue;
+            if (--feeder->PendingReaders == 0)
+                ReleaseOutput(feeder);
+        }
+    if (node->PendingReaders == 0)
+        ReleaseOutput(node);
+}
+
+void STexProcessor::ReleaseOutput(STexProcNode* node)
+{
+    STexture* t = node->Output.Get();
+    // Only a target nobody else holds can serve another node.
+    if (t && t->GLName && t->RefCount.load() == 1)
+        SpareTargets.Add(node->Output);
+    node->Output.Release();
+}
+
+bool STexProcessor::TakeSpareTarget(TextureRef& out, u32 width, u32 height, u32 format, u32 flags)
+{
+    for (u32 i = 0; i < SpareTargets.Count(); ++i)
+    {
+        const STexture* t = SpareTargets[i].Get();
+        if (t->Width == width && t->Height == height && t->Depth == 1 && t->Faces == 1 && t->Format == format &&
+            t->Flags == (flags | TEXF_NotStreamed) && t->RefCount.load() == 1)
+        {
+            out = SpareTargets[i];
+            SpareTargets.Remove(i);
+            return true;
+        }
+    }
+    return false;
 }
 
 void STexProcessor::ProcessAll()

@@ -126,6 +126,12 @@ public:
     NodePin* LinkDragPin;
     mVec2 LinkDragMouse;
     u32 WalkMark; // numbers the graph walks
+    // Set for runs nobody watches (a batch run, a job server without a window): a node's output
+    // is let go once every node of the run that reads it has processed, since no preview or later
+    // save asks for it again. Released targets wait in SpareTargets for the next node of the same
+    // size and format, for the rest of that run.
+    u32 ReleaseSpentOutputs;
+    TArray<TextureRef> SpareTargets;
 
     STexProcessor();
     ~STexProcessor() override;
@@ -161,6 +167,8 @@ public:
     void AddInputsToUpdateList(STexProcNode* node);
     void SortUpdateList();
     void ProcessUpdateList();
+    // A spare target of this size, format and flags moved into out; false when there is none.
+    bool TakeSpareTarget(TextureRef& out, u32 width, u32 height, u32 format, u32 flags);
     void ProcessAll();
 
     // The prompt for a text; with a node, the text is the node's and its change queues the node.
@@ -200,6 +208,11 @@ private:
     void RemoveFromUpdateList(STexProcNode* node);
     // Removes every link between the two pins, queueing nothing.
     static void DetachPins(NodePin* a, NodePin* b);
+    // Counts, for each queued node, the links by which later queued nodes read it.
+    void CountPendingReaders();
+    // After node processed: the outputs it was the last reader of, and its own when nothing reads it.
+    void ReleaseSpent(STexProcNode* node);
+    void ReleaseOutput(STexProcNode* node);
     void AppendDependants(STexProcNode* node, bool inputs);
     void LayOut(STexProcNode* node, bool draw);
     void DeletePending();

@@ -58,6 +58,12 @@ std::vector<STexProcNode*>& TestProcessLog()
     return log;
 }
 
+std::vector<u32>& TestLiveTextureLog()
+{
+    static std::vector<u32> log;
+    return log;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 const SPropDesc* STestNode_Pins::Props()
@@ -195,6 +201,7 @@ int STestNode_Affine::Process()
     }
     if (!CreateOutputTarget(width, height, format))
         return 0;
+    TestLiveTextureLog().push_back(GTexManager.Textures.Count());
     FrameBufferRef fb;
     if (!BeginOutputPass(fb))
         return 0;

@@ -10,6 +10,8 @@
 
 // Every Process call of a test node, in order.
 std::vector<STexProcNode*>& TestProcessLog();
+// The number of live textures right after each affine node made its target, in order.
+std::vector<u32>& TestLiveTextureLog();
 
 // Pins from its "Ins" and "Outs" parameters (inputs named "In i", the ones from "Optional" on
 // with the optional prefix); Process records itself and fails with "Test failure" when "Fail" is
