@@ -19,14 +19,17 @@ const u32 COPY_ERROR_SIZE = 256;
 
 int NodeUprightCopy(const TextureRef& src, TextureRef& copy, TString& error)
 {
-    copy.Release();
     if (src.IsNull() || !src->GLName)
     {
+        copy.Release();
         error = "the node has no output";
         return 0;
     }
-    if (!TEX_Create(copy, src->Width, src->Height, 1, 1, TEXFMT_RGBA8, nullptr, NODE_OUTPUT_TEX_FLAGS) ||
-        !copy->GLName)
+    const STexture* held = copy.Get();
+    const bool fits = held && held->GLName && held->Width == src->Width && held->Height == src->Height &&
+                      held->Depth == 1 && held->Faces == 1 && held->Format == TEXFMT_RGBA8;
+    if (!fits && (!TEX_Create(copy, src->Width, src->Height, 1, 1, TEXFMT_RGBA8, nullptr, NODE_OUTPUT_TEX_FLAGS) ||
+                  !copy->GLName))
     {
         copy.Release();
         error.Format(COPY_ERROR_SIZE, "an RGBA8 copy of %ux%u was refused", src->Width, src->Height);

@@ -628,11 +628,24 @@ void STexProcessor::ReleaseSpent(STexProcNode* node)
 
 void STexProcessor::ReleaseOutput(STexProcNode* node)
 {
-    STexture* t = node->Output.Get();
-    // Only a target nobody else holds can serve another node.
-    if (t && t->GLName && t->RefCount.load() == 1)
-        SpareTargets.Add(node->Output);
-    node->Output.Release();
+    OfferSpareTarget(node->Output);
+}
+
+void STexProcessor::OfferSpareTarget(TextureRef& t)
+{
+    const STexture* tex = t.Get();
+    // Only a target nobody else holds can serve another node; one of each kind serves a chain, and
+    // more would only hold memory.
+    bool keep = ReleaseSpentOutputs && tex && tex->GLName && tex->RefCount.load() == 1;
+    for (u32 i = 0; keep && i < SpareTargets.Count(); ++i)
+    {
+        const STexture* s = SpareTargets[i].Get();
+        keep = !(s->Width == tex->Width && s->Height == tex->Height && s->Depth == tex->Depth &&
+                 s->Faces == tex->Faces && s->Format == tex->Format && s->Flags == tex->Flags);
+    }
+    if (keep)
+        SpareTargets.Add(t);
+    t.Release();
 }
 
 bool STexProcessor::TakeSpareTarget(TextureRef& out, u32 width, u32 height, u32 format, u32 flags)

@@ -169,6 +169,9 @@ public:
     void ProcessUpdateList();
     // A spare target of this size, format and flags moved into out; false when there is none.
     bool TakeSpareTarget(TextureRef& out, u32 width, u32 height, u32 format, u32 flags);
+    // Releases t; in a run that lets spent outputs go, a target nobody else holds is kept for a
+    // later node instead when no spare of its size and format is kept yet.
+    void OfferSpareTarget(TextureRef& t);
     void ProcessAll();
 
     // The prompt for a text; with a node, the text is the node's and its change queues the node.
@@ -239,7 +242,8 @@ void OpenEnumMenu(STexProcessor* processor, STexProcNode* node, s32* value, cons
                   const mRect& field);
 
 // An RGBA8 copy of a node's output that the image writers save the same way up as the output; 0
-// with the cause in error when it cannot be made.
+// with the cause in error when it cannot be made. A copy already holding an RGBA8 texture of the
+// output's size is drawn into instead of a new one.
 int NodeUprightCopy(const TextureRef& src, TextureRef& copy, TString& error);
 // Renders a node's output into an RGBA8 copy and writes it to the file (type by extension).
 // 1 on success; 0 with the cause in error.

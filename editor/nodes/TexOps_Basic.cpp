@@ -10,6 +10,7 @@
 #include "GameShader.h"
 #include "GameVertex.h"
 #include "TexDocPath.h"
+#include "TexProcessor.h"
 
 const char* const FILE_NODE_FILTER = "Image file (*.bmp;*.tga;*.png;*.jpg;*.jpeg;*.dds)\0*.bmp;*.tga;*.png;*.jpg;*.jpeg;*.dds\0";
 const char* const FILE_NODE_DIALOG_FOLDER = "/";
@@ -371,6 +372,9 @@ int STexNode_Extract::Process()
     }
 
     TextureRef copy;
+    // A spare target of the run saves making one.
+    if (Owner)
+        Owner->TakeSpareTarget(copy, Output->Width, Output->Height, TEXFMT_RGBA8, NODE_OUTPUT_TEX_FLAGS);
     TString failure;
     if (!NodeUprightCopy(Output, copy, failure))
     {
@@ -378,7 +382,10 @@ int STexNode_Extract::Process()
         return 0;
     }
     const int saved = SaveImageFile(copy.Get(), name.Str(), SaveOptions, false);
-    copy.Release();
+    if (Owner)
+        Owner->OfferSpareTarget(copy);
+    else
+        copy.Release();
     if (!saved)
     {
         SetStatus(EXTRACT_SAVE_FAILED);
