@@ -33,7 +33,7 @@ struct SWalkFrame
 STexProcessor::STexProcessor()
     : Edited(0), NodeMenuSlot(nullptr), Prompt(nullptr), BusyCount(0), Pan(0, 0), Zoom(1.0f), DragPivot(0, 0),
       DragStartMouse(0, 0), ZoomAtDragStart(1.0f), Panning(0), Zooming(0), LinkDragDir(0), LinkDragPin(nullptr),
-      LinkDragMouse(0, 0), WalkMark(0), ReleaseSpentOutputs(0)
+      LinkDragMouse(0, 0), WalkMark(0), ReleaseSpentOutputs(0), RunStep(0)
 {
     Name = "Processor";
     TexRegisterNodeClasses();
@@ -581,9 +581,20 @@ void STexProcessor::ProcessUpdateList()
             node->Output.Release();
         RemoveFromUpdateList(node);
         if (lean)
+        {
+            // Spares the node just processed did not take would only hold memory from here on.
+            for (u32 i = SpareTargets.Count(); i-- > 0;)
+                if (SpareSteps[i] < RunStep)
+                {
+                    SpareTargets.Remove(i);
+                    SpareSteps.Remove(i);
+                }
             ReleaseSpent(node);
+            ++RunStep;
+        }
     }
     SpareTargets.Clear();
+    SpareSteps.Clear();
     R_SetScissorEnabled(scissor);
 }
 
@@ -644,7 +655,10 @@ void STexProcessor::OfferSpareTarget(TextureRef& t)
                  s->Faces == tex->Faces && s->Format == tex->Format && s->Flags == tex->Flags);
     }
     if (keep)
+    {
         SpareTargets.Add(t);
+        SpareSteps.Add(RunStep);
+    }
     t.Release();
 }
 
@@ -658,6 +672,7 @@ bool STexProcessor::TakeSpareTarget(TextureRef& out, u32 width, u32 height, u32 
         {
             out = SpareTargets[i];
             SpareTargets.Remove(i);
+            SpareSteps.Remove(i);
             return true;
         }
     }

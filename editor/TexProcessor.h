@@ -128,10 +128,12 @@ public:
     u32 WalkMark; // numbers the graph walks
     // Set for runs nobody watches (a batch run, a job server without a window): a node's output
     // is let go once every node of the run that reads it has processed, since no preview or later
-    // save asks for it again. Released targets wait in SpareTargets for the next node of the same
-    // size and format, for the rest of that run.
+    // save asks for it again. A released target waits in SpareTargets for the next node, which
+    // takes it when it makes a target of the same size and format; the one after that finds it gone.
     u32 ReleaseSpentOutputs;
     TArray<TextureRef> SpareTargets;
+    TPodArray<u32> SpareSteps; // per spare, the run's step it was offered in
+    u32 RunStep;               // counts the nodes the current run processed
 
     STexProcessor();
     ~STexProcessor() override;

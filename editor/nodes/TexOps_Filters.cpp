@@ -317,6 +317,9 @@ private:
         TEX_Bind(0, a.Tex[0]);
         sv = AccumulateTaps(kernel, r.y, h, false);
         PopFrameBuffer(b.Fb);
+        // The horizontal sums are spent: the output need not share memory with them.
+        a.Fb.Release();
+        a.Tex[0].Release();
 
         const mVec4 divisor(sh.x * sv.x, sh.y * sv.y, sh.z * sv.z, sh.w * sv.w);
         return DivideIntoOutput(*this, tex, b.Tex[0], divisor);
