@@ -29,6 +29,7 @@
 
 #include "GameCore.h"
 #include "GameWindow.h"
+#include "ProcessSupport.h"
 
 extern char** environ;
 
@@ -39,32 +40,6 @@ double WallSeconds()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-// User + system CPU seconds of a live process, all threads included (or of its main thread only).
-double ProcessCpuSeconds(pid_t pid, bool mainThreadOnly = false)
-{
-    char path[64];
-    if (mainThreadOnly)
-        snprintf(path, sizeof(path), "/proc/%d/task/%d/stat", (int)pid, (int)pid);
-    else
-        snprintf(path, sizeof(path), "/proc/%d/stat", (int)pid);
-    FILE* f = fopen(path, "r");
-    if (!f)
-        return -1.0;
-    char buf[1024] = {};
-    const size_t n = fread(buf, 1, sizeof(buf) - 1, f);
-    fclose(f);
-    buf[n] = 0;
-    // Fields after the command name (which may hold blanks) start past the last ')'.
-    const char* p = strrchr(buf, ')');
-    if (!p)
-        return -1.0;
-    unsigned long utime = 0, stime = 0;
-    // state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime
-    if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
-        return -1.0;
-    return (double)(utime + stime) / (double)sysconf(_SC_CLK_TCK);
 }
 
 std::string ProgramDir()
@@ -148,19 +123,6 @@ enum EIdleCase
     IDLE_HeadlessServer,
 };
 
-std::string Run(const std::string& command)
-{
-    std::string out;
-    FILE* p = popen(command.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[256];
-    while (fgets(buf, sizeof(buf), p))
-        out += buf;
-    pclose(p);
-    return out;
-}
-
 // A port nobody listens on at the moment (bound once on loopback, then let go).
 int FreePort()
 {
@@ -192,7 +154,7 @@ void BM_IdleWindowCpu(benchmark::State& state, EIdleCase which)
     char tmpl[] = "/tmp/pwbenchidleXXXXXX";
     const std::string dir = mkdtemp(tmpl) ? tmpl : "";
     const std::string samples = PW_SAMPLES_DIR;
-    Run("cp '" + samples + "/Sample.kvf' '" + samples + "/Sample.png' '" + dir + "/'");
+    RunCapture("cp '" + samples + "/Sample.kvf' '" + samples + "/Sample.png' '" + dir + "/'");
     const std::string document = dir + "/Sample.kvf";
     const std::string port = std::to_string(FreePort());
     double fraction = 0.0;
@@ -226,7 +188,7 @@ void BM_IdleWindowCpu(benchmark::State& state, EIdleCase which)
         fraction = (cpu1 - cpu0) / (wall1 - wall0);
         mainFraction = (main1 - main0) / (wall1 - wall0);
     }
-    Run("rm -rf '" + dir + "'");
+    RunCapture("rm -rf '" + dir + "'");
     const double perFrame = RenderCpuPerFrame();
     const double period = perFrame > PROGRAM_MIN_FRAME_TIME ? perFrame : PROGRAM_MIN_FRAME_TIME;
     const double renderFraction = perFrame / period;

@@ -1,6 +1,7 @@
 // The engine main: the frame clock's arithmetic, the data root, the start-up and exit order with
 // recording fakes, the exit codes, and the program itself run without a display.
 #include "GLTestContext.h"
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include "GameArgs.h"
@@ -394,19 +395,6 @@ extern char** environ;
 
 namespace
 {
-std::string Capture(const std::string& cmd)
-{
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[512];
-    while (fgets(buf, sizeof(buf), p))
-        out += buf;
-    pclose(p);
-    return out;
-}
-
 // The id of the program's mapped window, waiting while the program starts; 0 when none shows.
 // Searched by process too: a window of a program that just ended may linger for a moment.
 unsigned long WaitForProgramWindow(pid_t pid)
@@ -418,7 +406,7 @@ unsigned long WaitForProgramWindow(pid_t pid)
     std::string id;
     for (int i = 0; i < WINDOW_WAIT_STEPS && id.empty(); ++i)
     {
-        id = Capture(search);
+        id = RunCapture(search);
         if (id.empty())
             usleep(50000);
     }
@@ -468,7 +456,7 @@ TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
     // Wait for the window to be mapped (the program is still starting).
     const unsigned long id = WaitForProgramWindow(pid);
     ASSERT_NE(id, 0ul) << "no window titled Plumweave - ...";
-    const std::string geometry = Capture("xdotool getwindowgeometry " + std::to_string(id));
+    const std::string geometry = RunCapture("xdotool getwindowgeometry " + std::to_string(id));
     EXPECT_NE(geometry.find("Geometry: 1024x576"), std::string::npos) << geometry;
 
     // Still running its loop: not ended by itself.

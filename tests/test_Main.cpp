@@ -1,3 +1,4 @@
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include <limits.h>
@@ -26,14 +27,8 @@ TEST(ProgramStart, BatchRunThroughALinkWithoutDisplayExitsCleanly)
 
     std::string cmd = "cd '" + dir.Path() + "' && env -u DISPLAY -u PLUMWEAVE_NONINTERACTIVE '" + link +
                       "' -opc 'my doc.kvf' '' last </dev/null 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-        out.append(buf, n);
-    int status = pclose(p);
+    int status = -1;
+    const std::string out = RunCapture(cmd, &status);
     ASSERT_TRUE(WIFEXITED(status)) << out;
     EXPECT_EQ(WEXITSTATUS(status), 0) << out;
     // The off-screen context came up, the window's mode was set, the loop was skipped.

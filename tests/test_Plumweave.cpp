@@ -4,6 +4,7 @@
 #include "GLTestContext.h"
 #include "GUITestSupport.h"
 #include "TestNodes.h"
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include <sys/stat.h>
@@ -137,14 +138,8 @@ SRun RunProgram(const std::string& args, const std::string& cwd = "/")
     const std::string cmd = "cd '" + cwd + "' && env -u DISPLAY -u PLUMWEAVE_NONINTERACTIVE timeout 60 '" + std::string(PW_BIN_DIR) +
                             "/plumweave' " + args + " </dev/null 2>&1";
     SRun r{-1, ""};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-        r.output.append(buf, n);
-    const int st = pclose(p);
+    int st = -1;
+    r.output = RunCapture(cmd, &st);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return r;
 }

@@ -2,6 +2,7 @@
 // (it draws nothing, so its CPU time stands still), and a job sent to it while it sleeps is
 // answered at once.
 #include "JobClient.h"
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include <signal.h>
@@ -35,24 +36,6 @@ double Now()
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return ts.tv_sec + ts.tv_nsec * 1e-9;
-}
-
-// User + system CPU seconds of a process, all of its threads.
-double CpuSeconds(pid_t pid)
-{
-    const std::string path = "/proc/" + std::to_string(pid) + "/stat";
-    FILE* f = fopen(path.c_str(), "r");
-    if (!f)
-        return -1.0;
-    char buf[1024] = {};
-    const size_t n = fread(buf, 1, sizeof(buf) - 1, f);
-    fclose(f);
-    buf[n] = 0;
-    const char* p = strrchr(buf, ')');
-    unsigned long utime = 0, stime = 0;
-    if (!p || sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
-        return -1.0;
-    return (double)(utime + stime) / (double)sysconf(_SC_CLK_TCK);
 }
 
 pid_t StartServer(uint16_t port)
@@ -108,9 +91,9 @@ TEST(ProgramIdleServer, SleepsBetweenJobsAndAnswersAJobAtOnce)
     if (up)
     {
         usleep(SETTLE_US);
-        const double cpu0 = CpuSeconds(server), wall0 = Now();
+        const double cpu0 = ProcessCpuSeconds(server), wall0 = Now();
         usleep((useconds_t)(IDLE_MEASURE_SECONDS * 1e6));
-        const double cpu1 = CpuSeconds(server), wall1 = Now();
+        const double cpu1 = ProcessCpuSeconds(server), wall1 = Now();
         ASSERT_GE(cpu0, 0.0);
         ASSERT_GE(cpu1, 0.0);
         EXPECT_LT((cpu1 - cpu0) / (wall1 - wall0), IDLE_CPU_LIMIT);

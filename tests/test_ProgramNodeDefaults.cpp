@@ -2,9 +2,10 @@
 // its own order does: the real `plumweave` runs a document of every class at its defaults in batch
 // (masks that depend on the defaults checked against a CPU computation of their programs) and, in
 // a window, saves such a document so that every class's stored defaults meet the table.
+#include "PngFiles.h"
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
-#include <png.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdio.h>
@@ -192,32 +193,6 @@ std::string ReadText(const std::string& path)
     return s.str();
 }
 
-bool WritePng(const std::string& path, u32 w, u32 h, const std::vector<u32>& px)
-{
-    png_image img = {};
-    img.version = PNG_IMAGE_VERSION;
-    img.width = w;
-    img.height = h;
-    img.format = PNG_FORMAT_RGBA;
-    return png_image_write_to_file(&img, path.c_str(), 0, px.data(), 0, nullptr) != 0;
-}
-
-// Pixels top row first, red in the low byte; empty when the file does not read.
-std::vector<u32> ReadPng(const std::string& path, u32& w, u32& h)
-{
-    png_image img = {};
-    img.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&img, path.c_str()))
-        return {};
-    img.format = PNG_FORMAT_RGBA;
-    std::vector<u32> px(img.width * img.height);
-    if (!png_image_finish_read(&img, nullptr, px.data(), 0, nullptr))
-        return {};
-    w = img.width;
-    h = img.height;
-    return px;
-}
-
 u32 Grey(u32 v)
 {
     return v | v << 8 | v << 16 | 0xFFu << 24;
@@ -279,14 +254,8 @@ TEST(ProgramNodeDefaults, BatchRunSelectsWithTheDefaultRectangleAndRange)
     ASSERT_TRUE(WriteText(dir.File("all.kvf"), doc));
 
     const std::string cmd = "cd '" + dir.Path() + "' && env -u DISPLAY '" + PROGRAM + "' -opc all.kvf </dev/null 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    ASSERT_NE(p, nullptr);
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
-        out.append(buf, n);
-    const int status = pclose(p);
+    int status = -1;
+    const std::string out = RunCapture(cmd, &status);
     ASSERT_TRUE(WIFEXITED(status)) << out;
     ASSERT_EQ(WEXITSTATUS(status), 0) << out;
 
@@ -342,22 +311,11 @@ TEST(XvfbProgramNodeDefaults, EveryClassSavesTheDefaultsOfItsTable)
     const char* argv[] = {PROGRAM.c_str(), path.c_str(), nullptr};
     pid_t pid = -1;
     ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
-    auto capture = [](const std::string& cmd) {
-        std::string out;
-        FILE* p = popen(cmd.c_str(), "r");
-        if (!p)
-            return out;
-        char buf[512];
-        while (fgets(buf, sizeof(buf), p))
-            out += buf;
-        pclose(p);
-        return out;
-    };
     std::string window;
     const double start = seconds();
     while (window.empty() && seconds() - start < WINDOW_WAIT_S)
     {
-        window = capture("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
+        window = RunCapture("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
                          " --name '^Plumweave - ' 2>/dev/null | head -n 1");
         if (window.empty())
             usleep(WAIT_STEP_US);
@@ -372,9 +330,9 @@ TEST(XvfbProgramNodeDefaults, EveryClassSavesTheDefaultsOfItsTable)
         const double shown = seconds();
         while ((saved.empty() || saved == written) && seconds() - shown < SAVE_WAIT_S)
         {
-            capture("xdotool windowfocus --sync " + window + " keydown ctrl keydown s 2>&1");
+            RunCapture("xdotool windowfocus --sync " + window + " keydown ctrl keydown s 2>&1");
             usleep(WAIT_STEP_US * KEY_HOLD_STEPS);
-            capture("xdotool keyup s keyup ctrl 2>&1");
+            RunCapture("xdotool keyup s keyup ctrl 2>&1");
             saved = ReadText(path);
         }
     }

@@ -2,9 +2,9 @@
 // writes read back by libpng and by hand against the picture that went in.
 #include "GLTestContext.h"
 #include "TestNodes.h"
+#include "PngFiles.h"
 #include "TestSupport.h"
 
-#include <png.h>
 
 #include <cstdio>
 #include <string>
@@ -31,32 +31,6 @@ std::vector<u32> Picture(u32 w, u32 h)
     for (u32 y = 0; y < h; ++y)
         for (u32 x = 0; x < w; ++x)
             px[y * w + x] = (x * 30u + 5u) | (y * 60u + 3u) << 8 | ((x * y * 7u) & 0xFFu) << 16 | 0xFFu << 24;
-    return px;
-}
-
-bool WritePng(const std::string& path, u32 w, u32 h, const std::vector<u32>& px)
-{
-    png_image img = {};
-    img.version = PNG_IMAGE_VERSION;
-    img.width = w;
-    img.height = h;
-    img.format = PNG_FORMAT_RGBA;
-    return png_image_write_to_file(&img, path.c_str(), 0, px.data(), 0, nullptr) != 0;
-}
-
-// The pixels of a PNG file as libpng decodes them, top row first; empty when it does not read.
-std::vector<u32> ReadPng(const std::string& path, u32& w, u32& h)
-{
-    png_image img = {};
-    img.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_file(&img, path.c_str()))
-        return {};
-    img.format = PNG_FORMAT_RGBA;
-    std::vector<u32> px(img.width * img.height);
-    if (!png_image_finish_read(&img, nullptr, px.data(), 0, nullptr))
-        return {};
-    w = img.width;
-    h = img.height;
     return px;
 }
 

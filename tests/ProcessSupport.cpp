@@ -1,0 +1,50 @@
+#include "ProcessSupport.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+std::string RunCapture(const std::string& cmd, int* status)
+{
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+    {
+        if (status)
+            *status = -1;
+        return out;
+    }
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), p)) > 0)
+        out.append(buf, n);
+    const int s = pclose(p);
+    if (status)
+        *status = s;
+    return out;
+}
+
+double ProcessCpuSeconds(pid_t pid, bool mainThreadOnly)
+{
+    char path[64];
+    if (mainThreadOnly)
+        snprintf(path, sizeof(path), "/proc/%d/task/%d/stat", (int)pid, (int)pid);
+    else
+        snprintf(path, sizeof(path), "/proc/%d/stat", (int)pid);
+    FILE* f = fopen(path, "r");
+    if (!f)
+        return -1.0;
+    char buf[1024] = {};
+    const size_t n = fread(buf, 1, sizeof(buf) - 1, f);
+    fclose(f);
+    buf[n] = 0;
+    // Fields after the command name (which may hold blanks) start past the last ')'.
+    const char* p = strrchr(buf, ')');
+    if (!p)
+        return -1.0;
+    unsigned long utime = 0, stime = 0;
+    // state ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt utime stime
+    if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
+        return -1.0;
+    return (double)(utime + stime) / (double)sysconf(_SC_CLK_TCK);
+}
