@@ -13,7 +13,7 @@
 #include "GameThread.h"
 
 // How the bands are compressed. On pictures that shrink moderately (generated clouds, noise and
-// normal maps at 1024) libdeflate's near-optimal parse at level 10 writes files 5 to 45 percent
+// normal maps at 1024) libdeflate's near-optimal parse at level 10 writes files 5 to 50 percent
 // smaller than zlib's level 9, in a fraction of the time: zlib's level 9 follows very long match
 // chains through such smooth, repetitive pictures. Where a band hardly shrinks (fine-grained noise)
 // only libdeflate's level 12 stays below zlib, and costs little more there. Where a band shrinks by
