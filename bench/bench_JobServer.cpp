@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BenchPair.h"
+#include "ProcessSupport.h"
 #include "GameImage.h"
 #include "TexJobServer.h"
 
@@ -40,25 +41,10 @@ std::string ProgramPath()
     return self.substr(0, self.rfind('/') + 1) + "plumweave";
 }
 
+// The program's console lines would drown the report.
 pid_t Start(const std::vector<std::string>& args, const std::string& cwd)
 {
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    if (chdir(cwd.c_str()) != 0)
-        _exit(127);
-    unsetenv("DISPLAY");
-    setenv("PLUMWEAVE_NONINTERACTIVE", "1", 1);
-    // The program's console lines would drown the report.
-    if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
-        _exit(127);
-    const std::string program = ProgramPath();
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    return StartHeadless(ProgramPath(), args, cwd, OUTPUT_DROPPED);
 }
 
 sockaddr_in Loopback(uint16_t port)

@@ -5,6 +5,7 @@
 // against the same 50 passes drawn directly.
 #include "BenchGL.h"
 #include "BenchPair.h"
+#include "ProcessSupport.h"
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -39,22 +40,7 @@ struct SProcessResult
 SProcessResult RunProcess(const std::vector<std::string>& args, const std::string& cwd)
 {
     SProcessResult r;
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        if (chdir(cwd.c_str()) != 0)
-            _exit(127);
-        unsetenv("DISPLAY");
-        setenv("PLUMWEAVE_NONINTERACTIVE", "1", 1);
-        if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr))
-            _exit(127);
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
+    const pid_t pid = StartHeadless(args[0], std::vector<std::string>(args.begin() + 1, args.end()), cwd, OUTPUT_DROPPED);
     if (pid < 0)
         return r;
     int st = 0;

@@ -1,6 +1,7 @@
 #include "ProcessSupport.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -47,4 +48,31 @@ double ProcessCpuSeconds(pid_t pid, bool mainThreadOnly)
     if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
         return -1.0;
     return (double)(utime + stime) / (double)sysconf(_SC_CLK_TCK);
+}
+
+pid_t StartHeadless(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+                    int outputFd)
+{
+    const pid_t pid = fork();
+    if (pid != 0)
+        return pid;
+    if (outputFd >= 0)
+    {
+        dup2(outputFd, 1);
+        dup2(outputFd, 2);
+        close(outputFd);
+    }
+    else if (outputFd == OUTPUT_DROPPED &&
+             (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)))
+        _exit(127);
+    if (chdir(cwd.c_str()) != 0)
+        _exit(127);
+    unsetenv("DISPLAY");
+    setenv("PLUMWEAVE_NONINTERACTIVE", "1", 1);
+    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
 }

@@ -1,5 +1,6 @@
 // The real program's batch run: it builds only the programs its nodes draw with, and the material
 // sample it ships comes out as a tileable material in every file it names.
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include <fcntl.h>
@@ -36,25 +37,7 @@ SRun RunProgram(const std::vector<std::string>& args, const std::string& cwd)
     int fds[2];
     if (pipe(fds) != 0)
         return run;
-    const pid_t pid = fork();
-    if (pid == 0)
-    {
-        dup2(fds[1], 1);
-        dup2(fds[1], 2);
-        close(fds[0]);
-        close(fds[1]);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(127);
-        unsetenv("DISPLAY");
-        setenv("PLUMWEAVE_NONINTERACTIVE", "1", 1);
-        const std::string program = std::string(PW_BIN_DIR) + "/plumweave";
-        std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
-    }
+    const pid_t pid = StartHeadless(std::string(PW_BIN_DIR) + "/plumweave", args, cwd, fds[1]);
     close(fds[1]);
     if (pid < 0)
     {

@@ -3,6 +3,7 @@
 // the program itself taking jobs and writing their files.
 #include "GLTestContext.h"
 #include "JobClient.h"
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include <arpa/inet.h>
@@ -550,20 +551,7 @@ std::vector<u32> PngPixels(const std::string& path)
 // The program started in the background on the arguments, without a display.
 pid_t StartProgram(const std::vector<std::string>& args, const std::string& cwd)
 {
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    if (chdir(cwd.c_str()) != 0)
-        _exit(127);
-    unsetenv("DISPLAY");
-    setenv("PLUMWEAVE_NONINTERACTIVE", "1", 1);
-    const std::string program = std::string(PW_BIN_DIR) + "/plumweave";
-    std::vector<char*> argv = {const_cast<char*>(program.c_str())};
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
+    return StartHeadless(std::string(PW_BIN_DIR) + "/plumweave", args, cwd, OUTPUT_INHERITED);
 }
 
 // The exit status of the program, or -1 when it does not end within the wait (it is then killed).
