@@ -83,7 +83,13 @@ void HandleDatagram(SJobServer& server, const NetAddr& from, const TPodArray<u8>
             RunJob(server, from, path, now);
         break;
     }
-    case JOB_MSG_QUIT: GQuitFlag = 1; break;
+    case JOB_MSG_QUIT:
+        // A client ending the program must not take the editor's unsaved edits with it.
+        if (KeepEditsUnasked("Quit"))
+            GQuitFlag = 1;
+        else
+            ConsolePrintf("Quit: refused, so that the unsaved edits are not lost");
+        break;
     default: break;
     }
 }

@@ -159,6 +159,13 @@ bool AskToDropEdits()
     return gSysQuestion(Text("Q_DropEdited"), Text("WARN_TITLE"));
 }
 
+bool KeepEditsUnasked(const char* operation)
+{
+    if (!GProcessor || !GProcessor->Edited)
+        return true;
+    return KeepUnsavedEdits(operation, AppDocumentPath(TString(UNTITLED_RECOVERY_BESIDE))) != 0;
+}
+
 bool ConfirmQuit()
 {
     if (!GProcessor || !GProcessor->Edited)
@@ -167,7 +174,7 @@ bool ConfirmQuit()
         return gSysQuestion(Text("Q_DropEdited"), Text("WARN_TITLE"));
     // Nobody can answer (a job server, a batch run): the edits are kept beside the document, or in
     // the working folder for a graph never saved, as a job keeps them before replacing the graph.
-    return KeepUnsavedEdits("Exit", AppDocumentPath(TString(UNTITLED_RECOVERY_BESIDE))) != 0;
+    return KeepEditsUnasked("Exit");
 }
 
 void FileNew()

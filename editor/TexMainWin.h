@@ -54,6 +54,9 @@ bool AskToDropEdits();
 // Exit and the window's close button: true to end. With unsaved edits it asks; where nobody can
 // answer, the edits are kept in a recovery file and it ends (it stays when they cannot be kept).
 bool ConfirmQuit();
+// Keeps unsaved edits without asking anyone, as ConfirmQuit does where nobody can answer: beside
+// the document, or in the working folder for a graph never saved. False when they could not be kept.
+bool KeepEditsUnasked(const char* operation);
 // Starts the job server on the port in place of the running one; a port that cannot be opened is
 // shown in a box and the editor goes on without a server.
 void StartServerFromMenu(const char* port);

@@ -490,6 +490,41 @@ TEST_F(JobDocumentTest, OnlyRegularDocumentsAreReadAndUnsavedEditsAreKeptFirst)
     EXPECT_EQ(p.Edited, 1u);
 }
 
+TEST_F(JobDocumentTest, AQuitMessageKeepsUnsavedEditsFirstOrIsRefused)
+{
+    const std::string edited = dir.File("mine.kvf");
+    ASSERT_EQ(p.SaveDocument(edited.c_str()), 1);
+    const struct
+    {
+        std::string document;
+        std::string recovery; // empty: cannot be written, so the program stays
+    } cases[] = {
+        {edited, dir.File("mine.recovery.kvf")},
+        {dir.File("gone/mine.kvf"), ""},
+    };
+    for (const auto& c : cases)
+    {
+        SJobServer server;
+        TString failure;
+        ASSERT_EQ(StartJobServer(server, "0", failure), 1) << failure.Str();
+        TJobClient client;
+        p.FileName = c.document.c_str();
+        p.Edited = 1;
+        GQuitFlag = 0;
+        ASSERT_TRUE(client.Send(NetGetPort(server), TJobClient::Message(JOB_MSG_QUIT)));
+        usleep(QUIET_WAIT_MS * 1000);
+        PollJobServerAt(server, T0);
+        EXPECT_EQ(GQuitFlag, c.recovery.empty() ? 0u : 1u) << c.document;
+        if (!c.recovery.empty())
+        {
+            EXPECT_EQ(ReadText(c.recovery), ReadText(edited)) << c.document;
+        }
+        EXPECT_EQ(p.Edited, 1u) << c.document;
+        NetClose(server);
+    }
+    GQuitFlag = 0;
+}
+
 TEST(JobRecovery, RecoveryCopiesLieBesideTheEditedOrTheJobsDocument)
 {
     const struct
