@@ -487,9 +487,30 @@ TEST(SpriteSheetLayout, SheetSizesFollowTheInputAspectAndGridsHoldEveryFrame)
     }
 }
 
+namespace
+{
+const s32 ANIMATED_FEED_SIDE = 4;
+
+// A sheet of `side` pixels on a feeder whose red bias follows a curve from 0 to 0.1 over time.
+STexNode_SpriteSheet* AnimatedSheet(STexProcessor& p, s32 side, s32 frames, mVec2 time, SAnimCurve& curve)
+{
+    STestNode_Affine* feed = AddTestNode<STestNode_Affine>(p, [&](TArray<SPropDesc>& l) {
+        TestSetInt(l, "Ins", 0);
+        TestSetInt(l, "Size", ANIMATED_FEED_SIDE);
+    });
+    curve.Reset();
+    curve.Channel = CH_BIAS_R;
+    curve.Points[0].y = 0.1f;
+    feed->Curves.Add(curve);
+    STexNode_SpriteSheet* n = static_cast<STexNode_SpriteSheet*>(AddClassNode(p, "STexNode_SpriteSheet"));
+    n->Width = side, n->Height = side, n->FrameCount = frames, n->Time = time;
+    return TestLink(p, feed, 0, n, 0) ? n : nullptr;
+}
+} // namespace
+
 TEST_F(BasicImageTest, EachSheetCellHoldsTheAnimatedFeederAtItsFrameTime)
 {
-    const s32 FEED_SIDE = 4, SHEET = 48;
+    const s32 SHEET = 48;
     const struct
     {
         s32 frames;
@@ -498,18 +519,9 @@ TEST_F(BasicImageTest, EachSheetCellHoldsTheAnimatedFeederAtItsFrameTime)
     for (const auto& c : cases)
     {
         STexProcessor p;
-        STestNode_Affine* feed = AddTestNode<STestNode_Affine>(p, [&](TArray<SPropDesc>& l) {
-            TestSetInt(l, "Ins", 0);
-            TestSetInt(l, "Size", FEED_SIDE);
-        });
         SAnimCurve curve;
-        curve.Reset();
-        curve.Channel = CH_BIAS_R;
-        curve.Points[0].y = 0.1f;
-        feed->Curves.Add(curve);
-        STexNode_SpriteSheet* n = static_cast<STexNode_SpriteSheet*>(AddClassNode(p, "STexNode_SpriteSheet"));
-        n->Width = SHEET, n->Height = SHEET, n->FrameCount = c.frames, n->Time = c.time;
-        ASSERT_TRUE(TestLink(p, feed, 0, n, 0));
+        STexNode_SpriteSheet* n = AnimatedSheet(p, SHEET, c.frames, c.time, curve);
+        ASSERT_NE(n, nullptr);
         EXPECT_EQ(n->Stale, 1);
         ASSERT_EQ(n->RenderSpriteFrames(), 1) << n->Status.Str();
         EXPECT_EQ(n->Stale, 0);
@@ -579,23 +591,14 @@ TEST_F(BasicImageTest, SavingRendersAnOutOfDateSheetAndWritesEveryImageType)
 // A saved sheet reads as the preview plays it: frame 0 in the top row of the file, left to right.
 TEST_F(BasicImageTest, ASavedSheetHoldsFrameZeroInItsTopRow)
 {
-    const s32 FEED_SIDE = 4, SHEET = 16, FRAMES = 4;
+    const s32 SHEET = 16, FRAMES = 4;
     const u32 SIDE = 2, CELL = SHEET / SIDE;
     const float TOL = 1.5f / 255.0f;
     TTempDir dir;
     STexProcessor p;
-    STestNode_Affine* feed = AddTestNode<STestNode_Affine>(p, [&](TArray<SPropDesc>& l) {
-        TestSetInt(l, "Ins", 0);
-        TestSetInt(l, "Size", FEED_SIDE);
-    });
     SAnimCurve curve;
-    curve.Reset();
-    curve.Channel = CH_BIAS_R;
-    curve.Points[0].y = 0.1f;
-    feed->Curves.Add(curve);
-    STexNode_SpriteSheet* n = static_cast<STexNode_SpriteSheet*>(AddClassNode(p, "STexNode_SpriteSheet"));
-    n->Width = SHEET, n->Height = SHEET, n->FrameCount = FRAMES, n->Time = mVec2(0, 1);
-    ASSERT_TRUE(TestLink(p, feed, 0, n, 0));
+    STexNode_SpriteSheet* n = AnimatedSheet(p, SHEET, FRAMES, mVec2(0, 1), curve);
+    ASSERT_NE(n, nullptr);
     const std::string path = dir.Path() + "/sheet.png";
     ASSERT_EQ(n->SaveSheet(path.c_str()), 1);
     SImage2D img;
