@@ -447,6 +447,22 @@ void NetResendPending(SNetSocket& s, double now)
     }
 }
 
+int NetNextDeadline(const SNetSocket& s, double& at)
+{
+    int found = 0;
+    for (const SNetSendRecord* r = s.SentRecords; r; r = r->Next)
+    {
+        // Without a valid interval NetResendPending does nothing, so kept copies are not due.
+        if (r->Resend && !(s.ResendInterval > 0))
+            continue;
+        const double due = r->Resend ? r->Resend->Time + s.ResendInterval : r->Time + s.Lifetime;
+        if (!found || due < at)
+            at = due;
+        found = 1;
+    }
+    return found;
+}
+
 int NetPopSendResult(SNetSocket& s, SNetSendRecord& out, bool peek)
 {
     out.Sequence = 0;

@@ -108,6 +108,9 @@ int NetSend(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet, bool 
 int NetReceive(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet);
 int NetPoll(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet);
 void NetResendPending(SNetSocket& s, double now);
+// When NetResendPending next has work: the earliest resend of a kept copy or end of a record's
+// lifetime, in the clock NetSend was given. 0 when no record is pending.
+int NetNextDeadline(const SNetSocket& s, double& at);
 // The oldest finished record into out (zeros when there is none); without peek it is removed with
 // its resend copy, and out's resend link is then null. Returns 1 when there was a record.
 int NetPopSendResult(SNetSocket& s, SNetSendRecord& out, bool peek);
