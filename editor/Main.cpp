@@ -1,7 +1,7 @@
-// Program entry: the engine main with the application's hooks (Plumweave.h).
-#include "GameCore.h"
+// Program entry: the engine main with the application's hooks.
+#include "Plumweave.h"
 
 int main(int argc, char** argv)
 {
-    return GameMain(argc, argv);
+    return GameRun(argc, argv, AppStartup, AppShutdown);
 }

@@ -18,22 +18,17 @@
 #include "GameText.h"
 #include "GameVertex.h"
 #include "GUILayer.h"
+#include "TexDocPath.h"
 #include "TexJobServer.h"
 #include "TexJobServerIdle.h"
 #include "TexMainWin.h"
-#include "TexNodeList.h"
 #include "TexNodeRegistry.h"
 #include "TexProcessor.h"
 
-const char* const APP_SERVER_PORT = "8377";
 const char* const APP_LANGUAGE = "en-US";
-const char* const APP_PRODUCT_NAME = "Plumweave";
 
 Plumweave* GApp = nullptr;
 SMainWin* GMainWin = nullptr;
-STexProcessor* GProcessor = nullptr;
-u32 GBatchRun = 0;
-TString GStartDocument;
 
 namespace
 {
@@ -101,83 +96,6 @@ SAppArgs ReadAppArgs(const TArray<TString>& args)
         }
     }
     return out;
-}
-
-TString AppWorkingFolder()
-{
-    TString out;
-    char* cwd = getcwd(nullptr, 0);
-    if (cwd)
-    {
-        out = cwd;
-        free(cwd);
-        out = AddTrailingSlash(out);
-    }
-    return out;
-}
-
-TString PathInFolder(const TString& folder, const TString& arg)
-{
-    if (arg.IsEmpty() || IsPathSeparator(arg.Str()[0]))
-        return arg;
-    TString out = folder;
-    out += arg;
-    return out;
-}
-
-TString AppDocumentPath(const TString& arg)
-{
-    return PathInFolder(AppWorkingFolder(), arg);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Batch run
-
-namespace
-{
-#define TEX_OUTPUT_CLASS_NAME(T) #T,
-const char* const FILE_OUTPUT_CLASSES[] = {TEX_NODE_FILE_OUTPUT_CLASSES(TEX_OUTPUT_CLASS_NAME) nullptr};
-#undef TEX_OUTPUT_CLASS_NAME
-} // namespace
-
-// Reports every failed file-writing node of the graph and of the sub-graphs inside it; true when
-// there was one.
-static bool ReportFailedOutputs(const STexProcessor& p, const char* const* outputClasses, const TString& where)
-{
-    bool failed = false;
-    for (u32 i = 0; i < p.Nodes.Count(); ++i)
-    {
-        const STexProcNode* node = p.Nodes[i];
-        if (const STexProcessor* inner = node->InnerGraph())
-        {
-            TString inside = where;
-            inside += node->NName;
-            inside += " > ";
-            failed |= ReportFailedOutputs(*inner, outputClasses, inside);
-        }
-        if (!node->ClassInfo || node->Status.IsEmpty())
-            continue;
-        for (const char* const* c = outputClasses; c && *c; ++c)
-            if (gStrEqual(node->ClassInfo->Name, *c))
-            {
-                fprintf(stderr, "Batch run: node %s%u (%s, \"%s\") failed: %s\n", where.Str(), i, *c,
-                        node->NName.Str(), node->Status.Str());
-                failed = true;
-            }
-    }
-    return failed;
-}
-
-int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses)
-{
-    if (!loaded)
-        return BATCH_EXIT_LOAD_FAILED;
-    return ReportFailedOutputs(p, outputClasses, TString()) ? BATCH_EXIT_OUTPUT_FAILED : 0;
-}
-
-int BatchExitCode(int loaded, const STexProcessor& p)
-{
-    return BatchExitCode(loaded, p, FILE_OUTPUT_CLASSES);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -6,7 +6,6 @@
 #include "GameRT.h"
 
 class SMainWin;
-class STexProcessor;
 
 // What the command line asks for.
 struct SAppArgs
@@ -21,27 +20,8 @@ struct SAppArgs
 // next argument as its port, other arguments beginning with '-' are ignored. Comparisons are
 // exact and case-sensitive.
 SAppArgs ReadAppArgs(const TArray<TString>& args);
-// A document path of the command line as the file layer takes it: relative names are taken from
-// the working folder, not from the data root.
-TString AppDocumentPath(const TString& arg);
-// The process's working folder with a trailing slash; empty when it cannot be told.
-TString AppWorkingFolder();
-// arg as it stands when absolute, else taken from folder (which ends with a slash).
-TString PathInFolder(const TString& folder, const TString& arg);
 
-// Exit codes of a batch run beyond success.
-static const int BATCH_EXIT_LOAD_FAILED = 1;
-static const int BATCH_EXIT_OUTPUT_FAILED = 2;
-// The exit code of a batch run: BATCH_EXIT_LOAD_FAILED when the document did not load,
-// BATCH_EXIT_OUTPUT_FAILED when a node of one of the classes (null-ended) failed its processing
-// (each failure named on standard error), else 0. Without classes, the file-writing classes of
-// the ordered list.
-int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses);
-int BatchExitCode(int loaded, const STexProcessor& p);
-// Server port of the File menu.
-extern const char* const APP_SERVER_PORT;
 extern const char* const APP_LANGUAGE;
-extern const char* const APP_PRODUCT_NAME;
 
 class Plumweave : public IGame
 {
@@ -72,9 +52,11 @@ public:
 
 extern Plumweave* GApp;
 extern SMainWin* GMainWin;
-extern STexProcessor* GProcessor;
-extern u32 GBatchRun;
-extern TString GStartDocument;
+
+// The start-up and exit hooks of the engine main: the command line read, the job server opened,
+// the application object made; then everything let go again.
+int AppStartup();
+void AppShutdown();
 
 void OnWindowResize(SVideoMode* mode);
 // Switches the text dictionary to the language's folder beside the program, loads "default.txt"

@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 
 #include "GameConsole.h"
-#include "GameFileIO.h"
+#include "GameCore.h"
 #include "GameText.h"
 #include "GameWindow.h"
-#include "Plumweave.h"
 #include "TexDocPath.h"
-#include "TexMainWin.h"
+#include "TexDocumentOutcome.h"
+#include "TexDocumentRecovery.h"
 #include "TexProcessor.h"
 
 SJobServer* GJobServer = nullptr;
@@ -19,9 +19,6 @@ namespace
 const double JOB_LIFETIME = 5000.0;
 const double JOB_RESEND_INTERVAL = 100.0;
 const u32 JOB_FIRST_SEQUENCE = 0xFFFFFFFFu; // the first datagram sent carries 0
-const char* const DOCUMENT_EXTENSION = ".kvf";
-const char* const RECOVERY_SUFFIX = ".recovery.kvf";
-const char* const UNSAVED_NAME = "Untitled";
 
 u32 ReadBE16(const u8* p)
 {
@@ -253,46 +250,6 @@ void PollJobServer(SJobServer& server)
 
 // ---------------------------------------------------------------------------------------------
 // Running a job
-
-TString RecoveryPath(const TString& edited, const TString& job)
-{
-    TString base;
-    if (!edited.IsEmpty())
-    {
-        base = edited;
-        const u32 ext = (u32)strlen(DOCUMENT_EXTENSION);
-        const TString lower = base.ToLower();
-        if (lower.Length() >= ext && strcmp(lower.Str() + lower.Length() - ext, DOCUMENT_EXTENSION) == 0)
-            base.SetLength(base.Length() - ext);
-    }
-    else
-    {
-        base = ExtractFilePath(job);
-        base += UNSAVED_NAME;
-    }
-    base += RECOVERY_SUFFIX;
-    return base;
-}
-
-int KeepUnsavedEdits(const char* operation, const TString& untitledBeside)
-{
-    if (!GProcessor)
-        return 0;
-    const TString editedName = GProcessor->FileName;
-    const TString editedDoc = CurrentDocumentPath();
-    const TString recovery = RecoveryPath(editedName, untitledBeside);
-    if (!GProcessor->SaveDocument(recovery.Str()))
-    {
-        ConsolePrintf("%s: the unsaved edits could not be kept in \"%s\"", operation, recovery.Str());
-        return 0;
-    }
-    ConsolePrintf("%s: the unsaved edits were kept in \"%s\"", operation, recovery.Str());
-    // The graph is still the edited document, unsaved, whatever comes next.
-    GProcessor->FileName = editedName;
-    GProcessor->Edited = 1;
-    SetCurrentDocumentPath(editedDoc);
-    return 1;
-}
 
 EJobStatus RunJobDocument(const char* path)
 {

@@ -109,9 +109,3 @@ void PollJobServerAt(SJobServer& server, double now);
 // unsaved edits are first written to RecoveryPath (the job is refused when that fails); then the
 // document replaces the edited graph quietly and is processed.
 EJobStatus RunJobDocument(const char* path);
-// Where unsaved edits go before a job replaces them: beside the edited document, or beside the
-// job's document when the graph was never saved.
-TString RecoveryPath(const TString& edited, const TString& job);
-// Writes GProcessor's graph to RecoveryPath(its file name, untitledBeside) and leaves it as the
-// same unsaved document; 1 on success. The outcome is printed on the console, named by operation.
-int KeepUnsavedEdits(const char* operation, const TString& untitledBeside);

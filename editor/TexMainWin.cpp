@@ -11,12 +11,18 @@
 #include "GameShader.h"
 #include "GameText.h"
 #include "GameVertex.h"
-#include "Plumweave.h"
+#include "TexDocPath.h"
+#include "TexDocumentOutcome.h"
+#include "TexDocumentRecovery.h"
 #include "TexJobServer.h"
 #include "TexNodeRegistry.h"
 #include "TexProcessor.h"
 
 const char* const DOC_EXTENSION = ".kvf";
+const char* const APP_PRODUCT_NAME = "Plumweave";
+const char* const APP_SERVER_PORT = "8377";
+TString GStartDocument;
+u32 GBatchRun = 0;
 TAppFileDialog GAppFileDialog = &FileOpenDialog;
 
 namespace
@@ -34,8 +40,6 @@ const float LOADING_TEXT_SIZE = 24.0f;
 const float LOADING_SHADOW_OFFSET = 4.0f;
 const float LOADING_SHADE_OVER_FRAME = 0.2f;
 const char* const DOC_PATTERN = "*.kvf";
-// A name in the working folder: its folder receives the recovery file of a graph never saved.
-const char* const UNTITLED_RECOVERY_BESIDE = "Untitled.kvf";
 
 const char* const FILE_MENU_ITEMS[] = {
     "--$MF_Project$", "$MF_New$", "$MF_Open$", "$MF_Save$", "$MF_SaveAs$",
@@ -89,31 +93,7 @@ void LoadStartDocument()
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
-// Texts
-
-TString TextWithArg(const char* key, const char* arg)
-{
-    const TString& text = GTextDict.Get(key);
-    TString out;
-    for (u32 i = 0; i < text.Length(); ++i)
-    {
-        const char c = text.Str()[i];
-        const char next = i + 1 < text.Length() ? text.Str()[i + 1] : 0;
-        if (c == '%' && next == 's')
-        {
-            out += arg ? arg : "";
-            ++i;
-        }
-        else if (c == '%' && next == '%')
-        {
-            out += '%';
-            ++i;
-        }
-        else
-            out += c;
-    }
-    return out;
-}
+// Names and titles
 
 TString SaveAsName(const TString& chosen)
 {
@@ -157,13 +137,6 @@ bool AskToDropEdits()
     if (!GProcessor || !GProcessor->Edited)
         return true;
     return gSysQuestion(Text("Q_DropEdited"), Text("WARN_TITLE"));
-}
-
-bool KeepEditsUnasked(const char* operation)
-{
-    if (!GProcessor || !GProcessor->Edited)
-        return true;
-    return KeepUnsavedEdits(operation, AppDocumentPath(TString(UNTITLED_RECOVERY_BESIDE))) != 0;
 }
 
 bool ConfirmQuit()

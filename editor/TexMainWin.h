@@ -13,6 +13,13 @@ typedef int (*TAppFileDialog)(const char* initialFolder, const char* filter, TSt
 extern TAppFileDialog GAppFileDialog;
 
 extern const char* const DOC_EXTENSION; // ".kvf"
+// The product name of the window title, and the server port of the File menu.
+extern const char* const APP_PRODUCT_NAME;
+extern const char* const APP_SERVER_PORT;
+// What the command line asked the main window for: the document it opens, and a batch run (the
+// program ends once that document is processed).
+extern TString GStartDocument;
+extern u32 GBatchRun;
 static const float MAIN_MENU_WIDTH = 80.0f;
 static const float MAIN_MENU_HEIGHT = 24.0f;
 static const float MAIN_CANVAS_TOP = 24.9f;
@@ -54,9 +61,6 @@ bool AskToDropEdits();
 // Exit and the window's close button: true to end. With unsaved edits it asks; where nobody can
 // answer, the edits are kept in a recovery file and it ends (it stays when they cannot be kept).
 bool ConfirmQuit();
-// Keeps unsaved edits without asking anyone, as ConfirmQuit does where nobody can answer: beside
-// the document, or in the working folder for a graph never saved. False when they could not be kept.
-bool KeepEditsUnasked(const char* operation);
 // Starts the job server on the port in place of the running one; a port that cannot be opened is
 // shown in a box and the editor goes on without a server.
 void StartServerFromMenu(const char* port);
@@ -69,5 +73,3 @@ void UpdateWindowTitle(const char* documentPath, bool edited);
 // One frame outside the main loop: "Loading..." on a plain screen, or "Loading <path>" over the
 // last frame.
 void DrawLoadingScreen(const char* documentPath);
-// A dictionary text with its "%s" replaced by arg and "%%" by "%"; no other conversion is read.
-TString TextWithArg(const char* key, const char* arg);

@@ -9,6 +9,8 @@
 #include "GameInput.h"
 #include "TexNodeRegistry.h"
 
+STexProcessor* GProcessor = nullptr;
+
 namespace
 {
 bool DebugBoxes()

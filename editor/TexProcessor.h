@@ -247,6 +247,9 @@ void OpenEnumMenu(STexProcessor* processor, STexProcNode* node, s32* value, cons
 // with the cause in error when it cannot be made. A copy already holding an RGBA8 texture of the
 // output's size is drawn into instead of a new one.
 int NodeUprightCopy(const TextureRef& src, TextureRef& copy, TString& error);
+// The editor's one processor (the main window makes it); null while there is none.
+extern STexProcessor* GProcessor;
+
 // Renders a node's output into an RGBA8 copy and writes it to the file (type by extension).
 // 1 on success; 0 with the cause in error.
 int NodeSaveTexture(STexProcNode* node, const char* path, TString& error);

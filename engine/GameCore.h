@@ -1,5 +1,5 @@
 // The engine main: start-up in a fixed order, the main loop with its fixed tick, and the exit
-// sequence. The application implements IGame and supplies the two hooks AppStartup/AppShutdown.
+// sequence. The application implements IGame and hands GameRun its start-up and exit hooks.
 #pragma once
 
 #include "GameSys.h"
@@ -120,18 +120,9 @@ bool GameWantsFrame();
 void GameLoopPass();
 
 // ---------------------------------------------------------------------------------------------
-// Application hooks: AppStartup returns non-zero to go on; AppShutdown is called last.
-int AppStartup();
-void AppShutdown();
-
+// Application hooks: the start-up hook returns non-zero to go on; the shutdown hook is called last.
 typedef int (*TAppStartupHook)();
 typedef void (*TAppShutdownHook)();
 
 // The engine main with the hooks given; returns the exit code.
 int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shutdown);
-
-// The engine main of the program, with the application's own hooks.
-inline int GameMain(int argc, char** argv)
-{
-    return GameRun(argc, argv, AppStartup, AppShutdown);
-}

@@ -160,3 +160,27 @@ const STextSection* STextDictionary::IsLoaded(const char* fileName) const
             return &Files[i];
     return nullptr;
 }
+
+TString TextWithArg(const char* key, const char* arg)
+{
+    const TString& text = GTextDict.Get(key);
+    TString out;
+    for (u32 i = 0; i < text.Length(); ++i)
+    {
+        const char c = text.Str()[i];
+        const char next = i + 1 < text.Length() ? text.Str()[i + 1] : 0;
+        if (c == '%' && next == 's')
+        {
+            out += arg ? arg : "";
+            ++i;
+        }
+        else if (c == '%' && next == '%')
+        {
+            out += '%';
+            ++i;
+        }
+        else
+            out += c;
+    }
+    return out;
+}

@@ -36,3 +36,6 @@ public:
 u32 TEXT_ParseEntries(const TString& text, TMap<TString, TString>& entries);
 
 extern STextDictionary GTextDict;
+
+// A text of GTextDict with its "%s" replaced by arg and "%%" by "%"; no other conversion is read.
+TString TextWithArg(const char* key, const char* arg);

@@ -24,6 +24,7 @@
 #include "GameText.h"
 #include "Plumweave.h"
 #include "TexDocument.h"
+#include "TexDocumentOutcome.h"
 #include "TexJobServer.h"
 #include "TexMainWin.h"
 #include "TexNodeRegistry.h"

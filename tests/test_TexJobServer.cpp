@@ -23,6 +23,8 @@
 #include "GameFileIO.h"
 #include "Plumweave.h"
 #include "TexDocPath.h"
+#include "TexDocumentOutcome.h"
+#include "TexDocumentRecovery.h"
 #include "TexJobServer.h"
 #include "TexProcessor.h"
 

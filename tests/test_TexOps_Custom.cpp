@@ -16,6 +16,7 @@
 #include "Plumweave.h"
 #include "TexDocPath.h"
 #include "TexDocument.h"
+#include "TexDocumentOutcome.h"
 #include "TexNodeRegistry.h"
 #include "TexOps_Basic.h"
 #include "TexOps_Custom.h"

@@ -1,0 +1,15 @@
+// The outcome of a loaded and processed document, as a batch run's exit code and a job's reply
+// tell it.
+#pragma once
+
+class STexProcessor;
+
+// Exit codes of a batch run beyond success.
+static const int BATCH_EXIT_LOAD_FAILED = 1;
+static const int BATCH_EXIT_OUTPUT_FAILED = 2;
+// The exit code of a batch run: BATCH_EXIT_LOAD_FAILED when the document did not load,
+// BATCH_EXIT_OUTPUT_FAILED when a node of one of the classes (null-ended) failed its processing
+// (each failure named on standard error), else 0. Without classes, the file-writing classes of
+// the ordered list.
+int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses);
+int BatchExitCode(int loaded, const STexProcessor& p);
