@@ -299,6 +299,7 @@ int NetSend(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet, bool 
     {
         SNetSendRecord* r = new SNetSendRecord;
         r->Sequence = s.Sequence;
+        r->To = to;
         r->Time = now;
         r->Attempts = 1;
         ListPushFront(s.SentRecords, r);
@@ -384,9 +385,10 @@ int NetPoll(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet)
         FByteReader body(packet, NET_ACK_SEQUENCE_OFFSET);
         u32 seq = 0;
         body.Serialize(&seq, 1, sizeof(seq));
+        // Sequences are ours alone, not the peer's: anyone can name them.
         for (SNetSendRecord* r = s.SentRecords; r; r = r->Next)
         {
-            if (r->Sequence == seq)
+            if (r->Sequence == seq && r->To == from)
             {
                 FinishRecord(s, r);
                 break;
@@ -466,6 +468,7 @@ int NetNextDeadline(const SNetSocket& s, double& at)
 int NetPopSendResult(SNetSocket& s, SNetSendRecord& out, bool peek)
 {
     out.Sequence = 0;
+    out.To = NetAddr();
     out.Time = 0.0;
     out.Attempts = 0;
     out.Resend = nullptr;
@@ -478,6 +481,7 @@ int NetPopSendResult(SNetSocket& s, SNetSendRecord& out, bool peek)
         oldest = oldest->Next;
 
     out.Sequence = oldest->Sequence;
+    out.To = oldest->To;
     out.Time = oldest->Time;
     out.Attempts = oldest->Attempts;
     if (peek)

@@ -47,6 +47,7 @@ struct SNetResendRecord;
 struct SNetSendRecord
 {
     u32 Sequence = 0;
+    NetAddr To;                     // only its acknowledgement from there finishes it
     double Time = 0.0;              // last send
     u32 Attempts = 0;               // 1 after the first send
     SNetResendRecord* Resend = nullptr;

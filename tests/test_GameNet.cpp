@@ -439,19 +439,31 @@ TEST(NetReliable, NonPositiveIntervalReportsAndReturns)
     EXPECT_EQ(a.SentRecords->Attempts, 1u + NET_MAX_CATCHUP_SENDS);
 }
 
-TEST(NetPollInput, UnknownAcknowledgementChangesNothing)
+TEST(NetPollInput, AcknowledgementsOfUnknownSequencesOrFromOthersChangeNothing)
 {
-    SNetSocket a;
-    OpenLoopback(a);
-    TRawSocket raw;
-    ASSERT_EQ(NetSend(a, raw.Addr(), Packet({0, 0, 0, 0, 0, 3}), true, false, 0.0), 1);
-    raw.SendTo(NetGetPort(a), {0, 0, 0, 1, 0, 1, 0, 0, 0, 77});
-    NetAddr from;
-    TPodArray<u8> packet;
-    ASSERT_TRUE(PollWait(a, from, packet));
-    EXPECT_EQ(Bytes(packet), (std::vector<u8>{0, 0, 0, 1, 0, 1, 0, 0, 0, 77}));
-    EXPECT_EQ(CountRecords(a.SentRecords), 1);
-    EXPECT_EQ(a.FinishedRecords, nullptr);
+    const struct
+    {
+        const char* label;
+        bool fromReceiver;
+        std::vector<u8> ack;
+    } cases[] = {
+        {"unknown sequence", true, {0, 0, 0, 1, 0, 1, 0, 0, 0, 77}},
+        {"the sequence, from another sender", false, {0, 0, 0, 1, 0, 1, 0, 0, 0, 1}},
+    };
+    for (const auto& c : cases)
+    {
+        SNetSocket a;
+        OpenLoopback(a);
+        TRawSocket receiver, other;
+        ASSERT_EQ(NetSend(a, receiver.Addr(), Packet({0, 0, 0, 0, 0, 3}), true, false, 0.0), 1);
+        (c.fromReceiver ? receiver : other).SendTo(NetGetPort(a), c.ack);
+        NetAddr from;
+        TPodArray<u8> packet;
+        ASSERT_TRUE(PollWait(a, from, packet)) << c.label;
+        EXPECT_EQ(Bytes(packet), c.ack) << c.label;
+        EXPECT_EQ(CountRecords(a.SentRecords), 1) << c.label;
+        EXPECT_EQ(a.FinishedRecords, nullptr) << c.label;
+    }
 }
 
 TEST(NetPollInput, MalformedDatagramsAreHarmless)
