@@ -100,6 +100,8 @@ int SJobAssembler::Take(const NetAddr& from, const u8* data, u32 size, double no
     if (!data || size < JOB_MIN_DATAGRAM)
         return 0;
     const u32 type = data[NET_TYPE_OFFSET];
+    if (TMap<NetAddr, SPending>::Node* known = Senders.Find(from))
+        known->value.LastHeard = ++Heard;
     if (type == JOB_MSG_BEGIN)
     {
         if (size < JOB_BEGIN_SIZE)
@@ -114,14 +116,14 @@ int SJobAssembler::Take(const NetAddr& from, const u8* data, u32 size, double no
         TMap<NetAddr, SPending>::Node* node = Senders.Find(from);
         if (!node)
         {
-            // Senders that never finish must not lock the others out: the oldest path gives way.
+            // Senders that never finish must not lock the others out: one path gives way.
             if (Senders.Count() >= JOB_MAX_SENDERS)
-                DropOldest();
+                DropLeastAdvanced();
             Senders.Insert(from, SPending());
             node = Senders.Find(from);
+            node->value.LastHeard = ++Heard;
         }
         SPending& p = node->value;
-        p.Order = ++BeginCount;
         p.Bytes.Resize(length);
         p.Have.Resize(length);
         for (u32 i = 0; i < length; ++i)
@@ -156,16 +158,26 @@ int SJobAssembler::Take(const NetAddr& from, const u8* data, u32 size, double no
     return 1;
 }
 
-void SJobAssembler::DropOldest()
+void SJobAssembler::DropLeastAdvanced()
 {
+    // Senders that only repeat begins are always recent; a path whose bytes are arriving must
+    // outlast them, so the paths without a byte go first, whatever their senders' recency.
     TMap<NetAddr, SPending>::Iterator it(Senders);
-    TMap<NetAddr, SPending>::Node* oldest = nullptr;
+    TMap<NetAddr, SPending>::Node* victim = nullptr;
+    bool victimStarted = true;
     for (TMap<NetAddr, SPending>::Node* n = it.current; n; n = it.Next())
-        if (!oldest || n->value.Order < oldest->value.Order)
-            oldest = n;
-    if (oldest)
     {
-        const NetAddr key = oldest->key;
+        const bool started = n->value.Missing < n->value.Bytes.Count();
+        if (!victim || (victimStarted && !started) ||
+            (started == victimStarted && n->value.LastHeard < victim->value.LastHeard))
+        {
+            victim = n;
+            victimStarted = started;
+        }
+    }
+    if (victim)
+    {
+        const NetAddr key = victim->key;
         Senders.Remove(key);
     }
 }

@@ -25,7 +25,7 @@ enum
     JOB_REPLY_SIZE = JOB_STATUS_OFFSET + 1,
 
     JOB_MAX_PATH = 4096,              // longer announced paths are refused
-    JOB_MAX_SENDERS = 64,             // paths assembled at once; a further sender replaces the oldest
+    JOB_MAX_SENDERS = 64,             // paths assembled at once; a further sender takes a place
     JOB_MAX_DATAGRAMS_PER_POLL = 256, // the rest waits for the next tick
     JOB_REPLY_SENDS = 30,             // sends of an unacknowledged reply before it is given up
     JOB_MAX_KEPT_REPLIES = 256,       // beyond it the oldest kept reply is given up
@@ -54,14 +54,16 @@ public:
         TPodArray<u8> Have; // per byte: received
         u32 Missing = 0;
         double Started = 0.0;
-        u64 Order = 0; // of its begin among all begins
+        u64 LastHeard = 0; // the order of the sender's last datagram among all taken
     };
 
     // Takes a datagram of type JOB_MSG_BEGIN or JOB_MSG_CHUNK (others change nothing). Returns 1
     // with the path in path when the datagram completed one; the sender's entry is then gone.
-    // A begin of zero or oversized length drops the sender's unfinished path; a new sender beyond
-    // the cap takes the place of the oldest unfinished path. Datagrams too short for their fields,
-    // chunks outside the announced length or without a begin, and first > last change nothing.
+    // A begin of zero or oversized length drops the sender's unfinished path. A new sender beyond
+    // the cap takes the place of a path that has no byte yet, the one heard from longest ago;
+    // only when every path has bytes does the one heard from longest ago go. Datagrams too short
+    // for their fields, chunks outside the announced length or without a begin, and first > last
+    // change nothing but the time the sender was last heard from.
     int Take(const NetAddr& from, const u8* data, u32 size, double now, TPodArray<u8>& path);
     // Drops the entries begun more than JOB_SENDER_EXPIRY seconds before now.
     void Expire(double now);
@@ -70,9 +72,9 @@ public:
 
 private:
     TMap<NetAddr, SPending> Senders;
-    u64 BeginCount = 0;
+    u64 Heard = 0;
 
-    void DropOldest();
+    void DropLeastAdvanced();
 };
 
 // Loads and processes the document of a job; the outcome for the reply.

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -315,30 +316,56 @@ TEST_F(JobServerTest, ARefusedBeginLeavesTheSenderWithNoUnfinishedPath)
     }
 }
 
-TEST_F(JobServerTest, AFullSenderTableGivesWayToANewSenderOldestPathFirst)
+TEST_F(JobServerTest, ACrowdOfSendersGivesWayToNewPathsButNeverToAPathInProgress)
 {
-    // Every slot holds a path begun and never finished, the first client's the oldest.
-    std::vector<TJobClient> idle(JOB_MAX_SENDERS);
+    // More senders than the table holds, each sending only begins of a path it never sends.
+    const u32 CROWD = JOB_MAX_SENDERS + 6, CHUNK_BYTES = 4;
     const std::string other = "/data/jobs/other.kvf";
-    for (TJobClient& c : idle)
+    const struct
     {
-        ASSERT_TRUE(c.Send(Port(), TJobClient::Begin((u32)other.size())));
-        usleep(1000);
-        PollJobServerAt(server, T0);
+        const char* label;
+        u32 roundsBefore;  // of begins from the whole crowd, before the client's begin
+        u32 roundsBetween; // between two chunks of the client's path
+    } cases[] = {
+        {"begins once, then a new client", 1, 0},
+        {"begins repeated while the path arrives in chunks", 0, 1},
+    };
+    for (const auto& c : cases)
+    {
+        GRunPaths.clear();
+        server.Jobs.Clear();
+        std::vector<TJobClient> crowd(CROWD);
+        const auto settle = [&] {
+            for (int i = 0; i < 10; ++i, usleep(1000))
+                PollJobServerAt(server, T0);
+        };
+        const auto round = [&] {
+            for (TJobClient& m : crowd)
+                m.Send(Port(), TJobClient::Begin((u32)other.size()));
+            settle();
+        };
+        for (u32 r = 0; r < c.roundsBefore; ++r)
+            round();
+        ASSERT_TRUE(client.Send(Port(), TJobClient::Begin((u32)PATH.size())));
+        for (u32 first = 0; first < PATH.size(); first += CHUNK_BYTES)
+        {
+            for (u32 r = 0; first > 0 && r < c.roundsBetween; ++r)
+                round();
+            const u32 last = std::min(first + CHUNK_BYTES, (u32)PATH.size()) - 1;
+            ASSERT_TRUE(client.Send(Port(), TJobClient::Chunk(PATH, first, last)));
+            settle();
+        }
+        int status = -1;
+        ASSERT_TRUE(PollForReply(server, client, T0, status)) << c.label;
+        EXPECT_EQ(GRunPaths, std::vector<std::string>{PATH}) << c.label;
+        // The crowd's first paths gave way to its later ones, which still complete.
+        const u32 last = (u32)other.size() - 1;
+        ASSERT_TRUE(crowd.front().Send(Port(), TJobClient::Chunk(other, 0, last)));
+        ASSERT_TRUE(crowd.back().Send(Port(), TJobClient::Chunk(other, 0, last)));
+        ASSERT_TRUE(PollForReply(server, crowd.back(), T0, status)) << c.label;
+        EXPECT_FALSE(crowd.front().Pending(QUIET_WAIT_MS)) << c.label;
+        EXPECT_EQ(GRunPaths, (std::vector<std::string>{PATH, other})) << c.label;
     }
-    ASSERT_EQ(server.Jobs.SenderCount(), (u32)JOB_MAX_SENDERS);
-    // A new client is served at once.
-    ASSERT_TRUE(client.SendPath(Port(), PATH, 8));
-    int status = -1;
-    ASSERT_TRUE(PollForReply(server, client, T0, status));
-    EXPECT_EQ(GRunPaths, std::vector<std::string>{PATH});
-    // The oldest path gave way; the next one still completes.
-    const u32 last = (u32)other.size() - 1;
-    ASSERT_TRUE(idle[0].Send(Port(), TJobClient::Chunk(other, 0, last)));
-    ASSERT_TRUE(idle[1].Send(Port(), TJobClient::Chunk(other, 0, last)));
-    ASSERT_TRUE(PollForReply(server, idle[1], T0, status));
-    EXPECT_FALSE(idle[0].Pending(QUIET_WAIT_MS));
-    EXPECT_EQ(GRunPaths, (std::vector<std::string>{PATH, other}));
 }
 
 TEST_F(JobServerTest, AFullReplyStoreGivesWaySoEveryClientGetsAReliableReply)
