@@ -1,10 +1,12 @@
 #include "TexJobServer.h"
 
+#include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
 
 #include "GameConsole.h"
 #include "GameCore.h"
+#include "GameFileIO.h"
 #include "GameText.h"
 #include "GameWindow.h"
 #include "TexDocPath.h"
@@ -57,9 +59,12 @@ void RunJob(SJobServer& server, const NetAddr& from, const TPodArray<u8>& bytes,
     const bool clean = strlen(path.Str()) == bytes.Count();
     // Resolved once: the runner checks and loads exactly this path.
     path = PathInFolder(server.WorkFolder, path);
-    const EJobStatus status = clean && server.Runner ? server.Runner(path.Str()) : JOB_LoadFailed;
+    TString reason;
+    const EJobStatus status = clean && server.Runner ? server.Runner(path.Str(), reason) : JOB_LoadFailed;
     if (status != JOB_LoadFailed)
         ConsolePrintf("%s %s", NetAddrToString(from).Str(), TextWithArg("MSG_JobProcessed", path.Str()).Str());
+    else if (!reason.IsEmpty())
+        ConsolePrintf("%s Job: \"%s\" refused: %s", NetAddrToString(from).Str(), path.Str(), reason.Str());
     Reply(server, from, status, now);
 }
 
@@ -263,16 +268,28 @@ void PollJobServer(SJobServer& server)
 // ---------------------------------------------------------------------------------------------
 // Running a job
 
-EJobStatus RunJobDocument(const char* path)
+EJobStatus RunJobDocument(const char* path, TString& reason)
 {
-    struct stat st;
-    // Only a regular file of bounded size is read: a FIFO or a device would hold the tick forever.
-    if (!GProcessor || !path || stat(path, &st) != 0 || !S_ISREG(st.st_mode) ||
-        (u64)st.st_size > JOB_MAX_DOCUMENT_BYTES)
+    if (!GProcessor)
         return JOB_LoadFailed;
+    // Every user of the machine can reach the server, not only its own: a document that another
+    // could have written would read and write files as the server's user. Only a regular file is
+    // read, too: a FIFO or a device would hold the tick forever. The name without links is what
+    // gets loaded, so that nobody else can point it at another file in the meantime.
+    TString document;
+    if (!FileGuardedFromOtherUsers(path, document, reason))
+        return JOB_LoadFailed;
+    struct stat st;
+    if (stat(document.Str(), &st) != 0)
+        reason = strerror(errno);
+    else if ((u64)st.st_size > JOB_MAX_DOCUMENT_BYTES)
+        reason.Format(64, "larger than %llu bytes", (unsigned long long)JOB_MAX_DOCUMENT_BYTES);
+    if (!reason.IsEmpty())
+        return JOB_LoadFailed;
+    path = document.Str();
     if (GProcessor->Edited && !KeepUnsavedEdits("Job", path))
     {
-        ConsolePrintf("Job: refused, so that the unsaved edits are not lost");
+        reason = "so that the unsaved edits are not lost";
         return JOB_LoadFailed;
     }
     // Without a window nobody looks at the job's previews: its spent outputs can go as it runs.

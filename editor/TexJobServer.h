@@ -77,8 +77,9 @@ private:
     void DropLeastAdvanced();
 };
 
-// Loads and processes the document of a job; the outcome for the reply.
-typedef EJobStatus (*TJobRunner)(const char* path);
+// Loads and processes the document of a job; the outcome for the reply, and in reason why a
+// document was refused.
+typedef EJobStatus (*TJobRunner)(const char* path, TString& reason);
 
 class SJobServer : public SNetSocket
 {
@@ -107,7 +108,8 @@ void SetJobServer(SJobServer* server);
 void PollJobServer(SJobServer& server);
 void PollJobServerAt(SJobServer& server, double now);
 
-// The runner of the program: the path must name a regular file of at most JOB_MAX_DOCUMENT_BYTES;
-// unsaved edits are first written to RecoveryPath (the job is refused when that fails); then the
-// document replaces the edited graph quietly and is processed.
-EJobStatus RunJobDocument(const char* path);
+// The runner of the program: the path must name a regular file of at most JOB_MAX_DOCUMENT_BYTES
+// that only the server's user may change (FileGuardedFromOtherUsers); unsaved edits are first
+// written to RecoveryPath (the job is refused when that fails); then the document replaces the
+// edited graph quietly and is processed. reason tells why a document was refused.
+EJobStatus RunJobDocument(const char* path, TString& reason);

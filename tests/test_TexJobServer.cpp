@@ -8,7 +8,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <fcntl.h>
 #include <png.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -67,7 +69,7 @@ Bytes Raw(std::initializer_list<int> v)
 
 std::vector<std::string> GRunPaths;
 EJobStatus GRunStatus = JOB_Done;
-EJobStatus RecordingRunner(const char* path)
+EJobStatus RecordingRunner(const char* path, TString&)
 {
     GRunPaths.push_back(path);
     return GRunStatus;
@@ -492,29 +494,49 @@ TEST_F(JobDocumentTest, OnlyRegularDocumentsAreReadAndUnsavedEditsAreKeptFirst)
     WriteText(dir.File("huge.kvf"), empty);
     ASSERT_EQ(truncate(dir.File("huge.kvf").c_str(), (off_t)JOB_MAX_DOCUMENT_BYTES + 1), 0);
     ASSERT_EQ(mkfifo(dir.File("fifo.kvf").c_str(), 0600), 0);
+    // Documents other users may change, themselves or through their folder.
+    const struct
+    {
+        const char* name;
+        mode_t mode;
+    } open[] = {{"group.kvf", 0664}, {"others.kvf", 0606}, {"shared/job.kvf", 0644}};
+    ASSERT_EQ(mkdir(dir.File("shared").c_str(), 0700), 0);
+    for (const auto& o : open)
+    {
+        WriteText(dir.File(o.name), empty);
+        ASSERT_EQ(chmod(dir.File(o.name).c_str(), o.mode), 0);
+    }
+    ASSERT_EQ(chmod(dir.File("shared").c_str(), 0777), 0);
     const struct
     {
         std::string path;
         EJobStatus status;
     } cases[] = {
-        {dir.File("fifo.kvf"), JOB_LoadFailed}, {"/dev/zero", JOB_LoadFailed},
-        {dir.Path(), JOB_LoadFailed},           {dir.File("missing.kvf"), JOB_LoadFailed},
-        {dir.File("huge.kvf"), JOB_LoadFailed}, {dir.File("job.kvf"), JOB_Done},
+        {dir.File("fifo.kvf"), JOB_LoadFailed},   {"/dev/zero", JOB_LoadFailed},
+        {dir.Path(), JOB_LoadFailed},             {dir.File("missing.kvf"), JOB_LoadFailed},
+        {dir.File("huge.kvf"), JOB_LoadFailed},   {dir.File("job.kvf"), JOB_Done},
+        {dir.File(open[0].name), JOB_LoadFailed}, {dir.File(open[1].name), JOB_LoadFailed},
+        {dir.File(open[2].name), JOB_LoadFailed},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(RunJobDocument(c.path.c_str()), c.status) << c.path;
+    {
+        TString reason;
+        EXPECT_EQ(RunJobDocument(c.path.c_str(), reason), c.status) << c.path;
+        EXPECT_EQ(reason.IsEmpty(), c.status == JOB_Done) << c.path << ": " << reason.Str();
+    }
 
     // Unsaved edits of a saved document go beside it before the job replaces them.
     const std::string edited = dir.File("mine.kvf");
     ASSERT_EQ(p.SaveDocument(edited.c_str()), 1);
     p.Edited = 1;
-    EXPECT_EQ(RunJobDocument(dir.File("job.kvf").c_str()), JOB_Done);
+    TString reason;
+    EXPECT_EQ(RunJobDocument(dir.File("job.kvf").c_str(), reason), JOB_Done);
     EXPECT_EQ(ReadText(dir.File("mine.recovery.kvf")), ReadText(edited));
     EXPECT_STREQ(p.FileName.Str(), dir.File("job.kvf").c_str());
     // A job that does not load leaves the editor on its own document, still unsaved.
     p.FileName = edited.c_str();
     p.Edited = 1;
-    EXPECT_EQ(RunJobDocument(dir.File("missing.kvf").c_str()), JOB_LoadFailed);
+    EXPECT_EQ(RunJobDocument(dir.File("missing.kvf").c_str(), reason), JOB_LoadFailed);
     EXPECT_STREQ(p.FileName.Str(), edited.c_str());
     EXPECT_EQ(p.Edited, 1u);
 }
@@ -745,6 +767,44 @@ TEST(ProgramJobs, RelativeJobPathsAreTakenFromTheWorkingFolderAtStartUp)
     }
     ASSERT_TRUE(c.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
     EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), 0);
+}
+
+TEST(ProgramJobs, AServerRunsOnlyDocumentsOfItsOwnUser)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can run the server as a second user (nobody) beside the documents' owner";
+    const passwd* other = getpwnam("nobody");
+    ASSERT_NE(other, nullptr);
+    TTempDir dir;
+    ASSERT_TRUE(WritePicture(dir.File("in.png")));
+    WriteText(dir.File("chain.kvf"), CHAIN_DOCUMENT);
+    WriteText(dir.File("theirs.kvf"), CHAIN_DOCUMENT);
+    for (const char* own : {"", "in.png", "chain.kvf"})
+        ASSERT_EQ(chown(dir.File(own).c_str(), other->pw_uid, other->pw_gid), 0) << own;
+    const std::string log = dir.File("server.log");
+    const int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(logFd, 0);
+    const u16 port = FreeUdpPort();
+    ASSERT_NE(port, 0);
+    const pid_t pid =
+        StartHeadless("/usr/bin/setpriv",
+                      {"--reuid=" + std::to_string(other->pw_uid), "--regid=" + std::to_string(other->pw_gid),
+                       "--clear-groups", std::string(PW_BIN_DIR) + "/plumweave", "-listen", std::to_string(port)},
+                      dir.Path(), logFd);
+    close(logFd);
+    ASSERT_GT(pid, 0);
+    TJobClient c;
+    EXPECT_EQ(RunJob(c, port, dir.File("chain.kvf")), JOB_Done);
+    EXPECT_EQ(PngPixels(dir.File("out.png")), PngPixels(dir.File("in.png")));
+    unlink(dir.File("out.png").c_str());
+    EXPECT_EQ(RunJob(c, port, dir.File("theirs.kvf")), JOB_LoadFailed);
+    EXPECT_EQ(PngPixels(dir.File("out.png")), std::vector<u32>());
+    ASSERT_TRUE(c.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
+    EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), 0);
+    const std::string output = ReadText(log);
+    const size_t at = output.find(dir.File("theirs.kvf"));
+    EXPECT_NE(at, std::string::npos) << output;
+    EXPECT_NE(output.find("belongs to user 0", at), std::string::npos) << output;
 }
 
 TEST(ProgramJobs, ADocumentBringingInTooManyDocumentsFailsAndOtherClientsAreServed)
