@@ -61,9 +61,9 @@ void RunJob(SJobServer& server, const NetAddr& from, const TPodArray<u8>& bytes,
     path = PathInFolder(server.WorkFolder, path);
     TString reason;
     const EJobStatus status = clean && server.Runner ? server.Runner(path.Str(), reason) : JOB_LoadFailed;
-    if (status != JOB_LoadFailed)
+    if (status != JOB_LoadFailed && server.Log.Admit(JOB_LOG_DONE, from, now, false))
         ConsolePrintf("%s %s", NetAddrToString(from).Str(), TextWithArg("MSG_JobProcessed", path.Str()).Str());
-    else if (!reason.IsEmpty())
+    else if (status == JOB_LoadFailed && !reason.IsEmpty() && server.Log.Admit(JOB_LOG_REFUSED, from, now, false))
         ConsolePrintf("%s Job: \"%s\" refused: %s", NetAddrToString(from).Str(), path.Str(), reason.Str());
     Reply(server, from, status, now);
 }
@@ -73,10 +73,15 @@ void HandleDatagram(SJobServer& server, const NetAddr& from, const TPodArray<u8>
     if (packet.Count() < JOB_MIN_DATAGRAM)
         return;
     const u32 type = packet[NET_TYPE_OFFSET];
-    ConsolePrintf("%s >> %u", NetAddrToString(from).Str(), type);
+    const bool shown = server.Log.Admit(type, from, now, true);
+    if (shown)
+        ConsolePrintf("%s >> %u", NetAddrToString(from).Str(), type);
     switch (type)
     {
-    case JOB_MSG_TEST: ConsolePrintf("%s", GTextDict.Get("MSG_NetworkTest").Str()); break;
+    case JOB_MSG_TEST:
+        if (shown)
+            ConsolePrintf("%s", GTextDict.Get("MSG_NetworkTest").Str());
+        break;
     case JOB_MSG_BEGIN:
     case JOB_MSG_CHUNK:
     {
@@ -203,6 +208,13 @@ void SJobAssembler::Expire(double now)
 
 SJobServer::SJobServer() : Runner(&RunJobDocument), MaxDatagramsPerPoll(JOB_MAX_DATAGRAMS_PER_POLL) {}
 
+void SJobServer::Dropped(const NetAddr& from, u32 size)
+{
+    if (Log.Admit(JOB_LOG_OVERSIZED, from, PollTime, true))
+        ConsolePrintf("%s: dropped a datagram of %u bytes (the limit is %d)", NetAddrToString(from).Str(), size,
+                      (int)NET_RECEIVE_BUFFER);
+}
+
 int StartJobServer(SJobServer& server, const char* listen, TString& failure)
 {
     server.Lifetime = JOB_LIFETIME;
@@ -254,6 +266,8 @@ void PollJobServerAt(SJobServer& server, double now)
     {
     }
     server.Jobs.Expire(now);
+    server.Log.Summarise(now);
+    server.PollTime = now;
     NetAddr from;
     TPodArray<u8> packet;
     for (u32 n = 0; n < server.MaxDatagramsPerPoll && NetPoll(server, from, packet); ++n)

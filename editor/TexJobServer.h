@@ -5,6 +5,7 @@
 #pragma once
 
 #include "GameNet.h"
+#include "TexJobLog.h"
 
 // Message types (byte NET_TYPE_OFFSET) and their fields; multi-byte values are big-endian.
 enum
@@ -88,8 +89,11 @@ public:
     TJobRunner Runner;
     TString WorkFolder; // relative job paths are taken from here: the working folder at start
     u32 MaxDatagramsPerPoll;
+    SJobLog Log;
+    double PollTime = 0.0; // of the poll under way
 
     SJobServer();
+    void Dropped(const NetAddr& from, u32 size) override;
 };
 
 extern SJobServer* GJobServer;

@@ -7,6 +7,6 @@
 static const double JOB_IDLE_EXPIRY_CHECK = 1.0;
 
 // Seconds from now until the server's next timer: the resend of a kept reply, the end of a
-// finished record's lifetime, the expiry check of unfinished paths. `longest` when none is due
+// finished record's lifetime, the expiry check of unfinished paths, the summary of a flood. `longest` when none is due
 // sooner; 0 when one is already due.
 double JobServerNextTimer(const SJobServer& server, double now, double longest);

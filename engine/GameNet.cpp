@@ -153,6 +153,11 @@ SNetSocket::~SNetSocket()
     NetClose(*this);
 }
 
+void SNetSocket::Dropped(const NetAddr&, u32 size)
+{
+    LogPrintf("Dropped a datagram of %u bytes (the limit is %d)\n", size, (int)NET_RECEIVE_BUFFER);
+}
+
 bool NetStartup()
 {
     // BSD sockets need no start-up.
@@ -343,7 +348,7 @@ int NetReceive(SNetSocket& s, NetAddr& from, TPodArray<u8>& packet)
             continue;
         if (n > NET_RECEIVE_BUFFER)
         {
-            LogPrintf("Dropped a datagram of %d bytes (the limit is %d)\n", (int)n, (int)NET_RECEIVE_BUFFER);
+            s.Dropped(FromSockAddr(sa), (u32)n);
             continue;
         }
         packet.Resize((u32)n);

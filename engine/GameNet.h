@@ -80,7 +80,9 @@ public:
     SNetResendRecord* ResendRecords = nullptr;  // newest first
 
     SNetSocket() {}
-    ~SNetSocket();
+    virtual ~SNetSocket();
+    // A datagram longer than NET_RECEIVE_BUFFER was dropped; the log says so.
+    virtual void Dropped(const NetAddr& from, u32 size);
     SNetSocket(const SNetSocket&) = delete;
     SNetSocket& operator=(const SNetSocket&) = delete;
 };

@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "GameConsole.h"
 #include "GameCore.h"
 #include "GameFileIO.h"
 #include "Plumweave.h"
@@ -289,6 +290,45 @@ TEST_F(JobServerTest, QuitEndsTheLoopAndAPollTakesAtMostItsShareOfDatagrams)
     EXPECT_EQ(GQuitFlag, 0u);
     PollJobServerAt(server, T0);
     EXPECT_EQ(GQuitFlag, 1u);
+}
+
+TEST_F(JobServerTest, AFloodShowsTheFirstLinesOfEachKindAndThenASummaryASecond)
+{
+    const u32 FLOOD = 500, BATCH = 20;
+    const double SECOND_OVER = 1.5;
+    const struct
+    {
+        const char* label;
+        Bytes datagram;
+        const char* first; // in the first line
+    } cases[] = {
+        {"malformed", Raw({0, 0, 0, 0, 0, 99}), " >> 99"},
+        {"oversized", Bytes(NET_RECEIVE_BUFFER + 1, 0), "2049 bytes"},
+    };
+    double now = T0;
+    for (const auto& c : cases)
+    {
+        GConsole.Lines.Clear();
+        for (u32 sent = 0; sent < FLOOD; sent += BATCH)
+        {
+            for (u32 i = 0; i < BATCH; ++i)
+                ASSERT_TRUE(client.Send(Port(), c.datagram));
+            usleep(10000);
+            PollJobServerAt(server, now);
+        }
+        now += SECOND_OVER;
+        PollJobServerAt(server, now);
+        std::vector<std::string> lines;
+        for (const SConsoleLine& l : GConsole.Lines)
+            lines.push_back(l.Text.Str());
+        ASSERT_GE(lines.size(), 2u) << c.label;
+        EXPECT_LE(lines.size(), (size_t)JOB_LOG_LINES_PER_SECOND + 1) << c.label;
+        EXPECT_NE(lines.front().find(c.first), std::string::npos) << c.label << ": " << lines.front();
+        const std::string summary = std::to_string(FLOOD - (lines.size() - 1)) + " more datagrams from 127.0.0.1:" +
+                                    std::to_string(client.Port());
+        EXPECT_EQ(lines.back(), summary) << c.label;
+        now += SECOND_OVER;
+    }
 }
 
 TEST_F(JobServerTest, ARefusedBeginLeavesTheSenderWithNoUnfinishedPath)
