@@ -65,7 +65,8 @@ static const float PROMPT_HEIGHT = 60.0f;
 static const float PROMPT_CANCEL_MARGIN = 20.0f;
 static const float PROMPT_FONT_SIZE = 9.0f;
 static const float PROMPT_TEXT_SIZE = 20.0f;
-static const u32 PROMPT_TEXT_LIMIT = 32;
+// Bytes a prompt takes: names and paths are edited here, up to the file system's path limit.
+static const u32 PROMPT_TEXT_LIMIT = 4096;
 enum
 {
     PROMPT_ID_Field = 1,

@@ -226,15 +226,35 @@ struct SEditScene
     STexProcNode* source = nullptr;
     STexNode_Extract* extract = nullptr;
     STexProcNode* lone = nullptr; // linked to nothing
-    std::string written; // the file the Extract node writes once its template is right
 };
 
 TEST_F(XvfbEditing, EditsThroughPromptsAndMovesAreProcessedAndMakeTheDocumentEdited)
 {
     const char* const INVALID_TEMPLATE = "bad";
-    const char* const TYPED_TEMPLATE = "$(Path)typed.png";
+    const std::string TYPED_FILE = "typed.png";
+    const std::string TEMPLATE_FOLDER = "$(Path)";
+    // A path as long as a user's output paths get: far beyond what a short field holds.
+    const size_t LONG_TEMPLATE_LENGTH = 200;
+    const std::string LONG_FILE = std::string(LONG_TEMPLATE_LENGTH - TEMPLATE_FOLDER.size() - TYPED_FILE.size(), 'l') +
+                                  TYPED_FILE;
     const mVec2 MOVE_BY(40, 30);
     const u32 SCENE_NODES = 3;
+    // The Extract node's template typed into its prompt; processed when it writes the file.
+    auto typeTemplate = [&](const std::string& file) {
+        return [&, file](STexProcessor& p, SEditScene& s) {
+            const std::string typed = TEMPLATE_FOLDER + file;
+            ASSERT_EQ(s.extract->Status, EXTRACT_INVALID_NAME);
+            ClickAt(p, ExtractTemplateButton(s.extract), BUTTON_LEFT);
+            ASSERT_TRUE(RunUntil(p, [&] { return p.Prompt != nullptr; }));
+            ASSERT_TRUE(TypeIntoPrompt(p, typed.c_str()));
+            ASSERT_STREQ(s.extract->ProcStr.Str(), typed.c_str());
+        };
+    };
+    auto wrote = [&](const std::string& file) {
+        return [&, file](const SEditScene& s) {
+            return s.extract->Status.IsEmpty() && FileExists(dir.File(file.c_str()).c_str());
+        };
+    };
     const struct
     {
         const char* what;
@@ -251,15 +271,8 @@ TEST_F(XvfbEditing, EditsThroughPromptsAndMovesAreProcessedAndMakeTheDocumentEdi
              ASSERT_STREQ(s.source->NName.Str(), TYPED_NAME);
          },
          [](const SEditScene& s) { return Processed(s.source); }},
-        {"Extract template through its prompt",
-         [&](STexProcessor& p, SEditScene& s) {
-             ASSERT_EQ(s.extract->Status, EXTRACT_INVALID_NAME);
-             ClickAt(p, ExtractTemplateButton(s.extract), BUTTON_LEFT);
-             ASSERT_TRUE(RunUntil(p, [&] { return p.Prompt != nullptr; }));
-             ASSERT_TRUE(TypeIntoPrompt(p, TYPED_TEMPLATE));
-             ASSERT_STREQ(s.extract->ProcStr.Str(), TYPED_TEMPLATE);
-         },
-         [](const SEditScene& s) { return s.extract->Status.IsEmpty() && FileExists(s.written.c_str()); }},
+        {"Extract template through its prompt", typeTemplate(TYPED_FILE), wrote(TYPED_FILE)},
+        {"Extract template of a long path through its prompt", typeTemplate(LONG_FILE), wrote(LONG_FILE)},
         {"lone node deleted through the node menu",
          [&](STexProcessor& p, SEditScene& s) {
              STexProcessor::NodeMenu* menu = OpenNodeMenu(p, s.lone);
@@ -300,7 +313,6 @@ TEST_F(XvfbEditing, EditsThroughPromptsAndMovesAreProcessedAndMakeTheDocumentEdi
         s.lone = AddPinsNode(p, 0, 0);
         s.lone->SetPosition(150, 400);
         ASSERT_EQ(p.Nodes.Count(), SCENE_NODES);
-        s.written = dir.File("typed.png");
         s.source->SetPosition(150, 150);
         s.extract->SetPosition(400, 150);
         Settle(p);

@@ -12,6 +12,15 @@ SFont* FieldFont(SFont* font)
     return font ? font : GDebugFont;
 }
 
+// Width of the first count characters of the text, in screen units.
+float TextWidth(SFont* font, float size, const TString& text, u32 count)
+{
+    float width = 0;
+    for (u32 i = 0; font && i < count && i < text.Length(); ++i)
+        width += font->GetCharWidth(size, text.Str()[i]);
+    return width;
+}
+
 // Removes the selected characters; false when nothing is selected.
 bool DeleteSelection(SWidgetState& st)
 {
@@ -40,6 +49,24 @@ u32 SGUILayer::MouseCharIndex(const mRect& r, const SWidgetState& state)
         ++i;
     }
     return i;
+}
+
+void SGUILayer::KeepCaretInView(const mRect& r, SWidgetState& st)
+{
+    const float scale = TransformScale(1.0f);
+    if (!(scale > 0))
+        return;
+    SFont* font = FieldFont(Font);
+    const float size = FieldTextSize();
+    const float caret = TextWidth(font, size, st.EditText, st.Caret);
+    const float room = TextWidth(font, size, st.EditText, st.EditText.Length()) - (r.x1 - r.x0);
+    float scroll = st.Scroll * scale;
+    // The text moves just enough for the caret to stand inside the field.
+    if (caret - scroll > r.x1 - r.x0)
+        scroll = caret - (r.x1 - r.x0);
+    if (caret < scroll)
+        scroll = caret;
+    st.Scroll = GUI_Clamp(scroll, 0.0f, room > 0 ? room : 0.0f) / scale;
 }
 
 int SGUILayer::EditTextBehavior(const mRect& r, SWidgetState& st, u32 id)
@@ -120,14 +147,13 @@ int SGUILayer::EditTextBehavior(const mRect& r, SWidgetState& st, u32 id)
             step = (GMousePos.x - r.x0) / scale * 0.01f;
         else if (GMousePos.x > r.x1)
             step = (GMousePos.x - r.x1) / scale * 0.01f;
-        SFont* font = FieldFont(Font);
-        float textWidth = 0;
-        for (u32 i = 0; font && i < text.Length(); ++i)
-            textWidth += font->GetCharWidth(FieldTextSize(), text.Str()[i]);
+        const float textWidth = TextWidth(FieldFont(Font), FieldTextSize(), text, text.Length());
         // The offset is kept in the layer's units, so that it stays put when the canvas zooms.
         const float room = (textWidth - (r.x1 - r.x0)) / scale;
         st.Scroll = GUI_Clamp(st.Scroll + step, 0.0f, room > 0 ? room : 0.0f);
     }
+    else if (result & EDIT_Changed)
+        KeepCaretInView(r, st); // the mouse moves the text while it selects; else typing does
     if (!GMouseLeft)
         st.Selecting = 0;
 

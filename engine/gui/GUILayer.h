@@ -176,4 +176,6 @@ public:
     float FieldTextSize();
     // Index of the character boundary under the mouse in a field's text.
     u32 MouseCharIndex(const mRect& r, const SWidgetState& state);
+    // Scrolls a field's text (r is its text area) so that the caret stands inside it.
+    void KeepCaretInView(const mRect& r, SWidgetState& state);
 };
