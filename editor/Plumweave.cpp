@@ -167,6 +167,8 @@ int AppStartup()
         gSysFatalError(Text("MSG_Listen"), Text("ERR_TITLE"));
     GStartDocument = AppDocumentPath(args.StartDocument);
     GBatchRun = args.BatchRun;
+    // Batch runs and job servers work without a display; the editor is nothing without its window.
+    GWindowRequired = !GBatchRun && args.ListenPort.IsEmpty();
     if (!args.ListenPort.IsEmpty())
     {
         TString failure;

@@ -20,6 +20,7 @@ double GMaxFrameDelta = 0.05;
 double GMinFrameTime = 0.015;
 u32 GQuitFlag = 0;
 u32 GRedrawOnChange = 0;
+u32 GWindowRequired = 0;
 u64 GFramesDrawn = 0;
 int GExitCode = GAME_EXIT_OK;
 TQuitRequestHook GQuitRequestHook = nullptr;
@@ -320,6 +321,7 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     // ---- Start-up, in this order ----
     GExitCode = GAME_EXIT_OK;
     GRedrawOnChange = 0;
+    GWindowRequired = 0;
     // Data folder name cleared; the start-up hook sets it.
     gMemSet(GDataFolder, 0, sizeof(GDataFolder));
     // Command line; argument 0 is the program's real path.
@@ -340,6 +342,8 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     // Data root.
     BuildBaseFolder(programPath.Str(), GDataFolder, GBaseFolder);
     // Window and video mode.
+    if (GWindowRequired && GWindowSystem->IsOffscreen())
+        FatalError("Failed to create a window: %s\n", GWindowSystem->DisplayFailure.Str());
     GWindow = new SWindow(GWindowSystem);
     GWindow->SetResizeCallback(GResizeCallback);
     if (!R_SetMode(GScreenWidth, GScreenHeight, GFullscreen, GRefreshRate, GSwapInterval, GSamples))

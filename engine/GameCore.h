@@ -51,6 +51,10 @@ extern u32 GQuitFlag; // set to leave the main loop at the end of the current fr
 // IGame::IsPictureChanging, the statistics overlay); otherwise the loop keeps the last frame, does
 // the game's idle work and waits. A window system without a display never draws then.
 extern u32 GRedrawOnChange;
+// 0 (the engine's default, set again before the start-up hook): without a display the program
+// runs on an off-screen context. 1: the program is nothing without its window, and failing to
+// make one on a display is a fatal error that says why.
+extern u32 GWindowRequired;
 // Frames drawn and swapped since the program started.
 extern u64 GFramesDrawn;
 extern int GExitCode; // what GameRun returns after a normal exit; the application may set it

@@ -32,7 +32,9 @@ SWindowSystem::SWindowSystem()
     , Backend(nullptr)
 {
     if (gSysHasDisplay())
-        Backend = WIN_CreateSDLBackend();
+        Backend = WIN_CreateSDLBackend(DisplayFailure);
+    else
+        DisplayFailure = "no display (DISPLAY is not set)";
     if (!Backend)
     {
         Offscreen = true;

@@ -80,6 +80,8 @@ public:
     bool WaitEvents(double seconds);
 
     bool Offscreen;
+    // Off screen: why no display could be used, in words.
+    TString DisplayFailure;
     SWindowBackend* Backend;
 };
 

@@ -26,7 +26,7 @@ struct SWindowBackend
     virtual bool Wait(double seconds) = 0;
 };
 
-// Null when no display can be opened.
-SWindowBackend* WIN_CreateSDLBackend();
+// Null, with the reason in failure, when no display can be opened.
+SWindowBackend* WIN_CreateSDLBackend(TString& failure);
 // Failures are fatal.
 SWindowBackend* WIN_CreateEGLBackend();

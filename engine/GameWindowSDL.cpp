@@ -47,10 +47,11 @@ public:
         SetContextAttributes(false);
         Dummy = SDL_CreateWindow("", 1, 1, 32, 32, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
         if (!Dummy)
-            FatalError("ASSERT\n\nThis test expression is false:\n\n%s", "Window || !\"Could not create a dummy window\"");
+            FatalError("ASSERT\n\nThis test expression is false:\n\n%s\n\nSDL: %s",
+                       "Window || !\"Could not create a dummy window\"", SDL_GetError());
         DummyContext = SDL_GL_CreateContext(Dummy);
         if (!DummyContext)
-            FatalError("Failed to create the window Rendering Context");
+            FatalError("Failed to create the window Rendering Context: SDL: %s", SDL_GetError());
         return true;
     }
 
@@ -81,20 +82,20 @@ public:
         const int y = mode.Fullscreen ? 0 : (int)SDL_WINDOWPOS_CENTERED;
         SDL_Window* w = SDL_CreateWindow(title.Str(), x, y, mode.Width, mode.Height, flags);
         if (!w)
-            FatalError("Failed to create a window");
+            FatalError("Failed to create a window: SDL: %s", SDL_GetError());
         window.Handle = w;
         GSDLWindows.Add(&window);
 
         // The new context shares the dummy's objects, so textures and programs outlive a mode change.
         if (!MakeDummyCurrent())
-            FatalError("Failed to set the window Rendering Context");
+            FatalError("Failed to set the window Rendering Context: SDL: %s", SDL_GetError());
         SetContextAttributes(true);
         SDL_GLContext context = SDL_GL_CreateContext(w);
         if (!context)
-            FatalError("Failed to create the window Rendering Context");
+            FatalError("Failed to create the window Rendering Context: SDL: %s", SDL_GetError());
         window.Context = context;
         if (SDL_GL_MakeCurrent(w, context) != 0)
-            FatalError("Failed to set the window Rendering Context");
+            FatalError("Failed to set the window Rendering Context: SDL: %s", SDL_GetError());
         SDL_GL_SetSwapInterval(mode.SwapInterval ? 1 : 0);
 
         if (mode.Fullscreen)
@@ -201,11 +202,13 @@ SWindow* EventWindow(const SDL_Event& e)
 }
 } // namespace
 
-SWindowBackend* WIN_CreateSDLBackend()
+SWindowBackend* WIN_CreateSDLBackend(TString& failure)
 {
     SSDLBackend* backend = new SSDLBackend;
     if (!backend->Open())
     {
+        failure = "SDL: ";
+        failure += SDL_GetError();
         delete backend;
         return nullptr;
     }

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 std::string RunCapture(const std::string& cmd, int* status)
@@ -75,4 +76,32 @@ pid_t StartHeadless(const std::string& program, const std::vector<std::string>& 
     argv.push_back(nullptr);
     execv(program.c_str(), argv.data());
     _exit(127);
+}
+
+bool TProgramGuard::Wait(double seconds, int& status)
+{
+    const useconds_t STEP_US = 10000;
+    for (double waited = 0; Pid > 0; waited += STEP_US * 1e-6)
+    {
+        if (waitpid(Pid, &status, WNOHANG) == Pid)
+        {
+            Pid = -1;
+            return true;
+        }
+        if (waited >= seconds)
+            return false;
+        usleep(STEP_US);
+    }
+    return false;
+}
+
+int TProgramGuard::Stop(int signal)
+{
+    if (Pid <= 0)
+        return -1;
+    kill(Pid, signal);
+    int status = -1;
+    waitpid(Pid, &status, 0);
+    Pid = -1;
+    return status;
 }

@@ -1,6 +1,7 @@
 // Running other programs from tests and benchmarks: their output, their exit status, their CPU time.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -18,6 +19,24 @@ const int OUTPUT_DROPPED = -1, OUTPUT_INHERITED = -2;
 // The child's pid, or -1.
 pid_t StartHeadless(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
                     int outputFd);
+
+// A started program that is ended (SIGKILL) and waited for when the guard goes, unless it was
+// waited for already: no path of a test, a failed assertion included, leaves it running.
+class TProgramGuard
+{
+public:
+    explicit TProgramGuard(pid_t pid) : Pid(pid) {}
+    ~TProgramGuard() { Stop(SIGKILL); }
+    TProgramGuard(const TProgramGuard&) = delete;
+    TProgramGuard& operator=(const TProgramGuard&) = delete;
+    // Waits up to the seconds for the program to end by itself; true with its wait status.
+    bool Wait(double seconds, int& status);
+    // Sends the signal and waits for the end; the wait status (-1 when it was waited for already).
+    int Stop(int signal);
+
+private:
+    pid_t Pid; // -1 once waited for
+};
 
 // User + system CPU seconds of a live process, all threads included (or of its main thread only);
 // -1 when it cannot be read.

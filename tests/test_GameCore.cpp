@@ -432,17 +432,7 @@ bool SendCloseRequest(unsigned long window)
     return sent;
 }
 
-// Waits up to about ten seconds for the child to end; false when it is still running.
-bool WaitForExit(pid_t pid, int& status)
-{
-    for (int i = 0; i < 200; ++i)
-    {
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return true;
-        usleep(50000);
-    }
-    return false;
-}
+const double EXIT_WAIT_SECONDS = 10.0;
 } // namespace
 
 TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
@@ -452,6 +442,7 @@ TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
     const char* argv[] = { program.c_str(), nullptr };
     pid_t pid = -1;
     ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
+    TProgramGuard guard(pid);
 
     // Wait for the window to be mapped (the program is still starting).
     const unsigned long id = WaitForProgramWindow(pid);
@@ -461,9 +452,8 @@ TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
 
     // Still running its loop: not ended by itself.
     int status = 0;
-    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
-    kill(pid, SIGTERM);
-    waitpid(pid, &status, 0);
+    EXPECT_FALSE(guard.Wait(0, status));
+    status = guard.Stop(SIGTERM);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
 }
 
@@ -474,23 +464,14 @@ TEST(XvfbProgram, CloseRequestEndsTheProgramWithExitCode0)
     const char* argv[] = { program.c_str(), nullptr };
     pid_t pid = -1;
     ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
+    TProgramGuard guard(pid);
     const unsigned long id = WaitForProgramWindow(pid);
-    int status = 0;
-    if (id == 0)
-    {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "no window titled Plumweave - ...";
-    }
+    ASSERT_NE(id, 0ul) << "no window titled Plumweave - ...";
     // The loop keeps running until the request comes.
-    EXPECT_EQ(waitpid(pid, &status, WNOHANG), 0);
+    int status = 0;
+    EXPECT_FALSE(guard.Wait(0, status));
     ASSERT_TRUE(SendCloseRequest(id));
-    if (!WaitForExit(pid, status))
-    {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        FAIL() << "the close request did not end the program";
-    }
+    ASSERT_TRUE(guard.Wait(EXIT_WAIT_SECONDS, status)) << "the close request did not end the program";
     // Ended by itself through the whole exit sequence, not by a signal or a fatal error.
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);

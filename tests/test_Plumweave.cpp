@@ -34,6 +34,7 @@ namespace
 {
 const char* const EMPTY_DOCUMENT = "GKV_File_Version_2\n";
 const int FATAL_STATUS = 0xBADDC0DE & 0xFF;
+const int UNANSWERED_DISPLAY = 59999;
 
 TArray<TString> Args(const std::vector<const char*>& words)
 {
@@ -134,10 +135,11 @@ struct SRun
     std::string output;
 };
 
-SRun RunProgram(const std::string& args, const std::string& cwd = "/")
+// Without a display, unless env (NAME=value words) gives one.
+SRun RunProgram(const std::string& args, const std::string& cwd = "/", const std::string& env = "")
 {
-    const std::string cmd = "cd '" + cwd + "' && env -u DISPLAY -u PLUMWEAVE_NONINTERACTIVE timeout 60 '" + std::string(PW_BIN_DIR) +
-                            "/plumweave' " + args + " </dev/null 2>&1";
+    const std::string cmd = "cd '" + cwd + "' && env -u DISPLAY -u PLUMWEAVE_NONINTERACTIVE " + env + " timeout 60 '" +
+                            std::string(PW_BIN_DIR) + "/plumweave' " + args + " </dev/null 2>&1";
     SRun r{-1, ""};
     int st = -1;
     r.output = RunCapture(cmd, &st);
@@ -640,12 +642,15 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
     ASSERT_TRUE(NetStartup());
     ASSERT_TRUE(NetOpen(squatter, "0"));
     const std::string taken = std::to_string(NetGetPort(squatter));
+    // A display that refuses every program: nothing answers there.
+    const std::string refused = "DISPLAY=:" + std::to_string(UNANSWERED_DISPLAY);
     struct SCase
     {
         std::string args;
         int status;
         std::string says;    // on standard error
         const char* silence; // never said
+        std::string env = "";
     };
     const SCase cases[] = {
         {"'" + good + "' -opc", 0, "", "Error"},
@@ -657,11 +662,15 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
         {"'" + good + "' -opc -listen", FATAL_STATUS, "-listen needs a port", "Unexpected"},
         {"'" + good + "' -opc -listen 0", 0, "Job server listening on port 0", "Error"},
         {"'" + good + "' -opc -listen " + taken, FATAL_STATUS, "could not open port " + taken, "Unexpected"},
+        // The editor is nothing without its window.
+        {"'" + good + "'", FATAL_STATUS, "Failed to create a window: no display (DISPLAY is not set)", "Unexpected"},
+        {"'" + good + "'", FATAL_STATUS, "Failed to create a window: SDL: ", "Unexpected", refused},
+        {"'" + good + "' -opc", 0, "", "Failed", refused},
     };
     for (const SCase& c : cases)
     {
         const double start = gSysGetTime();
-        const SRun r = RunProgram(c.args, dir.Path());
+        const SRun r = RunProgram(c.args, dir.Path(), c.env);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
         EXPECT_EQ(r.output.find(c.silence), std::string::npos) << c.args << "\n" << r.output;

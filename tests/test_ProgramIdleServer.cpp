@@ -76,6 +76,7 @@ TEST(ProgramIdleServer, SleepsBetweenJobsAndAnswersAJobAtOnce)
     const uint16_t port = FreeUdpPort();
     const pid_t server = StartServer(port);
     ASSERT_GT(server, 0);
+    TProgramGuard program(server);
 
     // The first job also waits for the server to come up.
     int status = -1;
@@ -113,18 +114,6 @@ TEST(ProgramIdleServer, SleepsBetweenJobsAndAnswersAJobAtOnce)
 
     client.Send(port, TJobClient::Message(JOB_MSG_QUIT));
     int st = 0;
-    pid_t done = 0;
-    for (int waited = 0; done == 0 && waited < REPLY_WAIT_MS; waited += 10)
-    {
-        done = waitpid(server, &st, WNOHANG);
-        if (done == 0)
-            usleep(10000);
-    }
-    if (done == 0)
-    {
-        kill(server, SIGKILL);
-        waitpid(server, &st, 0);
-    }
-    EXPECT_EQ(done, server) << "the quit message ends the sleeping server";
+    ASSERT_TRUE(program.Wait(REPLY_WAIT_MS / 1000.0, st)) << "the quit message ends the sleeping server";
     EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
 }

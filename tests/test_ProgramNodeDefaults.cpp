@@ -311,6 +311,7 @@ TEST(XvfbProgramNodeDefaults, EveryClassSavesTheDefaultsOfItsTable)
     const char* argv[] = {PROGRAM.c_str(), path.c_str(), nullptr};
     pid_t pid = -1;
     ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
+    TProgramGuard program(pid);
     std::string window;
     const double start = seconds();
     while (window.empty() && seconds() - start < WINDOW_WAIT_S)
@@ -336,9 +337,7 @@ TEST(XvfbProgramNodeDefaults, EveryClassSavesTheDefaultsOfItsTable)
             saved = ReadText(path);
         }
     }
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    program.Stop(SIGTERM);
     ASSERT_FALSE(window.empty()) << "no window titled Plumweave - ...";
     ASSERT_NE(saved, written) << "Ctrl+S saved nothing";
 
