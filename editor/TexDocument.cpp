@@ -4,6 +4,7 @@
 #include "TexDocument.h"
 
 #include "GameFileIO.h"
+#include "GameTexture.h"
 #include "TexDocPath.h"
 #include "TexProcessor.h"
 
@@ -14,6 +15,7 @@ const char* const DOC_BOX_NODE_NAME = "[Load] Invalid node name";
 const char* const DOC_BOX_PARAMETER = "[Load] Invalid node parameter";
 const char* const DOC_BOX_LINK = "[Load] Invalid link found";
 const char* const DOC_BOX_TOO_MANY_DOCUMENTS = "[Load] Too many inner documents";
+const char* const DOC_BOX_TOO_LARGE = "[Load] Documents too large";
 
 namespace
 {
@@ -347,7 +349,9 @@ namespace
 // what the outermost one may still bring in.
 u32 GLoadDepth = 0;
 u32 GInnerLoadsLeft = 0;
-bool GInnerBudgetSpent = false;
+u64 GLoadBytesLeft = 0;
+EDocBudget GBudgetSpent = DOC_WithinBudget;
+const u32 BYTES_PER_MIB = 1u << 20;
 
 struct SLoadDepthScope
 {
@@ -356,49 +360,69 @@ struct SLoadDepthScope
 };
 } // namespace
 
-bool DocumentBudgetSpent()
+EDocBudget DocumentBudgetSpent()
 {
-    return GInnerBudgetSpent;
+    return GBudgetSpent;
+}
+
+TString DocumentBudgetText(EDocBudget spent)
+{
+    TString text;
+    if (spent == DOC_TooManyDocuments)
+        text.Format(DOC_BOX_TEXT_SIZE, "Too many inner documents: one load brings in at most %u",
+                    (unsigned)DOC_MAX_INNER_DOCUMENTS);
+    else if (spent == DOC_TooManyBytes)
+        text.Format(DOC_BOX_TEXT_SIZE, "Documents too large: one load reads at most %u MiB",
+                    (unsigned)(DOC_MAX_LOAD_BYTES / BYTES_PER_MIB));
+    return text;
 }
 
 int STexProcessor::LoadDocument(const char* path, int quiet, int process)
 {
     if (!path)
         return 0;
+    const u64 refusals = TEX_BudgetRefusals();
     if (GLoadDepth == 0)
     {
         GInnerLoadsLeft = DOC_MAX_INNER_DOCUMENTS;
-        GInnerBudgetSpent = false;
+        GLoadBytesLeft = DOC_MAX_LOAD_BYTES;
+        GBudgetSpent = DOC_WithinBudget;
     }
+    else if (GBudgetSpent != DOC_WithinBudget)
+        // The whole load fails already: nothing more is read for it.
+        return 0;
     else if (GInnerLoadsLeft == 0)
     {
-        GInnerBudgetSpent = true;
+        GBudgetSpent = DOC_TooManyDocuments;
         return 0;
     }
     else
         --GInnerLoadsLeft;
     const TString source(path);
     TString text;
-    if (!ReadTextFile(source.Str(), text))
-        return 0;
+    u64 size = 0;
+    bool read = ReadTextFile(source.Str(), text, GLoadBytesLeft, size);
+    if (!read && size > GLoadBytesLeft)
+        GBudgetSpent = DOC_TooManyBytes;
     const TString previous = CurrentDocumentPath();
-    // Nodes resolve their file names against the document being read.
-    SetCurrentDocumentPath(source);
     STexProcessor loaded;
-    bool read;
+    if (read)
     {
+        GLoadBytesLeft -= size;
+        // Nodes resolve their file names against the document being read.
+        SetCurrentDocumentPath(source);
         SLoadDepthScope inner;
         read = ReadDocumentText(loaded, text, source.Str(), quiet);
     }
-    if (read && GLoadDepth == 0 && GInnerBudgetSpent)
+    if (GLoadDepth == 0 && GBudgetSpent != DOC_WithinBudget)
     {
         read = false;
         if (!quiet)
         {
             TString message;
-            message.Format(DOC_BOX_TEXT_SIZE, "File: %s\nInner documents: more than %u", source.Str(),
-                           (unsigned)DOC_MAX_INNER_DOCUMENTS);
-            gSysMessage(message.Str(), DOC_BOX_TOO_MANY_DOCUMENTS);
+            message.Format(DOC_BOX_TEXT_SIZE, "File: %s\n%s", source.Str(), DocumentBudgetText(GBudgetSpent).Str());
+            gSysMessage(message.Str(),
+                        GBudgetSpent == DOC_TooManyBytes ? DOC_BOX_TOO_LARGE : DOC_BOX_TOO_MANY_DOCUMENTS);
         }
     }
     if (!read)
@@ -426,6 +450,8 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
         LayOut(node, false);
     if (process)
         ProcessAll();
+    if (GLoadDepth == 0)
+        TexturesRefused = TEX_BudgetRefusals() != refusals;
     FileName = source;
     Edited = 0;
     return 1;

@@ -18,14 +18,25 @@ extern const char* const DOC_BOX_NODE_NAME;
 extern const char* const DOC_BOX_PARAMETER;
 extern const char* const DOC_BOX_LINK;
 extern const char* const DOC_BOX_TOO_MANY_DOCUMENTS;
+extern const char* const DOC_BOX_TOO_LARGE;
 
-// The documents that one load may bring in beneath it (through sub-graph nodes, at any depth).
-// Beyond it the inner loads fail and so does the whole load, so that a document cannot make
-// its loads multiply without end.
+// What one load may bring in beneath it (through sub-graph nodes, at any depth): documents, and
+// the bytes of all documents it reads, its own included. Beyond either the inner loads fail and
+// so does the whole load, so that a document cannot make its loads multiply without end, nor
+// have a huge file read.
 static const u32 DOC_MAX_INNER_DOCUMENTS = 4096;
-// Whether the last load run at the top (not from inside another load) ran out of inner
-// documents; true also while the load that ran out is still going on.
-bool DocumentBudgetSpent();
+static const u64 DOC_MAX_LOAD_BYTES = 64u << 20;
+enum EDocBudget
+{
+    DOC_WithinBudget = 0,
+    DOC_TooManyDocuments,
+    DOC_TooManyBytes,
+};
+// What the last load run at the top (not from inside another load) ran out of; set also while
+// the load that ran out is still going on.
+EDocBudget DocumentBudgetSpent();
+// The reason in words ("Too many inner documents: ..."); empty within the budget.
+TString DocumentBudgetText(EDocBudget spent);
 
 // The whole document text of a graph: nodes in list order, links node by node, output pin by
 // output pin. false (with an assertion) for a node that no class record made.

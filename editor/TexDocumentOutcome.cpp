@@ -4,11 +4,13 @@
 
 #include <stdio.h>
 
+#include "GameTexture.h"
 #include "TexNodeList.h"
 #include "TexProcessor.h"
 
 namespace
 {
+const u64 BYTES_PER_MIB = 1u << 20;
 #define TEX_OUTPUT_CLASS_NAME(T) #T,
 const char* const FILE_OUTPUT_CLASSES[] = {TEX_NODE_FILE_OUTPUT_CLASSES(TEX_OUTPUT_CLASS_NAME) nullptr};
 #undef TEX_OUTPUT_CLASS_NAME
@@ -46,7 +48,14 @@ int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputC
 {
     if (!loaded)
         return BATCH_EXIT_LOAD_FAILED;
-    return ReportFailedOutputs(p, outputClasses, TString()) ? BATCH_EXIT_OUTPUT_FAILED : 0;
+    bool failed = ReportFailedOutputs(p, outputClasses, TString());
+    if (p.TexturesRefused)
+    {
+        fprintf(stderr, "Batch run: \"%s\" needed more texture memory at once than the budget of %llu MiB\n",
+                p.FileName.Str(), (unsigned long long)(TEX_MemoryBudget() / BYTES_PER_MIB));
+        failed = true;
+    }
+    return failed ? BATCH_EXIT_OUTPUT_FAILED : 0;
 }
 
 int BatchExitCode(int loaded, const STexProcessor& p)

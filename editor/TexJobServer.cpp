@@ -313,6 +313,9 @@ EJobStatus RunJobDocument(const char* path, TString& reason)
     const int loaded = GProcessor->LoadDocument(path, 1, 1);
     GProcessor->ReleaseSpentOutputs = lean;
     if (!loaded)
+    {
+        reason = DocumentBudgetText(DocumentBudgetSpent());
         return JOB_LoadFailed;
+    }
     return BatchExitCode(loaded, *GProcessor) == BATCH_EXIT_OUTPUT_FAILED ? JOB_OutputFailed : JOB_Done;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "GameNet.h"
+#include "TexDocument.h"
 #include "TexJobLog.h"
 
 // Message types (byte NET_TYPE_OFFSET) and their fields; multi-byte values are big-endian.
@@ -42,8 +43,8 @@ enum EJobStatus
 
 // Seconds an unfinished path is kept after its job begin.
 static const double JOB_SENDER_EXPIRY = 60.0;
-// Documents larger than this are not read.
-static const u64 JOB_MAX_DOCUMENT_BYTES = 64u << 20;
+// Documents larger than this are not read: what one load may read in all.
+static const u64 JOB_MAX_DOCUMENT_BYTES = DOC_MAX_LOAD_BYTES;
 
 // The paths being assembled, one per sender, from job-begin and chunk datagrams.
 class SJobAssembler

@@ -12,6 +12,7 @@
 #include "GameText.h"
 #include "GameVertex.h"
 #include "TexDocPath.h"
+#include "TexDocument.h"
 #include "TexDocumentOutcome.h"
 #include "TexDocumentRecovery.h"
 #include "TexJobServer.h"
@@ -87,7 +88,11 @@ void LoadStartDocument()
     else
         GExitCode = BatchExitCode(loaded, *GProcessor);
     if (GExitCode == BATCH_EXIT_LOAD_FAILED && !GStartDocument.IsEmpty())
-        fprintf(stderr, "Batch run: the document \"%s\" could not be loaded\n", GStartDocument.Str());
+    {
+        const EDocBudget spent = DocumentBudgetSpent();
+        fprintf(stderr, "Batch run: the document \"%s\" could not be loaded%s%s\n", GStartDocument.Str(),
+                spent != DOC_WithinBudget ? ": " : "", DocumentBudgetText(spent).Str());
+    }
     GQuitFlag = 1;
 }
 } // namespace

@@ -419,13 +419,20 @@ int STexProcNode::CreateOutputTarget(u32 width, u32 height, u32 format)
         return 1;
     if (Owner && Owner->TakeSpareTarget(Output, width, height, fmt, NODE_OUTPUT_TEX_FLAGS))
         return 1;
+    const u64 refusals = TEX_BudgetRefusals();
     if (!TEX_Create(Output, width, height, 1, 1, fmt, nullptr, NODE_OUTPUT_TEX_FLAGS) || !Output->GLName)
     {
-        Status.Format(STATUS_TEXT_SIZE, "CreateOutputTarget: texture of %ux%u in format %u was refused", width, height, fmt);
+        Status.Format(STATUS_TEXT_SIZE, "CreateOutputTarget: texture of %ux%u in format %u was refused%s", width, height,
+                      fmt, TEX_BudgetRefusals() != refusals ? ": the texture memory budget is spent" : "");
         Output.Release();
         return 0;
     }
     return 1;
+}
+
+void STexProcNode::ReleaseOutputs(STexProcessor& run)
+{
+    run.OfferSpareTarget(Output);
 }
 
 TextureRef STexProcNode::InputTexture(u32 input)

@@ -134,6 +134,11 @@ public:
     // The graph a node processes inside itself (a sub-graph), so that whoever judges a run's
     // file-writing nodes sees those inside it too; none for ordinary nodes.
     virtual const STexProcessor* InnerGraph() const { return nullptr; }
+    // Whether the output is read from outside the node's graph (a sub-graph's result), so that a
+    // run letting spent outputs go keeps it.
+    virtual bool OutputReadOutside() const { return false; }
+    // Lets go of every output texture the node holds, offering them to the run's spare targets.
+    virtual void ReleaseOutputs(STexProcessor& run);
 
     // CEntity side
     void Reserved1(u32 a) override;

@@ -35,7 +35,7 @@ struct SWalkFrame
 STexProcessor::STexProcessor()
     : Edited(0), NodeMenuSlot(nullptr), Prompt(nullptr), BusyCount(0), Pan(0, 0), Zoom(1.0f), DragPivot(0, 0),
       DragStartMouse(0, 0), ZoomAtDragStart(1.0f), Panning(0), Zooming(0), LinkDragDir(0), LinkDragPin(nullptr),
-      LinkDragMouse(0, 0), WalkMark(0), ReleaseSpentOutputs(0), RunStep(0)
+      LinkDragMouse(0, 0), WalkMark(0), ReleaseSpentOutputs(0), RunStep(0), TexturesRefused(0)
 {
     Name = "Processor";
     TexRegisterNodeClasses();
@@ -597,6 +597,9 @@ void STexProcessor::ProcessUpdateList()
     }
     SpareTargets.Clear();
     SpareSteps.Clear();
+    // The targets it let go are freed only once their rendering has finished.
+    if (lean)
+        TEX_FinishRendering();
     R_SetScissorEnabled(scissor);
 }
 
@@ -608,7 +611,7 @@ void STexProcessor::CountPendingReaders()
     for (STexProcNode* n : UpdateList)
     {
         n->VisitMark = queued;
-        n->PendingReaders = 0;
+        n->PendingReaders = n->OutputReadOutside() ? ~0u : 0;
     }
     for (STexProcNode* n : UpdateList)
         for (NodePin* out : n->OutParams)
@@ -641,7 +644,7 @@ void STexProcessor::ReleaseSpent(STexProcNode* node)
 
 void STexProcessor::ReleaseOutput(STexProcNode* node)
 {
-    OfferSpareTarget(node->Output);
+    node->ReleaseOutputs(*this);
 }
 
 void STexProcessor::OfferSpareTarget(TextureRef& t)

@@ -134,6 +134,9 @@ public:
     TArray<TextureRef> SpareTargets;
     TPodArray<u32> SpareSteps; // per spare, the run's step it was offered in
     u32 RunStep;               // counts the nodes the current run processed
+    // The last document loaded at the top, with its processing, had textures refused for the
+    // texture memory budget (TEX_MemoryBudget): its result is incomplete.
+    u32 TexturesRefused;
 
     STexProcessor();
     ~STexProcessor() override;

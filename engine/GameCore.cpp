@@ -322,6 +322,7 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     GExitCode = GAME_EXIT_OK;
     GRedrawOnChange = 0;
     GWindowRequired = 0;
+    gSysReturnLargeBlocks();
     // Data folder name cleared; the start-up hook sets it.
     gMemSet(GDataFolder, 0, sizeof(GDataFolder));
     // Command line; argument 0 is the program's real path.

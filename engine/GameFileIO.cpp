@@ -70,37 +70,47 @@ FILE* gSysFOpen(const char* name, int flags)
     return f;
 }
 
-// Reads a file whole into bytes. Fails on any read error; never leaves unread bytes behind.
-static bool ReadWholeFile(const char* name, TPodArray<u8>& bytes)
+// Reads a file whole into bytes, unless it holds more than limit bytes: then nothing more is read
+// once that is known (from its size, or while reading a file that grows). size receives the bytes
+// read, or the size that made it too large. Fails on any read error; never leaves unread bytes behind.
+static bool ReadWholeFile(const char* name, TPodArray<u8>& bytes, u64 limit, u64& size)
 {
     bytes.Resize(0);
+    size = 0;
     FILE* f = gSysFOpen(name, FILE_Read | FILE_Binary);
     if (!f)
         return false;
+    if (limit > TEMPLATE_MAX_COUNT - 1)
+        limit = TEMPLATE_MAX_COUNT - 1;
     struct stat st;
     u64 hint = 0;
     if (fstat(fileno(f), &st) == 0 && st.st_size > 0)
         hint = (u64)st.st_size;
-    bool ok = true;
-    // The size is only a hint: the file may change while it is read, so read to the end.
+    bool ok = hint <= limit;
+    if (!ok)
+        size = hint;
+    // The size is only a hint: the file may change while it is read, so read to the end, and one
+    // byte past the limit tells a file that grew beyond it.
     u64 want = hint + 1;
-    for (;;)
+    while (ok)
     {
-        if (want > TEMPLATE_MAX_COUNT || (u64)bytes.Count() + 1 > TEMPLATE_MAX_COUNT)
+        if (want > limit + 1)
+            want = limit + 1;
+        const u32 have = bytes.Count();
+        u64 room = want > have ? want - have : 4096;
+        if (have + room > limit + 1)
+            room = limit + 1 - have;
+        if (!bytes.Reserve(have + (u32)room))
         {
             ok = false;
             break;
         }
-        u32 have = bytes.Count();
-        u32 room = (u32)(want > have ? want - have : 4096);
-        if (!bytes.Reserve(have + room))
-        {
-            ok = false;
-            break;
-        }
-        size_t got = fread(bytes.data + have, 1, room, f);
+        const size_t got = fread(bytes.data + have, 1, (size_t)room, f);
         bytes.count = have + (u32)got;
-        if (got < room)
+        size = bytes.Count();
+        if (size > limit)
+            ok = false;
+        else if (got < room)
         {
             if (ferror(f))
                 ok = false;
@@ -245,9 +255,15 @@ static bool SafeWriteFile(const char* name, const void* data, size_t size)
 
 bool ReadTextFile(const char* name, TString& out)
 {
+    u64 size;
+    return ReadTextFile(name, out, TEMPLATE_MAX_COUNT, size);
+}
+
+bool ReadTextFile(const char* name, TString& out, u64 limit, u64& size)
+{
     out = "";
     TPodArray<u8> bytes;
-    if (!ReadWholeFile(name, bytes))
+    if (!ReadWholeFile(name, bytes, limit, size))
         return false;
     // Text mode: CR LF line ends become LF.
     u32 n = 0;
@@ -265,7 +281,8 @@ bool WriteTextFile(const char* name, const TString& text)
 
 bool ReadArrayFromBinaryFile(const char* name, TPodArray<u8>& bytes)
 {
-    return ReadWholeFile(name, bytes);
+    u64 size;
+    return ReadWholeFile(name, bytes, TEMPLATE_MAX_COUNT, size);
 }
 
 bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes)

@@ -30,6 +30,9 @@ enum
 FILE* gSysFOpen(const char* name, int flags);
 // Whole text file, with CR LF line ends turned into LF. false when it cannot be read whole.
 bool ReadTextFile(const char* name, TString& out);
+// The same for a file of at most limit bytes; a larger one is not read: false, with the size that
+// told so in size (on success, the bytes read).
+bool ReadTextFile(const char* name, TString& out, u64 limit, u64& size);
 // Writes through a temporary file renamed over the target only when every byte got there.
 bool WriteTextFile(const char* name, const TString& text);
 // A name beside target ("<target>.tmp<pid>-<n>") that no other writer in this process is

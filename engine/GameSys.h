@@ -184,6 +184,19 @@ void gSysSleep(double seconds);
 bool gSysWaitReadable(int fd, double seconds);
 
 // ---------------------------------------------------------------------------------------------
+// Memory
+
+// The bytes of memory this process may use: the machine's physical memory, or less where the
+// process's data or address-space limit, or its control group's memory limit, says so.
+u64 gSysMemoryLimit();
+// Has blocks of at least SYS_LARGE_BLOCK bytes (texture storage above all) mapped on their own,
+// so that they go back to the system when freed. Left to itself, the allocator keeps such blocks
+// in its heap once the first was freed, and a run of large textures leaves the process holding
+// far more than it still uses.
+static const u32 SYS_LARGE_BLOCK = 1u << 20;
+void gSysReturnLargeBlocks();
+
+// ---------------------------------------------------------------------------------------------
 // The engine's own text-to-number readers (never the C locale)
 int StrToInt(const char* text);
 float StrToFloat(const char* text);

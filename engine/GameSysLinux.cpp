@@ -5,9 +5,11 @@
 
 #include <SDL2/SDL.h>
 #include <errno.h>
+#include <malloc.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -263,4 +265,48 @@ void gSysSleep(double seconds)
     timespec left;
     while (nanosleep(&want, &left) != 0 && errno == EINTR)
         want = left;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Memory
+
+namespace
+{
+// Control-group memory limits as a process inside the group sees them (version 2, then 1); a
+// file that is missing or says "max" limits nothing.
+const char* const CGROUP_MEMORY_LIMITS[] = {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"};
+const int LIMITED_RESOURCES[] = {RLIMIT_DATA, RLIMIT_AS};
+
+void Lower(u64& limit, u64 value)
+{
+    if (value > 0 && value < limit)
+        limit = value;
+}
+} // namespace
+
+u64 gSysMemoryLimit()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    u64 limit = pages > 0 && pageSize > 0 ? (u64)pages * (u64)pageSize : ~0ull;
+    for (int resource : LIMITED_RESOURCES)
+    {
+        rlimit r;
+        if (getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
+            Lower(limit, (u64)r.rlim_cur);
+    }
+    for (const char* file : CGROUP_MEMORY_LIMITS)
+        if (FILE* f = fopen(file, "re"))
+        {
+            unsigned long long value = 0;
+            if (fscanf(f, "%llu", &value) == 1)
+                Lower(limit, (u64)value);
+            fclose(f);
+        }
+    return limit;
+}
+
+void gSysReturnLargeBlocks()
+{
+    mallopt(M_MMAP_THRESHOLD, (int)SYS_LARGE_BLOCK);
 }

@@ -281,28 +281,77 @@ void STextureManager::QueueLoad(STexture* tex)
     Lock.Unlock();
 }
 
+u64 TEX_Bytes(const STexture* t)
+{
+    u64 texels;
+    if (t->Flags & TEXF_NotStreamed)
+        texels = (u64)t->Width * t->Height * t->Depth;
+    else
+    {
+        u32 lv = t->CurLevel < TEX_MAX_LEVELS ? t->CurLevel : TEX_MAX_LEVELS - 1;
+        texels = (u64)t->Levels[lv].Width * t->Levels[lv].Height * t->Levels[lv].Depth;
+    }
+    u64 bytes = (u64)t->BytesPerTexel * t->Faces * texels;
+    if (!(t->Flags & (TEXF_NotStreamed | TEXF_NoMipmaps)))
+        bytes = bytes * 1333 / 1000;
+    return bytes;
+}
+
 u64 STextureManager::GetMemoryUsage()
 {
     u64 total = 0;
     Lock.Lock();
     for (u32 i = 0; i < Textures.count; ++i)
-    {
-        const STexture* t = Textures.data[i];
-        u64 texels;
-        if (t->Flags & TEXF_NotStreamed)
-            texels = (u64)t->Width * t->Height * t->Depth;
-        else
-        {
-            u32 lv = t->CurLevel < TEX_MAX_LEVELS ? t->CurLevel : TEX_MAX_LEVELS - 1;
-            texels = (u64)t->Levels[lv].Width * t->Levels[lv].Height * t->Levels[lv].Depth;
-        }
-        u64 bytes = (u64)t->BytesPerTexel * t->Faces * texels;
-        if (!(t->Flags & (TEXF_NotStreamed | TEXF_NoMipmaps)))
-            bytes = bytes * 1333 / 1000;
-        total += bytes;
-    }
+        total += TEX_Bytes(Textures.data[i]);
     Lock.Unlock();
     return total;
+}
+
+void TEX_SetMemoryBudget(u64 bytes)
+{
+    GTexManager.Budget = bytes;
+}
+
+u64 TEX_MemoryBudget()
+{
+    if (!GTexManager.Budget)
+        GTexManager.Budget = gSysMemoryLimit() / TEX_BUDGET_DIVISOR;
+    return GTexManager.Budget;
+}
+
+u64 TEX_BudgetRefusals()
+{
+    return GTexManager.BudgetRefusals;
+}
+
+void TEX_FinishRendering()
+{
+    glFinish();
+    GTexManager.Lock.Lock();
+    GTexManager.BudgetPending = 0;
+    GTexManager.Lock.Unlock();
+}
+
+static bool FitsBudget(u64 held, u64 bytes, u64 budget)
+{
+    return held <= budget && bytes <= budget - held;
+}
+
+bool TEX_FitsBudget(u64 bytes)
+{
+    const u64 budget = TEX_MemoryBudget();
+    GTexManager.Lock.Lock();
+    const bool finish = !FitsBudget(GTexManager.BudgetUsed + GTexManager.BudgetPending, bytes, budget) &&
+                        GTexManager.BudgetPending > 0;
+    GTexManager.Lock.Unlock();
+    if (finish)
+        TEX_FinishRendering();
+    GTexManager.Lock.Lock();
+    const bool fits = FitsBudget(GTexManager.BudgetUsed + GTexManager.BudgetPending, bytes, budget);
+    if (!fits)
+        ++GTexManager.BudgetRefusals;
+    GTexManager.Lock.Unlock();
+    return fits;
 }
 
 void TEX_Register(STexture* tex, const TString& key)
@@ -313,6 +362,8 @@ void TEX_Register(STexture* tex, const TString& key)
         GTexManager.Textures.Add(tex);
         if (!key.IsEmpty() && GTexManager.Map.Insert(key, tex))
             tex->Key = key;
+        tex->BudgetBytes = TEX_Bytes(tex);
+        GTexManager.BudgetUsed += tex->BudgetBytes;
     }
     GTexManager.Lock.Unlock();
 }
@@ -326,6 +377,8 @@ static void TEX_Destroy(STexture* tex)
         for (u32 i = GTexManager.Textures.count; i-- > 0;)
             if (GTexManager.Textures.data[i] == tex)
                 GTexManager.Textures.Remove(i);
+        GTexManager.BudgetUsed -= tex->BudgetBytes;
+        GTexManager.BudgetPending += tex->BudgetBytes;
         if (!tex->Key.IsEmpty())
         {
             STexture** found = GTexManager.Map.FindValue(tex->Key);
@@ -452,6 +505,8 @@ int TEX_Create(TextureRef& ref, u32 width, u32 height, u32 depth, u32 faces, u32
     u32 maxSize = TEX_MaxSize(target);
     if (width == 0 || height == 0 || depth == 0 || width > maxSize || height > maxSize ||
         (target == GL_TEXTURE_3D && depth > maxSize))
+        return 0;
+    if (!TEX_FitsBudget(TEX_Bytes(tex)))
         return 0;
 
     ClearGLErrors();

@@ -91,6 +91,8 @@ public:
     bool LevelFailed;
     // The manager's key of a shared file texture (empty when not in the map).
     TString Key;
+    // Counted against the texture memory budget while the texture lives.
+    u64 BudgetBytes = 0;
 
     STexture();
     ~STexture();
@@ -158,6 +160,13 @@ public:
     void QueueLoad(STexture* tex);
     // Bytes of texture memory in use.
     u64 GetMemoryUsage();
+    // The texture memory budget (0: not set yet), the bytes counted against it (each texture
+    // as it was registered), those of textures deleted while rendering that used them may still
+    // be going on, and the textures refused for it so far.
+    u64 Budget = 0;
+    u64 BudgetUsed = 0;
+    u64 BudgetPending = 0;
+    u64 BudgetRefusals = 0;
 
 private:
     // Tells the loader thread to stop and waits for it to end.
@@ -197,6 +206,21 @@ int TEX_Create(TextureRef& ref, u32 width, u32 height, u32 depth, u32 faces, u32
 int TEX_Get(TextureRef& ref, const char* name, u32 flags);
 // Loads an image file into a new record.
 int TEX_Load(STexture* tex, const char* file, u32 flags);
+
+// The texture memory budget: a texture that would take the memory of the live ones past it is
+// not made (TEX_Create and TEX_Get fail), so that no graph can exhaust the machine's memory. By
+// default 1 / TEX_BUDGET_DIVISOR of the memory the process may use (gSysMemoryLimit); setting 0
+// goes back to that.
+static const u32 TEX_BUDGET_DIVISOR = 2;
+void TEX_SetMemoryBudget(u64 bytes);
+u64 TEX_MemoryBudget();
+// The textures refused for the budget so far: a run that compares it before and after knows
+// whether it ran out.
+u64 TEX_BudgetRefusals();
+// Waits until the rendering sent so far has finished. GL frees the memory of a deleted texture
+// only then, so the budget counts deleted textures until this runs; it runs by itself before a
+// texture would be refused for them.
+void TEX_FinishRendering();
 
 // Name of the mip cache of an image file.
 TString TEX_MipName(const char* file);

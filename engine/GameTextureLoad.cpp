@@ -236,6 +236,9 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
         cacheWriter.Serialize(&header, MIP_CACHE_HEADER_WORDS, sizeof(u32));
     }
 
+    if (!TEX_FitsBudget(TEX_Bytes(tex)))
+        return FailLoad(tex, file, "the texture memory budget is spent");
+
     GLuint name = 0;
     glGenTextures(1, &name);
     tex->GLName = name;

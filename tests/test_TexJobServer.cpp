@@ -25,6 +25,7 @@
 #include "GameConsole.h"
 #include "GameCore.h"
 #include "GameFileIO.h"
+#include "GameTexture.h"
 #include "Plumweave.h"
 #include "TexDocPath.h"
 #include "TexDocumentOutcome.h"
@@ -581,6 +582,38 @@ TEST_F(JobDocumentTest, OnlyRegularDocumentsAreReadAndUnsavedEditsAreKeptFirst)
     EXPECT_EQ(p.Edited, 1u);
 }
 
+TEST_F(JobDocumentTest, AJobHoldsNoMoreTextureMemoryAtOnceThanTheBudget)
+{
+    // 256 KiB a texture; the budget leaves room for two and the node pictures of the panels.
+    const std::string noise = "NODE STexNode_GPUNoise Width=\"256\" Height=\"256\"\n";
+    const u64 TEXTURE = 256 * 256 * 4;
+    WriteText(dir.File("inner.kvf"), "GKV_File_Version_2\n" + noise + "NODE STexNode_Output PName=\"out\"\nLINK 0 0 1 0\n");
+    std::string fan = "GKV_File_Version_2\n";
+    for (int i = 0; i < 8; ++i)
+        fan += "NODE STexNode_Proc KVFName=\"" + dir.File("inner.kvf") + "\"\n";
+    WriteText(dir.File("fan.kvf"), fan);
+    WriteText(dir.File("wide.kvf"), "GKV_File_Version_2\n" + noise + noise + "NODE STexNode_Blend\nLINK 0 0 2 0\nLINK 1 0 2 1\n");
+    const struct
+    {
+        const char* document;
+        EJobStatus status;
+    } cases[] = {
+        {"fan.kvf", JOB_Done},          // eight sub-graphs, each done with before the next
+        {"wide.kvf", JOB_OutputFailed}, // three textures at once
+    };
+    TShippedShaders shaders;
+    shaders.Begin();
+    for (const auto& c : cases)
+    {
+        p.ClearNodes();
+        TEX_SetMemoryBudget(GTexManager.BudgetUsed + TEXTURE * 5 / 2);
+        TString reason;
+        EXPECT_EQ(RunJobDocument(dir.File(c.document).c_str(), reason), c.status) << c.document;
+        TEX_SetMemoryBudget(0);
+    }
+    shaders.End();
+}
+
 TEST_F(JobDocumentTest, AQuitMessageKeepsUnsavedEditsFirstOrIsRefused)
 {
     const std::string edited = dir.File("mine.kvf");
@@ -847,7 +880,7 @@ TEST(ProgramJobs, AServerRunsOnlyDocumentsOfItsOwnUser)
     EXPECT_NE(output.find("belongs to user 0", at), std::string::npos) << output;
 }
 
-TEST(ProgramJobs, ADocumentBringingInTooManyDocumentsFailsAndOtherClientsAreServed)
+TEST(ProgramJobs, ADocumentBringingInTooMuchFailsAndOtherClientsAreServed)
 {
     // Seventeen documents, each but the last with four Processor nodes on the next: loaded in
     // full they would be 4^16 documents.
@@ -855,26 +888,49 @@ TEST(ProgramJobs, ADocumentBringingInTooManyDocumentsFailsAndOtherClientsAreServ
     TTempDir dir;
     ASSERT_TRUE(WritePicture(dir.File("in.png")));
     WriteText(dir.File("chain.kvf"), CHAIN_DOCUMENT);
-    for (u32 i = 0; i <= LEVELS; ++i)
-    {
+    auto processors = [&](const char* inner, u32 count) {
         std::string text = "GKV_File_Version_2\n";
-        for (u32 k = 0; i < LEVELS && k < PER_LEVEL; ++k)
-            text += "NODE STexNode_Proc KVFName=\"" + dir.File(("fan" + std::to_string(i + 1) + ".kvf").c_str()) + "\"\n";
-        WriteText(dir.File(("fan" + std::to_string(i) + ".kvf").c_str()), text);
+        for (u32 k = 0; k < count; ++k)
+            text += "NODE STexNode_Proc KVFName=\"" + dir.File(inner) + "\"\n";
+        return text;
+    };
+    for (u32 i = 0; i <= LEVELS; ++i)
+        WriteText(dir.File(("fan" + std::to_string(i) + ".kvf").c_str()),
+                  processors(("fan" + std::to_string(i + 1) + ".kvf").c_str(), i < LEVELS ? PER_LEVEL : 0));
+    // Inner documents of more bytes than one load reads, alone and together (sparse files).
+    const struct
+    {
+        const char* name;
+        u64 bytes;
+    } sparse[] = {{"huge.kvf", DOC_MAX_LOAD_BYTES + 1}, {"quarter.kvf", DOC_MAX_LOAD_BYTES / 4}};
+    for (const auto& f : sparse)
+    {
+        WriteText(dir.File(f.name), "GKV_File_Version_2\n");
+        ASSERT_EQ(truncate(dir.File(f.name).c_str(), (off_t)f.bytes), 0);
     }
-    const pid_t batch = StartProgram({"fan0.kvf", "-opc"}, dir.Path());
-    ASSERT_GT(batch, 0);
-    EXPECT_EQ(WaitProgram(batch, PROGRAM_WAIT_MS), BATCH_EXIT_LOAD_FAILED);
+    WriteText(dir.File("big.kvf"), processors("huge.kvf", 1));
+    WriteText(dir.File("wide.kvf"), processors("quarter.kvf", 5));
+    const char* const greedy[] = {"fan0.kvf", "big.kvf", "wide.kvf"};
+    for (const char* doc : greedy)
+    {
+        const pid_t batch = StartProgram({doc, "-opc"}, dir.Path());
+        ASSERT_GT(batch, 0);
+        EXPECT_EQ(WaitProgram(batch, PROGRAM_WAIT_MS), BATCH_EXIT_LOAD_FAILED) << doc;
+    }
 
     const u16 port = FreeUdpPort();
     ASSERT_NE(port, 0);
     const pid_t server = StartProgram({"-listen", std::to_string(port)}, dir.Path());
     ASSERT_GT(server, 0);
-    TJobClient greedy, other;
-    EXPECT_EQ(RunJob(greedy, port, dir.File("fan0.kvf")), JOB_LoadFailed);
-    unlink(dir.File("out.png").c_str());
-    EXPECT_EQ(RunJob(other, port, dir.File("chain.kvf")), JOB_Done);
-    EXPECT_EQ(PngPixels(dir.File("out.png")), PngPixels(dir.File("in.png")));
+    TJobClient other;
+    for (const char* doc : greedy)
+    {
+        TJobClient client;
+        EXPECT_EQ(RunJob(client, port, dir.File(doc)), JOB_LoadFailed) << doc;
+        unlink(dir.File("out.png").c_str());
+        EXPECT_EQ(RunJob(other, port, dir.File("chain.kvf")), JOB_Done) << doc;
+        EXPECT_EQ(PngPixels(dir.File("out.png")), PngPixels(dir.File("in.png"))) << doc;
+    }
     ASSERT_TRUE(other.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
     EXPECT_EQ(WaitProgram(server, PROGRAM_WAIT_MS), 0);
 }

@@ -605,8 +605,7 @@ TEST_F(TexCustomTest, OneLoadBringsInABoundedNumberOfInnerDocuments)
         {"1,364 inner documents", 5, 1},
         {"21,844 inner documents", 7, 0},
     };
-    TString overBudget;
-    overBudget.Format(256, PROC_TOO_MANY_DOCUMENTS, (unsigned)DOC_MAX_INNER_DOCUMENTS);
+    const TString overBudget = DocumentBudgetText(DOC_TooManyDocuments);
     for (const auto& c : cases)
     {
         const std::string top = WriteFanOut(dir, c.levels, PER_LEVEL);

@@ -13,8 +13,6 @@
 #include "TexOps_Basic.h"
 
 const char* const PROC_NOT_LOADED = ".KVF is not loaded..";
-const char* const PROC_TOO_MANY_DOCUMENTS = "Too many inner documents: one load brings in at most %u";
-const u32 PROC_STATUS_SIZE = 128;
 const char* const PROC_NAME_AMBIGUOUS = "Too many nodes with the same name";
 const char* const PROC_NODE_NOT_FOUND = "Node was not found!";
 const char* const PROC_PARAM_NOT_FOUND = "Parameter not found";
@@ -483,13 +481,6 @@ STexNode_Proc::~STexNode_Proc()
     Outputs.Clear();
 }
 
-static TString TooManyDocumentsText()
-{
-    TString text;
-    text.Format(PROC_STATUS_SIZE, PROC_TOO_MANY_DOCUMENTS, (unsigned)DOC_MAX_INNER_DOCUMENTS);
-    return text;
-}
-
 int STexNode_Proc::Load(const TString& path)
 {
     if (path.IsEmpty())
@@ -505,9 +496,9 @@ int STexNode_Proc::Load(const TString& path)
         loaded = Inner.LoadDocument(path.Str(), 1, 0);
     }
     GLoadChain.Remove(GLoadChain.Count() - 1);
-    OverBudget = !loaded && DocumentBudgetSpent() ? 1 : 0;
-    if (OverBudget)
-        SetStatus(TooManyDocumentsText().Str());
+    OverBudget = loaded ? DOC_WithinBudget : DocumentBudgetSpent();
+    if (OverBudget != DOC_WithinBudget)
+        SetStatus(DocumentBudgetText(OverBudget).Str());
     if (!loaded)
         return 0;
     KVFName = path;
@@ -661,8 +652,8 @@ int STexNode_Proc::Process()
 {
     if (Inner.FileName.IsEmpty())
     {
-        if (OverBudget)
-            SetStatus(TooManyDocumentsText().Str());
+        if (OverBudget != DOC_WithinBudget)
+            SetStatus(DocumentBudgetText(OverBudget).Str());
         else
             SetStatus(PROC_NOT_LOADED);
         return 0;
@@ -677,6 +668,8 @@ int STexNode_Proc::Process()
     TDocPathScope inner(Inner.FileName);
     if (!WriteParams())
         return 0;
+    // Nobody watches the inside of a run nobody watches: its spent outputs go as it runs.
+    Inner.ReleaseSpentOutputs = Owner ? Owner->ReleaseSpentOutputs : 0;
     Inner.ProcessAll();
     // Intermediate results go; the Output nodes keep theirs for the pins, and nodes without
     // inputs keep what they hold (a loaded image is not made again by processing).
@@ -687,6 +680,13 @@ int STexNode_Proc::Process()
             node->Output.Release();
     }
     return 1;
+}
+
+void STexNode_Proc::ReleaseOutputs(STexProcessor& run)
+{
+    STexProcNode::ReleaseOutputs(run);
+    for (STexNode_Output* out : Outputs)
+        run.OfferSpareTarget(out->Output);
 }
 
 TextureRef STexNode_Proc::GetOutput(u32 index)

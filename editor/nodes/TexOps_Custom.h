@@ -4,12 +4,11 @@
 // STNCustomMenu.
 #pragma once
 
+#include "TexDocument.h"
 #include "TexNodeClass.h"
 
 // The status texts of the Processor node.
 extern const char* const PROC_NOT_LOADED;
-// A format with the most inner documents one load may bring in.
-extern const char* const PROC_TOO_MANY_DOCUMENTS;
 extern const char* const PROC_NAME_AMBIGUOUS;
 extern const char* const PROC_NODE_NOT_FOUND;
 extern const char* const PROC_PARAM_NOT_FOUND;
@@ -66,6 +65,7 @@ public:
     explicit STexNode_Output(TArray<SPropDesc>& list);
     ~STexNode_Output() override;
     int Process() override;
+    bool OutputReadOutside() const override { return true; }
     float PropertyPanel(const mRect& r) override;
     void StoreParams(TArray<SPropDesc>& list) override;
     static const SPropDesc* Props();
@@ -123,7 +123,7 @@ public:
     TArray<STexNode_Output*> Outputs; // inner nodes, in inner node order
     TArray<SNamedParam> Params;
     TString UnreadParamData; // the stored "ParamData" while its document is not loaded
-    u32 OverBudget = 0;      // the last load was refused: its top load brought in too many documents
+    EDocBudget OverBudget = DOC_WithinBudget; // what the top load of its last load ran out of
 
     explicit STexNode_Proc(TArray<SPropDesc>& list);
     ~STexNode_Proc() override;
@@ -131,6 +131,8 @@ public:
     float PropertyPanel(const mRect& r) override;
     TextureRef GetOutput(u32 index) override;
     const STexProcessor* InnerGraph() const override { return &Inner; }
+    // Its own output and those of the inner Output nodes, which are its pins' textures.
+    void ReleaseOutputs(STexProcessor& run) override;
     void StoreParams(TArray<SPropDesc>& list) override;
 
     // Loads the document into the inner graph (quietly, unprocessed) and rebuilds pins and
