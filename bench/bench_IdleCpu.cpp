@@ -1,8 +1,9 @@
-// An idle program costs nothing: the editor with the sample document open in its window, and a job
-// server started without a display, are each left alone and their CPU time (all threads, from
-// /proc) is read over IDLE_MEASURE_SECONDS. "cpu_fraction" = CPU seconds / wall seconds, against
-// "goal" (0.05 of a core for the editor, 0.01 for the server); "main_thread_fraction" is the
-// loop's own thread. The editor needs a display: tools/bench.sh runs the benchmarks under Xvfb
+// An idle program costs nothing: the editor with the sample document open in its window (also with
+// its job server on), and a job server started without a display, are each left alone and their
+// CPU time (all threads, from /proc) is read over IDLE_MEASURE_SECONDS. "cpu_fraction" = CPU
+// seconds / wall seconds, against "goal" (0.05 of a core for the editor, 0.01 for the server);
+// "main_thread_fraction" is the loop's own thread, "wakeups_per_second" the times it went to
+// sleep and woke again (its voluntary context switches). The editor needs a display: tools/bench.sh runs the benchmarks under Xvfb
 // as the tests do; without a display the editor case fails loudly instead of skipping.
 // Without a GPU, clearing and presenting a frame is itself CPU work; as a reference the same run
 // measures that work in this process ("render_fraction": the CPU one frame's clear and swap take,
@@ -76,6 +77,23 @@ pid_t Spawn(const char* const* argv, const char* display)
     return pid;
 }
 
+// Voluntary context switches of a process's main thread: each is one sleep it woke from; -1 when
+// they cannot be read.
+long MainThreadWakeups(pid_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/status";
+    FILE* f = fopen(path.c_str(), "r");
+    if (!f)
+        return -1;
+    long n = -1;
+    char line[256];
+    while (fgets(line, sizeof(line), f))
+        if (sscanf(line, "voluntary_ctxt_switches: %ld", &n) == 1)
+            break;
+    fclose(f);
+    return n;
+}
+
 double SelfCpuSeconds()
 {
     rusage r;
@@ -120,6 +138,7 @@ const double PROGRAM_MIN_FRAME_TIME = 1.0 / 120.0; // the program's frame cap
 enum EIdleCase
 {
     IDLE_Editor,
+    IDLE_EditorWithServer,
     IDLE_HeadlessServer,
 };
 
@@ -143,7 +162,8 @@ void BM_IdleWindowCpu(benchmark::State& state, EIdleCase which)
 {
     const char* current = getenv("DISPLAY");
     const std::string display = current && current[0] ? current : "";
-    if (which == IDLE_Editor && display.empty())
+    const bool editor = which != IDLE_HeadlessServer;
+    if (editor && display.empty())
     {
         state.SkipWithError("no display: the idle editor needs one; run the benchmarks through tools/bench.sh");
         return;
@@ -159,11 +179,15 @@ void BM_IdleWindowCpu(benchmark::State& state, EIdleCase which)
     const std::string port = std::to_string(FreePort());
     double fraction = 0.0;
     double mainFraction = 0.0; // the loop's own thread, without the renderer's worker threads
+    double wakeups = 0.0;
     for (auto _ : state)
     {
         const char* editorArgs[] = { program.c_str(), document.c_str(), nullptr };
+        const char* editorServerArgs[] = { program.c_str(), document.c_str(), "-listen", port.c_str(), nullptr };
         const char* serverArgs[] = { program.c_str(), "-listen", port.c_str(), nullptr };
-        const pid_t pid = which == IDLE_Editor ? Spawn(editorArgs, display.c_str()) : Spawn(serverArgs, nullptr);
+        const pid_t pid = which == IDLE_Editor             ? Spawn(editorArgs, display.c_str())
+                          : which == IDLE_EditorWithServer ? Spawn(editorServerArgs, display.c_str())
+                                                           : Spawn(serverArgs, nullptr);
         if (pid <= 0)
         {
             state.SkipWithError("plumweave could not start");
@@ -172,34 +196,39 @@ void BM_IdleWindowCpu(benchmark::State& state, EIdleCase which)
         usleep((useconds_t)(IDLE_WARMUP_SECONDS * 1e6));
         const double cpu0 = ProcessCpuSeconds(pid);
         const double main0 = ProcessCpuSeconds(pid, true);
+        const long wakes0 = MainThreadWakeups(pid);
         const double wall0 = WallSeconds();
         usleep((useconds_t)(IDLE_MEASURE_SECONDS * 1e6));
         const double cpu1 = ProcessCpuSeconds(pid);
         const double main1 = ProcessCpuSeconds(pid, true);
+        const long wakes1 = MainThreadWakeups(pid);
         const double wall1 = WallSeconds();
         kill(pid, SIGTERM);
         int status = 0;
         waitpid(pid, &status, 0);
-        if (cpu0 < 0 || cpu1 < 0)
+        if (cpu0 < 0 || cpu1 < 0 || wakes0 < 0 || wakes1 < 0)
         {
             state.SkipWithError("plumweave ended early");
             break;
         }
         fraction = (cpu1 - cpu0) / (wall1 - wall0);
         mainFraction = (main1 - main0) / (wall1 - wall0);
+        wakeups = (double)(wakes1 - wakes0) / (wall1 - wall0);
     }
     RunCapture("rm -rf '" + dir + "'");
     const double perFrame = RenderCpuPerFrame();
     const double period = perFrame > PROGRAM_MIN_FRAME_TIME ? perFrame : PROGRAM_MIN_FRAME_TIME;
     const double renderFraction = perFrame / period;
-    const double goal = which == IDLE_Editor ? EDITOR_GOAL : SERVER_GOAL;
+    const double goal = editor ? EDITOR_GOAL : SERVER_GOAL;
     state.counters["cpu_fraction"] = fraction;
     state.counters["goal"] = goal;
     state.counters["met"] = fraction <= goal ? 1.0 : 0.0;
     state.counters["main_thread_fraction"] = mainFraction;
+    state.counters["wakeups_per_second"] = wakeups;
     state.counters["render_fraction"] = renderFraction;
     state.counters["ratio"] = renderFraction > 0 ? fraction / renderFraction : 0.0;
 }
 BENCHMARK_CAPTURE(BM_IdleWindowCpu, editor, IDLE_Editor)->Iterations(1)->Unit(benchmark::kSecond);
+BENCHMARK_CAPTURE(BM_IdleWindowCpu, editor_with_server, IDLE_EditorWithServer)->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK_CAPTURE(BM_IdleWindowCpu, headless_server, IDLE_HeadlessServer)->Iterations(1)->Unit(benchmark::kSecond);
 } // namespace

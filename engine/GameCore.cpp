@@ -244,28 +244,10 @@ bool WindowShown()
 // Waits for the window's next event, input on fd or the end of the seconds, whichever is first.
 void IdleWait(double seconds, int fd)
 {
-    if (!WindowShown())
-    {
+    if (WindowShown())
+        GWindowSystem->WaitEvents(seconds, fd);
+    else
         gSysWaitReadable(fd, seconds);
-        return;
-    }
-    if (fd < 0)
-    {
-        GWindowSystem->WaitEvents(seconds);
-        return;
-    }
-    // The display's wait cannot watch the descriptor as well: it waits in short slices.
-    const double end = gSysGetTime() + seconds;
-    for (;;)
-    {
-        if (gSysWaitReadable(fd, 0.0))
-            return;
-        const double left = end - gSysGetTime();
-        if (left <= 0.0)
-            return;
-        if (GWindowSystem->WaitEvents(left < IDLE_WAKE_SLICE ? left : IDLE_WAKE_SLICE))
-            return;
-    }
 }
 
 // A pass without a frame: texture streaming, the game's idle work, then the wait.

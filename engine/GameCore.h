@@ -35,9 +35,6 @@ static const int GAME_EXIT_STARTUP_REFUSED = 0xB17E;
 static const double IDLE_LONGEST_WAIT = 0.5;
 // While texture levels are being loaded, the idle loop looks for finished ones this often.
 static const double IDLE_TEXTURE_POLL = 0.02;
-// With a window and a wake descriptor, the window's events are waited for in slices this long,
-// the descriptor looked at between them.
-static const double IDLE_WAKE_SLICE = 0.004;
 
 // ---------------------------------------------------------------------------------------------
 // Engine-main state

@@ -178,10 +178,14 @@ bool gSysHasDisplay();
 double gSysGetTime();
 // Sleeps for the seconds, truncated to whole milliseconds.
 void gSysSleep(double seconds);
-// Waits until the descriptor has something to read or the seconds have passed (rounded up to
-// whole milliseconds, so that a short wait never turns into a spin); without a descriptor (-1) it
-// only sleeps. True when the descriptor is readable.
-bool gSysWaitReadable(int fd, double seconds);
+// Waits until one of the descriptors has something to read or the seconds have passed (rounded up
+// to whole milliseconds, so that a short wait never turns into a spin); negative descriptors are
+// left out, and without any it only sleeps. True when one is readable.
+bool gSysWaitReadable(const int* fds, u32 count, double seconds);
+inline bool gSysWaitReadable(int fd, double seconds)
+{
+    return gSysWaitReadable(&fd, 1, seconds);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Memory

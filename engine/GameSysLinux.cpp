@@ -234,8 +234,11 @@ double gSysGetTime()
     return (double)ts.tv_sec + (double)ts.tv_nsec * 1e-9;
 }
 
-bool gSysWaitReadable(int fd, double seconds)
+bool gSysWaitReadable(const int* fds, u32 count, double seconds)
 {
+    static const u32 MAX_WAITED = 4;
+    if (BREAK_IF(count > MAX_WAITED))
+        count = MAX_WAITED;
     double ms = seconds > 0.0 ? seconds * 1000.0 : 0.0;
     const double longest = 1000.0 * 3600.0;
     if (ms > longest)
@@ -243,13 +246,20 @@ bool gSysWaitReadable(int fd, double seconds)
     int timeout = (int)ms;
     if ((double)timeout < ms)
         ++timeout;
-    pollfd p;
-    p.fd = fd;
-    p.events = POLLIN;
-    p.revents = 0;
-    // A negative descriptor is ignored by poll, which then only waits.
-    const int n = poll(&p, 1, timeout);
-    return n > 0 && fd >= 0 && (p.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
+    pollfd p[MAX_WAITED];
+    for (u32 i = 0; i < count; ++i)
+    {
+        // A negative descriptor is ignored by poll.
+        p[i].fd = fds[i];
+        p[i].events = POLLIN;
+        p[i].revents = 0;
+    }
+    if (poll(p, count, timeout) <= 0)
+        return false;
+    for (u32 i = 0; i < count; ++i)
+        if (p[i].fd >= 0 && (p[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0)
+            return true;
+    return false;
 }
 
 void gSysSleep(double seconds)

@@ -170,9 +170,9 @@ void SWindowSystem::Pump()
         Backend->Pump();
 }
 
-bool SWindowSystem::WaitEvents(double seconds)
+bool SWindowSystem::WaitEvents(double seconds, int fd)
 {
-    return Backend && Backend->Wait(seconds);
+    return Backend ? Backend->Wait(seconds, fd) : gSysWaitReadable(fd, seconds);
 }
 
 void PumpWindowMessages()

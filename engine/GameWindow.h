@@ -75,9 +75,10 @@ public:
     bool MakeDummyCurrent();
     // Takes the display's pending events into the windows' queues.
     void Pump();
-    // Waits at most the seconds for the display's next event (left for Pump); true when one is
-    // there. Off-screen there are none: false at once.
-    bool WaitEvents(double seconds);
+    // Waits at most the seconds for the display's next event (left for Pump) or input on fd (-1:
+    // none), whichever comes first; true when one of them is there. Off-screen there are no
+    // events: only fd ends the wait early.
+    bool WaitEvents(double seconds, int fd = -1);
 
     bool Offscreen;
     // Off screen: why no display could be used, in words.

@@ -21,9 +21,10 @@ struct SWindowBackend
     virtual void SetResizable(SWindow& window, bool resizable) = 0;
     // Takes the display's pending events into the queues of the windows this back-end made.
     virtual void Pump() = 0;
-    // Waits at most the seconds for the display's next event and leaves it queued; true when one
-    // is there. A back-end that receives no events returns false at once.
-    virtual bool Wait(double seconds) = 0;
+    // Waits at most the seconds for the display's next event (left for Pump) or for input on fd
+    // (-1: none), whichever comes first; true when one of them is there. A back-end that receives
+    // no events waits for fd alone.
+    virtual bool Wait(double seconds, int fd) = 0;
 };
 
 // Null, with the reason in failure, when no display can be opened.

@@ -113,7 +113,7 @@ public:
     void SetResizable(SWindow&, bool) override {}
     // A pbuffer receives no events.
     void Pump() override {}
-    bool Wait(double) override { return false; }
+    bool Wait(double seconds, int fd) override { return gSysWaitReadable(fd, seconds); }
 };
 } // namespace
 

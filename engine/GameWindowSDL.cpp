@@ -8,7 +8,6 @@
 
 namespace
 {
-const double WAIT_LONGEST_MS = 60000.0;
 
 // Windows made by SDL, so that the pump can hand each event to its window.
 TPodArray<SWindow*> GSDLWindows;
@@ -37,6 +36,7 @@ class SSDLBackend : public SWindowBackend
 public:
     SDL_Window* Dummy = nullptr;
     SDL_GLContext DummyContext = nullptr;
+    int DisplayFd = -1; // the connection to the X server, which SDL reads its events from
 
     bool Open()
     {
@@ -52,6 +52,10 @@ public:
         DummyContext = SDL_GL_CreateContext(Dummy);
         if (!DummyContext)
             FatalError("Failed to create the window Rendering Context: SDL: %s", SDL_GetError());
+        SDL_SysWMinfo info;
+        SDL_VERSION(&info.version);
+        if (SDL_GetWindowWMInfo(Dummy, &info) && info.subsystem == SDL_SYSWM_X11)
+            DisplayFd = ConnectionNumber(info.info.x11.display);
         return true;
     }
 
@@ -156,18 +160,17 @@ public:
 
     void Pump() override;
 
-    bool Wait(double seconds) override
+    bool Wait(double seconds, int fd) override
     {
         if (!SDL_WasInit(SDL_INIT_VIDEO))
-            return false;
-        double ms = seconds > 0.0 ? seconds * 1000.0 : 0.0;
-        if (ms > WAIT_LONGEST_MS)
-            ms = WAIT_LONGEST_MS;
-        int timeout = (int)ms;
-        if ((double)timeout < ms)
-            ++timeout;
-        // Without an event argument SDL only looks: the event stays for the pump.
-        return SDL_WaitEventTimeout(nullptr, timeout) == 1;
+            return gSysWaitReadable(fd, seconds);
+        // What the display sent already is read first: the connection then holds only what is new.
+        SDL_PumpEvents();
+        if (SDL_HasEvents(SDL_FIRSTEVENT, SDL_LASTEVENT))
+            return true;
+        // SDL's own wait knows only the display: both are watched in one sleep.
+        const int fds[] = {DisplayFd, fd};
+        return gSysWaitReadable(fds, sizeof(fds) / sizeof(fds[0]), seconds);
     }
 
     void SetResizable(SWindow& window, bool resizable) override

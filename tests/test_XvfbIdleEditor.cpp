@@ -7,6 +7,7 @@
 
 #include <GL/glew.h>
 #include <SDL2/SDL.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <functional>
@@ -42,9 +43,19 @@ const double FINAL_TIME = 1.5;      // seconds after the script: every fade has 
 const int JOBS = 5;
 const double JOB_PROMPT_SECONDS = 0.1; // median time from the path's last byte to the reply
 const double JOB_GIVE_UP = 10.0;
+// Times the loop may sleep and wake in a quiet window: its longest wait, and a few spare.
+const long QUIET_WAKEUPS = (long)(QUIET_WINDOW / IDLE_LONGEST_WAIT) + 4;
 const char* const EMPTY_DOCUMENT = "GKV_File_Version_2\n";
 const char* const NODE_DOCUMENT = "GKV_File_Version_2\n"
                                   "NODE STexNode_ColorRGBA _ID=\"0\" pos0=\"300;200\" NName=\"colour\"\n";
+
+// Sleeps this thread went to and woke from (its voluntary context switches).
+long ThreadWakeups()
+{
+    rusage r;
+    getrusage(RUSAGE_THREAD, &r);
+    return r.ru_nvcsw;
+}
 
 void WriteText(const std::string& path, const char* text)
 {
@@ -322,7 +333,7 @@ TEST_F(XvfbIdleEditor, ChangesDrawFramesAndQuietPeriodsDrawNone)
     streamed.Release();
 
     // Quiet states: waiting with a server listening, with the console open, with the pointer
-    // resting on a button.
+    // resting on a button; the loop then sleeps until something happens.
     const struct
     {
         const char* name;
@@ -342,7 +353,9 @@ TEST_F(XvfbIdleEditor, ChangesDrawFramesAndQuietPeriodsDrawNone)
     {
         q.enter();
         ASSERT_TRUE(Settle()) << q.name;
+        const long wakeups = ThreadWakeups();
         EXPECT_EQ(FramesOver(QUIET_WINDOW), 0u) << q.name;
+        EXPECT_LE(ThreadWakeups() - wakeups, QUIET_WAKEUPS) << q.name;
         if (q.leave)
             q.leave();
         ASSERT_TRUE(Settle()) << q.name;
