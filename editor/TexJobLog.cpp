@@ -15,15 +15,17 @@ bool SJobLog::Admit(u32 kind, const NetAddr& from, double now, bool counted)
         Started = true;
         SecondStart = now;
     }
+    // A client's jobs must not go untold for the datagrams that carried them.
+    u32& shown = Shown[kind >= JOB_LOG_DONE ? 1 : 0];
     if (kind < JOB_LOG_KINDS && !Seen[kind])
     {
         Seen[kind] = 1;
-        ++Shown;
+        ++shown;
         return true;
     }
-    if (Shown < JOB_LOG_LINES_PER_SECOND)
+    if (shown < JOB_LOG_LINES_PER_SECOND)
     {
-        ++Shown;
+        ++shown;
         return true;
     }
     if (!counted)
@@ -46,8 +48,12 @@ bool SJobLog::Admit(u32 kind, const NetAddr& from, double now, bool counted)
 
 void SJobLog::Summarise(double now)
 {
-    if (!Started || now - SecondStart < LOG_SECOND)
-        return;
+    if (Started && now - SecondStart >= LOG_SECOND)
+        Flush();
+}
+
+void SJobLog::Flush()
+{
     for (u32 i = 0; i < NamedCount; ++i)
         ConsolePrintf("%llu more datagrams from %s", (unsigned long long)Named[i].Count,
                       NetAddrToString(Named[i].From).Str());
@@ -55,7 +61,7 @@ void SJobLog::Summarise(double now)
         ConsolePrintf("%llu more datagrams from other senders", (unsigned long long)Others);
     NamedCount = 0;
     Others = 0;
-    Shown = 0;
+    Shown[0] = Shown[1] = 0;
     Started = false;
 }
 

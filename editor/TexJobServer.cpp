@@ -250,6 +250,7 @@ void SetJobServer(SJobServer* server)
 {
     if (GJobServer && GJobServer != server)
     {
+        GJobServer->Log.Flush();
         GJobServer->Jobs.Clear();
         NetClose(*GJobServer);
         delete GJobServer;
