@@ -9,6 +9,10 @@
 //   Reported as "ratio" (median time from the last chunk to the reply under load / alone; the
 //   goal is 2 or less), "answered" (the share of jobs answered under load within 5 attempts a
 //   second apart; the goal is 1) and "resent" (the share of those that needed more than one).
+// And the server's peak memory across jobs that bring in too much: a sub-graph of 1 GiB, 64 and
+// 512 sub-graphs of one 16 MiB document, 512 sub-graphs each drawing a 16 MiB texture. Reported
+// as "ratio" (peak / texture memory budget; the goal is below 1, with every job answered as it
+// should be and the server serving the small document after them).
 #include <benchmark/benchmark.h>
 
 #include <arpa/inet.h>
@@ -16,6 +20,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +29,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +37,7 @@
 #include "BenchPair.h"
 #include "ProcessSupport.h"
 #include "GameImage.h"
+#include "GameTexture.h"
 #include "TexJobServer.h"
 
 namespace
@@ -321,7 +328,85 @@ void BM_JobServerUnderChurnAndFlood(benchmark::State& state)
     state.counters["resent"] = hostile.empty() ? 0.0 : resent / hostile.size();
     run.Stop(state);
 }
+
+// A field of the process's status file ("VmHWM", "VmRSS") in MiB; -1 when it cannot be read.
+double StatusMiB(pid_t pid, const char* field)
+{
+    std::ifstream f("/proc/" + std::to_string(pid) + "/status");
+    const size_t n = strlen(field);
+    for (std::string line; std::getline(f, line);)
+        if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
+        {
+            std::istringstream kib(line.substr(n + 1));
+            double value = -1;
+            kib >> value;
+            return value / 1024.0;
+        }
+    return -1;
+}
+
+std::string Processors(const std::string& inner, int count)
+{
+    std::string text = "GKV_File_Version_2\n";
+    for (int i = 0; i < count; ++i)
+        text += "NODE STexNode_Proc KVFName=\"" + inner + "\"\n";
+    return text;
+}
+
+void BM_JobServerPeakMemoryOnGreedyJobs(benchmark::State& state)
+{
+    const u64 MIB = 1u << 20;
+    SServerRun run(state);
+    const std::string& dir = run.dir;
+    // Sparse documents: a version line, then zero bytes.
+    const struct
+    {
+        const char* name;
+        u64 bytes;
+    } sparse[] = {{"huge.kvf", 1024 * MIB}, {"sixteen.kvf", 16 * MIB}};
+    for (const auto& f : sparse)
+    {
+        std::ofstream(dir + "/" + f.name) << "GKV_File_Version_2\n";
+        if (truncate((dir + "/" + f.name).c_str(), (off_t)f.bytes) != 0)
+            state.SkipWithError("a sparse document could not be made");
+    }
+    std::ofstream(dir + "/noise.kvf") << "GKV_File_Version_2\n"
+                                         "NODE STexNode_GPUNoise Width=\"2048\" Height=\"2048\"\n"
+                                         "NODE STexNode_Output PName=\"out\"\n"
+                                         "LINK 0 0 1 0\n";
+    const struct
+    {
+        const char* name;
+        std::string text;
+        int status;
+    } jobs[] = {
+        {"big.kvf", Processors(dir + "/huge.kvf", 1), JOB_LoadFailed},
+        {"fan64.kvf", Processors(dir + "/sixteen.kvf", 64), JOB_LoadFailed},
+        {"fan512.kvf", Processors(dir + "/sixteen.kvf", 512), JOB_LoadFailed},
+        {"textures512.kvf", Processors(dir + "/noise.kvf", 512), JOB_Done},
+        {"doc.kvf", DOCUMENT, JOB_Done},
+    };
+    const double idle = StatusMiB(run.server, "VmRSS");
+    bool ok = run.ok && idle > 0;
+    for (auto _ : state)
+        for (const auto& j : jobs)
+        {
+            std::ofstream(dir + "/" + j.name) << j.text;
+            ok = ok && Job(run.fd, run.port, dir + "/" + j.name, START_WAIT_MS) == j.status;
+        }
+    if (!ok)
+        state.SkipWithError("a job was not answered as it should be, or the server is gone");
+    const double peak = StatusMiB(run.server, "VmHWM");
+    const double budget = (double)TEX_MemoryBudget() / (double)MIB;
+    state.counters["ratio"] = peak / budget;
+    state.counters["peak_MiB"] = peak;
+    state.counters["after_MiB"] = StatusMiB(run.server, "VmRSS");
+    state.counters["idle_MiB"] = idle;
+    state.counters["budget_MiB"] = budget;
+    run.Stop(state);
+}
 } // namespace
 
 BENCHMARK(BM_JobServerAgainstBatchProcess)->Unit(benchmark::kMillisecond)->Iterations(20);
 BENCHMARK(BM_JobServerUnderChurnAndFlood)->Unit(benchmark::kMillisecond)->Iterations(30);
+BENCHMARK(BM_JobServerPeakMemoryOnGreedyJobs)->Unit(benchmark::kMillisecond)->Iterations(1);
