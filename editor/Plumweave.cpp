@@ -278,7 +278,8 @@ void Plumweave::Update(float, float step)
             SGUILayer::DrawTree(GMainWin, step);
         PopFrameBuffer(ScreenTarget);
     }
-    if (GetKeyStatus(KEY_LeftControl) == KS_Held && GetKeyStatus(KEY_S) == KS_Pressed)
+    // Control pressed in the same tick as the S counts: keys typed while the editor was busy come together.
+    if (GKeys[KEY_LeftControl] && GetKeyStatus(KEY_S) == KS_Pressed)
         FileSave();
     if (GJobServer)
         PollJobServer(*GJobServer);

@@ -265,8 +265,8 @@ const SPropDesc* STexProcNode::PropTable()
 }
 
 STexProcNode::STexProcNode(TArray<SPropDesc>& list)
-    : CEntity(EntityList(NodeBaseList(list))), Dragging(0), Owner(nullptr), PreviewShown(1), NName(NODE_UNNAMED),
-      FmtOverride(0), UITexturesTried(0), GrabOffset(0, 0), VisitMark(0),
+    : CEntity(EntityList(NodeBaseList(list))), Dragging(0), DragAwaitsPress(0), Owner(nullptr), PreviewShown(1),
+      NName(NODE_UNNAMED), FmtOverride(0), UITexturesTried(0), GrabOffset(0, 0), VisitMark(0),
       PendingReaders(~0u)
 {
     AnchorLeft = AnchorTop = AnchorRight = AnchorBottom = 0;

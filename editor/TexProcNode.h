@@ -97,6 +97,8 @@ class STexProcNode : public SInterface, public CEntity
 {
 public:
     u32 Dragging;
+    // Placed at the mouse by the release of a menu click: that release is not the drag's end.
+    u32 DragAwaitsPress;
     STexProcessor* Owner;
     u32 PreviewShown;
     TString Title;

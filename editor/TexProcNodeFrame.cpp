@@ -154,7 +154,9 @@ void STexProcNode::CaptionDrag(const mRect& caption)
             Owner->BeginNodeDrag(this);
         return;
     }
-    if (GUI_LeftReleased() || GMouseRight)
+    if (GUI_LeftPressed())
+        DragAwaitsPress = 0;
+    if ((GUI_LeftReleased() && !DragAwaitsPress) || GMouseRight)
     {
         Owner->EndNodeDrag(this);
         return;

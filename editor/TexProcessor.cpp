@@ -124,6 +124,7 @@ void STexProcessor::BeginNodeDrag(STexProcNode* node)
         return;
     node->GrabOffset = node->Pos0() - GMousePos * (1.0f / Zoom);
     node->Dragging = 1;
+    node->DragAwaitsPress = GMouseLeft ? 0 : 1;
     ++BusyCount;
 }
 

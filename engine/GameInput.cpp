@@ -127,6 +127,51 @@ void HandleInputEvent(const SWindowEvent& e)
     }
 }
 
+// What a tick has taken from the queue so far. A tick shows one state of each key and button, so
+// a press and its release (made while the program was busy, or faster than a tick) are taken in
+// ticks of their own, and whatever follows the release waits with it: the order holds.
+struct STickTaken
+{
+    u8 Changed[INPUT_KEY_COUNT]; // codes pressed or released in this tick
+    bool AnyChanged;
+    bool Wheel;
+    bool Last; // a button was released: what the click opens (a menu, a prompt) comes first
+};
+
+// Whether the tick takes e (noting what taking it changes), or leaves it for the next tick.
+bool TakeInTick(STickTaken& t, const SWindowEvent& e)
+{
+    switch (e.Type)
+    {
+    case WE_KeyDown:
+    case WE_KeyUp:
+    case WE_MouseDown:
+    case WE_MouseUp:
+    {
+        const u8 down = e.Type == WE_KeyDown || e.Type == WE_MouseDown ? 1 : 0;
+        // A repeat changes nothing; codes beyond the table are refused by SetKey.
+        if (e.Key >= INPUT_KEY_COUNT || GKeys[e.Key] == down)
+            return true;
+        if (t.Changed[e.Key])
+            return false;
+        t.Changed[e.Key] = 1;
+        t.AnyChanged = true;
+        t.Last = e.Type == WE_MouseUp;
+        return true;
+    }
+    case WE_MouseMove:
+        // A click, or a key that starts a drag, is seen where the pointer was when it came.
+        return !t.AnyChanged;
+    case WE_Wheel:
+        // A tick holds one notch.
+        if (t.Wheel)
+            return false;
+        t.Wheel = true;
+        return true;
+    default: return true;
+    }
+}
+
 void HandleConsoleEvent(const SWindowEvent& e)
 {
     switch (e.Type)
@@ -145,9 +190,14 @@ void ProcessEvents()
     PumpWindowMessages();
     if (!GWindow)
         return;
+    STickTaken taken;
+    gMemSet(&taken, 0, sizeof(taken));
     SWindowEvent e;
-    while (GWindow->PopEvent(e))
+    for (const SWindowEvent* next; !taken.Last && (next = GWindow->PeekEvent()) != nullptr;)
     {
+        if (!IsConsoleOpen() && !TakeInTick(taken, *next))
+            break;
+        GWindow->PopEvent(e);
         switch (e.Type)
         {
         case WE_FocusGained:

@@ -1,4 +1,4 @@
-// The polled input state: once per fixed tick the engine main drains the window's event queue into
+// The polled input state: once per fixed tick the engine main takes the window's queued events into
 // the key states, the mouse and the typed text, keeping the previous tick's state beside them.
 // The bindings map input codes to named records with a four-state machine.
 #pragma once
@@ -57,7 +57,10 @@ int GetKeyStatus(u32 code);
 // Per tick, before the events: the current state becomes the previous one; the wheel codes, the
 // wheel value and the typed text start empty.
 void InputKeepPrevious();
-// Drains the engine window's events into the input state (may set GQuitFlag).
+// Takes the engine window's events into the input state, oldest first (may set GQuitFlag). A tick
+// takes no second change of a key or button, no second wheel notch, no move after a press or a
+// release and nothing after a release: those wait, in order, for the next tick, so that each press
+// and release is seen where it happened.
 void ProcessEvents();
 // Holds the cursor at the client centre while GMouseCapture is set.
 void InputApplyMouseCapture();

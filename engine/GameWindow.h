@@ -99,6 +99,8 @@ public:
     void Destroy();
     // Removes the oldest event into out; 0 when the queue is empty.
     int PopEvent(SWindowEvent& out);
+    // The oldest event, left queued; null when the queue is empty.
+    const SWindowEvent* PeekEvent() const { return EventRead < Events.Count() ? &Events[EventRead] : nullptr; }
     // Appends an event at the end of the queue.
     void QueueEvent(const SWindowEvent& event);
     u32 QueuedEvents() const { return Events.Count() - EventRead; }

@@ -110,10 +110,12 @@ TEST_F(GameInputTest, KeyStatusOverTicks)
     EXPECT_EQ(GetKeyStatus('S'), KS_Released);
     Tick({});
     EXPECT_EQ(GetKeyStatus('S'), KS_Up);
-    // Pressed and released within one tick: only the last event counts.
-    Tick({ Ev(WE_KeyDown, 'A'), Ev(WE_KeyUp, 'A') });
-    EXPECT_EQ(GetKeyStatus('A'), KS_Up);
-    EXPECT_EQ(GKeys['A'], 0);
+    // Pressed and released within one tick: the release, and what follows it, wait for the next.
+    Tick({ Ev(WE_KeyDown, 'A'), Ev(WE_KeyUp, 'A'), Char('a') });
+    EXPECT_EQ(GetKeyStatus('A'), KS_Pressed);
+    Tick({});
+    EXPECT_EQ(GetKeyStatus('A'), KS_Released);
+    EXPECT_STREQ(GTypedText.Str(), "a");
 }
 
 TEST_F(GameInputTest, GenericAndSideCodesBothHeld)
@@ -139,7 +141,7 @@ TEST_F(GameInputTest, MouseButtonsPositionAndWheel)
 {
     Bind(INPUT_AXIS_MOUSE_X);
     Bind(INPUT_AXIS_MOUSE_Y);
-    Tick({ Ev(WE_MouseDown, 1, 0), Ev(WE_MouseDown, 3, 2), Move(256, 144) });
+    Tick({ Move(256, 144), Ev(WE_MouseDown, 1, 0), Ev(WE_MouseDown, 3, 2) });
     EXPECT_EQ(GMouseLeft, 1);
     EXPECT_EQ(GMouseRight, 0);
     EXPECT_EQ(GKeys[1], 1);
@@ -151,7 +153,7 @@ TEST_F(GameInputTest, MouseButtonsPositionAndWheel)
     EXPECT_FLOAT_EQ(GInputBindings.FindValue(INPUT_AXIS_MOUSE_Y)->Value, 0.25f);
 
     // Dragging left of the window keeps the sign.
-    Tick({ Ev(WE_MouseDown, 2, 1), Move(-5, 10), Ev(WE_MouseUp, 1, 0) });
+    Tick({ Move(-5, 10), Ev(WE_MouseDown, 2, 1), Ev(WE_MouseUp, 1, 0) });
     EXPECT_EQ(GMousePos.x, -5.0f);
     EXPECT_EQ(GPrevMousePos.x, 256.0f);
     EXPECT_EQ(GMouseRight, 1);
@@ -160,9 +162,11 @@ TEST_F(GameInputTest, MouseButtonsPositionAndWheel)
     EXPECT_FLOAT_EQ(GInputBindings.FindValue(INPUT_AXIS_MOUSE_X)->Value, -261.0f / 1024.0f);
 
     // A wheel step away from the user reads as pressed in its tick and released in the next.
-    Tick({ Wheel(-1) });
+    Tick({ Wheel(-1), Wheel(-1) });
     EXPECT_EQ(GMouseWheel, -1.0f);
     EXPECT_EQ(GetKeyStatus(139), KS_Pressed);
+    Tick({}); // a tick holds one notch: the second one comes now
+    EXPECT_EQ(GetKeyStatus(139), KS_Held);
     Tick({});
     EXPECT_EQ(GMouseWheel, 0.0f);
     EXPECT_EQ(GPrevMouseWheel, -1.0f);

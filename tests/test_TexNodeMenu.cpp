@@ -154,6 +154,12 @@ TEST_F(TexNodeMenu, EachItemReachesItsOwnAction)
              EXPECT_TRUE(copy->InParams[0]->Links.IsEmpty());
              EXPECT_TRUE(copy->OutParams[0]->Links.IsEmpty());
              EXPECT_EQ(copy->Dragging, 1u);
+             // Past the rest of the click's tick it hangs at the mouse, button up, until the next click.
+             SGUILayer::DrawTree(&p, DT);
+             const mVec2 at = copy->Pos0(), mouse = GMousePos;
+             GUITest_Tick(mouse.x + 40, mouse.y + 30, false);
+             SGUILayer::DrawTree(&p, DT);
+             EXPECT_FLOAT_EQ(copy->Pos0().x, at.x + 40);
          }},
         {"Update", PIN_None, 0,
          [](STexProcessor& p, STestNode_Pins* n, STexProcNode*, STexProcNode* dst) {
@@ -225,6 +231,8 @@ TEST_F(TexNodeMenu, EachItemReachesItsOwnAction)
         const int index = CountedIndex(*menu, c.label);
         ASSERT_GE(index, 0) << c.label;
         // Chosen from within the menu's own frame, as a click does.
+        GPrevMouseLeft = 1;
+        GMouseLeft = 0;
         ++menu->InFrame;
         menu->OnSelect(index);
         --menu->InFrame;

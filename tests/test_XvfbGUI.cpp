@@ -140,7 +140,7 @@ TEST_F(XvfbGUI, FileMenuOpensFromTheBarAndAnItemIsPicked)
 
     // "Open": the second option counted without the title, on the third row.
     MoveTo(window, 90, (int)(m.y0 + MENU_ROW_HEIGHT * 2.5f));
-    Click(window);
+    XDo("click 1"); // pressed and released between two ticks
     ASSERT_TRUE(RunUntil(window, [&] { return !file->Picks.empty(); }));
     EXPECT_EQ(file->Picks, std::vector<int>{1});
     EXPECT_FALSE(file->Open);
@@ -174,8 +174,7 @@ TEST_F(XvfbGUI, APromptTakesATypedNameOnEnter)
     const SWidgetState& field = prompt->GetWidgetState(PROMPT_ID_Field);
     ASSERT_TRUE(RunUntil(root, [&] { return field.EditText == "Blur2"; })) << field.EditText.Str();
     EXPECT_STREQ(target.Str(), "Node") << "nothing is written before Enter";
-    XDo("keydown Return");
+    XDo("key Return"); // pressed and released between two ticks
     ASSERT_TRUE(RunUntil(root, [&] { return !prompt->Open; }));
-    XDo("keyup Return");
     EXPECT_STREQ(target.Str(), "Blur2");
 }

@@ -376,8 +376,7 @@ TEST_F(XvfbIdleEditor, PictureAfterEventsIsTheOneContinuousDrawingShows)
         const std::vector<std::vector<SWindowEvent>> script = {
             {MouseEvent(WE_MouseMove, 600, 300)},
             {MouseEvent(WE_MouseMove, fx, fy)},
-            {MouseEvent(WE_MouseDown, fx, fy)},
-            {MouseEvent(WE_MouseUp, fx, fy)},
+            {MouseEvent(WE_MouseDown, fx, fy), MouseEvent(WE_MouseUp, fx, fy)},
             {},
             {MouseEvent(WE_MouseMove, fx + 10, fy + (int)(MENU_ROW_HEIGHT * 2.5f))},
         };
