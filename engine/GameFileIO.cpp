@@ -358,6 +358,19 @@ bool FileGuardedFromOtherUsers(const char* name, TString& resolved, TString& rea
     return reason.IsEmpty();
 }
 
+bool ReadFileStamp(const char* name, SFileStamp& stamp)
+{
+    struct stat st;
+    if (!name || stat(MakeFullPath(name).Str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    stamp.Device = (u64)st.st_dev;
+    stamp.Inode = (u64)st.st_ino;
+    stamp.Size = (u64)st.st_size;
+    stamp.Seconds = (s64)st.st_mtim.tv_sec;
+    stamp.Nanoseconds = (s64)st.st_mtim.tv_nsec;
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Paths
 

@@ -52,6 +52,30 @@ u64 FileModifiedTime(const char* name);
 // says why not.
 bool FileGuardedFromOtherUsers(const char* name, TString& resolved, TString& reason);
 
+// What tells one version of a file from the next: its identity (device and inode), its size and
+// its last-write time to the nanosecond.
+struct SFileStamp
+{
+    u64 Device = 0;
+    u64 Inode = 0;
+    u64 Size = 0;
+    s64 Seconds = 0;
+    s64 Nanoseconds = 0;
+
+    bool operator==(const SFileStamp& o) const
+    {
+        return Device == o.Device && Inode == o.Inode && Size == o.Size && Seconds == o.Seconds &&
+               Nanoseconds == o.Nanoseconds;
+    }
+    // Last written before the other was.
+    bool WrittenBefore(const SFileStamp& o) const
+    {
+        return Seconds < o.Seconds || (Seconds == o.Seconds && Nanoseconds < o.Nanoseconds);
+    }
+};
+// The stamp of a regular file; false when there is none.
+bool ReadFileStamp(const char* name, SFileStamp& stamp);
+
 // ---------------------------------------------------------------------------------------------
 // Paths. Names may use '\' as well as '/'; what reaches the system uses '/'.
 

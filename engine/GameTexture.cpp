@@ -360,8 +360,17 @@ void TEX_Register(STexture* tex, const TString& key)
     if (!GTexManager.IsShutDown)
     {
         GTexManager.Textures.Add(tex);
-        if (!key.IsEmpty() && GTexManager.Map.Insert(key, tex))
+        if (!key.IsEmpty())
+        {
+            // A texture loaded afresh from a changed file takes the key over from the old one,
+            // which stays with those who hold it.
+            STexture** found = GTexManager.Map.FindValue(key);
+            if (found)
+                *found = tex;
+            else
+                GTexManager.Map.Insert(key, tex);
             tex->Key = key;
+        }
         tex->BudgetBytes = TEX_Bytes(tex);
         GTexManager.BudgetUsed += tex->BudgetBytes;
     }

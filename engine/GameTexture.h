@@ -5,6 +5,7 @@
 
 #include <atomic>
 
+#include "GameFileIO.h"
 #include "GameSys.h"
 #include "GString.h"
 #include "GTemplate.h"
@@ -93,6 +94,8 @@ public:
     TString Key;
     // Counted against the texture memory budget while the texture lives.
     u64 BudgetBytes = 0;
+    // The file as it was when loaded: the texture is shared only while the file is still that one.
+    SFileStamp Source;
 
     STexture();
     ~STexture();
@@ -201,8 +204,9 @@ void TEX_ResetBindCache();
 // a GL name.
 int TEX_Create(TextureRef& ref, u32 width, u32 height, u32 depth, u32 faces, u32 format,
                const void* pixels, u32 flags);
-// The texture of an image file, shared by name and flags. 1 on success; 0 when the file is
-// missing or does not decode (ref then holds a record flagged TEXF_Failed without a GL name).
+// The texture of an image file, shared by name and flags while the file is the one loaded (a
+// changed or replaced file is loaded afresh). 1 on success; 0 when the file is missing or does
+// not decode (ref then holds a record flagged TEXF_Failed without a GL name).
 int TEX_Get(TextureRef& ref, const char* name, u32 flags);
 // Loads an image file into a new record.
 int TEX_Load(STexture* tex, const char* file, u32 flags);

@@ -157,7 +157,7 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
 {
     if (!tex)
         return 0;
-    if (!file || !*file || !FileExists(file))
+    if (!file || !*file || !FileExists(file) || !ReadFileStamp(file, tex->Source))
         return FailLoad(tex, file, "the file does not exist or cannot be read");
     tex->Flags = flags;
 
@@ -167,11 +167,14 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     TPodArray<u8> bytes;
     bool fromCache = false;
     tex->LevelCount = 0;
-    if (!(flags & (TEXF_NotStreamed | TEXF_WriteMipCache)) && FileExists(TEX_MipName(file).Str()))
+    SFileStamp cacheStamp;
+    if (!(flags & (TEXF_NotStreamed | TEXF_WriteMipCache)) && ReadFileStamp(TEX_MipName(file).Str(), cacheStamp))
     {
         u32 level = 100;
         STexture probe;
-        if (TEX_LoadMip(file, level, bytes, probe) && DecodePNG(bytes, image) > 0)
+        if (cacheStamp.WrittenBefore(tex->Source))
+            printf("Mip cache of \"%s\" is older than the image: rebuilding it\n", file);
+        else if (TEX_LoadMip(file, level, bytes, probe) && DecodePNG(bytes, image) > 0)
         {
             tex->Width = probe.Width;
             tex->Height = probe.Height;
@@ -281,12 +284,15 @@ int TEX_Get(TextureRef& ref, const char* name, u32 flags)
     if (!name)
         name = "";
     const TString key = TEX_FileKey(name, flags);
-    if (ref.Obj && !ref.Obj->Key.IsEmpty() && ref.Obj->Key == key)
+    // A texture stands for its file only while the file is the one it was loaded from.
+    SFileStamp now;
+    const bool stamped = ReadFileStamp(name, now);
+    if (ref.Obj && !ref.Obj->Key.IsEmpty() && ref.Obj->Key == key && stamped && ref.Obj->Source == now)
         return 1;
     ref.Release();
     GTexManager.Lock.Lock();
     STexture** found = GTexManager.IsShutDown ? nullptr : GTexManager.Map.FindValue(key);
-    STexture* shared = found ? *found : nullptr;
+    STexture* shared = found && stamped && (*found)->Source == now ? *found : nullptr;
     if (shared)
         TEX_AddRef(shared);
     GTexManager.Lock.Unlock();

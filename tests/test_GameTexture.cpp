@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <GL/glew.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -439,6 +440,20 @@ TEST_F(TextureTest, FileTexturesAreSharedByNameAndFlags)
     b.Release();
     EXPECT_EQ(nullptr, GTexManager.Map.FindValue(TString((file + ":" + std::to_string(3 | 0x2000)).c_str())));
     c.Release();
+    // A file changed since its load is loaded afresh, the old record staying with its holders:
+    // replaced by another file with the old time, then touched a nanosecond later.
+    struct stat was;
+    ASSERT_EQ(0, stat(file.c_str(), &was));
+    ASSERT_EQ(1, TEX_Get(a, file.c_str(), 3));
+    ASSERT_EQ(1, SaveImage(file.c_str(), RandomImage(8, 4, 12)));
+    timespec times[2] = {was.st_atim, was.st_mtim};
+    for (int change = 0; change < 2; ++change, times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000)
+    {
+        ASSERT_EQ(0, utimensat(AT_FDCWD, file.c_str(), times, 0));
+        b = a;
+        ASSERT_EQ(1, TEX_Get(a, file.c_str(), 3));
+        EXPECT_NE(b.Get(), a.Get()) << change;
+    }
 }
 
 TEST_F(TextureTest, FailedLoads)
@@ -728,6 +743,15 @@ TEST_F(MipCacheTest, CorruptCachesAreRebuiltFromTheImage)
         TEX_Bind(0, t);
         EXPECT_EQ(256, LevelParam(0, GL_TEXTURE_WIDTH)) << c.first;
         EXPECT_EQ(good, ReadAll(mips)) << c.first << ": the cache is rewritten";
+    }
+    // A cache older than the image is not trusted, whatever it holds.
+    WriteAll(mips, good);
+    const timespec longAgo[2] = {};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, mips.c_str(), longAgo, 0));
+    {
+        TextureRef t;
+        Load(t);
+        EXPECT_EQ(0u, t->CurLevel) << log;
     }
     // An unreadable cache (a folder in its place) is skipped and cannot be rewritten: the
     // texture still loads.

@@ -678,11 +678,11 @@ const char* const CHAIN_DOCUMENT = "GKV_File_Version_2\n"
                                    "NODE STexNode_Extract _ID=\"1\" pos0=\"300;100\" TexName=\"out.png\" RelKVF=\"1\"\n"
                                    "LINK 0 0 1 0\n";
 
-bool WritePicture(const std::string& path)
+bool WritePicture(const std::string& path, u32 variant = 0)
 {
     std::vector<u32> px(PIC_W * PIC_H);
     for (u32 i = 0; i < px.size(); ++i)
-        px[i] = (i * 17u) | (i * 41u) << 8 | (255u - i * 9u) << 16 | 0xFFu << 24;
+        px[i] = (i * 17u + variant) | (i * 41u) << 8 | (255u - i * 9u) << 16 | 0xFFu << 24;
     png_image img = {};
     img.version = PNG_IMAGE_VERSION;
     img.width = PIC_W;
@@ -761,7 +761,6 @@ TEST(ProgramJobs, JobsOverUdpWriteTheirFilesAndQuitEndsTheProgram)
     const pid_t pid = StartProgram({"-listen", std::to_string(port)}, dir.Path());
     ASSERT_GT(pid, 0);
     TJobClient c;
-    const std::vector<u32> in = PngPixels(dir.File("in.png"));
     const struct
     {
         const char* label;
@@ -774,11 +773,13 @@ TEST(ProgramJobs, JobsOverUdpWriteTheirFilesAndQuitEndsTheProgram)
         {"a folder", dir.Path(), JOB_LoadFailed, false},
         {"good again", dir.File("chain.kvf"), JOB_Done, true},
     };
+    u32 variant = 0; // the source changes between jobs: each reads it as it is now
     for (const auto& j : jobs)
     {
+        ASSERT_TRUE(WritePicture(dir.File("in.png"), ++variant));
         unlink(dir.File("out.png").c_str());
         EXPECT_EQ(RunJob(c, port, j.path), j.status) << j.label;
-        EXPECT_EQ(PngPixels(dir.File("out.png")), j.written ? in : std::vector<u32>()) << j.label;
+        EXPECT_EQ(PngPixels(dir.File("out.png")), j.written ? PngPixels(dir.File("in.png")) : std::vector<u32>()) << j.label;
         // Garbage between jobs changes nothing.
         for (const Bytes& g : {Raw({1}), Raw({0, 0, 0, 0, 0, JOB_MSG_CHUNK, 0xFF}), TJobClient::Chunk("zz", 0, 1)})
             c.Send(port, g);
