@@ -24,7 +24,7 @@
 extern char** environ;
 
 static TString GDecoderProgram;
-static double GDecodeTimeout = IMAGE_DECODE_TIMEOUT_SECONDS;
+static double GDecodeTimeout = 0.0; // 0: by the picture's size
 static bool GDecodeInProcess = false;
 
 static const int WAIT_POLL_MS = 1; // between checks when the kernel offers no process descriptor
@@ -46,7 +46,7 @@ TString ImageDecoderProgram()
 
 void SetImageDecodeTimeout(double seconds)
 {
-    GDecodeTimeout = seconds > 0.0 ? seconds : IMAGE_DECODE_TIMEOUT_SECONDS;
+    GDecodeTimeout = seconds > 0.0 ? seconds : 0.0;
 }
 
 void SetImageDecodeInProcess(bool inProcess)
@@ -288,12 +288,20 @@ static bool RunJob(SDecoderProcess& p, const u8* data, u64 size, const SImagePro
         left -= (u32)n;
     }
     int status = 0;
-    const bool ended = WaitWithTimeout(p.Pid, GDecodeTimeout, status);
+    const u32 cpuSeconds = DecodeCpuSeconds(probe.Width, probe.Height);
+    const double timeout = GDecodeTimeout > 0.0 ? GDecodeTimeout : cpuSeconds * IMAGE_DECODE_CLOCK_PER_CPU_SECOND;
+    const bool ended = WaitWithTimeout(p.Pid, timeout, status);
     p.Pid = 0;
     if (!ended)
     {
         fprintf(stderr, "DecodeImageFile: \"%s\": the decoder did not finish within %g s and was stopped\n", name,
-                GDecodeTimeout);
+                timeout);
+        return false;
+    }
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)
+    {
+        fprintf(stderr, "DecodeImageFile: \"%s\": the decode took longer than %u s of processor time and was stopped\n",
+                name, cpuSeconds);
         return false;
     }
     if (WIFSIGNALED(status))

@@ -18,8 +18,10 @@ static const u32 IMAGE_DECODER_JOB_MAX = 4096;
 // IMAGE_DECODER_REASON_MAX bytes) in place of the pixels.
 static const int IMAGE_DECODER_EXIT_REFUSED = 1;
 static const u32 IMAGE_DECODER_REASON_MAX = 511;
-// How long a decode may take before the decoder is killed.
-static const double IMAGE_DECODE_TIMEOUT_SECONDS = 20.0;
+// How long a decode may take before the decoder is killed: this many seconds of the clock for each
+// second of processor time the picture's size allows, since on a loaded machine the decoder gets a
+// share of a core.
+static const double IMAGE_DECODE_CLOCK_PER_CPU_SECOND = 4.0;
 
 // Decodes the bytes of a file that ProbeImageFile accepted as BMP, TGA, JPG or DDS into image
 // (RGBA8, top row first, the probe's size). 1 on success, -1 on failure with the reason on
@@ -34,7 +36,8 @@ void StopImageDecoder();
 // The decoder program to start; empty restores the default beside the executable.
 void SetImageDecoderProgram(const char* path);
 TString ImageDecoderProgram();
-// Seconds before a decode is given up and its process killed; 0 or less restores the default.
+// Seconds before a decode is given up and its process killed, whatever the picture's size; 0 or
+// less restores the default, which grows with the size.
 void SetImageDecodeTimeout(double seconds);
 // For tests and benchmarks only: decode in this process, unprotected.
 void SetImageDecodeInProcess(bool inProcess);

@@ -535,6 +535,7 @@ TEST(ImageDecoder, DecoderFaultsCostOnlyThePicture)
     const SCase cases[] = {
         {Script(dir, "crash", "kill -SEGV $$"), "the decoder ended with signal 11", endingTimeout},
         {Script(dir, "abort", "kill -ABRT $$"), "the decoder ended with signal 6", endingTimeout},
+        {Script(dir, "slow", "kill -XCPU $$"), "the decode took longer than 5 s of processor time", endingTimeout},
         {Script(dir, "hang", "exec sleep 30"), "the decoder did not finish within 0.3 s and was stopped", shortTimeout},
         {Script(dir, "fail", "exit 3"), "the decoder failed with exit code 3", endingTimeout},
         {Script(dir, "silent", "exit 0"), "the decoder handed back 0 bytes, not 1152", endingTimeout},

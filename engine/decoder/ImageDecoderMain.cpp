@@ -9,7 +9,8 @@
 // written in place; on failure (exit code 1) the reason in words instead. With --wait the program starts, loads the library and then waits for the
 // job, the line "TYPE WIDTH HEIGHT NAME", on descriptor 3; the engine keeps one such process
 // ready so that a decode does not wait for a program start. Exit code 0 on success; anything
-// else (a message, a signal) is a failure. Either way one process decodes one picture.
+// else (a message, a signal) is a failure; SIGXCPU means the picture took longer than the processor
+// time its size allows (DecodeCpuSeconds). Either way one process decodes one picture.
 #include <IL/il.h>
 #include <errno.h>
 #include <stdio.h>
@@ -42,15 +43,17 @@ const uint32_t MAX_SIDE = 8192;
 // Enough for the largest picture in the library's own format, our RGBA copy and its conversion.
 const rlim_t ADDRESS_SPACE_LIMIT = (rlim_t)2 << 30;
 #endif
-// The largest picture takes about 2 s; the library loops without end on some malformed files.
-const rlim_t CPU_SECONDS_LIMIT = 5;
-
-void Limit(int resource, rlim_t value)
+void Limit(int resource, rlim_t value, rlim_t hard)
 {
     rlimit r;
     r.rlim_cur = value;
-    r.rlim_max = value;
+    r.rlim_max = hard;
     setrlimit(resource, &r);
+}
+
+void Limit(int resource, rlim_t value)
+{
+    Limit(resource, value, value);
 }
 
 // The reason goes back in place of the pixels, for the engine to tell with the file's name.
@@ -86,7 +89,6 @@ bool ReadJob(char* line, size_t size)
 int main(int argc, char** argv)
 {
     Limit(RLIMIT_CORE, 0);
-    Limit(RLIMIT_CPU, CPU_SECONDS_LIMIT);
 #ifndef PW_DECODER_SANITIZED
     // The sanitizers reserve terabytes of address space for their shadow memory.
     Limit(RLIMIT_AS, ADDRESS_SPACE_LIMIT);
@@ -119,6 +121,10 @@ int main(int argc, char** argv)
     }
     if (w < 1 || h < 1 || w > (long)MAX_SIDE || h > (long)MAX_SIDE)
         Fail(name, "size outside the decode limit");
+    // The time is known once the size is. At the limit the kernel ends the process with SIGXCPU,
+    // which the engine tells in words; a second later it would kill it outright.
+    const rlim_t seconds = DecodeCpuSeconds((uint32_t)w, (uint32_t)h);
+    Limit(RLIMIT_CPU, seconds, seconds + 1);
 
     struct stat st;
     if (fstat(STDIN_FILENO, &st) != 0 || st.st_size <= 0)

@@ -16,6 +16,17 @@ enum EDecodeFileType
     DFT_DDS = 5,
 };
 
+// Processor seconds a decode of a picture of the given size may take before it is stopped (the
+// decoders loop without end on some malformed files). Small pictures get the base; the rest grows
+// with the pixels, leaving room for a machine whose other cores are busy: the slowest coding,
+// an 8192 x 8192 progressive JPEG in arithmetic coding, takes about 8 s on a quiet one.
+inline uint32_t DecodeCpuSeconds(uint32_t width, uint32_t height)
+{
+    const uint32_t BASE_SECONDS = 5;
+    const uint64_t PIXELS_PER_SECOND = (uint64_t)2 << 20;
+    return BASE_SECONDS + (uint32_t)((uint64_t)width * height / PIXELS_PER_SECOND);
+}
+
 // Decodes size bytes of a file of the given type into out, width x height RGBA8 pixels, top row
 // first. The library must be started (ilInit). The picture must have exactly the size the probe
 // read from the header. True on success; else false with the reason in error.
