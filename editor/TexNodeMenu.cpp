@@ -209,9 +209,9 @@ int NodeSaveTexture(STexProcNode* node, const char* path, TString& error)
     }
     // JPEG quality 90, progressive, DXT5, no run-length coding.
     SImageSaveOptions options;
-    if (!SaveImageFile(copy.Get(), path, options, false))
+    if (!SaveImageFile(copy.Get(), path, options, false, &cause))
     {
-        error.Format(FILE_NAME_SIZE + ERROR_TEXT_SIZE, "Save texture: cannot write \"%s\"", path);
+        error.Format(FILE_NAME_SIZE + ERROR_TEXT_SIZE, "Save texture: cannot write \"%s\": %s", path, cause.Str());
         return 0;
     }
     return 1;

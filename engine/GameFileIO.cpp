@@ -1,5 +1,7 @@
 #include "GameFileIO.h"
 
+#include "GameFileAccess.h"
+#include "GameTempFiles.h"
 #include "GameThread.h"
 
 #include <algorithm>
@@ -198,18 +200,12 @@ TString MakeTempName(const TString& target)
 // target only when every byte reached the disk: a failed save never destroys the old file.
 static bool SafeWriteFile(const char* name, const void* data, size_t size)
 {
-    TString target = MakeFullPath(name);
+    // A link is written where it points, dangling or not, as a plain write through it would be;
+    // the link itself stays.
+    TString target;
+    if (!ResolveFinalLinks(MakeFullPath(name), target))
+        return false;
     struct stat st;
-    // Keep a symbolic link: write where it points.
-    if (lstat(target.Str(), &st) == 0 && S_ISLNK(st.st_mode))
-    {
-        char* real = realpath(target.Str(), nullptr);
-        if (real)
-        {
-            target = real;
-            free(real);
-        }
-    }
     bool exists = stat(target.Str(), &st) == 0;
     if (exists && S_ISDIR(st.st_mode))
     {
@@ -218,14 +214,26 @@ static bool SafeWriteFile(const char* name, const void* data, size_t size)
     }
     if (exists && !S_ISREG(st.st_mode))
         return WriteInPlace(target.Str(), data, size);
+    // Renaming needs only the folder's permission: a file that may not be written in place (read
+    // only, another user's) is not replaced either.
+    if (exists && !CanWriteInPlace(target.Str()))
+        return false;
 
     TString temp;
     int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt)
+    int slot = -1;
+    for (int attempt = 0; attempt < 100; ++attempt)
     {
         temp = MakeTempName(target);
+        // Recorded before it exists, so that no signal finds it unrecorded.
+        slot = TempFileStarted(temp.Str());
         fd = open(temp.Str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+        if (fd >= 0)
+            break;
+        const int err = errno;
+        TempFileDone(slot);
+        errno = err;
+        if (err != EEXIST)
             return false;
     }
     if (fd < 0)
@@ -250,6 +258,7 @@ static bool SafeWriteFile(const char* name, const void* data, size_t size)
         unlink(temp.Str());
         errno = err;
     }
+    TempFileDone(slot);
     return ok;
 }
 

@@ -37,15 +37,6 @@ static void ClearILErrors()
     }
 }
 
-static void PrintILError(const char* what, const char* name)
-{
-    ILenum err = ilGetError();
-    const char* text = err != IL_NO_ERROR ? iluErrorString(err) : "unknown error";
-    printf("[DevIL Error] %s \"%s\": %s\n", what, name ? name : "", text ? text : "unknown error");
-    fflush(stdout);
-    ClearILErrors();
-}
-
 int DecodeImageFile(const char* name, SImage2D& image)
 {
     if (!name)
@@ -79,24 +70,66 @@ int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image
     return DecodeImageProtected(data, size, probe, name, image);
 }
 
+namespace
+{
+const u32 FAILURE_TEXT_SIZE = 256;
+const u32 TGA_HEADER_SIZE = 18;
+const u32 TGA_ORIGIN_AT = 8, TGA_ORIGIN_SIZE = 4;
+const u32 TGA_BITS_AT = 16, TGA_DESCRIPTOR_AT = 17;
+const u8 TGA_ALPHA_BITS_MASK = 0x0F, TGA_RGBA_BITS = 32, TGA_RGBA_ALPHA_BITS = 8;
+const char TGA_SIGNATURE[] = "TRUEVISION-XFILE.";
+const u32 TGA_SIGNATURE_LENGTH = sizeof(TGA_SIGNATURE) - 1;
+} // namespace
+
+// This library version writes TGA headers with origin fields taken from whatever its memory held
+// and no alpha bits declared for 32-bit pixels, and ends the footer one byte short of its NUL:
+// every write of one picture must give the same, correct bytes.
+static void MendTga(TPodArray<u8>& bytes)
+{
+    if (bytes.Count() < TGA_HEADER_SIZE)
+        return;
+    memset(bytes.data + TGA_ORIGIN_AT, 0, TGA_ORIGIN_SIZE);
+    u8& descriptor = bytes.data[TGA_DESCRIPTOR_AT];
+    if (bytes.data[TGA_BITS_AT] == TGA_RGBA_BITS)
+        descriptor = (u8)((descriptor & ~TGA_ALPHA_BITS_MASK) | TGA_RGBA_ALPHA_BITS);
+    if (bytes.Count() >= TGA_HEADER_SIZE + TGA_SIGNATURE_LENGTH &&
+        memcmp(bytes.data + bytes.Count() - TGA_SIGNATURE_LENGTH, TGA_SIGNATURE, TGA_SIGNATURE_LENGTH) == 0)
+        bytes.Add(0);
+}
+
 // The library writes the picture into a memory file, so that its bytes reach the disk through
 // the same temporary-file path as every other write (links followed, the old file's mode kept).
-static bool SaveWithLibrary(ILenum type, TPodArray<u8>& bytes)
+// Its result is no guide: it is 0 for whole files of a multiple of 256 bytes. What counts is
+// that bytes came out and the library reported no error.
+static bool SaveWithLibrary(ILenum type, TPodArray<u8>& bytes, TString& failure)
 {
     const int fd = memfd_create("plumweave-save", MFD_CLOEXEC);
-    if (fd < 0)
-        return false;
-    FILE* f = fdopen(fd, "w+b");
+    FILE* f = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
     if (!f)
     {
-        close(fd);
+        failure.Format(FAILURE_TEXT_SIZE, "memory file: %s", strerror(errno));
+        if (fd >= 0)
+            close(fd);
         return false;
     }
-    bool ok = ilSaveF(type, f) != 0 && fflush(f) == 0;
+    const ILuint written = ilSaveF(type, f);
+    const ILenum error = ilGetError();
+    bool ok = fflush(f) == 0;
     struct stat st;
-    if (ok)
-        ok = fstat(fd, &st) == 0 && st.st_size > 0 && (u64)st.st_size <= TEMPLATE_MAX_COUNT &&
-             bytes.Resize((u32)st.st_size);
+    ok = ok && fstat(fd, &st) == 0;
+    if (!ok)
+        failure.Format(FAILURE_TEXT_SIZE, "memory file: %s", strerror(errno));
+    else if (written == 0 && error != IL_NO_ERROR)
+    {
+        const char* text = iluErrorString(error);
+        failure.Format(FAILURE_TEXT_SIZE, "the image library: %s", text ? text : "unknown error");
+        ok = false;
+    }
+    else if (st.st_size <= 0 || (u64)st.st_size > TEMPLATE_MAX_COUNT || !bytes.Resize((u32)st.st_size))
+    {
+        failure = st.st_size <= 0 ? "the image library wrote nothing" : "out of memory";
+        ok = false;
+    }
     for (u64 at = 0; ok && at < bytes.Count();)
     {
         const ssize_t n = pread(fd, bytes.data + at, bytes.Count() - at, (off_t)at);
@@ -104,49 +137,64 @@ static bool SaveWithLibrary(ILenum type, TPodArray<u8>& bytes)
             continue;
         ok = n > 0;
         at += ok ? (u64)n : 0;
+        if (!ok)
+            failure.Format(FAILURE_TEXT_SIZE, "memory file: %s", n < 0 ? strerror(errno) : "cut short");
     }
     fclose(f);
+    if (ok && type == IL_TGA)
+        MendTga(bytes);
     return ok;
 }
 
-int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip)
+// The failure goes to failure when given, else to standard error.
+static int SaveFailed(const char* name, const TString& cause, TString* failure)
+{
+    if (failure)
+        *failure = cause;
+    else
+        fprintf(stderr, "SaveImageFile: \"%s\" not written: %s\n", name, cause.Str());
+    return 0;
+}
+
+// The cause of a failed file write, as the file layer left it in errno.
+static TString WriteFailure(const char* fallback)
+{
+    return TString(errno ? strerror(errno) : fallback);
+}
+
+int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip,
+                    TString* failure)
 {
     if (!name || image.Width == 0 || image.Height == 0 || image.Pixels.count < (u64)image.Width * image.Height)
-        return 0;
+        return SaveFailed(name ? name : "", "no picture to write", failure);
     InitImageLibrary();
     options.Apply();
     ClearILErrors();
     ILenum type = ilTypeFromExt(name);
     if (type == IL_TYPE_UNKNOWN)
-    {
-        fprintf(stderr, "SaveImageFile: \"%s\" not written: no image type for its extension\n", name);
-        return 0;
-    }
+        return SaveFailed(name, "no image type for its extension", failure);
     ILuint img = ilGenImage();
     ilBindImage(img);
-    int result = 0;
+    TString cause = "the image library cannot take the picture";
+    bool saved = false;
     // The library's lower-left origin matches the rows of a GL read-back.
     if (ilTexImage(image.Width, image.Height, 1, 4, IL_RGBA, IL_UNSIGNED_BYTE, (void*)image.Pixels.data))
     {
         if (flip)
             iluFlipImage();
         TPodArray<u8> bytes;
-        if (!SaveWithLibrary(type, bytes))
-            PrintILError("Cannot save", name);
-        else
+        if (SaveWithLibrary(type, bytes, cause))
         {
             errno = 0;
-            if (WriteArrayToBinaryFile(name, bytes))
-                result = 1;
-            else
-                fprintf(stderr, "SaveImageFile: \"%s\" not written: %s\n", name,
-                        errno ? strerror(errno) : "the file cannot be written");
+            saved = WriteArrayToBinaryFile(name, bytes);
+            if (!saved)
+                cause = WriteFailure("the file cannot be written");
         }
     }
     ilBindImage(0);
     ilDeleteImage(img);
     ClearILErrors();
-    return result;
+    return saved ? 1 : SaveFailed(name, cause, failure);
 }
 
 static bool StartsWithPngSignature(const char* name)
@@ -173,21 +221,19 @@ int LoadImageFile(TextureRef& ref, const char* name)
     return TEX_Create(ref, image.Width, image.Height, 1, 1, TEXFMT_RGBA8, image.Pixels.data, TEXF_NodeOutput);
 }
 
-int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip)
+int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip, TString* failure)
 {
     if (!name)
         return 0;
     if (ImageTypeFromExtension(name) == IMG_PNG)
     {
         errno = 0;
-        const int saved = TEX_SaveToFile(tex, name, !flip);
-        if (!saved)
-            fprintf(stderr, "SaveImageFile: \"%s\" not written: %s\n", name,
-                    errno ? strerror(errno) : "the picture cannot be read back or encoded");
-        return saved;
+        if (TEX_SaveToFile(tex, name, !flip))
+            return 1;
+        return SaveFailed(name, WriteFailure("the picture cannot be read back or encoded"), failure);
     }
     SImage2D image;
     if (!TEX_ReadPixels(tex, image))
-        return 0;
-    return EncodeImageFile(name, image, options, flip);
+        return SaveFailed(name, "the picture cannot be read back", failure);
+    return EncodeImageFile(name, image, options, flip, failure);
 }

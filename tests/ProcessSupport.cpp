@@ -1,5 +1,7 @@
 #include "ProcessSupport.h"
 
+#include <grp.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -104,4 +106,21 @@ int TProgramGuard::Stop(int signal)
     waitpid(Pid, &status, 0);
     Pid = -1;
     return status;
+}
+
+int RunAsOrdinaryUser(const std::function<int()>& body)
+{
+    const struct passwd* nobody = getpwnam("nobody");
+    fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        alarm(ORDINARY_USER_SECONDS);
+        if (geteuid() == 0 && (!nobody || setgroups(0, nullptr) != 0 || setresgid(nobody->pw_gid, nobody->pw_gid, nobody->pw_gid) != 0 ||
+                               setresuid(nobody->pw_uid, nobody->pw_uid, nobody->pw_uid) != 0))
+            _exit(255);
+        _exit(body() & 0xFF);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

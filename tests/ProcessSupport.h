@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -41,3 +42,8 @@ private:
 // User + system CPU seconds of a live process, all threads included (or of its main thread only);
 // -1 when it cannot be read.
 double ProcessCpuSeconds(pid_t pid, bool mainThreadOnly = false);
+
+// Runs body in a child process as "nobody" when the tests run as root, else as their user: its
+// result (255: not become that user), or -1 past ORDINARY_USER_SECONDS or on another ending.
+const unsigned ORDINARY_USER_SECONDS = 30;
+int RunAsOrdinaryUser(const std::function<int()>& body);

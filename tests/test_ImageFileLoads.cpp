@@ -225,13 +225,13 @@ Bytes CmykJpeg(const u8 stored[4], bool ycck, bool adobe)
     return b;
 }
 
-// BMP with the 40-, 108- or 124-byte header: bit fields (masks given) or plain rows, a palette when
-// given, pixels of bytesPerPixel bytes each (or 4-bit indices).
+// BMP with the 40-, 108- or 124-byte header: bit fields (masks given), plain or run-length rows, a
+// palette when given, pixels of bytesPerPixel bytes each (or 4-bit indices).
 Bytes LongHeaderBmp(u32 headerSize, u32 bpp, u32 compression, const u32 masks[4], const Bytes& palette,
                     const Bytes& pixelRow)
 {
-    // After the 40-byte header the three colour masks follow it; the longer ones hold them.
-    const u32 headerAndMasks = headerSize == 40 ? headerSize + 12 : headerSize;
+    // After the 40-byte header the three colour masks of bit fields follow it; the longer ones hold them.
+    const u32 headerAndMasks = headerSize == 40 && masks[0] ? headerSize + 12 : headerSize;
     const u32 pixelsAt = 14 + headerAndMasks + (u32)palette.size();
     const u32 rowBytes = ((u32)pixelRow.size() + 3) & ~3u;
     Bytes b = {'B', 'M'};
@@ -329,7 +329,7 @@ const u32 NO_MASKS[4] = {0, 0, 0, 0};
 const u32 MASKS_565[4] = {0xF800, 0x07E0, 0x001F, 0};
 const u32 MASKS_1555[4] = {0x7C00, 0x03E0, 0x001F, 0x8000};
 const u32 MASKS_BGRA[4] = {0x00FF0000, 0x0000FF00, 0x000000FF, 0xFF000000};
-const u32 BI_RGB = 0, BI_RLE8 = 1, BI_BITFIELDS = 3;
+const u32 BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3;
 const u32 DDPF_FOURCC = 0x4, DDPF_RGB = 0x40, DDPF_ALPHAPIXELS = 0x1;
 // 5-6-5 red 31, green 32, blue 1 and 1-5-5-5 red 31, green 16, blue 1: each channel widened by
 // repeating its high bits, so that 31 of 31 is 255.
@@ -378,6 +378,11 @@ TEST(ImageFileVariants, VariantsDecodeToTheirExpectedPixels)
          Rgba(10, 20, 30, 255), 0},
         {"v5-plain.bmp", LongHeaderBmp(124, 24, BI_RGB, NO_MASKS, {}, Repeated({30, 20, 10}, TILE)),
          Rgba(10, 20, 30, 255), Rgba(10, 20, 30, 255), 0},
+        // Runs from the bottom row; the top row skips its first pixel, which stays transparent black.
+        {"rle8.bmp", LongHeaderBmp(40, 8, BI_RLE8, NO_MASKS, palette, {4, 1, 0, 0, 4, 1, 0, 0, 4, 1, 0, 0, 0, 2, 1, 0, 0, 3, 1, 1, 1, 0, 0, 1}),
+         TRANSPARENT, Rgba(10, 20, 30, 255), 0},
+        {"rle4.bmp", LongHeaderBmp(40, 4, BI_RLE4, NO_MASKS, palette, {4, 0x11, 0, 0, 4, 0x11, 0, 0, 4, 0x11, 0, 0, 0, 2, 1, 0, 3, 0x11, 0, 1}),
+         TRANSPARENT, Rgba(10, 20, 30, 255), 0},
         {"v3-565.bmp", LongHeaderBmp(40, 16, BI_BITFIELDS, MASKS_565, {}, Repeated({PIXEL_565 & 0xFF, PIXEL_565 >> 8}, TILE)),
          FROM_565, FROM_565, 0},
         {"16-bit.tga", Tga16(PIXEL_1555), FROM_1555, FROM_1555, 0},

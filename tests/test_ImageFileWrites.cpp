@@ -3,15 +3,22 @@
 // link and the old file's mode.
 #include "TestSupport.h"
 
+#include <errno.h>
 #include <limits.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "GameFileIO.h"
 #include "GameImage.h"
 #include "GameImageFile.h"
+#include "ProcessSupport.h"
 
 namespace
 {
@@ -22,13 +29,27 @@ const char* const WRITTEN_EXTENSIONS[] = {"png", "jpg", "dds"};
 const char* const CJK_CHARACTER = "\xE7\x95\x8C";
 const u32 CJK_BYTES = 3;
 const mode_t PRIVATE_MODE = 0600;
+const mode_t READ_ONLY_MODE = 0444, NO_ACCESS_MODE = 0, SHARED_MODE = 0777, STICKY_SHARED_MODE = 01777;
+const uid_t OTHER_USER = 1; // neither the writer nor the folders' owner ("daemon")
+// Named by their size. DDS of DXT5 block counts of 8 modulo 16 are whole multiples of 256 bytes.
+const char* const LIBRARY_FILES[] = {"16x8.dds", "24x16.dds", "8x8.tga", "8x8.bmp"};
+const u32 TGA_ORIGIN_AT = 8, TGA_DESCRIPTOR_AT = 17, TGA_ALPHA_BITS = 8;
+const char TGA_FOOTER_END[] = "TRUEVISION-XFILE.";
+const u32 SIGNALLED_WRITE_BYTES = 32u << 20;
 
-SImage2D Grey()
+SImage2D Grey(u32 w = SIDE, u32 h = SIDE)
 {
-    SImage2D img(SIDE, SIDE);
-    for (u32 i = 0; i < SIDE * SIDE; ++i)
+    SImage2D img(w, h);
+    for (u32 i = 0; i < w * h; ++i)
         img.Pixels[i] = OPAQUE_GREY;
     return img;
+}
+
+std::vector<u8> Contents(const std::string& path)
+{
+    TPodArray<u8> bytes;
+    EXPECT_TRUE(ReadArrayFromBinaryFile(path.c_str(), bytes)) << path;
+    return std::vector<u8>(bytes.data, bytes.data + bytes.count);
 }
 
 // Writes the picture by the name's extension: PNG through the engine's encoder, the others
@@ -53,11 +74,11 @@ std::string LongName(u32 bytes, const char* ext)
     return name + "." + ext;
 }
 
-u32 EntriesIn(const std::string& folder)
+u32 EntriesIn(const std::string& folder, const char* part = "")
 {
     u32 n = 0;
     for (SFileFind find(folder.c_str()); find.IsValid(); find.Next())
-        if (find.GetName() != "." && find.GetName() != "..")
+        if (find.GetName() != "." && find.GetName() != ".." && strstr(find.GetName().Str(), part))
             ++n;
     return n;
 }
@@ -111,5 +132,93 @@ TEST(ImageFileWrites, WritesThroughALinkKeepTheLinkAndTheMode)
         ASSERT_EQ(0, stat(real.c_str(), &st));
         EXPECT_EQ(PRIVATE_MODE, st.st_mode & 07777) << ext;
         EXPECT_EQ(2u, EntriesIn(dir.Path())) << ext;
+        // A dangling link: the file appears where it points.
+        const std::string dangling = dir.File((std::string("dangling.") + ext).c_str());
+        ASSERT_EQ(0, symlink("later", dangling.c_str()));
+        EXPECT_EQ(1, Write(dangling)) << ext;
+        EXPECT_TRUE(lstat(dangling.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << ext;
+        EXPECT_EQ(0, lstat(dir.File("later").c_str(), &st)) << ext;
+    }
+}
+
+TEST(ImageFileWrites, LibraryFormatsAreWrittenWholeAndAlwaysTheSame)
+{
+    TTempDir dir;
+    SImageSaveOptions options;
+    for (const char* name : LIBRARY_FILES)
+    {
+        u32 w = 0, h = 0;
+        ASSERT_EQ(2, sscanf(name, "%ux%u", &w, &h));
+        EXPECT_EQ(1, EncodeImageFile(dir.File(name).c_str(), Grey(w, h), options, false)) << name;
+        const std::vector<u8> first = Contents(dir.File(name));
+        EXPECT_EQ(1, EncodeImageFile(dir.File(name).c_str(), Grey(w, h), options, false)) << name;
+        EXPECT_EQ(first, Contents(dir.File(name))) << name;
+    }
+    // A TGA of 32-bit pixels: origin 0, 8 alpha bits, a footer ending in its NUL.
+    const std::vector<u8> tga = Contents(dir.File("8x8.tga"));
+    ASSERT_GT(tga.size(), sizeof(TGA_FOOTER_END));
+    EXPECT_EQ(std::vector<u8>(4, 0), std::vector<u8>(tga.begin() + TGA_ORIGIN_AT, tga.begin() + TGA_ORIGIN_AT + 4));
+    EXPECT_EQ(TGA_ALPHA_BITS, tga[TGA_DESCRIPTOR_AT] & 0x0Fu);
+    EXPECT_EQ(0, memcmp(tga.data() + tga.size() - sizeof(TGA_FOOTER_END), TGA_FOOTER_END, sizeof(TGA_FOOTER_END)));
+}
+
+TEST(ImageFileWrites, FilesThatMayNotBeWrittenInPlaceOrThroughAProtectedLinkAreLeftAsTheyAre)
+{
+    const struct
+    {
+        const char* label;
+        mode_t mode;
+        bool othersFile; // another user's file in a folder everyone may write to
+        bool othersLink; // reached by root through another user's link in such a folder, sticky
+    } cases[] = {{"own read-only", READ_ONLY_MODE, false, false}, {"own unreadable", NO_ACCESS_MODE, false, false},
+                 {"another user's read-only", READ_ONLY_MODE, true, false}, {"another user's link", PRIVATE_MODE, true, true}};
+    for (const auto& c : cases)
+    {
+        // Only root can give a file or a link to another user.
+        if (c.othersFile && geteuid() != 0)
+            continue;
+        TTempDir dir;
+        ASSERT_EQ(0, chmod(dir.Path().c_str(), c.othersLink ? STICKY_SHARED_MODE : SHARED_MODE));
+        const std::string path = dir.File("kept.png"), link = dir.File("link.png");
+        const auto make = [&] { return Write(path) == 1 ? 0 : 1; };
+        ASSERT_EQ(0, c.othersFile ? make() : RunAsOrdinaryUser(make)) << c.label;
+        ASSERT_EQ(0, chmod(path.c_str(), c.mode));
+        struct stat was, st;
+        ASSERT_EQ(0, stat(path.c_str(), &was));
+        ASSERT_TRUE(!c.othersLink || (symlink(path.c_str(), link.c_str()) == 0 && lchown(link.c_str(), OTHER_USER, OTHER_USER) == 0));
+        const auto write = [&] { return SaveImage((c.othersLink ? link : path).c_str(), Grey()) ? 0 : errno; };
+        EXPECT_EQ(EACCES, c.othersLink ? write() : RunAsOrdinaryUser(write)) << c.label;
+        ASSERT_EQ(0, stat(path.c_str(), &st));
+        EXPECT_TRUE(st.st_ino == was.st_ino && st.st_uid == was.st_uid && st.st_mode == was.st_mode &&
+                    st.st_mtim.tv_nsec == was.st_mtim.tv_nsec) << c.label << ": not the same file as it was";
+        EXPECT_EQ(c.othersLink ? 2u : 1u, EntriesIn(dir.Path())) << c.label;
+    }
+}
+
+TEST(ImageFileWrites, ARunEndedByASignalLeavesNoTemporaryFile)
+{
+    for (int sig : {SIGTERM, SIGINT})
+    {
+        TTempDir dir;
+        const pid_t child = fork();
+        if (child == 0)
+        {
+            signal(sig, SIG_DFL);
+            alarm(ORDINARY_USER_SECONDS);
+            TPodArray<u8> big;
+            big.Resize(SIGNALLED_WRITE_BYTES);
+            memset(big.data, 'x', big.count);
+            for (;;)
+                WriteArrayToBinaryFile(dir.File("big.png").c_str(), big);
+        }
+        // The signal comes while a temporary file is being written.
+        u32 ms = 0;
+        while (!EntriesIn(dir.Path(), ".tmp") && ms++ < ORDINARY_USER_SECONDS * 1000)
+            usleep(1000);
+        EXPECT_EQ(0, kill(child, sig));
+        int status = 0;
+        ASSERT_EQ(child, waitpid(child, &status, 0));
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+        EXPECT_EQ(0u, EntriesIn(dir.Path(), ".tmp"));
     }
 }

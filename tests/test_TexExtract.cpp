@@ -3,8 +3,10 @@
 #include "GLTestContext.h"
 #include "TestNodes.h"
 #include "PngFiles.h"
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <string>
@@ -23,6 +25,7 @@ const int JPG_TOLERANCE = 24;    // per channel, on blocks of flat colour
 const int JPG_EDGE_ROWS = 2;
 const u32 DDS_MAGIC_SIZE = 4;
 const u32 DDS_HEIGHT_OFFSET = 12, DDS_WIDTH_OFFSET = 16, DDS_FOURCC_OFFSET = 84, DDS_DATA_OFFSET = 128;
+const mode_t SEARCHABLE_FOLDER = 0755, NO_ACCESS_FILE = 0;
 
 // A w x h picture, top row first, whose every pixel differs: red from x, green from y.
 std::vector<u32> Picture(u32 w, u32 h)
@@ -137,6 +140,9 @@ TEST(TexExtractTemplate, VariablesExpandOnceFromTheTargetAndTheSecondName)
 TEST_F(TexExtractTest, ChecksRunInOrderAndNameTheFirstFailure)
 {
     ASSERT_TRUE(WritePng(dir.File("in.png"), PIC_W, PIC_H, Picture(PIC_W, PIC_H)));
+    ASSERT_TRUE(WritePng(dir.File("locked.png"), PIC_W, PIC_H, Picture(PIC_W, PIC_H)));
+    ASSERT_EQ(0, chmod(dir.File("locked.png").c_str(), NO_ACCESS_FILE));
+    ASSERT_EQ(0, chmod(dir.Path().c_str(), SEARCHABLE_FOLDER));
     const std::string out = dir.File("out.png");
     const struct
     {
@@ -147,6 +153,7 @@ TEST_F(TexExtractTest, ChecksRunInOrderAndNameTheFirstFailure)
         const char* tmpl; // null for the default
         int overwrite;
         const char* status; // "" for a written file
+        bool ordinaryUser = false;
     } cases[] = {
         {"unlinked", out, false, true, nullptr, 1, "No input found"},
         {"no picture", out, true, false, nullptr, 1, "Null texture found"},
@@ -158,6 +165,7 @@ TEST_F(TexExtractTest, ChecksRunInOrderAndNameTheFirstFailure)
         {"mixed case", dir.File("o.Png"), true, true, nullptr, 1, ""},
         {"first write", dir.File("keep.png"), true, true, nullptr, 0, ""},
         {"second write", dir.File("keep.png"), true, true, nullptr, 0, EXTRACT_EXISTS},
+        {"unreadable file", dir.File("locked.png"), true, true, nullptr, 0, EXTRACT_EXISTS, true},
     };
     for (const auto& c : cases)
     {
@@ -167,6 +175,12 @@ TEST_F(TexExtractTest, ChecksRunInOrderAndNameTheFirstFailure)
         if (c.linked)
         {
             ASSERT_TRUE(TestLink(p, file, 0, node, STexNode_Extract::IN_Texture));
+        }
+        if (c.ordinaryUser)
+        {
+            EXPECT_EQ(0, RunAsOrdinaryUser([&] { return node->Process() == 0 && node->Status == c.status ? 0 : 1; }))
+                << c.label;
+            continue;
         }
         const int written = node->Process();
         EXPECT_EQ(written, c.status[0] ? 0 : 1) << c.label;

@@ -4,6 +4,7 @@
 #include <GL/glew.h>
 #include <string.h>
 
+#include "GameFileAccess.h"
 #include "GameFileIO.h"
 #include "GameImageFile.h"
 #include "GameMaterial.h"
@@ -365,7 +366,8 @@ int STexNode_Extract::Process()
         SetStatus(EXTRACT_INVALID_EXTENSION);
         return 0;
     }
-    if (!Overwrite && FileExists(name.Str()))
+    // A file that cannot be read (mode 000) exists all the same.
+    if (!Overwrite && PathExists(MakeFullPath(name).Str()))
     {
         SetStatus(EXTRACT_EXISTS);
         return 0;

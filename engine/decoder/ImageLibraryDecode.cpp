@@ -1,4 +1,4 @@
-// The image library's decode: JPG other than CMYK, BMP of the 12-byte header and run-length BMP.
+// The image library's decode: JPG other than CMYK and BMP of the 12-byte header.
 #include "PictureDecode.h"
 
 #include <IL/il.h>

@@ -1,6 +1,6 @@
 // Decoding a picture in the decoder program (or in the engine's in-process switch): the formats
-// whose variants the image library gets wrong are decoded here (TGA, DDS, plain and bit-field
-// BMP, CMYK and YCCK JPG), the rest by the library. No engine types, so that the decoder program
+// whose variants the image library gets wrong are decoded here (TGA, DDS, plain, bit-field and
+// run-length BMP, CMYK and YCCK JPG), the rest by the library. No engine types, so that the decoder program
 // links these, the library and its codecs alone.
 #pragma once
 
@@ -39,7 +39,8 @@ bool DecodeTga(const uint8_t* data, size_t size, uint32_t width, uint32_t height
                size_t errorSize);
 bool DecodeDds(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
                size_t errorSize);
-// Plain (1 to 32 bits) and bit-field (16, 32 bits) BMPs with headers of 40 bytes and longer.
+// Plain (1 to 32 bits), bit-field (16, 32 bits) and run-length (8, 4 bits) BMPs with headers of 40
+// bytes and longer; pixels a run-length picture skips are transparent black.
 bool DecodeBmp(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
                size_t errorSize);
 // True for a BMP that DecodeBmp reads (the rest goes to the library).

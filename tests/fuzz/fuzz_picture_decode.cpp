@@ -1,6 +1,6 @@
-// The picture decoders beside the image library, in this process: TGA, DDS (with DXT blocks), plain
-// and bit-field BMP and CMYK or YCCK JPG. Whatever the bytes the probe accepts, a decoder returns,
-// writes only the picture it was given and, when it fails, says why.
+// The picture decoders beside the image library, in this process: TGA, DDS (with DXT blocks), plain,
+// bit-field and run-length BMP and CMYK or YCCK JPG. Whatever the bytes the probe accepts, a decoder
+// returns, writes only the picture it was given and, when it fails, says why.
 #include "FuzzSupport.h"
 
 #include <string.h>
@@ -59,9 +59,12 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
                               "\x8f" + Le16(0xFC01);
     const std::string bmpV5 = "BM" + Le32(0) + Le32(0) + Le32(138) + Le32(124) + Le32(4) + Le32(4) + Le16(1) +
                               Le16(16) + Le32(3) + Le32(32) + std::string(16, '\0') + masks565;
+    const std::string bmpRle = "BM" + Le32(0) + Le32(0) + Le32(62) + Le32(40) + Le32(4) + Le32(4) + Le16(1) + Le16(8) +
+                               Le32(1) + std::string(12, '\0') + Le32(2) + Le32(0) + std::string(8, '\x11');
     FuzzStart({
         Named(0, tga16),
         Named(1, bmpV5 + std::string(138 + 32 - bmpV5.size(), '\x11')),
+        Named(1, bmpRle + std::string("\x04\x01\0\0\0\x02\x01\x01\0\x03\x01\x00\x01\0\0\x01", 16)),
         Named(3, Dds("DXT1", 0x4, 0, "") + std::string("\0\0\0\xf8\x57\x55\x55\x55", 8)),
         Named(3, Dds(nullptr, 0x40, 16, masks565) + std::string(32, '\x21')),
         Named(2, std::string((const char*)YCCK_JPEG_START, sizeof(YCCK_JPEG_START))),

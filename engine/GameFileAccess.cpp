@@ -1,0 +1,83 @@
+#include "GameFileAccess.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// The kernel gives up on a lookup after this many links.
+const int MAX_LINK_HOPS = 40;
+
+// The folder of path with its trailing '/' ("./" for a bare name).
+TString FolderOf(const TString& path)
+{
+    u32 end = path.Length();
+    while (end > 0 && path.Str()[end - 1] != '/')
+        --end;
+    return end > 0 ? TString(path.Str(), end) : TString("./");
+}
+} // namespace
+
+bool PathExists(const char* path)
+{
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+bool CanWriteInPlace(const char* path)
+{
+    const int fd = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        // A lease held by another process is only met after the permission checks passed.
+        return errno == EWOULDBLOCK;
+    close(fd);
+    return true;
+}
+
+bool MayFollowLink(const char* linkPath, const struct stat& link)
+{
+    if (link.st_uid == geteuid())
+        return true;
+    struct stat folder;
+    if (stat(FolderOf(TString(linkPath)).Str(), &folder) != 0)
+        return false;
+    const bool sharedSticky = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    if (!sharedSticky || folder.st_uid == link.st_uid)
+        return true;
+    errno = EACCES;
+    return false;
+}
+
+bool ResolveFinalLinks(const TString& path, TString& out)
+{
+    TString current = path;
+    for (int hop = 0; hop <= MAX_LINK_HOPS; ++hop)
+    {
+        struct stat st;
+        if (lstat(current.Str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        {
+            out = current;
+            return true;
+        }
+        if (hop == MAX_LINK_HOPS)
+            break;
+        if (!MayFollowLink(current.Str(), st))
+            return false;
+        char to[PATH_MAX];
+        const ssize_t n = readlink(current.Str(), to, sizeof(to));
+        if (n < 0)
+            return false;
+        if ((size_t)n >= sizeof(to))
+        {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        const TString dest(to, (u32)n);
+        current = to[0] == '/' ? dest : FolderOf(current) + dest;
+    }
+    errno = ELOOP;
+    return false;
+}
