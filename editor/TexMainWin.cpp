@@ -5,6 +5,7 @@
 
 #include "GameConsole.h"
 #include "GameCore.h"
+#include "GameFileAccess.h"
 #include "GameFileIO.h"
 #include "GameFont.h"
 #include "GameMaterial.h"
@@ -203,7 +204,8 @@ void FileSaveAs()
     if (!GAppFileDialog(nullptr, filter.Str(), chosen, 1) || chosen.IsEmpty())
         return;
     const TString path = SaveAsName(chosen);
-    if (FileExists(path.Str()) && !gSysQuestion(TextWithArg("Q_OvrExisting", path.Str()).Str(), Text("WARN_TITLE")))
+    // Asked of the name, not by reading: a file the user may not read is still overwritten.
+    if (PathExists(path.Str()) && !gSysQuestion(TextWithArg("Q_OvrExisting", path.Str()).Str(), Text("WARN_TITLE")))
         return;
     if (GProcessor->SaveDocument(path.Str()))
         UpdateWindowTitle(path.Str(), false);

@@ -35,6 +35,7 @@ namespace
 const char* const EMPTY_DOCUMENT = "GKV_File_Version_2\n";
 const int FATAL_STATUS = 0xBADDC0DE & 0xFF;
 const int UNANSWERED_DISPLAY = 59999;
+const mode_t SEARCHABLE_FOLDER = 0755, NO_ACCESS_FILE = 0, KEPT_FILE = 0644;
 
 TArray<TString> Args(const std::vector<const char*>& words)
 {
@@ -251,6 +252,7 @@ TEST_F(AppCommandTest, SaveAsWritesTheKvfNameAndAsksBeforeOverwriting)
         bool exists;
         int answer;
         std::string written; // empty: nothing may be written
+        bool unreadable = false; // the existing file has no permissions; saved as an ordinary user
     };
     const SCase cases[] = {
         {"new name gets the extension", dir.File("scene"), false, 0, dir.File("scene.kvf")},
@@ -258,6 +260,7 @@ TEST_F(AppCommandTest, SaveAsWritesTheKvfNameAndAsksBeforeOverwriting)
         {"existing file, overwrite refused", dir.File("old"), true, 0, ""},
         {"existing file, overwrite accepted", dir.File("old2.kvf"), true, 1, dir.File("old2.kvf")},
         {"cancelled dialog", "", false, 0, ""},
+        {"existing file nobody may read, overwrite refused", dir.File("locked.kvf"), true, 0, "", true},
     };
     for (const SCase& c : cases)
     {
@@ -267,6 +270,18 @@ TEST_F(AppCommandTest, SaveAsWritesTheKvfNameAndAsksBeforeOverwriting)
         RecordedBoxes().clear();
         SetQuestionAnswer(c.answer);
         GDialogAnswers = {c.chosen};
+        if (c.unreadable)
+        {
+            ASSERT_EQ(0, chmod(target.c_str(), NO_ACCESS_FILE));
+            ASSERT_EQ(0, chmod(dir.Path().c_str(), SEARCHABLE_FOLDER));
+            EXPECT_EQ(0, RunAsOrdinaryUser([&] {
+                FileMenu().OnSelect(FileMenu::FM_SaveAs);
+                return Questions() == 1 ? 0 : 1;
+            })) << c.what;
+            ASSERT_EQ(0, chmod(target.c_str(), KEPT_FILE));
+            EXPECT_EQ(ReadFile(target), "keep") << c.what;
+            continue;
+        }
         FileMenu().OnSelect(FileMenu::FM_SaveAs);
         EXPECT_EQ(GDialogModes.back(), 1) << c.what;
         EXPECT_EQ(Questions(), c.exists ? 1 : 0) << c.what;
