@@ -2,6 +2,7 @@
 #include "GameWindowBackend.h"
 #include "GameWindowEvents.h"
 #include "GameRedraw.h"
+#include "GameSys.h"
 
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
@@ -31,6 +32,26 @@ void SetContextAttributes(bool share)
     SDL_GL_SetAttribute(SDL_GL_SHARE_WITH_CURRENT_CONTEXT, share ? 1 : 0);
 }
 
+// A display that is there can still turn a connection away for a moment: a starved X server
+// leaves new connections unanswered (EAGAIN) while its clients come and go. Such a refusal passes
+// within milliseconds, so the connection is tried again for a little over half a second before
+// the display counts as refusing; one that refuses for good costs no more than that.
+const double DISPLAY_FIRST_RETRY_S = 0.01;
+const int DISPLAY_RETRIES = 6; // waits double each time: 0.01 to 0.32 s, 0.63 s in all
+
+bool InitVideo()
+{
+    double wait = DISPLAY_FIRST_RETRY_S;
+    for (int retry = 0;; ++retry, wait *= 2.0)
+    {
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) == 0)
+            return true;
+        if (retry == DISPLAY_RETRIES)
+            return false;
+        gSysSleep(wait);
+    }
+}
+
 class SSDLBackend : public SWindowBackend
 {
 public:
@@ -42,7 +63,7 @@ public:
     {
         SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
         SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
-        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0)
+        if (!InitVideo())
             return false;
         SetContextAttributes(false);
         Dummy = SDL_CreateWindow("", 1, 1, 32, 32, SDL_WINDOW_OPENGL | SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
