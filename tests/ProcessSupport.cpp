@@ -97,6 +97,23 @@ bool TProgramGuard::Wait(double seconds, int& status)
     return false;
 }
 
+unsigned long TProgramGuard::WaitForWindow(double seconds)
+{
+    const useconds_t STEP_US = 50000;
+    // Searched by process too: a window of a program that just ended may linger for a moment.
+    const std::string search = "xdotool search --all --onlyvisible --pid " + std::to_string(Pid) +
+                               " --name '^Plumweave - ' 2>/dev/null | head -n 1";
+    int status = 0;
+    for (double waited = 0; waited < seconds && !Wait(0, status); waited += STEP_US * 1e-6)
+    {
+        const std::string id = RunCapture(search);
+        if (!id.empty())
+            return strtoul(id.c_str(), nullptr, 10);
+        usleep(STEP_US);
+    }
+    return 0;
+}
+
 int TProgramGuard::Stop(int signal)
 {
     if (Pid <= 0)

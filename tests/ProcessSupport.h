@@ -34,6 +34,9 @@ public:
     bool Wait(double seconds, int& status);
     // Sends the signal and waits for the end; the wait status (-1 when it was waited for already).
     int Stop(int signal);
+    // The id of the program's mapped window titled "Plumweave - ...", waiting up to the seconds
+    // while it starts (a loaded machine may need many); 0 when none shows or the program ended.
+    unsigned long WaitForWindow(double seconds);
 
 private:
     pid_t Pid; // -1 once waited for

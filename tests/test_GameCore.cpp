@@ -395,23 +395,8 @@ extern char** environ;
 
 namespace
 {
-// The id of the program's mapped window, waiting while the program starts; 0 when none shows.
-// Searched by process too: a window of a program that just ended may linger for a moment.
-unsigned long WaitForProgramWindow(pid_t pid)
-{
-    const std::string search = "xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
-                               " --name '^Plumweave - ' 2>/dev/null | head -n 1";
-    // A loaded machine (the suites run in parallel) can take many seconds to start the program.
-    const int WINDOW_WAIT_STEPS = 1200; // 60 s in 50 ms steps
-    std::string id;
-    for (int i = 0; i < WINDOW_WAIT_STEPS && id.empty(); ++i)
-    {
-        id = RunCapture(search);
-        if (id.empty())
-            usleep(50000);
-    }
-    return id.empty() ? 0 : strtoul(id.c_str(), nullptr, 10);
-}
+// A loaded machine (the suites run in parallel) can take many seconds to start the program.
+const double WINDOW_WAIT_SECONDS = 60.0;
 
 // What a window manager's close button sends: a WM_DELETE_WINDOW client message.
 bool SendCloseRequest(unsigned long window)
@@ -445,7 +430,7 @@ TEST(XvfbProgram, OpensItsWindowAt1024x576AndRunsUntilStopped)
     TProgramGuard guard(pid);
 
     // Wait for the window to be mapped (the program is still starting).
-    const unsigned long id = WaitForProgramWindow(pid);
+    const unsigned long id = guard.WaitForWindow(WINDOW_WAIT_SECONDS);
     ASSERT_NE(id, 0ul) << "no window titled Plumweave - ...";
     const std::string geometry = RunCapture("xdotool getwindowgeometry " + std::to_string(id));
     EXPECT_NE(geometry.find("Geometry: 1024x576"), std::string::npos) << geometry;
@@ -465,7 +450,7 @@ TEST(XvfbProgram, CloseRequestEndsTheProgramWithExitCode0)
     pid_t pid = -1;
     ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
     TProgramGuard guard(pid);
-    const unsigned long id = WaitForProgramWindow(pid);
+    const unsigned long id = guard.WaitForWindow(WINDOW_WAIT_SECONDS);
     ASSERT_NE(id, 0ul) << "no window titled Plumweave - ...";
     // The loop keeps running until the request comes.
     int status = 0;

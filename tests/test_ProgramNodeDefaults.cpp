@@ -312,17 +312,8 @@ TEST(XvfbProgramNodeDefaults, EveryClassSavesTheDefaultsOfItsTable)
     pid_t pid = -1;
     ASSERT_EQ(posix_spawn(&pid, argv[0], nullptr, nullptr, (char* const*)argv, environ), 0);
     TProgramGuard program(pid);
-    std::string window;
-    const double start = seconds();
-    while (window.empty() && seconds() - start < WINDOW_WAIT_S)
-    {
-        window = RunCapture("xdotool search --all --onlyvisible --pid " + std::to_string(pid) +
-                         " --name '^Plumweave - ' 2>/dev/null | head -n 1");
-        if (window.empty())
-            usleep(WAIT_STEP_US);
-    }
-    while (!window.empty() && (window.back() == '\n' || window.back() == ' '))
-        window.pop_back();
+    const unsigned long id = program.WaitForWindow(WINDOW_WAIT_S);
+    const std::string window = id ? std::to_string(id) : "";
     std::string saved;
     if (!window.empty())
     {
