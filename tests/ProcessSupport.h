@@ -49,4 +49,6 @@ double ProcessCpuSeconds(pid_t pid, bool mainThreadOnly = false);
 // Runs body in a child process as "nobody" when the tests run as root, else as their user: its
 // result (255: not become that user), or -1 past ORDINARY_USER_SECONDS or on another ending.
 const unsigned ORDINARY_USER_SECONDS = 30;
+// What such a user meets: a file none but root may open, in a folder everyone may pass through.
+const mode_t NO_ACCESS_FILE = 0, SEARCHABLE_FOLDER = 0755;
 int RunAsOrdinaryUser(const std::function<int()>& body);

@@ -35,7 +35,6 @@ namespace
 const char* const EMPTY_DOCUMENT = "GKV_File_Version_2\n";
 const int FATAL_STATUS = 0xBADDC0DE & 0xFF;
 const int UNANSWERED_DISPLAY = 59999;
-const mode_t SEARCHABLE_FOLDER = 0755, NO_ACCESS_FILE = 0, KEPT_FILE = 0644;
 
 TArray<TString> Args(const std::vector<const char*>& words)
 {
@@ -272,13 +271,9 @@ TEST_F(AppCommandTest, SaveAsWritesTheKvfNameAndAsksBeforeOverwriting)
         GDialogAnswers = {c.chosen};
         if (c.unreadable)
         {
-            ASSERT_EQ(0, chmod(target.c_str(), NO_ACCESS_FILE));
-            ASSERT_EQ(0, chmod(dir.Path().c_str(), SEARCHABLE_FOLDER));
-            EXPECT_EQ(0, RunAsOrdinaryUser([&] {
-                FileMenu().OnSelect(FileMenu::FM_SaveAs);
-                return Questions() == 1 ? 0 : 1;
-            })) << c.what;
-            ASSERT_EQ(0, chmod(target.c_str(), KEPT_FILE));
+            ASSERT_EQ(0, chmod(target.c_str(), NO_ACCESS_FILE) | chmod(dir.Path().c_str(), SEARCHABLE_FOLDER));
+            const auto asked = [&] { FileMenu().OnSelect(FileMenu::FM_SaveAs); return Questions() == 1 ? 0 : 1; };
+            EXPECT_EQ(0, RunAsOrdinaryUser(asked)) << c.what;
             EXPECT_EQ(ReadFile(target), "keep") << c.what;
             continue;
         }

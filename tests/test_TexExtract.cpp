@@ -25,7 +25,6 @@ const int JPG_TOLERANCE = 24;    // per channel, on blocks of flat colour
 const int JPG_EDGE_ROWS = 2;
 const u32 DDS_MAGIC_SIZE = 4;
 const u32 DDS_HEIGHT_OFFSET = 12, DDS_WIDTH_OFFSET = 16, DDS_FOURCC_OFFSET = 84, DDS_DATA_OFFSET = 128;
-const mode_t SEARCHABLE_FOLDER = 0755, NO_ACCESS_FILE = 0;
 
 // A w x h picture, top row first, whose every pixel differs: red from x, green from y.
 std::vector<u32> Picture(u32 w, u32 h)
