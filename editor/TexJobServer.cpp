@@ -6,6 +6,7 @@
 
 #include "GameConsole.h"
 #include "GameCore.h"
+#include "GameFileAccess.h"
 #include "GameFileIO.h"
 #include "GameText.h"
 #include "GameWindow.h"

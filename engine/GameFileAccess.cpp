@@ -3,6 +3,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@ namespace
 {
 // The kernel gives up on a lookup after this many links.
 const int MAX_LINK_HOPS = 40;
+const u32 GUARD_REASON_SIZE = PATH_MAX + 128;
+const mode_t OTHERS_WRITE = S_IWGRP | S_IWOTH;
 
 // The folder of path with its trailing '/' ("./" for a bare name).
 TString FolderOf(const TString& path)
@@ -80,4 +84,40 @@ bool ResolveFinalLinks(const TString& path, TString& out)
     }
     errno = ELOOP;
     return false;
+}
+
+bool FileGuardedFromOtherUsers(const char* name, TString& resolved, TString& reason)
+{
+    resolved = "";
+    reason = "";
+    char* real = name ? realpath(name, nullptr) : nullptr;
+    if (!real)
+    {
+        reason = strerror(name ? errno : EINVAL);
+        return false;
+    }
+    resolved = real;
+    free(real);
+    const uid_t self = geteuid();
+    struct stat st;
+    if (stat(resolved.Str(), &st) != 0 || !S_ISREG(st.st_mode))
+        reason = "not a regular file";
+    else if (st.st_uid != self)
+        reason.Format(GUARD_REASON_SIZE, "it belongs to user %u, not to user %u", (unsigned)st.st_uid, (unsigned)self);
+    else if (st.st_mode & OTHERS_WRITE)
+        reason = "other users may write to it";
+    // Whoever may change a folder on the way may put another file under the name. The name is
+    // absolute and without links, so the walk ends at "/".
+    for (TString at = resolved; reason.IsEmpty() && at != "/";)
+    {
+        const TString folder = FolderOf(at);
+        at = folder.Length() > 1 ? TString(folder.Str(), folder.Length() - 1) : folder;
+        if (stat(at.Str(), &st) != 0)
+            reason.Format(GUARD_REASON_SIZE, "the folder \"%s\": %s", at.Str(), strerror(errno));
+        else if (st.st_uid != self && st.st_uid != 0)
+            reason.Format(GUARD_REASON_SIZE, "the folder \"%s\" belongs to user %u", at.Str(), (unsigned)st.st_uid);
+        else if ((st.st_mode & OTHERS_WRITE) && !(st.st_mode & S_ISVTX))
+            reason.Format(GUARD_REASON_SIZE, "other users may change the folder \"%s\"", at.Str());
+    }
+    return reason.IsEmpty();
 }

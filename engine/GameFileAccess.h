@@ -26,3 +26,10 @@ bool MayFollowLink(const char* linkPath, const struct stat& link);
 // points to). Links in the folders above are left for the system to follow. False with errno
 // (EACCES for a protected link, ELOOP for too many).
 bool ResolveFinalLinks(const TString& path, TString& out);
+
+// Whether no user but this process's (and root) can change what name holds: a regular file of
+// the effective user that neither its group nor others may write, in folders of that user or
+// root that others may not change (a sticky folder such as /tmp they may only add to).
+// resolved receives the name without links, which only those users can point elsewhere; reason
+// says why not, in words (errno is not used).
+bool FileGuardedFromOtherUsers(const char* name, TString& resolved, TString& reason);

@@ -321,52 +321,6 @@ u64 FileModifiedTime(const char* name)
     return result;
 }
 
-namespace
-{
-const u32 GUARD_REASON_SIZE = PATH_MAX + 128;
-const mode_t OTHERS_WRITE = S_IWGRP | S_IWOTH;
-} // namespace
-
-bool FileGuardedFromOtherUsers(const char* name, TString& resolved, TString& reason)
-{
-    resolved = "";
-    reason = "";
-    char* real = name ? realpath(name, nullptr) : nullptr;
-    if (!real)
-    {
-        reason = strerror(name ? errno : EINVAL);
-        return false;
-    }
-    resolved = real;
-    free(real);
-    const uid_t self = geteuid();
-    struct stat st;
-    if (stat(resolved.Str(), &st) != 0 || !S_ISREG(st.st_mode))
-        reason = "not a regular file";
-    else if (st.st_uid != self)
-        reason.Format(GUARD_REASON_SIZE, "it belongs to user %u, not to user %u", (unsigned)st.st_uid, (unsigned)self);
-    else if (st.st_mode & OTHERS_WRITE)
-        reason = "other users may write to it";
-    // Whoever may change a folder on the way may put another file under the name.
-    const char* path = resolved.Str();
-    for (u32 end = resolved.Length(); reason.IsEmpty() && end > 0;)
-    {
-        while (end > 0 && path[end - 1] != '/')
-            --end;
-        if (end == 0)
-            break;
-        const TString folder(path, end > 1 ? end - 1 : 1);
-        --end;
-        if (stat(folder.Str(), &st) != 0)
-            reason.Format(GUARD_REASON_SIZE, "the folder \"%s\": %s", folder.Str(), strerror(errno));
-        else if (st.st_uid != self && st.st_uid != 0)
-            reason.Format(GUARD_REASON_SIZE, "the folder \"%s\" belongs to user %u", folder.Str(), (unsigned)st.st_uid);
-        else if ((st.st_mode & OTHERS_WRITE) && !(st.st_mode & S_ISVTX))
-            reason.Format(GUARD_REASON_SIZE, "other users may change the folder \"%s\"", folder.Str());
-    }
-    return reason.IsEmpty();
-}
-
 bool ReadFileStamp(const char* name, SFileStamp& stamp)
 {
     struct stat st;

@@ -48,12 +48,6 @@ bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes);
 bool FileExists(const char* name);
 // Last-write time in seconds since 1970-01-01 UTC; 0 when unknown.
 u64 FileModifiedTime(const char* name);
-// Whether no user but this process's (and root) can change what name holds: a regular file of
-// the effective user that neither its group nor others may write, in folders of that user or
-// root that others may not change (a sticky folder such as /tmp they may only add to).
-// resolved receives the name without links, which only those users can point elsewhere; reason
-// says why not.
-bool FileGuardedFromOtherUsers(const char* name, TString& resolved, TString& reason);
 
 // What tells one version of a file from the next: its identity (device and inode), its size and
 // its last-write time to the nanosecond.
