@@ -203,7 +203,6 @@ TEST(ImageFileWrites, ARunEndedByASignalLeavesNoTemporaryFile)
         const pid_t child = fork();
         if (child == 0)
         {
-            signal(sig, SIG_DFL);
             alarm(ORDINARY_USER_SECONDS);
             TPodArray<u8> big;
             big.Resize(SIGNALLED_WRITE_BYTES);

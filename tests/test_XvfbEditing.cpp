@@ -233,10 +233,8 @@ TEST_F(XvfbEditing, EditsThroughPromptsAndMovesAreProcessedAndMakeTheDocumentEdi
     const char* const INVALID_TEMPLATE = "bad";
     const std::string TYPED_FILE = "typed.png";
     const std::string TEMPLATE_FOLDER = "$(Path)";
-    // A path as long as a user's output paths get: far beyond what a short field holds.
-    const size_t LONG_TEMPLATE_LENGTH = 200;
-    const std::string LONG_FILE = std::string(LONG_TEMPLATE_LENGTH - TEMPLATE_FOLDER.size() - TYPED_FILE.size(), 'l') +
-                                  TYPED_FILE;
+    // A 200-character template, as long as a user's output paths get: far beyond a short field.
+    const std::string LONG_FILE = std::string(200 - TEMPLATE_FOLDER.size() - TYPED_FILE.size(), 'l') + TYPED_FILE;
     const mVec2 MOVE_BY(40, 30);
     const u32 SCENE_NODES = 3;
     // The Extract node's template typed into its prompt; processed when it writes the file.
