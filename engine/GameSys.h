@@ -191,8 +191,15 @@ inline bool gSysWaitReadable(int fd, double seconds)
 // Memory
 
 // The bytes of memory this process may use: the machine's physical memory, or less where the
-// process's data or address-space limit, or its control group's memory limit, says so.
+// process's data or address-space limit, or a memory limit of its control group or of a group
+// above it, says so.
 u64 gSysMemoryLimit();
+// Where the control-group file system is mounted, and the file that lists the process's groups.
+static const char* const SYS_GROUP_ROOT = "/sys/fs/cgroup";
+static const char* const SYS_OWN_GROUPS = "/proc/self/cgroup";
+// The lowest memory limit of the groups listed in groupsFile (version 2 and the version 1 memory
+// controller), each from the group up to the root of the tree mounted at root; ~0 for none.
+u64 gSysGroupMemoryLimit(const char* root, const char* groupsFile);
 // Has blocks of at least SYS_LARGE_BLOCK bytes (texture storage above all) mapped on their own,
 // so that they go back to the system when freed. Left to itself, the allocator keeps such blocks
 // in its heap once the first was freed, and a run of large textures leaves the process holding

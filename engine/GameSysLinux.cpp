@@ -282,17 +282,103 @@ void gSysSleep(double seconds)
 
 namespace
 {
-// Control-group memory limits as a process inside the group sees them (version 2, then 1); a
-// file that is missing or says "max" limits nothing.
-const char* const CGROUP_MEMORY_LIMITS[] = {"/sys/fs/cgroup/memory.max", "/sys/fs/cgroup/memory/memory.limit_in_bytes"};
 const int LIMITED_RESOURCES[] = {RLIMIT_DATA, RLIMIT_AS};
+// Where a group's memory limit lies under the root of the group file system: version 2 keeps one
+// tree at the root, version 1 a tree per controller. "max" and a missing file limit nothing.
+struct SGroupTree
+{
+    const char* Folder;
+    const char* LimitFile;
+};
+const SGroupTree GROUP_V2 = {"", "memory.max"};
+const SGroupTree GROUP_V1 = {"/memory", "memory.limit_in_bytes"};
+const size_t GROUP_PATH_MAX = 8192;
 
 void Lower(u64& limit, u64 value)
 {
     if (value > 0 && value < limit)
         limit = value;
 }
+
+void LowerByFile(u64& limit, const char* file)
+{
+    if (FILE* f = fopen(file, "re"))
+    {
+        unsigned long long value = 0;
+        if (fscanf(f, "%llu", &value) == 1)
+            Lower(limit, (u64)value);
+        fclose(f);
+    }
+}
+
+// A limit on any group from the process's own up to the root holds. Inside a namespace the
+// group's path may not exist below root (the root is then the group itself): its missing
+// levels are skipped.
+void LowerByGroup(u64& limit, const char* root, const SGroupTree& tree, const char* group)
+{
+    char path[GROUP_PATH_MAX];
+    size_t length = strlen(group);
+    for (;;)
+    {
+        while (length > 0 && group[length - 1] == '/')
+            --length;
+        if (snprintf(path, sizeof(path), "%s%s%.*s/%s", root, tree.Folder, (int)length, group, tree.LimitFile) <
+            (int)sizeof(path))
+            LowerByFile(limit, path);
+        if (length == 0)
+            return;
+        while (length > 0 && group[length - 1] != '/')
+            --length;
+    }
+}
+
+bool ListsController(const char* list, size_t length, const char* name)
+{
+    const size_t n = strlen(name);
+    for (size_t at = 0; at <= length;)
+    {
+        size_t end = at;
+        while (end < length && list[end] != ',')
+            ++end;
+        if (end - at == n && strncmp(list + at, name, n) == 0)
+            return true;
+        at = end + 1;
+    }
+    return false;
+}
 } // namespace
+
+u64 gSysGroupMemoryLimit(const char* root, const char* groupsFile)
+{
+    u64 limit = ~0ull;
+    FILE* f = fopen(groupsFile, "re");
+    if (!f)
+        return limit;
+    // Lines "ID:CONTROLLERS:PATH": version 2 is the line "0::PATH", version 1 the line whose
+    // controllers name memory.
+    char* line = nullptr;
+    size_t capacity = 0;
+    ssize_t n;
+    while ((n = getline(&line, &capacity, f)) > 0)
+    {
+        if (line[n - 1] == '\n')
+            line[--n] = 0;
+        char* controllers = strchr(line, ':');
+        char* group = controllers ? strchr(controllers + 1, ':') : nullptr;
+        if (!group)
+            continue;
+        ++controllers;
+        const size_t listLength = (size_t)(group - controllers);
+        ++group;
+        if (strncmp(line, "0::", 3) == 0)
+            LowerByGroup(limit, root, GROUP_V2, group);
+        else if (ListsController(controllers, listLength, "memory"))
+            LowerByGroup(limit, root, GROUP_V1, group);
+    }
+    free(line);
+    fclose(f);
+    return limit;
+}
 
 u64 gSysMemoryLimit()
 {
@@ -305,14 +391,7 @@ u64 gSysMemoryLimit()
         if (getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY)
             Lower(limit, (u64)r.rlim_cur);
     }
-    for (const char* file : CGROUP_MEMORY_LIMITS)
-        if (FILE* f = fopen(file, "re"))
-        {
-            unsigned long long value = 0;
-            if (fscanf(f, "%llu", &value) == 1)
-                Lower(limit, (u64)value);
-            fclose(f);
-        }
+    Lower(limit, gSysGroupMemoryLimit(SYS_GROUP_ROOT, SYS_OWN_GROUPS));
     return limit;
 }
 

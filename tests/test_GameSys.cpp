@@ -11,11 +11,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "GameSys.h"
 
@@ -54,6 +56,43 @@ TEST(GameSysMemory, AlignedBlocks)
     char b[8];
     EXPECT_EQ(gMemCpy(b, a, 8), b);
     EXPECT_STREQ(b, "aabcdeg");
+}
+
+TEST(GameSysMemory, TheLowestGroupLimitFromTheProcesssOwnGroupUpToTheRootHolds)
+{
+    const u64 NONE = ~0ull, OWN = 300000000, ABOVE = 200000000, ROOT = 100000000;
+    const std::string V1_NONE = "9223372036854771712";
+    const struct
+    {
+        const char* label;
+        const char* groups; // the process's list of groups
+        std::vector<std::pair<std::string, std::string>> files;
+        u64 limit;
+    } cases[] = {
+        {"version 2, own group", "0::/app/job\n", {{"memory.max", "max"}, {"app/job/memory.max", std::to_string(OWN)}}, OWN},
+        {"version 2, group above", "0::/app/job\n",
+         {{"app/memory.max", std::to_string(ABOVE)}, {"app/job/memory.max", std::to_string(OWN)}}, ABOVE},
+        {"version 1 memory controller", "5:cpu,memory:/app/job\n4:pids:/app\n0::/\n",
+         {{"memory/memory.limit_in_bytes", V1_NONE}, {"memory/app/job/memory.limit_in_bytes", std::to_string(OWN)},
+          {"pids/app/memory.limit_in_bytes", std::to_string(ABOVE)}}, OWN},
+        {"group not below the mount", "0::/outside/job\n", {{"memory.max", std::to_string(ROOT)}}, ROOT},
+        {"no limit", "4:memory:/app\n0::/app\n", {{"app/memory.max", "max"}, {"memory/app/memory.limit_in_bytes", V1_NONE}},
+         std::stoull(V1_NONE)},
+        {"no list of groups", nullptr, {{"memory.max", std::to_string(ROOT)}}, NONE},
+    };
+    for (const auto& c : cases)
+    {
+        TTempDir dir;
+        for (const auto& f : c.files)
+        {
+            const std::string file = dir.File(f.first.c_str());
+            std::filesystem::create_directories(std::filesystem::path(file).parent_path());
+            WriteFile(file, f.second + "\n");
+        }
+        if (c.groups)
+            WriteFile(dir.File("cgroup"), c.groups);
+        EXPECT_EQ(gSysGroupMemoryLimit(dir.Path().c_str(), dir.File("cgroup").c_str()), c.limit) << c.label;
+    }
 }
 
 TEST(GameSysStrings, CompareCopyAndSearch)
