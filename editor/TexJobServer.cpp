@@ -231,6 +231,7 @@ int StartJobServer(SJobServer& server, const char* listen, TString& failure)
         failure = TextWithArg("MSG_ServerInitFail", listen ? listen : "");
         return 0;
     }
+    NetSetReceiveBuffer(server, JOB_RECEIVE_BUFFER);
     ConsoleKey(CONSOLE_TOGGLE_KEY, true);
     ConsolePrintf("%s", TextWithArg("MSG_ServerInitSuccess", listen).Str());
     return 1;

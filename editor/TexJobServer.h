@@ -31,6 +31,9 @@ enum
     JOB_MAX_DATAGRAMS_PER_POLL = 256, // the rest waits for the next tick
     JOB_REPLY_SENDS = 30,             // sends of an unacknowledged reply before it is given up
     JOB_MAX_KEPT_REPLIES = 256,       // beyond it the oldest kept reply is given up
+    // Datagrams the socket holds between polls, so that a flood does not make the system drop
+    // real clients' datagrams while a job runs (the system's cap may hold it lower).
+    JOB_RECEIVE_BUFFER = 4 << 20,
 };
 
 // The outcome a reply carries.

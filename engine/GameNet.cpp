@@ -4,6 +4,7 @@
 #include "GArchive.h"
 
 #include <arpa/inet.h>
+#include <climits>
 #include <cmath>
 #include <errno.h>
 #include <fcntl.h>
@@ -227,6 +228,22 @@ int NetOpen(SNetSocket& s, const char* port, const char* host)
     s.Socket = fd;
     s.Family = family;
     return 1;
+}
+
+u32 NetSetReceiveBuffer(SNetSocket& s, u32 bytes)
+{
+    if (s.Socket < 0)
+        return 0;
+    const int want = bytes > (u32)INT_MAX / 2 ? INT_MAX / 2 : (int)bytes;
+    // The forced size passes the system's cap (net.core.rmem_max) but needs the network
+    // administration capability; without it the plain request is held to the cap.
+    if (setsockopt(s.Socket, SOL_SOCKET, SO_RCVBUFFORCE, &want, sizeof(want)) != 0)
+        setsockopt(s.Socket, SOL_SOCKET, SO_RCVBUF, &want, sizeof(want));
+    int got = 0;
+    socklen_t length = sizeof(got);
+    if (getsockopt(s.Socket, SOL_SOCKET, SO_RCVBUF, &got, &length) != 0 || got < 0)
+        return 0;
+    return (u32)got;
 }
 
 int NetSplitHostPort(const char* text, TString& host, TString& port)

@@ -101,6 +101,10 @@ int NetOpen(SNetSocket& s, const char* port, const char* host = nullptr);
 // Splits "PORT", "ADDRESS:PORT" or "[IPV6]:PORT" into its host (empty for "PORT") and port; 0 when
 // the text has an empty port or host, or an unclosed bracket.
 int NetSplitHostPort(const char* text, TString& host, TString& port);
+// Asks for a receive buffer of bytes for the socket, past the system's cap where the process is
+// privileged to; the size the system then reports (which counts its own bookkeeping), 0 when the
+// socket is not open.
+u32 NetSetReceiveBuffer(SNetSocket& s, u32 bytes);
 // Closes the socket and frees all of its records.
 void NetClose(SNetSocket& s);
 // The port the socket is bound to (host order), 0 when it is not bound.
