@@ -3,6 +3,7 @@
 // edited; a save goes through a temporary file renamed over the old one.
 #include "TexDocument.h"
 
+#include "GameFileAccess.h"
 #include "GameFileIO.h"
 #include "GameTexture.h"
 #include "TexDocPath.h"
@@ -16,6 +17,8 @@ const char* const DOC_BOX_PARAMETER = "[Load] Invalid node parameter";
 const char* const DOC_BOX_LINK = "[Load] Invalid link found";
 const char* const DOC_BOX_TOO_MANY_DOCUMENTS = "[Load] Too many inner documents";
 const char* const DOC_BOX_TOO_LARGE = "[Load] Documents too large";
+const char* const DOC_BOX_TOO_MANY_NODES = "[Load] Too many nodes";
+const char* const DOC_BOX_REFUSED = "[Load] Document refused";
 
 namespace
 {
@@ -23,6 +26,37 @@ namespace
 const u32 DOC_BOX_TEXT_SIZE = 512;
 const u32 DOC_LINK_LINE_SIZE = 64;
 const u32 DOC_LINK_NUMBERS = 4;
+const u32 BYTES_PER_MIB = 1u << 20;
+
+// Loads running inside one another (a sub-graph node's document loads while its own is read), and
+// what the outermost one may still bring in.
+u32 GLoadDepth = 0;
+u32 GInnerLoadsLeft = 0;
+u64 GLoadBytesLeft = 0;
+u32 GLoadNodesLeft = 0;
+EDocBudget GBudgetSpent = DOC_WithinBudget;
+TString GRefusal; // the last refusal, in words
+bool GOwnerRule = false;
+
+struct SLoadDepthScope
+{
+    SLoadDepthScope() { ++GLoadDepth; }
+    ~SLoadDepthScope() { --GLoadDepth; }
+};
+
+// Counts a node against the budget of the load under way, if any; false once that is spent (by
+// this document or by one loaded beneath it), when reading has nothing more to gain.
+bool NodeWithinBudget()
+{
+    if (GLoadDepth == 0)
+        return true;
+    if (GBudgetSpent == DOC_WithinBudget && GLoadNodesLeft == 0)
+        GBudgetSpent = DOC_TooManyNodes;
+    if (GBudgetSpent != DOC_WithinBudget)
+        return false;
+    --GLoadNodesLeft;
+    return true;
+}
 
 bool IsLineEnd(char c)
 {
@@ -201,6 +235,8 @@ private:
 
     bool ReadNode()
     {
+        if (!NodeWithinBudget())
+            return false;
         Cursor.SkipBlanks();
         const TString name = Cursor.Word();
         SClassInfo* info = FindClassInfo(name.Str());
@@ -343,22 +379,6 @@ int STexProcessor::SaveDocument(const char* path)
     return 1;
 }
 
-namespace
-{
-// Loads running inside one another (a sub-graph node's document loads while its own is read), and
-// what the outermost one may still bring in.
-u32 GLoadDepth = 0;
-u32 GInnerLoadsLeft = 0;
-u64 GLoadBytesLeft = 0;
-EDocBudget GBudgetSpent = DOC_WithinBudget;
-const u32 BYTES_PER_MIB = 1u << 20;
-
-struct SLoadDepthScope
-{
-    SLoadDepthScope() { ++GLoadDepth; }
-    ~SLoadDepthScope() { --GLoadDepth; }
-};
-} // namespace
 
 EDocBudget DocumentBudgetSpent()
 {
@@ -374,8 +394,59 @@ TString DocumentBudgetText(EDocBudget spent)
     else if (spent == DOC_TooManyBytes)
         text.Format(DOC_BOX_TEXT_SIZE, "Documents too large: one load reads at most %u MiB",
                     (unsigned)(DOC_MAX_LOAD_BYTES / BYTES_PER_MIB));
+    else if (spent == DOC_TooManyNodes)
+        text.Format(DOC_BOX_TEXT_SIZE, "Too many nodes: one load makes at most %u, its inner documents' included",
+                    (unsigned)DOC_MAX_LOAD_NODES);
+    else if (spent == DOC_Refused)
+        text = GRefusal;
     return text;
 }
+
+TString DocumentRefusal(const char* path, TString& readName)
+{
+    readName = path ? path : "";
+    const TString full = MakeFullPath(readName);
+    TString reason;
+    if (const char* system = KernelFileSystemAt(full.Str()))
+        reason.Format(DOC_BOX_TEXT_SIZE, "it lies on the kernel's %s file system, which holds no documents", system);
+    else if (GOwnerRule)
+    {
+        TString resolved;
+        if (FileGuardedFromOtherUsers(full.Str(), resolved, reason))
+            readName = resolved;
+        else if (!PathExists(full.Str()))
+        {
+            // Nothing is there: a document that cannot be read, not one that is refused.
+            reason = "";
+            readName = "";
+        }
+    }
+    return reason;
+}
+
+TDocOwnerRule::TDocOwnerRule() : Was(GOwnerRule)
+{
+    GOwnerRule = true;
+}
+
+TDocOwnerRule::~TDocOwnerRule()
+{
+    GOwnerRule = Was;
+}
+
+namespace
+{
+const char* BudgetBoxTitle(EDocBudget spent)
+{
+    switch (spent)
+    {
+    case DOC_TooManyBytes: return DOC_BOX_TOO_LARGE;
+    case DOC_TooManyNodes: return DOC_BOX_TOO_MANY_NODES;
+    case DOC_Refused: return DOC_BOX_REFUSED;
+    default: return DOC_BOX_TOO_MANY_DOCUMENTS;
+    }
+}
+} // namespace
 
 int STexProcessor::LoadDocument(const char* path, int quiet, int process)
 {
@@ -386,6 +457,7 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
     {
         GInnerLoadsLeft = DOC_MAX_INNER_DOCUMENTS;
         GLoadBytesLeft = DOC_MAX_LOAD_BYTES;
+        GLoadNodesLeft = DOC_MAX_LOAD_NODES;
         GBudgetSpent = DOC_WithinBudget;
     }
     else if (GBudgetSpent != DOC_WithinBudget)
@@ -398,10 +470,20 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
     }
     else
         --GInnerLoadsLeft;
-    const TString source(path);
+    TString source(path);
+    TString readName;
+    const TString refusal = DocumentRefusal(source.Str(), readName);
+    if (!refusal.IsEmpty())
+    {
+        GBudgetSpent = DOC_Refused;
+        GRefusal.Format(DOC_BOX_TEXT_SIZE, "the document \"%s\" is not read: %s", source.Str(), refusal.Str());
+    }
+    // Under the owner rule the name without links is the document's own, for what it names too.
+    else if (GOwnerRule)
+        source = readName;
     TString text;
     u64 size = 0;
-    bool read = ReadTextFile(source.Str(), text, GLoadBytesLeft, size);
+    bool read = refusal.IsEmpty() && !readName.IsEmpty() && ReadTextFile(readName.Str(), text, GLoadBytesLeft, size);
     if (!read && size > GLoadBytesLeft)
         GBudgetSpent = DOC_TooManyBytes;
     const TString previous = CurrentDocumentPath();
@@ -421,8 +503,7 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
         {
             TString message;
             message.Format(DOC_BOX_TEXT_SIZE, "File: %s\n%s", source.Str(), DocumentBudgetText(GBudgetSpent).Str());
-            gSysMessage(message.Str(),
-                        GBudgetSpent == DOC_TooManyBytes ? DOC_BOX_TOO_LARGE : DOC_BOX_TOO_MANY_DOCUMENTS);
+            gSysMessage(message.Str(), BudgetBoxTitle(GBudgetSpent));
         }
     }
     if (!read)

@@ -19,24 +19,49 @@ extern const char* const DOC_BOX_PARAMETER;
 extern const char* const DOC_BOX_LINK;
 extern const char* const DOC_BOX_TOO_MANY_DOCUMENTS;
 extern const char* const DOC_BOX_TOO_LARGE;
+extern const char* const DOC_BOX_TOO_MANY_NODES;
+extern const char* const DOC_BOX_REFUSED;
 
-// What one load may bring in beneath it (through sub-graph nodes, at any depth): documents, and
-// the bytes of all documents it reads, its own included. Beyond either the inner loads fail and
-// so does the whole load, so that a document cannot make its loads multiply without end, nor
-// have a huge file read.
+// What one load may bring in beneath it (through sub-graph nodes, at any depth): documents, the
+// bytes of all documents it reads, its own included, and the nodes of them all. Beyond any of
+// them the inner loads fail and so does the whole load, so that a document cannot make its loads
+// multiply without end, have a huge file read or fill the memory with nodes.
 static const u32 DOC_MAX_INNER_DOCUMENTS = 4096;
 static const u64 DOC_MAX_LOAD_BYTES = 64u << 20;
+static const u32 DOC_MAX_LOAD_NODES = 65536;
 enum EDocBudget
 {
     DOC_WithinBudget = 0,
     DOC_TooManyDocuments,
     DOC_TooManyBytes,
+    DOC_TooManyNodes,
+    // A document it reads is not read at all (DocumentRefusal): the whole load fails with it.
+    DOC_Refused,
 };
 // What the last load run at the top (not from inside another load) ran out of; set also while
 // the load that ran out is still going on.
 EDocBudget DocumentBudgetSpent();
-// The reason in words ("Too many inner documents: ..."); empty within the budget.
+// The reason in words ("Too many inner documents: ..."); empty within the budget. For
+// DOC_Refused, the refusal of the last load that had one.
 TString DocumentBudgetText(EDocBudget spent);
+
+// Why no load reads the document at path (as the file layer takes it), in words, empty when
+// loads may: a file of the kernel's own file systems, and while a TDocOwnerRule lives, one that
+// fails FileGuardedFromOtherUsers (GameFileAccess.h). readName receives the name to read: the
+// one without links under the owner rule, so that nobody else can point it elsewhere meanwhile;
+// empty when nothing is there to read.
+TString DocumentRefusal(const char* path, TString& readName);
+// While one lives, every document a load reads, the inner ones too, must be its user's own as
+// FileGuardedFromOtherUsers says: a job's documents, which any local user may send.
+class TDocOwnerRule
+{
+public:
+    TDocOwnerRule();
+    ~TDocOwnerRule();
+
+private:
+    bool Was;
+};
 
 // The whole document text of a graph: nodes in list order, links node by node, output pin by
 // output pin. false (with an assertion) for a node that no class record made.

@@ -313,7 +313,12 @@ EJobStatus RunJobDocument(const char* path, TString& reason)
     const u32 lean = GProcessor->ReleaseSpentOutputs;
     if (!GWindow || (GWindowSystem && GWindowSystem->IsOffscreen()))
         GProcessor->ReleaseSpentOutputs = 1;
-    const int loaded = GProcessor->LoadDocument(path, 1, 1);
+    int loaded;
+    {
+        // What the document brings in could have been written by anyone too.
+        TDocOwnerRule ownersOnly;
+        loaded = GProcessor->LoadDocument(path, 1, 1);
+    }
     GProcessor->ReleaseSpentOutputs = lean;
     if (!loaded)
     {

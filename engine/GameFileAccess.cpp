@@ -5,7 +5,9 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
 namespace
@@ -14,6 +16,32 @@ namespace
 const int MAX_LINK_HOPS = 40;
 const u32 GUARD_REASON_SIZE = PATH_MAX + 128;
 const mode_t OTHERS_WRITE = S_IWGRP | S_IWOTH;
+
+// Not in the system's magic header.
+const long CONFIGFS_MAGIC = 0x62656570;
+const long FUSECTL_MAGIC = 0x65735543;
+
+struct SKernelFileSystem
+{
+    long Magic;
+    const char* Name;
+};
+const SKernelFileSystem KERNEL_FILE_SYSTEMS[] = {
+    {PROC_SUPER_MAGIC, "proc"},         {SYSFS_MAGIC, "sysfs"},           {DEBUGFS_MAGIC, "debugfs"},
+    {TRACEFS_MAGIC, "tracefs"},         {SECURITYFS_MAGIC, "securityfs"}, {CGROUP_SUPER_MAGIC, "cgroup"},
+    {CGROUP2_SUPER_MAGIC, "cgroup2"},   {BPF_FS_MAGIC, "bpf"},            {PSTOREFS_MAGIC, "pstore"},
+    {EFIVARFS_MAGIC, "efivarfs"},       {BINFMTFS_MAGIC, "binfmt_misc"},  {SELINUX_MAGIC, "selinuxfs"},
+    {SMACK_MAGIC, "smackfs"},           {DEVPTS_SUPER_MAGIC, "devpts"},   {NSFS_MAGIC, "nsfs"},
+    {CONFIGFS_MAGIC, "configfs"},       {FUSECTL_MAGIC, "fusectl"},
+};
+
+const char* KernelFileSystemNamed(const struct statfs& fs)
+{
+    for (const SKernelFileSystem& k : KERNEL_FILE_SYSTEMS)
+        if ((unsigned long)fs.f_type == (unsigned long)k.Magic)
+            return k.Name;
+    return nullptr;
+}
 
 // The folder of path with its trailing '/' ("./" for a bare name).
 TString FolderOf(const TString& path)
@@ -24,6 +52,18 @@ TString FolderOf(const TString& path)
     return end > 0 ? TString(path.Str(), end) : TString("./");
 }
 } // namespace
+
+const char* KernelFileSystemOf(int fd)
+{
+    struct statfs fs;
+    return fstatfs(fd, &fs) == 0 ? KernelFileSystemNamed(fs) : nullptr;
+}
+
+const char* KernelFileSystemAt(const char* path)
+{
+    struct statfs fs;
+    return path && statfs(path, &fs) == 0 ? KernelFileSystemNamed(fs) : nullptr;
+}
 
 bool PathExists(const char* path)
 {

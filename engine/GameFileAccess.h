@@ -8,6 +8,14 @@
 
 struct stat;
 
+// The kernel's own file systems (proc, sysfs, debugfs, tracefs and the like) show the running
+// system, not stored data, and reading some of their files never ends (/proc/kmsg waits for the
+// kernel's next message). The name of the one that holds the open file fd, or null for any other
+// (and when it cannot be told).
+const char* KernelFileSystemOf(int fd);
+// The same for the file a path names, links followed.
+const char* KernelFileSystemAt(const char* path);
+
 // The path names something, readable or not (a file of mode 000 exists); links are followed, so
 // a dangling link names nothing.
 bool PathExists(const char* path);

@@ -55,15 +55,28 @@ FILE* gSysFOpen(const char* name, int flags)
             gSysMessage(strerror(EPERM), name);
         return nullptr;
     }
+    const bool reading = !(flags & FILE_Write);
     struct stat st;
-    bool usable = fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
-    // Reading takes regular files only: a directory or a device never ends.
-    if (usable && !(flags & FILE_Write) && !S_ISREG(st.st_mode))
-        usable = false;
-    int fileFlags = usable ? fcntl(fd, F_GETFL) : -1;
-    if (fileFlags < 0 || fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0)
+    int failure = 0;
+    if (fstat(fd, &st) != 0)
+        failure = errno;
+    else if (S_ISDIR(st.st_mode))
+        failure = EISDIR;
+    // Reading takes regular files only: a device never ends, and neither do some of the files
+    // the kernel shows of itself, regular as they look.
+    else if (reading && !S_ISREG(st.st_mode))
+        failure = EINVAL;
+    else if (reading && KernelFileSystemOf(fd))
+        failure = ENODATA;
+    // A read stays non-blocking: for stored data that changes nothing, and whatever would still
+    // wait fails instead.
+    const int fileFlags = failure ? -1 : fcntl(fd, F_GETFL);
+    if (!failure && (fileFlags < 0 || (!reading && fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0)))
+        failure = errno;
+    if (failure)
     {
         close(fd);
+        errno = failure;
         return nullptr;
     }
     FILE* f = fdopen(fd, mode);

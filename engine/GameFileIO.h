@@ -26,7 +26,9 @@ enum
 // Files
 
 // Opens by engine mode flags (null for flags with neither read nor write). Only regular files
-// are opened, and never by waiting (a pipe without a writer, say, fails at once).
+// are opened, and never by waiting (a pipe without a writer, say, fails at once); reading takes
+// none of the kernel's own file systems (proc, sysfs: ENODATA, GameFileAccess.h) and never waits
+// either. errno tells a failure.
 FILE* gSysFOpen(const char* name, int flags);
 // Whole text file, with CR LF line ends turned into LF. false when it cannot be read whole.
 bool ReadTextFile(const char* name, TString& out);

@@ -505,14 +505,15 @@ TEST(Files, BinaryRoundTrip)
     EXPECT_EQ(ListDir(dir.Path()), std::vector<std::string>{"b.bin"});
 }
 
-TEST(Files, DirectoriesAndPipesAreRefusedAtOnce)
+TEST(Files, DirectoriesPipesAndKernelFilesAreRefusedAtOnce)
 {
     TTempDir dir;
     std::string sub = dir.File("sub");
     ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
     std::string fifo = dir.File("pipe");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
-    for (const std::string& p : {sub, fifo, std::string("/dev/zero")})
+    // A file the kernel shows of itself is refused too, regular as it looks.
+    for (const std::string& p : {sub, fifo, std::string("/dev/zero"), std::string("/proc/self/status")})
     {
         TString text("stale");
         EXPECT_FALSE(ReadTextFile(p.c_str(), text)) << p;

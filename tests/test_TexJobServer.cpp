@@ -563,6 +563,10 @@ TEST_F(JobDocumentTest, OnlyRegularDocumentsAreReadAndUnsavedEditsAreKeptFirst)
     // Documents other users may change, themselves or through their folder (mode 0: made above).
     ASSERT_EQ(mkdir(dir.File("shared").c_str(), 0777), 0);
     ASSERT_EQ(chmod(dir.File("shared").c_str(), 0777), 0);
+    // Sub-graphs are read under the same rule, at any depth, and not from the kernel's files.
+    WriteText(dir.File("mid.kvf"), ProcessorsOn(dir.File("shared/job.kvf"), 1));
+    WriteText(dir.File("deep.kvf"), ProcessorsOn(dir.File("mid.kvf"), 1));
+    WriteText(dir.File("kernel.kvf"), ProcessorsOn("/proc/self/status", 1));
     const struct
     {
         std::string path;
@@ -574,6 +578,8 @@ TEST_F(JobDocumentTest, OnlyRegularDocumentsAreReadAndUnsavedEditsAreKeptFirst)
         {dir.File("huge.kvf"), JOB_LoadFailed},          {dir.File("job.kvf"), JOB_Done},
         {dir.File("group.kvf"), JOB_LoadFailed, 0664},   {dir.File("others.kvf"), JOB_LoadFailed, 0606},
         {dir.File("shared/job.kvf"), JOB_LoadFailed, 0644},
+        {dir.File("deep.kvf"), JOB_LoadFailed},          {"/proc/self/status", JOB_LoadFailed},
+        {dir.File("kernel.kvf"), JOB_LoadFailed},
     };
     for (const auto& c : cases)
     {
@@ -879,7 +885,9 @@ TEST(ProgramJobs, AServerRunsOnlyDocumentsOfItsOwnUser)
     ASSERT_TRUE(WritePicture(dir.File("in.png")));
     WriteText(dir.File("chain.kvf"), CHAIN_DOCUMENT);
     WriteText(dir.File("theirs.kvf"), CHAIN_DOCUMENT);
-    for (const char* own : {"", "in.png", "chain.kvf"})
+    // The server's own document bringing in another user's as a sub-graph.
+    WriteText(dir.File("wrapper.kvf"), ProcessorsOn(dir.File("theirs.kvf"), 1));
+    for (const char* own : {"", "in.png", "chain.kvf", "wrapper.kvf"})
         ASSERT_EQ(chown(dir.File(own).c_str(), other->pw_uid, other->pw_gid), 0) << own;
     const std::string log = dir.File("server.log");
     const int logFd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -896,13 +904,17 @@ TEST(ProgramJobs, AServerRunsOnlyDocumentsOfItsOwnUser)
     TJobClient c;
     EXPECT_EQ(RunJob(c, port, dir.File("chain.kvf")), JOB_Done);
     EXPECT_EQ(PngPixels(dir.File("out.png")), PngPixels(dir.File("in.png")));
-    unlink(dir.File("out.png").c_str());
-    EXPECT_EQ(RunJob(c, port, dir.File("theirs.kvf")), JOB_LoadFailed);
-    EXPECT_EQ(PngPixels(dir.File("out.png")), std::vector<u32>());
+    for (const char* theirs : {"theirs.kvf", "wrapper.kvf"})
+    {
+        unlink(dir.File("out.png").c_str());
+        EXPECT_EQ(RunJob(c, port, dir.File(theirs)), JOB_LoadFailed) << theirs;
+        EXPECT_EQ(PngPixels(dir.File("out.png")), std::vector<u32>()) << theirs;
+    }
     ASSERT_TRUE(c.Send(port, TJobClient::Message(JOB_MSG_QUIT)));
     EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), 0);
     const std::string output = ReadText(log);
     EXPECT_NE(output.find(dir.File("theirs.kvf") + "\" refused: it belongs to user 0"), std::string::npos) << output;
+    EXPECT_NE(output.find(dir.File("theirs.kvf") + "\" is not read: it belongs to user 0"), std::string::npos) << output;
 }
 
 TEST(ProgramJobs, ADocumentBringingInTooMuchFailsAndOtherClientsAreServed)
@@ -923,7 +935,13 @@ TEST(ProgramJobs, ADocumentBringingInTooMuchFailsAndOtherClientsAreServed)
     ASSERT_EQ(truncate(dir.File("quarter.kvf").c_str(), (off_t)(DOC_MAX_LOAD_BYTES / 4)), 0);
     WriteText(dir.File("big.kvf"), ProcessorsOn(dir.File("huge.kvf"), 1));
     WriteText(dir.File("wide.kvf"), ProcessorsOn(dir.File("quarter.kvf"), 5));
-    const char* const greedy[] = {"fan0.kvf", "big.kvf", "wide.kvf"};
+    // More nodes than one load makes, but only together.
+    std::string nodes = "GKV_File_Version_2\n";
+    for (u32 i = 0; i <= DOC_MAX_LOAD_NODES / 2; ++i)
+        nodes += "NODE STexNode_Output\n";
+    WriteText(dir.File("nodes.kvf"), nodes);
+    WriteText(dir.File("many.kvf"), ProcessorsOn(dir.File("nodes.kvf"), 2));
+    const char* const greedy[] = {"fan0.kvf", "big.kvf", "wide.kvf", "many.kvf"};
     for (const char* doc : greedy)
     {
         const pid_t batch = StartProgram({doc, "-opc"}, dir.Path());
@@ -956,6 +974,7 @@ TEST(ProgramBatch, BatchRunWritesTheOutputNodesFiles)
     std::string missingFolder = CHAIN_DOCUMENT;
     missingFolder.replace(missingFolder.find("out.png"), 7, "none/out.png");
     WriteText(dir.File("bad.kvf"), missingFolder);
+    WriteText(dir.File("kernel.kvf"), CHAIN_DOCUMENT + std::string("NODE STexNode_Proc KVFName=\"/proc/self/status\"\n"));
     const struct
     {
         const char* doc;
@@ -964,6 +983,7 @@ TEST(ProgramBatch, BatchRunWritesTheOutputNodesFiles)
     } cases[] = {
         {"chain.kvf", 0, true},
         {"bad.kvf", BATCH_EXIT_OUTPUT_FAILED, false},
+        {"kernel.kvf", BATCH_EXIT_LOAD_FAILED, false}, // a chain and a sub-graph that is no document
     };
     for (const auto& c : cases)
     {

@@ -496,9 +496,9 @@ int STexNode_Proc::Load(const TString& path)
         loaded = Inner.LoadDocument(path.Str(), 1, 0);
     }
     GLoadChain.Remove(GLoadChain.Count() - 1);
-    OverBudget = loaded ? DOC_WithinBudget : DocumentBudgetSpent();
-    if (OverBudget != DOC_WithinBudget)
-        SetStatus(DocumentBudgetText(OverBudget).Str());
+    OverBudget = loaded ? TString() : DocumentBudgetText(DocumentBudgetSpent());
+    if (!OverBudget.IsEmpty())
+        SetStatus(OverBudget.Str());
     if (!loaded)
         return 0;
     KVFName = path;
@@ -652,8 +652,8 @@ int STexNode_Proc::Process()
 {
     if (Inner.FileName.IsEmpty())
     {
-        if (OverBudget != DOC_WithinBudget)
-            SetStatus(DocumentBudgetText(OverBudget).Str());
+        if (!OverBudget.IsEmpty())
+            SetStatus(OverBudget.Str());
         else
             SetStatus(PROC_NOT_LOADED);
         return 0;

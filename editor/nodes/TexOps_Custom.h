@@ -123,7 +123,7 @@ public:
     TArray<STexNode_Output*> Outputs; // inner nodes, in inner node order
     TArray<SNamedParam> Params;
     TString UnreadParamData; // the stored "ParamData" while its document is not loaded
-    EDocBudget OverBudget = DOC_WithinBudget; // what the top load of its last load ran out of
+    TString OverBudget; // what the top load of its last load ran out of or refused, in words
 
     explicit STexNode_Proc(TArray<SPropDesc>& list);
     ~STexNode_Proc() override;
