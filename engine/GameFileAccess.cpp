@@ -1,5 +1,7 @@
 #include "GameFileAccess.h"
 
+#include "GTemplate.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -71,9 +73,9 @@ bool PathExists(const char* path)
     return stat(path, &st) == 0;
 }
 
-bool CanWriteInPlace(const char* path)
+bool CanWriteInPlace(int folder, const char* name)
 {
-    const int fd = open(path, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = openat(folder, name, O_WRONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         // A lease held by another process is only met after the permission checks passed.
         return errno == EWOULDBLOCK;
@@ -81,13 +83,10 @@ bool CanWriteInPlace(const char* path)
     return true;
 }
 
-bool MayFollowLink(const char* linkPath, const struct stat& link)
+bool MayFollowLink(const struct stat& folder, const struct stat& link)
 {
     if (link.st_uid == geteuid())
         return true;
-    struct stat folder;
-    if (stat(FolderOf(TString(linkPath)).Str(), &folder) != 0)
-        return false;
     const bool sharedSticky = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
     if (!sharedSticky || folder.st_uid == link.st_uid)
         return true;
@@ -95,34 +94,136 @@ bool MayFollowLink(const char* linkPath, const struct stat& link)
     return false;
 }
 
-bool ResolveFinalLinks(const TString& path, TString& out)
+SPathFolder::~SPathFolder()
 {
-    TString current = path;
-    for (int hop = 0; hop <= MAX_LINK_HOPS; ++hop)
+    if (Fd >= 0)
+        close(Fd);
+}
+
+namespace
+{
+const int PATH_FOLDER_FLAGS = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Pushes the names of path so that the first comes off the end first.
+void PushNames(TArray<TString>& pending, const TString& path)
+{
+    u32 end = path.Length();
+    while (end > 0)
     {
-        struct stat st;
-        if (lstat(current.Str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        u32 start = end;
+        while (start > 0 && path.Str()[start - 1] != '/')
+            --start;
+        if (start < end)
+            pending.Add(TString(path.Str() + start, end - start));
+        end = start > 0 ? start - 1 : 0;
+    }
+}
+
+// Moves the walk on to the folder name in the folder held (".." included).
+bool EnterFolder(SPathFolder& at, const TString& name)
+{
+    // No link is followed here: one put in place since it was looked at fails as not a folder.
+    const int next = openat(at.Fd, name.Str(), PATH_FOLDER_FLAGS);
+    if (next < 0)
+        return false;
+    close(at.Fd);
+    at.Fd = next;
+    at.Path += name;
+    at.Path += "/";
+    return true;
+}
+} // namespace
+
+bool OpenPathFolder(const TString& path, SPathFolder& out)
+{
+    if (out.Fd >= 0)
+        close(out.Fd);
+    out.Name = "";
+    const bool absolute = path.Length() > 0 && path.Str()[0] == '/';
+    out.Path = absolute ? "/" : "";
+    out.Fd = open(absolute ? "/" : ".", PATH_FOLDER_FLAGS);
+    if (out.Fd < 0)
+        return false;
+    TArray<TString> pending;
+    PushNames(pending, path);
+    if (pending.IsEmpty())
+    {
+        errno = EISDIR;
+        return false;
+    }
+    int hops = 0;
+    while (!pending.IsEmpty())
+    {
+        const TString name = pending.Last();
+        pending.Resize(pending.Count() - 1);
+        const bool last = pending.IsEmpty();
+        if (name == "." || name == "..")
         {
-            out = current;
+            if (last)
+            {
+                errno = EISDIR;
+                return false;
+            }
+            if (name == ".." && !EnterFolder(out, name))
+                return false;
+            continue;
+        }
+        struct stat st;
+        if (fstatat(out.Fd, name.Str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        {
+            // A last name that is not there yet is where the file will go; a folder that is not
+            // there, or may not be looked into, ends the walk with the system's reason.
+            if (!last || errno != ENOENT)
+                return false;
+            out.Name = name;
+            out.Path += name;
             return true;
         }
-        if (hop == MAX_LINK_HOPS)
-            break;
-        if (!MayFollowLink(current.Str(), st))
-            return false;
-        char to[PATH_MAX];
-        const ssize_t n = readlink(current.Str(), to, sizeof(to));
-        if (n < 0)
-            return false;
-        if ((size_t)n >= sizeof(to))
+        if (S_ISLNK(st.st_mode))
         {
-            errno = ENAMETOOLONG;
-            return false;
+            struct stat folder;
+            if (++hops > MAX_LINK_HOPS)
+            {
+                errno = ELOOP;
+                return false;
+            }
+            if (fstat(out.Fd, &folder) != 0 || !MayFollowLink(folder, st))
+                return false;
+            char to[PATH_MAX];
+            const ssize_t n = readlinkat(out.Fd, name.Str(), to, sizeof(to));
+            if (n <= 0 || (size_t)n >= sizeof(to))
+            {
+                errno = n < 0 ? errno : (n == 0 ? ENOENT : ENAMETOOLONG);
+                return false;
+            }
+            // A link at the end that names a folder ("/", "sub/") leaves no place for a file.
+            if (last && to[n - 1] == '/')
+            {
+                errno = EISDIR;
+                return false;
+            }
+            if (to[0] == '/')
+            {
+                const int root = open("/", PATH_FOLDER_FLAGS);
+                if (root < 0)
+                    return false;
+                close(out.Fd);
+                out.Fd = root;
+                out.Path = "/";
+            }
+            PushNames(pending, TString(to, (u32)n));
+            continue;
         }
-        const TString dest(to, (u32)n);
-        current = to[0] == '/' ? dest : FolderOf(current) + dest;
+        if (last)
+        {
+            out.Name = name;
+            out.Path += name;
+            return true;
+        }
+        if (!EnterFolder(out, name))
+            return false;
     }
-    errno = ELOOP;
+    errno = EISDIR;
     return false;
 }
 

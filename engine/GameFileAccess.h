@@ -20,20 +20,37 @@ const char* KernelFileSystemAt(const char* path);
 // a dangling link names nothing.
 bool PathExists(const char* path);
 
-// The existing file at path could be opened for writing in place now (no truncation, nothing
-// created): EACCES for a read-only file, EPERM for an immutable one, EROFS on a read-only mount.
-bool CanWriteInPlace(const char* path);
+// The existing file name in folder (a descriptor, as OpenPathFolder gives) could be opened for
+// writing in place now (no truncation, nothing created, no link followed): EACCES for a read-only
+// file, EPERM for an immutable one, EROFS on a read-only mount.
+bool CanWriteInPlace(int folder, const char* name);
 
-// The rule the kernel applies to links in sticky world-writable folders (/tmp): such a link is
-// followed only by its owner or when the folder's owner owns it too. link is the link's own
-// lstat. False with EACCES when the process may not follow it.
-bool MayFollowLink(const char* linkPath, const struct stat& link);
+// The rule the kernel applies to links in sticky world-writable folders (/tmp) where it is asked
+// to: such a link is followed only by its owner or when the folder's owner owns it too. folder and
+// link are the status of the folder holding the link and of the link itself. False with EACCES when the
+// process may not follow it.
+bool MayFollowLink(const struct stat& folder, const struct stat& link);
 
-// Follows the links at the end of path as opening it would, each under MayFollowLink: out is the
-// first name that is not a link, whether or not it exists (a dangling link gives the name it
-// points to). Links in the folders above are left for the system to follow. False with errno
-// (EACCES for a protected link, ELOOP for too many).
-bool ResolveFinalLinks(const TString& path, TString& out);
+// The folder that a path's last name lies in, held open, so that what is done there stays there
+// whatever another user does to the folders on the way afterwards.
+struct SPathFolder
+{
+    int Fd = -1;  // the folder, opened as a path only (for the *at calls)
+    TString Name; // the last name: no link, or nothing there yet
+    TString Path; // the folder and the name as walked, for names made from it and for messages
+
+    SPathFolder() = default;
+    ~SPathFolder();
+    SPathFolder(const SPathFolder&) = delete;
+    SPathFolder& operator=(const SPathFolder&) = delete;
+};
+
+// Walks path as opening it would, folder by folder, following every link on the way (the last
+// name's included) under MayFollowLink: out holds the folder of the first last name that is not a
+// link, whether or not it exists (a dangling link gives the name it points to). False with errno
+// (EACCES for a protected link, ELOOP for too many, ENOENT or ENOTDIR for a folder that is not one,
+// EISDIR for a path that ends in a folder).
+bool OpenPathFolder(const TString& path, SPathFolder& out);
 
 // Whether no user but this process's (and root) can change what name holds: a regular file of
 // the effective user that neither its group nor others may write, in folders of that user or

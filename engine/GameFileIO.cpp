@@ -10,6 +10,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -162,9 +163,9 @@ static bool WriteAllTo(int fd, const void* data, size_t size)
 
 // Writes straight into something that is not a regular file (a device or a pipe): there is no
 // previous content to keep and nothing to rename.
-static bool WriteInPlace(const char* path, const void* data, size_t size)
+static bool WriteInPlace(int folder, const char* name, const void* data, size_t size)
 {
-    int fd = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    int fd = openat(folder, name, O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     int fileFlags = fcntl(fd, F_GETFL);
@@ -173,6 +174,46 @@ static bool WriteInPlace(const char* path, const void* data, size_t size)
     if (close(fd) != 0)
         ok = false;
     return ok;
+}
+
+// The mode a plain create gives a new file: 0666 less the umask. The umask is read where the
+// system shows it, since setting it to read it back would change it for the other threads.
+static mode_t NewFileMode()
+{
+    const mode_t open = 0666;
+    mode_t mask = 0;
+    bool known = false;
+    if (FILE* f = fopen("/proc/self/status", "re"))
+    {
+        char line[256];
+        unsigned value = 0;
+        while (!known && fgets(line, sizeof(line), f))
+            known = sscanf(line, "Umask: %o", &value) == 1;
+        fclose(f);
+        mask = (mode_t)value;
+    }
+    if (!known)
+    {
+        mask = umask(0);
+        umask(mask);
+    }
+    return open & ~mask;
+}
+
+// Gives the finished file its name: over whatever has it, or only where nothing has it yet. A file
+// system that cannot rename without replacing gets a hard link, which never replaces either; the
+// temporary name is then removed by the caller. linked tells that.
+static bool TakeName(int folder, const char* temp, const char* name, EWriteTarget target, bool& linked)
+{
+    linked = false;
+    if (target == WRITE_Replace)
+        return renameat(folder, temp, folder, name) == 0;
+    if (renameat2(folder, temp, folder, name, RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    linked = linkat(folder, temp, folder, name, 0) == 0;
+    return linked;
 }
 
 // The longest file name a folder takes; NAME_MAX when the system does not say.
@@ -211,36 +252,46 @@ TString MakeTempName(const TString& target)
 
 // Writes the whole content to a temporary file beside the target and renames it over the
 // target only when every byte reached the disk: a failed save never destroys the old file.
-static bool SafeWriteFile(const char* name, const void* data, size_t size)
+static bool SafeWriteFile(const char* name, const void* data, size_t size, EWriteTarget target)
 {
     // A link is written where it points, dangling or not, as a plain write through it would be;
-    // the link itself stays.
-    TString target;
-    if (!ResolveFinalLinks(MakeFullPath(name), target))
+    // the link itself stays. Everything from here on happens in the folder held open.
+    SPathFolder at;
+    if (!OpenPathFolder(MakeFullPath(name), at))
         return false;
     struct stat st;
-    bool exists = stat(target.Str(), &st) == 0;
+    bool exists = fstatat(at.Fd, at.Name.Str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (exists && S_ISDIR(st.st_mode))
     {
         errno = EISDIR;
         return false;
     }
+    if (exists && target == WRITE_NewOnly)
+    {
+        errno = EEXIST;
+        return false;
+    }
     if (exists && !S_ISREG(st.st_mode))
-        return WriteInPlace(target.Str(), data, size);
+        return WriteInPlace(at.Fd, at.Name.Str(), data, size);
     // Renaming needs only the folder's permission: a file that may not be written in place (read
     // only, another user's) is not replaced either.
-    if (exists && !CanWriteInPlace(target.Str()))
+    if (exists && !CanWriteInPlace(at.Fd, at.Name.Str()))
         return false;
 
+    // The name part of the temporary name, by length: a name may hold a backslash.
+    const u32 folderLength = at.Path.Length() - at.Name.Length();
     TString temp;
     int fd = -1;
     int slot = -1;
     for (int attempt = 0; attempt < 100; ++attempt)
     {
-        temp = MakeTempName(target);
+        const TString tempPath = MakeTempName(at.Path);
+        temp.Assign(tempPath.Str() + folderLength, tempPath.Length() - folderLength);
         // Recorded before it exists, so that no signal finds it unrecorded.
-        slot = TempFileStarted(temp.Str());
-        fd = open(temp.Str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        slot = TempFileStarted(at.Fd, temp.Str());
+        // Nobody else may open what is being written: a private file's new content is no one
+        // else's while it is written either.
+        fd = openat(at.Fd, temp.Str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
         if (fd >= 0)
             break;
         const int err = errno;
@@ -252,23 +303,26 @@ static bool SafeWriteFile(const char* name, const void* data, size_t size)
     if (fd < 0)
         return false;
     bool ok = WriteAllTo(fd, data, size);
+    if (ok)
+        ok = fsync(fd) == 0;
     if (ok && exists)
     {
         // The new file takes the old one's permissions and, where allowed, its owner.
         (void)!fchown(fd, st.st_uid, st.st_gid);
         ok = fchmod(fd, st.st_mode & 07777) == 0;
     }
-    if (ok)
-        ok = fsync(fd) == 0;
+    else if (ok)
+        ok = fchmod(fd, NewFileMode()) == 0;
     if (close(fd) != 0)
         ok = false;
+    bool linked = false;
     if (ok)
-        ok = rename(temp.Str(), target.Str()) == 0;
-    if (!ok)
+        ok = TakeName(at.Fd, temp.Str(), at.Name.Str(), target, linked);
+    if (!ok || linked)
     {
         // The caller reports the cause of the failure, not of the clean-up.
         const int err = errno;
-        unlink(temp.Str());
+        unlinkat(at.Fd, temp.Str(), 0);
         errno = err;
     }
     TempFileDone(slot);
@@ -298,7 +352,7 @@ bool ReadTextFile(const char* name, TString& out, u64 limit, u64& size)
 
 bool WriteTextFile(const char* name, const TString& text)
 {
-    return SafeWriteFile(name, text.Str(), text.Length());
+    return SafeWriteFile(name, text.Str(), text.Length(), WRITE_Replace);
 }
 
 bool ReadArrayFromBinaryFile(const char* name, TPodArray<u8>& bytes)
@@ -307,9 +361,9 @@ bool ReadArrayFromBinaryFile(const char* name, TPodArray<u8>& bytes)
     return ReadWholeFile(name, bytes, TEMPLATE_MAX_COUNT, size);
 }
 
-bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes)
+bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes, EWriteTarget target)
 {
-    return SafeWriteFile(name, bytes.data, bytes.Count());
+    return SafeWriteFile(name, bytes.data, bytes.Count(), target);
 }
 
 bool FileExists(const char* name)

@@ -35,17 +35,25 @@ bool ReadTextFile(const char* name, TString& out);
 // The same for a file of at most limit bytes; a larger one is not read: false, with the size that
 // told so in size (on success, the bytes read).
 bool ReadTextFile(const char* name, TString& out, u64 limit, u64& size);
-// Writes through a temporary file renamed over the target only when every byte got there. An
-// existing file is replaced only where it could be written in place, and a link is written where
-// it points (GameFileAccess.h); false with the cause in errno.
+// Writes through a temporary file renamed over the target only when every byte got there. The
+// temporary file is its owner's alone until it takes the old file's mode (a new file's: 0666 less
+// the umask) just before the rename. An existing file is replaced only where it could be written
+// in place, and every link on the path is followed as GameFileAccess.h says; false with the cause
+// in errno.
 bool WriteTextFile(const char* name, const TString& text);
 // A name beside target ("<target>.tmp<pid>-<n>") that no other writer in this process is
 // given, for content that is renamed over the target once complete. It stays within the
 // folder's name limit: a long target name is cut before the suffix.
 TString MakeTempName(const TString& target);
 bool ReadArrayFromBinaryFile(const char* name, TPodArray<u8>& bytes);
+// Whether a finished write may take a name that something has.
+enum EWriteTarget
+{
+    WRITE_Replace, // whatever has the name is replaced (where it could be written in place)
+    WRITE_NewOnly, // the name is taken in one step only where nothing has it: false with EEXIST
+};
 // As WriteTextFile.
-bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes);
+bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes, EWriteTarget target = WRITE_Replace);
 // A readable regular file.
 bool FileExists(const char* name);
 // Last-write time in seconds since 1970-01-01 UTC; 0 when unknown.

@@ -315,7 +315,7 @@ int EncodeImage(const SImageInterface& image, TPodArray<u8>& bytes, u32 type)
     return 1;
 }
 
-int SaveImage(const char* name, const SImageInterface& image)
+int SaveImage(const char* name, const SImageInterface& image, EWriteTarget target)
 {
     u32 type = ImageTypeFromExtension(name);
     if (type != IMG_PNG)
@@ -323,7 +323,7 @@ int SaveImage(const char* name, const SImageInterface& image)
     TPodArray<u8> bytes;
     if (!EncodeImage(image, bytes, type))
         return 0;
-    return WriteArrayToBinaryFile(name, bytes) ? 1 : 0;
+    return WriteArrayToBinaryFile(name, bytes, target) ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------------------------

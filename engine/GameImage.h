@@ -2,6 +2,7 @@
 // texture levels, and saving an image by the file's extension.
 #pragma once
 
+#include "GameFileIO.h"
 #include "GameSys.h"
 #include "GString.h"
 #include "GTemplate.h"
@@ -101,8 +102,9 @@ int EncodePNG(const SImageInterface& image, FByteWriter& writer, int level = 9);
 // Empties bytes, then encodes by type (only IMG_PNG is supported). 1 on success, else 0.
 int EncodeImage(const SImageInterface& image, TPodArray<u8>& bytes, u32 type);
 // Encodes by the name's extension (PNG only) and writes the file only when the encoding
-// succeeded, through a temporary file renamed over the target. 1 on success, else 0.
-int SaveImage(const char* name, const SImageInterface& image);
+// succeeded, through a temporary file renamed over the target (or taking a free name only, as
+// target says). 1 on success, else 0.
+int SaveImage(const char* name, const SImageInterface& image, EWriteTarget target = WRITE_Replace);
 
 // Resamples every layer of image in place to width x height x depth with separable linear
 // passes along x, then y, then z. Zero sizes are refused (false, image unchanged).

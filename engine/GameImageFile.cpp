@@ -146,13 +146,15 @@ static bool SaveWithLibrary(ILenum type, TPodArray<u8>& bytes, TString& failure)
     return ok;
 }
 
-// The failure goes to failure when given, else to standard error.
+// The failure goes to failure when given, else to standard error; errno stays as it was.
 static int SaveFailed(const char* name, const TString& cause, TString* failure)
 {
+    const int err = errno;
     if (failure)
         *failure = cause;
     else
         fprintf(stderr, "SaveImageFile: \"%s\" not written: %s\n", name, cause.Str());
+    errno = err;
     return 0;
 }
 
@@ -163,8 +165,9 @@ static TString WriteFailure(const char* fallback)
 }
 
 int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip,
-                    TString* failure)
+                    TString* failure, EWriteTarget target)
 {
+    errno = 0;
     if (!name || image.Width == 0 || image.Height == 0 || image.Pixels.count < (u64)image.Width * image.Height)
         return SaveFailed(name ? name : "", "no picture to write", failure);
     InitImageLibrary();
@@ -177,6 +180,7 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
     ilBindImage(img);
     TString cause = "the image library cannot take the picture";
     bool saved = false;
+    int writeError = 0;
     // The library's lower-left origin matches the rows of a GL read-back.
     if (ilTexImage(image.Width, image.Height, 1, 4, IL_RGBA, IL_UNSIGNED_BYTE, (void*)image.Pixels.data))
     {
@@ -186,7 +190,8 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
         if (SaveWithLibrary(type, bytes, cause))
         {
             errno = 0;
-            saved = WriteArrayToBinaryFile(name, bytes);
+            saved = WriteArrayToBinaryFile(name, bytes, target);
+            writeError = saved ? 0 : errno;
             if (!saved)
                 cause = WriteFailure("the file cannot be written");
         }
@@ -194,6 +199,7 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
     ilBindImage(0);
     ilDeleteImage(img);
     ClearILErrors();
+    errno = writeError;
     return saved ? 1 : SaveFailed(name, cause, failure);
 }
 
@@ -221,19 +227,21 @@ int LoadImageFile(TextureRef& ref, const char* name)
     return TEX_Create(ref, image.Width, image.Height, 1, 1, TEXFMT_RGBA8, image.Pixels.data, TEXF_NodeOutput);
 }
 
-int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip, TString* failure)
+int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip, TString* failure,
+                  EWriteTarget target)
 {
     if (!name)
         return 0;
     if (ImageTypeFromExtension(name) == IMG_PNG)
     {
         errno = 0;
-        if (TEX_SaveToFile(tex, name, !flip))
+        if (TEX_SaveToFile(tex, name, !flip, target))
             return 1;
         return SaveFailed(name, WriteFailure("the picture cannot be read back or encoded"), failure);
     }
     SImage2D image;
+    errno = 0;
     if (!TEX_ReadPixels(tex, image))
         return SaveFailed(name, "the picture cannot be read back", failure);
-    return EncodeImageFile(name, image, options, flip, failure);
+    return EncodeImageFile(name, image, options, flip, failure, target);
 }

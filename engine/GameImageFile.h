@@ -33,10 +33,11 @@ int DecodeImageFile(const char* name, SImage2D& image);
 int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image);
 // Writes image, whose rows run from the bottom as GL reads them back, as a file of the type of
 // the name's extension through the library, rows flipped when flip is set. Written through a
-// temporary file renamed over the target. 1 on success, else 0 with the cause in words in
-// failure when given, on standard error when not.
+// temporary file renamed over the target (or taking a free name only, as target says). 1 on
+// success, else 0 with the cause in words in failure when given, on standard error when not, and
+// in errno when the file could not be written (0 otherwise).
 int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOptions& options, bool flip,
-                    TString* failure = nullptr);
+                    TString* failure = nullptr, EWriteTarget target = WRITE_Replace);
 
 // Loads an image file into ref: PNG through the texture manager (TEXF_RGBA8 | TEXF_NodeOutput),
 // other types through the library into a new texture (format RGBA8, TEXF_NodeOutput). 1 on
@@ -45,4 +46,4 @@ int LoadImageFile(TextureRef& ref, const char* name);
 // Saves a texture by the name's extension: PNG through TEX_SaveToFile (rows flipped unless
 // flip), others through the library. 1 on success, else 0 with the cause as EncodeImageFile gives it.
 int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip,
-                  TString* failure = nullptr);
+                  TString* failure = nullptr, EWriteTarget target = WRITE_Replace);

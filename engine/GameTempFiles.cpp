@@ -4,13 +4,15 @@
 #include <limits.h>
 #include <signal.h>
 #include <string.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace
 {
 // More than the writes that can be under way at once: the main thread's and the loader's.
 const int TEMP_SLOTS = 16;
-const int ENDING_SIGNALS[] = {SIGTERM, SIGINT};
+// What ends a run from outside: kill, Ctrl+C, a closed terminal or ssh session, Ctrl+backslash.
+const int ENDING_SIGNALS[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 
 enum ESlotState
 {
@@ -23,7 +25,8 @@ enum ESlotState
 struct STempSlot
 {
     std::atomic<int> State;
-    char Path[PATH_MAX];
+    int Folder;
+    char Name[NAME_MAX + 1];
 };
 STempSlot GTempSlots[TEMP_SLOTS];
 
@@ -31,7 +34,7 @@ void RemoveTempFilesAndEnd(int sig)
 {
     for (STempSlot& slot : GTempSlots)
         if (slot.State.load() == SLOT_Live)
-            unlink(slot.Path);
+            unlinkat(slot.Folder, slot.Name, 0);
     struct sigaction fallback;
     memset(&fallback, 0, sizeof(fallback));
     fallback.sa_handler = SIG_DFL;
@@ -40,35 +43,41 @@ void RemoveTempFilesAndEnd(int sig)
     raise(sig);
 }
 
+// A handler or an ignored signal set up by someone else is left alone.
+void SetWhereDefault(int sig, void (*handler)(int))
+{
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL)
+        return;
+    struct sigaction ours;
+    memset(&ours, 0, sizeof(ours));
+    ours.sa_handler = handler;
+    sigfillset(&ours.sa_mask);
+    sigaction(sig, &ours, nullptr);
+}
+
 void InstallHandlers()
 {
     static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
     for (int sig : ENDING_SIGNALS)
-    {
-        struct sigaction current;
-        // A handler or an ignored signal set up by someone else is left alone.
-        if (sigaction(sig, nullptr, &current) != 0 || (current.sa_flags & SA_SIGINFO) || current.sa_handler != SIG_DFL)
-            continue;
-        struct sigaction ours;
-        memset(&ours, 0, sizeof(ours));
-        ours.sa_handler = RemoveTempFilesAndEnd;
-        sigfillset(&ours.sa_mask);
-        sigaction(sig, &ours, nullptr);
-    }
+        SetWhereDefault(sig, RemoveTempFilesAndEnd);
+    // Past the file-size limit the write itself then fails, with its reason, and the run goes on.
+    SetWhereDefault(SIGXFSZ, SIG_IGN);
 }
 } // namespace
 
-int TempFileStarted(const char* path)
+int TempFileStarted(int folder, const char* name)
 {
     InstallHandlers();
-    if (strlen(path) >= PATH_MAX)
+    if (strlen(name) > NAME_MAX)
         return -1;
     for (int i = 0; i < TEMP_SLOTS; ++i)
     {
         int expected = SLOT_Free;
         if (!GTempSlots[i].State.compare_exchange_strong(expected, SLOT_Filling))
             continue;
-        strcpy(GTempSlots[i].Path, path);
+        GTempSlots[i].Folder = folder;
+        strcpy(GTempSlots[i].Name, name);
         GTempSlots[i].State.store(SLOT_Live);
         return i;
     }

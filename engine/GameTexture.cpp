@@ -575,12 +575,12 @@ int TEX_ReadPixelsFloat(STexture* tex, FloatImage& image)
     return 1;
 }
 
-int TEX_SaveToFile(STexture* tex, const char* name, bool flip)
+int TEX_SaveToFile(STexture* tex, const char* name, bool flip, EWriteTarget target)
 {
     SImage2D image;
     if (!TEX_ReadPixels(tex, image))
         return 0;
     if (flip)
         FlipImageRows(image);
-    return SaveImage(name, image);
+    return SaveImage(name, image, target);
 }

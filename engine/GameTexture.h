@@ -237,8 +237,8 @@ int TEX_LoadMip(const char* file, u32& level, TPodArray<u8>& bytes, STexture& te
 // Read-back of level 0 of textures created in memory (flag TEXF_NotStreamed, 2D).
 int TEX_ReadPixels(STexture* tex, SImage2D& image);
 int TEX_ReadPixelsFloat(STexture* tex, FloatImage& image);
-// Reads RGBA bytes, flips the rows when asked and saves by the name's extension.
-int TEX_SaveToFile(STexture* tex, const char* name, bool flip);
+// Reads RGBA bytes, flips the rows when asked and saves by the name's extension (SaveImage).
+int TEX_SaveToFile(STexture* tex, const char* name, bool flip, EWriteTarget target = WRITE_Replace);
 
 // Once per frame on the main thread: requests further levels, uploads finished ones.
 void UpdateTextures(float dt);

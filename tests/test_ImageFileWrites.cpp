@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,11 +32,22 @@ const u32 CJK_BYTES = 3;
 const mode_t PRIVATE_MODE = 0600;
 const mode_t READ_ONLY_MODE = 0444, NO_ACCESS_MODE = 0, SHARED_MODE = 0777, STICKY_SHARED_MODE = 01777;
 const uid_t OTHER_USER = 1; // neither the writer nor the folders' owner ("daemon")
-// Named by their size. DDS of DXT5 block counts of 8 modulo 16 are whole multiples of 256 bytes.
-const char* const LIBRARY_FILES[] = {"16x8.dds", "24x16.dds", "8x8.tga", "8x8.bmp"};
+// Named by their size, with the bytes each must have: DDS is a 128-byte header and 16 bytes per 4x4
+// DXT5 block, so that 8 and 24 blocks make whole multiples of 256 bytes; BMP a 54-byte header and
+// the pixels; TGA's optional areas leave its length open (0). DXT keeps grey within 5:6:5.
+const struct
+{
+    const char* name;
+    size_t bytes;
+    u32 tolerance;
+} LIBRARY_FILES[] = {{"16x8.dds", 128 + 8 * 16, 8}, {"24x16.dds", 128 + 24 * 16, 8},
+                     {"8x8.tga", 0, 0}, {"8x8.bmp", 54 + 64 * 4, 0}};
 const u32 TGA_ORIGIN_AT = 8, TGA_DESCRIPTOR_AT = 17, TGA_ALPHA_BITS = 8;
 const char TGA_FOOTER_END[] = "TRUEVISION-XFILE.";
 const u32 SIGNALLED_WRITE_BYTES = 32u << 20;
+const mode_t SHARED_UMASK = 022;
+const char* const OLD_CONTENT = "old content";
+const u32 RACING_WRITERS = 8, RACING_WRITE_BYTES = 4u << 20;
 
 SImage2D Grey(u32 w = SIDE, u32 h = SIDE)
 {
@@ -145,14 +157,21 @@ TEST(ImageFileWrites, LibraryFormatsAreWrittenWholeAndAlwaysTheSame)
 {
     TTempDir dir;
     SImageSaveOptions options;
-    for (const char* name : LIBRARY_FILES)
+    for (const auto& f : LIBRARY_FILES)
     {
         u32 w = 0, h = 0;
-        ASSERT_EQ(2, sscanf(name, "%ux%u", &w, &h));
-        EXPECT_EQ(1, EncodeImageFile(dir.File(name).c_str(), Grey(w, h), options, false)) << name;
-        const std::vector<u8> first = Contents(dir.File(name));
-        EXPECT_EQ(1, EncodeImageFile(dir.File(name).c_str(), Grey(w, h), options, false)) << name;
-        EXPECT_EQ(first, Contents(dir.File(name))) << name;
+        ASSERT_EQ(2, sscanf(f.name, "%ux%u", &w, &h));
+        EXPECT_EQ(1, EncodeImageFile(dir.File(f.name).c_str(), Grey(w, h), options, false)) << f.name;
+        const std::vector<u8> first = Contents(dir.File(f.name));
+        EXPECT_TRUE(f.bytes == 0 || f.bytes == first.size()) << f.name << " " << first.size();
+        EXPECT_EQ(1, EncodeImageFile(dir.File(f.name).c_str(), Grey(w, h), options, false)) << f.name;
+        EXPECT_EQ(first, Contents(dir.File(f.name))) << f.name;
+        SImage2D back;
+        ASSERT_EQ(1, DecodeImageFile(dir.File(f.name).c_str(), back)) << f.name;
+        ASSERT_EQ(w * h, back.Width * back.Height) << f.name;
+        for (u32 i = 0; i < w * h; ++i)
+            for (u32 shift = 0; shift < 32; shift += 8)
+                ASSERT_NEAR(OPAQUE_GREY >> shift & 0xFF, back.Pixels[i] >> shift & 0xFF, f.tolerance) << f.name << " " << i;
     }
     // A TGA of 32-bit pixels: origin 0, 8 alpha bits, a footer ending in its NUL.
     const std::vector<u8> tga = Contents(dir.File("8x8.tga"));
@@ -164,60 +183,143 @@ TEST(ImageFileWrites, LibraryFormatsAreWrittenWholeAndAlwaysTheSame)
 
 TEST(ImageFileWrites, FilesThatMayNotBeWrittenInPlaceOrThroughAProtectedLinkAreLeftAsTheyAre)
 {
+    enum EReach
+    {
+        BY_NAME,
+        OTHERS_LINK,           // root writes through another user's link in a sticky shared folder
+        OTHERS_LINK_TO_FOLDER, // the same link, pointing at the file's folder, on the way to it
+    };
     const struct
     {
         const char* label;
         mode_t mode;
         bool othersFile; // another user's file in a folder everyone may write to
-        bool othersLink; // reached by root through another user's link in such a folder, sticky
-    } cases[] = {{"own read-only", READ_ONLY_MODE, false, false}, {"own unreadable", NO_ACCESS_MODE, false, false},
-                 {"another user's read-only", READ_ONLY_MODE, true, false}, {"another user's link", PRIVATE_MODE, true, true}};
+        EReach reach;
+        EWriteTarget target;
+        int error;
+    } cases[] = {{"own read-only", READ_ONLY_MODE, false, BY_NAME, WRITE_Replace, EACCES},
+                 {"own unreadable", NO_ACCESS_MODE, false, BY_NAME, WRITE_Replace, EACCES},
+                 {"a name taken, for a new file only", PRIVATE_MODE, false, BY_NAME, WRITE_NewOnly, EEXIST},
+                 {"another user's read-only", READ_ONLY_MODE, true, BY_NAME, WRITE_Replace, EACCES},
+                 {"another user's link", PRIVATE_MODE, true, OTHERS_LINK, WRITE_Replace, EACCES},
+                 {"another user's link to the folder", PRIVATE_MODE, true, OTHERS_LINK_TO_FOLDER, WRITE_Replace, EACCES}};
+    std::string needRoot;
     for (const auto& c : cases)
     {
         // Only root can give a file or a link to another user.
         if (c.othersFile && geteuid() != 0)
+        {
+            needRoot += std::string(needRoot.empty() ? "" : ", ") + c.label;
             continue;
+        }
         TTempDir dir;
-        ASSERT_EQ(0, chmod(dir.Path().c_str(), c.othersLink ? STICKY_SHARED_MODE : SHARED_MODE));
-        const std::string path = dir.File("kept.png"), link = dir.File("link.png");
+        ASSERT_EQ(0, chmod(dir.Path().c_str(), c.reach != BY_NAME ? STICKY_SHARED_MODE : SHARED_MODE));
+        const bool toFolder = c.reach == OTHERS_LINK_TO_FOLDER;
+        const std::string path = dir.File("kept.png"), link = dir.File(toFolder ? "jobdir" : "link.png");
         const auto make = [&] { return Write(path) == 1 ? 0 : 1; };
         ASSERT_EQ(0, c.othersFile ? make() : RunAsOrdinaryUser(make)) << c.label;
         ASSERT_EQ(0, chmod(path.c_str(), c.mode));
         struct stat was, st;
         ASSERT_EQ(0, stat(path.c_str(), &was));
-        ASSERT_TRUE(!c.othersLink || (symlink(path.c_str(), link.c_str()) == 0 && lchown(link.c_str(), OTHER_USER, OTHER_USER) == 0));
-        const auto write = [&] { return SaveImage((c.othersLink ? link : path).c_str(), Grey()) ? 0 : errno; };
-        EXPECT_EQ(EACCES, c.othersLink ? write() : RunAsOrdinaryUser(write)) << c.label;
+        ASSERT_TRUE(c.reach == BY_NAME || (symlink(toFolder ? dir.Path().c_str() : path.c_str(), link.c_str()) == 0 &&
+                                           lchown(link.c_str(), OTHER_USER, OTHER_USER) == 0));
+        const std::string name = c.reach == BY_NAME ? path : toFolder ? link + "/kept.png" : link;
+        const auto write = [&] { return SaveImage(name.c_str(), Grey(), c.target) ? 0 : errno; };
+        EXPECT_EQ(c.error, c.reach != BY_NAME ? write() : RunAsOrdinaryUser(write)) << c.label;
         ASSERT_EQ(0, stat(path.c_str(), &st));
         EXPECT_TRUE(st.st_ino == was.st_ino && st.st_uid == was.st_uid && st.st_mode == was.st_mode &&
                     st.st_mtim.tv_nsec == was.st_mtim.tv_nsec) << c.label << ": not the same file as it was";
-        EXPECT_EQ(c.othersLink ? 2u : 1u, EntriesIn(dir.Path())) << c.label;
+        EXPECT_EQ(c.reach != BY_NAME ? 2u : 1u, EntriesIn(dir.Path())) << c.label;
     }
+    if (!needRoot.empty())
+        GTEST_SKIP() << "only root can give a file or a link to another user: not tried: " << needRoot;
 }
 
 TEST(ImageFileWrites, ARunEndedByASignalLeavesNoTemporaryFile)
 {
-    for (int sig : {SIGTERM, SIGINT})
+    // 0: no signal is sent; the file-size limit stops the write, which fails with its reason.
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, 0})
     {
         TTempDir dir;
+        const std::string target = dir.File("big.png");
+        ASSERT_TRUE(WriteTextFile(target.c_str(), OLD_CONTENT));
+        ASSERT_EQ(0, chmod(target.c_str(), PRIVATE_MODE));
         const pid_t child = fork();
         if (child == 0)
         {
             alarm(ORDINARY_USER_SECONDS);
+            // As a program started from a shell that ignores some of them would not be.
+            for (int reset : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGXFSZ})
+                signal(reset, SIG_DFL);
+            umask(SHARED_UMASK);
+            const struct rlimit noCore = {0, 0}, sizeLimit = {SIGNALLED_WRITE_BYTES / 2, RLIM_INFINITY};
+            setrlimit(RLIMIT_CORE, &noCore);
+            if (sig == 0)
+                setrlimit(RLIMIT_FSIZE, &sizeLimit);
             TPodArray<u8> big;
             big.Resize(SIGNALLED_WRITE_BYTES);
             memset(big.data, 'x', big.count);
             for (;;)
-                WriteArrayToBinaryFile(dir.File("big.png").c_str(), big);
+                if (!WriteArrayToBinaryFile(target.c_str(), big))
+                    _exit(errno == EFBIG ? 0 : 1);
         }
-        // The signal comes while a temporary file is being written.
-        u32 ms = 0;
-        while (!EntriesIn(dir.Path(), ".tmp") && ms++ < ORDINARY_USER_SECONDS * 1000)
-            usleep(1000);
-        EXPECT_EQ(0, kill(child, sig));
+        // The signal comes while a temporary file is being written, which none but its owner
+        // may open, as the file it replaces.
+        struct stat temp = {};
+        for (u32 ms = 0; sig && !temp.st_ino && ms++ < ORDINARY_USER_SECONDS * 1000; usleep(1000))
+            for (SFileFind find(dir.Path().c_str()); find.IsValid(); find.Next())
+                if (strstr(find.GetName().Str(), ".tmp") && stat(dir.File(find.GetName().Str()).c_str(), &temp) != 0)
+                    temp.st_ino = 0;
+        EXPECT_TRUE(!sig || (temp.st_ino && (temp.st_mode & 07777) == PRIVATE_MODE)) << sig << " " << temp.st_mode;
+        EXPECT_TRUE(!sig || kill(child, sig) == 0);
         int status = 0;
         ASSERT_EQ(child, waitpid(child, &status, 0));
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
-        EXPECT_EQ(0u, EntriesIn(dir.Path(), ".tmp"));
+        EXPECT_TRUE(sig ? WIFSIGNALED(status) && WTERMSIG(status) == sig : WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << sig << " " << status;
+        EXPECT_EQ(0u, EntriesIn(dir.Path(), ".tmp")) << sig;
+        TString kept;
+        EXPECT_TRUE(sig || (ReadTextFile(target.c_str(), kept) && kept == OLD_CONTENT)) << kept.Str();
     }
+}
+
+TEST(ImageFileWrites, OfWritersRacingForANewNameOneTakesItAndTheOthersAreTold)
+{
+    TTempDir dir;
+    const std::string target = dir.File("once.png");
+    int start[2];
+    ASSERT_EQ(0, pipe(start));
+    std::vector<pid_t> writers;
+    for (u32 i = 0; i < RACING_WRITERS; ++i)
+    {
+        const pid_t child = fork();
+        if (child == 0)
+        {
+            alarm(ORDINARY_USER_SECONDS);
+            close(start[1]);
+            char go;
+            // All start at once, when the parent closes its end.
+            (void)!read(start[0], &go, 1);
+            TPodArray<u8> bytes;
+            bytes.Resize(RACING_WRITE_BYTES);
+            memset(bytes.data, (int)('a' + i), bytes.count);
+            _exit(WriteArrayToBinaryFile(target.c_str(), bytes, WRITE_NewOnly) ? 0 : errno == EEXIST ? 1 : 2);
+        }
+        writers.push_back(child);
+    }
+    close(start[0]);
+    close(start[1]);
+    std::string won;
+    u32 told = 0;
+    for (u32 i = 0; i < writers.size(); ++i)
+    {
+        int status = -1;
+        ASSERT_EQ(writers[i], waitpid(writers[i], &status, 0));
+        won += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string(1, (char)('a' + i)) : "";
+        told += WIFEXITED(status) && WEXITSTATUS(status) == 1;
+    }
+    ASSERT_EQ(1u, won.size()) << won;
+    EXPECT_EQ(RACING_WRITERS - 1, told);
+    const std::vector<u8> kept = Contents(target);
+    EXPECT_TRUE(kept.size() == RACING_WRITE_BYTES && kept.front() == (u8)won[0] && kept.back() == (u8)won[0]);
+    EXPECT_EQ(1u, EntriesIn(dir.Path()));
 }

@@ -2,6 +2,7 @@
 #include "TexOps_Basic.h"
 
 #include <GL/glew.h>
+#include <errno.h>
 #include <string.h>
 
 #include "GameFileAccess.h"
@@ -366,7 +367,8 @@ int STexNode_Extract::Process()
         SetStatus(EXTRACT_INVALID_EXTENSION);
         return 0;
     }
-    // A file that cannot be read (mode 000) exists all the same.
+    // A file that cannot be read (mode 000) exists all the same. This only saves the work: the
+    // written file takes a free name only, so that of writers racing for one name, one wins.
     if (!Overwrite && PathExists(MakeFullPath(name).Str()))
     {
         SetStatus(EXTRACT_EXISTS);
@@ -383,14 +385,16 @@ int STexNode_Extract::Process()
         Status.Format(EXTRACT_STATUS_SIZE, "%s: %s", EXTRACT_SAVE_FAILED, failure.Str());
         return 0;
     }
-    const int saved = SaveImageFile(copy.Get(), name.Str(), SaveOptions, false);
+    const int saved = SaveImageFile(copy.Get(), name.Str(), SaveOptions, false, nullptr,
+                                    Overwrite ? WRITE_Replace : WRITE_NewOnly);
+    const int cause = errno;
     if (Owner)
         Owner->OfferSpareTarget(copy);
     else
         copy.Release();
     if (!saved)
     {
-        SetStatus(EXTRACT_SAVE_FAILED);
+        SetStatus(!Overwrite && cause == EEXIST ? EXTRACT_EXISTS : EXTRACT_SAVE_FAILED);
         return 0;
     }
     return 1;
