@@ -180,7 +180,7 @@ static bool WriteInPlace(int folder, const char* name, const void* data, size_t 
 // system shows it, since setting it to read it back would change it for the other threads.
 static mode_t NewFileMode()
 {
-    const mode_t open = 0666;
+    const mode_t created = 0666;
     mode_t mask = 0;
     bool known = false;
     if (FILE* f = fopen("/proc/self/status", "re"))
@@ -197,7 +197,7 @@ static mode_t NewFileMode()
         mask = umask(0);
         umask(mask);
     }
-    return open & ~mask;
+    return created & ~mask;
 }
 
 // Gives the finished file its name: over whatever has it, or only where nothing has it yet. A file

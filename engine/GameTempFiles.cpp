@@ -1,10 +1,10 @@
 #include "GameTempFiles.h"
 
 #include <atomic>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <string.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace
