@@ -35,13 +35,8 @@ const uid_t OTHER_USER = 1; // neither the writer nor the folders' owner ("daemo
 // Named by their size, with the bytes each must have: DDS is a 128-byte header and 16 bytes per 4x4
 // DXT5 block, so that 8 and 24 blocks make whole multiples of 256 bytes; BMP a 54-byte header and
 // the pixels; TGA's optional areas leave its length open (0). DXT keeps grey within 5:6:5.
-const struct
-{
-    const char* name;
-    size_t bytes;
-    u32 tolerance;
-} LIBRARY_FILES[] = {{"16x8.dds", 128 + 8 * 16, 8}, {"24x16.dds", 128 + 24 * 16, 8},
-                     {"8x8.tga", 0, 0}, {"8x8.bmp", 54 + 64 * 4, 0}};
+const struct { const char* name; size_t bytes; u32 tolerance; } LIBRARY_FILES[] = {
+    {"16x8.dds", 128 + 8 * 16, 8}, {"24x16.dds", 128 + 24 * 16, 8}, {"8x8.tga", 0, 0}, {"8x8.bmp", 54 + 64 * 4, 0}};
 const u32 TGA_ORIGIN_AT = 8, TGA_DESCRIPTOR_AT = 17, TGA_ALPHA_BITS = 8;
 const char TGA_FOOTER_END[] = "TRUEVISION-XFILE.";
 const u32 SIGNALLED_WRITE_BYTES = 32u << 20;
@@ -183,26 +178,21 @@ TEST(ImageFileWrites, LibraryFormatsAreWrittenWholeAndAlwaysTheSame)
 
 TEST(ImageFileWrites, FilesThatMayNotBeWrittenInPlaceOrThroughAProtectedLinkAreLeftAsTheyAre)
 {
-    enum EReach
-    {
-        BY_NAME,
-        OTHERS_LINK,           // root writes through another user's link in a sticky shared folder
-        OTHERS_LINK_TO_FOLDER, // the same link, pointing at the file's folder, on the way to it
-    };
     const struct
     {
         const char* label;
         mode_t mode;
         bool othersFile; // another user's file in a folder everyone may write to
-        EReach reach;
+        bool othersLink; // reached by root through another user's link in such a folder, sticky
+        bool toFolder;   // that link points at the file's folder, on the way to the file
         EWriteTarget target;
         int error;
-    } cases[] = {{"own read-only", READ_ONLY_MODE, false, BY_NAME, WRITE_Replace, EACCES},
-                 {"own unreadable", NO_ACCESS_MODE, false, BY_NAME, WRITE_Replace, EACCES},
-                 {"a name taken, for a new file only", PRIVATE_MODE, false, BY_NAME, WRITE_NewOnly, EEXIST},
-                 {"another user's read-only", READ_ONLY_MODE, true, BY_NAME, WRITE_Replace, EACCES},
-                 {"another user's link", PRIVATE_MODE, true, OTHERS_LINK, WRITE_Replace, EACCES},
-                 {"another user's link to the folder", PRIVATE_MODE, true, OTHERS_LINK_TO_FOLDER, WRITE_Replace, EACCES}};
+    } cases[] = {{"own read-only", READ_ONLY_MODE, false, false, false, WRITE_Replace, EACCES},
+                 {"own unreadable", NO_ACCESS_MODE, false, false, false, WRITE_Replace, EACCES},
+                 {"a name taken, for a new file only", PRIVATE_MODE, false, false, false, WRITE_NewOnly, EEXIST},
+                 {"another user's read-only", READ_ONLY_MODE, true, false, false, WRITE_Replace, EACCES},
+                 {"another user's link", PRIVATE_MODE, true, true, false, WRITE_Replace, EACCES},
+                 {"another user's link to the folder", PRIVATE_MODE, true, true, true, WRITE_Replace, EACCES}};
     std::string needRoot;
     for (const auto& c : cases)
     {
@@ -213,23 +203,22 @@ TEST(ImageFileWrites, FilesThatMayNotBeWrittenInPlaceOrThroughAProtectedLinkAreL
             continue;
         }
         TTempDir dir;
-        ASSERT_EQ(0, chmod(dir.Path().c_str(), c.reach != BY_NAME ? STICKY_SHARED_MODE : SHARED_MODE));
-        const bool toFolder = c.reach == OTHERS_LINK_TO_FOLDER;
-        const std::string path = dir.File("kept.png"), link = dir.File(toFolder ? "jobdir" : "link.png");
+        ASSERT_EQ(0, chmod(dir.Path().c_str(), c.othersLink ? STICKY_SHARED_MODE : SHARED_MODE));
+        const std::string path = dir.File("kept.png"), link = dir.File(c.toFolder ? "jobdir" : "link.png");
         const auto make = [&] { return Write(path) == 1 ? 0 : 1; };
         ASSERT_EQ(0, c.othersFile ? make() : RunAsOrdinaryUser(make)) << c.label;
         ASSERT_EQ(0, chmod(path.c_str(), c.mode));
         struct stat was, st;
         ASSERT_EQ(0, stat(path.c_str(), &was));
-        ASSERT_TRUE(c.reach == BY_NAME || (symlink(toFolder ? dir.Path().c_str() : path.c_str(), link.c_str()) == 0 &&
-                                           lchown(link.c_str(), OTHER_USER, OTHER_USER) == 0));
-        const std::string name = c.reach == BY_NAME ? path : toFolder ? link + "/kept.png" : link;
+        ASSERT_TRUE(!c.othersLink || (symlink(c.toFolder ? dir.Path().c_str() : path.c_str(), link.c_str()) == 0 &&
+                                      lchown(link.c_str(), OTHER_USER, OTHER_USER) == 0));
+        const std::string name = !c.othersLink ? path : c.toFolder ? link + "/kept.png" : link;
         const auto write = [&] { return SaveImage(name.c_str(), Grey(), c.target) ? 0 : errno; };
-        EXPECT_EQ(c.error, c.reach != BY_NAME ? write() : RunAsOrdinaryUser(write)) << c.label;
+        EXPECT_EQ(c.error, c.othersLink ? write() : RunAsOrdinaryUser(write)) << c.label;
         ASSERT_EQ(0, stat(path.c_str(), &st));
         EXPECT_TRUE(st.st_ino == was.st_ino && st.st_uid == was.st_uid && st.st_mode == was.st_mode &&
                     st.st_mtim.tv_nsec == was.st_mtim.tv_nsec) << c.label << ": not the same file as it was";
-        EXPECT_EQ(c.reach != BY_NAME ? 2u : 1u, EntriesIn(dir.Path())) << c.label;
+        EXPECT_EQ(c.othersLink ? 2u : 1u, EntriesIn(dir.Path())) << c.label;
     }
     if (!needRoot.empty())
         GTEST_SKIP() << "only root can give a file or a link to another user: not tried: " << needRoot;
@@ -288,38 +277,33 @@ TEST(ImageFileWrites, OfWritersRacingForANewNameOneTakesItAndTheOthersAreTold)
     const std::string target = dir.File("once.png");
     int start[2];
     ASSERT_EQ(0, pipe(start));
-    std::vector<pid_t> writers;
+    pid_t writers[RACING_WRITERS];
     for (u32 i = 0; i < RACING_WRITERS; ++i)
-    {
-        const pid_t child = fork();
-        if (child == 0)
+        if ((writers[i] = fork()) == 0)
         {
             alarm(ORDINARY_USER_SECONDS);
             close(start[1]);
-            char go;
             // All start at once, when the parent closes its end.
+            char go;
             (void)!read(start[0], &go, 1);
             TPodArray<u8> bytes;
             bytes.Resize(RACING_WRITE_BYTES);
             memset(bytes.data, (int)('a' + i), bytes.count);
             _exit(WriteArrayToBinaryFile(target.c_str(), bytes, WRITE_NewOnly) ? 0 : errno == EEXIST ? 1 : 2);
         }
-        writers.push_back(child);
-    }
     close(start[0]);
     close(start[1]);
-    std::string won;
-    u32 told = 0;
-    for (u32 i = 0; i < writers.size(); ++i)
+    std::string outcomes; // per writer: '0' took the name, '1' was told it exists
+    for (pid_t writer : writers)
     {
         int status = -1;
-        ASSERT_EQ(writers[i], waitpid(writers[i], &status, 0));
-        won += WIFEXITED(status) && WEXITSTATUS(status) == 0 ? std::string(1, (char)('a' + i)) : "";
-        told += WIFEXITED(status) && WEXITSTATUS(status) == 1;
+        EXPECT_EQ(writer, waitpid(writer, &status, 0));
+        outcomes += WIFEXITED(status) ? (char)('0' + WEXITSTATUS(status)) : '?';
     }
-    ASSERT_EQ(1u, won.size()) << won;
-    EXPECT_EQ(RACING_WRITERS - 1, told);
+    const size_t winner = outcomes.find('0');
+    ASSERT_NE(std::string::npos, winner) << outcomes;
+    ASSERT_EQ(std::string(RACING_WRITERS, '1').replace(winner, 1, "0"), outcomes);
     const std::vector<u8> kept = Contents(target);
-    EXPECT_TRUE(kept.size() == RACING_WRITE_BYTES && kept.front() == (u8)won[0] && kept.back() == (u8)won[0]);
+    EXPECT_TRUE(kept.size() == RACING_WRITE_BYTES && kept.front() == 'a' + winner && kept.back() == 'a' + winner);
     EXPECT_EQ(1u, EntriesIn(dir.Path()));
 }
