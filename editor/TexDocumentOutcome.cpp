@@ -31,6 +31,9 @@ static bool ReportFailedOutputs(const STexProcessor& p, const char* const* outpu
             inside += " > ";
             failed |= ReportFailedOutputs(*inner, outputClasses, inside);
         }
+        if (!node->SourceFailure().IsEmpty())
+            fprintf(stderr, "Batch run: node %s%u (%s, \"%s\"): %s\n", where.Str(), i,
+                    node->ClassInfo ? node->ClassInfo->Name : "?", node->NName.Str(), node->SourceFailure().Str());
         if (!node->ClassInfo || node->Status.IsEmpty())
             continue;
         for (const char* const* c = outputClasses; c && *c; ++c)

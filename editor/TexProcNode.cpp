@@ -14,6 +14,12 @@ const char* const NODE_OPTIONAL_PIN_PREFIX = "[opt] ";
 const char* const NODE_UNNAMED = "<unnamed>";
 const char* const GNodeStatusTexts[NS_Count] = {"Image is not loaded", "No input found", "Null texture found"};
 
+const TString& STexProcNode::SourceFailure() const
+{
+    static const TString none;
+    return none;
+}
+
 namespace
 {
 const float BIG = 3.4028235e38f;

@@ -136,6 +136,9 @@ public:
     // The graph a node processes inside itself (a sub-graph), so that whoever judges a run's
     // file-writing nodes sees those inside it too; none for ordinary nodes.
     virtual const STexProcessor* InnerGraph() const { return nullptr; }
+    // Which file a source node could not load and why, for whoever reports a run; empty when it
+    // loaded or reads no file.
+    virtual const TString& SourceFailure() const;
     // Whether the output is read from outside the node's graph (a sub-graph's result), so that a
     // run letting spent outputs go keeps it.
     virtual bool OutputReadOutside() const { return false; }

@@ -366,6 +366,42 @@ bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes, EWrite
     return SafeWriteFile(name, bytes.data, bytes.Count(), target);
 }
 
+static const char* FileKindName(mode_t mode)
+{
+    if (S_ISFIFO(mode))
+        return "a FIFO";
+    if (S_ISCHR(mode))
+        return "a character device";
+    if (S_ISBLK(mode))
+        return "a block device";
+    if (S_ISSOCK(mode))
+        return "a socket";
+    return "not a file";
+}
+
+TString FileReadRefusal(const char* name)
+{
+    if (!name || !*name)
+        return TString("no file named");
+    const TString full = MakeFullPath(name);
+    struct stat st;
+    if (stat(full.Str(), &st) != 0)
+        return TString(strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        return TString(strerror(EISDIR));
+    if (!S_ISREG(st.st_mode))
+    {
+        TString why("not a regular file but ");
+        why += FileKindName(st.st_mode);
+        return why;
+    }
+    const int fd = open(full.Str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return TString(strerror(errno));
+    close(fd);
+    return TString();
+}
+
 bool FileExists(const char* name)
 {
     FILE* f = gSysFOpen(name, FILE_Read | FILE_Binary);

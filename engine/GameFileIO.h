@@ -30,6 +30,11 @@ enum
 // none of the kernel's own file systems (proc, sysfs: ENODATA, GameFileAccess.h) and never waits
 // either. errno tells a failure.
 FILE* gSysFOpen(const char* name, int flags);
+// Why name cannot be read as a file, in words (the system's reason, or what it is when it is not
+// a regular file); empty when it can. Nothing is opened that is not a regular file, so asking
+// never waits on a pipe nor touches a device. Every rule that keeps a source from being read
+// belongs here, so that all of them are reported the same way.
+TString FileReadRefusal(const char* name);
 // Whole text file, with CR LF line ends turned into LF. false when it cannot be read whole.
 bool ReadTextFile(const char* name, TString& out);
 // The same for a file of at most limit bytes; a larger one is not read: false, with the size that

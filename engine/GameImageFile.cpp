@@ -214,17 +214,44 @@ static bool StartsWithPngSignature(const char* name)
     return png;
 }
 
-int LoadImageFile(TextureRef& ref, const char* name)
+// "cannot VERB "NAME": CAUSE" goes to failure when given, else to standard error.
+static int LoadFailed(const char* verb, const char* name, const TString& cause, TString* failure)
+{
+    TString text;
+    text.Format(FAILURE_TEXT_SIZE, "cannot %s \"%s\": ", verb, name);
+    text += cause;
+    if (failure)
+        *failure = text;
+    else
+        fprintf(stderr, "LoadImageFile: %s\n", text.Str());
+    return 0;
+}
+
+int LoadImageFile(TextureRef& ref, const char* name, TString* failure)
 {
     if (!name)
-        return 0;
+        name = "";
+    const TString refusal = FileReadRefusal(name);
+    if (!refusal.IsEmpty())
+        return LoadFailed("read", name, refusal, failure);
     // The content decides, not the name: a PNG goes to the texture manager by its signature.
     if (StartsWithPngSignature(name))
-        return TEX_Get(ref, name, TEXF_RGBA8 | TEXF_NodeOutput);
+    {
+        if (TEX_Get(ref, name, TEXF_RGBA8 | TEXF_NodeOutput))
+            return 1;
+        return LoadFailed("load", name, ref.Obj ? ref.Obj->LoadFailure : TString("no texture"), failure);
+    }
     SImage2D image;
-    if (DecodeImageFile(name, image) <= 0)
-        return 0;
-    return TEX_Create(ref, image.Width, image.Height, 1, 1, TEXFMT_RGBA8, image.Pixels.data, TEXF_NodeOutput);
+    errno = 0;
+    const int decoded = DecodeImageFile(name, image);
+    if (decoded == 0)
+        return LoadFailed("read", name, TString(errno ? strerror(errno) : "the read failed"), failure);
+    // The decoders have said why on standard error.
+    if (decoded < 0)
+        return LoadFailed("load", name, TString("the picture does not decode (the reason is above)"), failure);
+    if (!TEX_Create(ref, image.Width, image.Height, 1, 1, TEXFMT_RGBA8, image.Pixels.data, TEXF_NodeOutput))
+        return LoadFailed("load", name, TString("no texture can be made of it"), failure);
+    return 1;
 }
 
 int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip, TString* failure,

@@ -41,8 +41,9 @@ int EncodeImageFile(const char* name, const SImage2D& image, const SImageSaveOpt
 
 // Loads an image file into ref: PNG through the texture manager (TEXF_RGBA8 | TEXF_NodeOutput),
 // other types through the library into a new texture (format RGBA8, TEXF_NodeOutput). 1 on
-// success, else 0.
-int LoadImageFile(TextureRef& ref, const char* name);
+// success, else 0 with the file and the cause in words in failure when given ("cannot read
+// "PATH": No such file or directory"), on standard error when not.
+int LoadImageFile(TextureRef& ref, const char* name, TString* failure = nullptr);
 // Saves a texture by the name's extension: PNG through TEX_SaveToFile (rows flipped unless
 // flip), others through the library. 1 on success, else 0 with the cause as EncodeImageFile gives it.
 int SaveImageFile(STexture* tex, const char* name, const SImageSaveOptions& options, bool flip,

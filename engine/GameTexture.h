@@ -96,6 +96,8 @@ public:
     u64 BudgetBytes = 0;
     // The file as it was when loaded: the texture is shared only while the file is still that one.
     SFileStamp Source;
+    // Why the file did not load, in words; empty after a load that worked.
+    TString LoadFailure;
 
     STexture();
     ~STexture();

@@ -150,6 +150,7 @@ static int FailLoad(STexture* tex, const char* file, const char* reason)
     printf("Failed loading texture \"%s\".. %s\n", file ? file : "", reason);
     fflush(stdout);
     tex->Flags = TEXF_Failed;
+    tex->LoadFailure = reason;
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <jpeglib.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <string>
 #include <vector>
@@ -110,11 +111,21 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
 {
     const Bytes png = PngOf(Flat(OPAQUE_ORANGE));
     const size_t widthAt = 16;
+    // What stands at the name: the bytes, or something that is no file to read.
+    enum EKind
+    {
+        K_Bytes,
+        K_Nothing,
+        K_Folder,
+        K_Fifo,
+        K_Device,
+    };
     struct SCase
     {
         const char* name;
         Bytes bytes;
         const char* reason;
+        EKind kind = K_Bytes;
     };
     const SCase cases[] = {
         {"cut.png", Bytes(png.begin(), png.begin() + png.size() / 2), "PNG cut short"},
@@ -122,11 +133,18 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         {"wide.png", WithBigEndian32(png, widthAt, TOO_WIDE), "too large: 9000x8, the limit is 8192 each way"},
         {"text.png", Bytes{'h', 'e', 'l', 'l', 'o'}, "not an image"},
         {"tables.jpg", JpegWithoutTables(), "the JPEG data are malformed"},
+        {"missing.png", Bytes(), "cannot read", K_Nothing},
+        {"folder.png", Bytes(), "Is a directory", K_Folder},
+        {"fifo.png", Bytes(), "not a regular file but a FIFO", K_Fifo},
+        {"/dev/zero", Bytes(), "not a regular file but a character device", K_Device},
     };
     for (const SCase& c : cases)
     {
-        const std::string path = dir.File(c.name);
-        Write(path, c.bytes);
+        const std::string path = c.kind == K_Device ? c.name : dir.File(c.name);
+        if (c.kind == K_Bytes)
+            Write(path, c.bytes);
+        EXPECT_TRUE(c.kind != K_Folder || mkdir(path.c_str(), 0700) == 0);
+        EXPECT_TRUE(c.kind != K_Fifo || mkfifo(path.c_str(), 0600) == 0);
         TextureRef ref;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();

@@ -649,6 +649,9 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
     const std::string good = dir.File("good doc.kvf");
     WriteFile(good, EMPTY_DOCUMENT);
     WriteFile(dir.File("bad.kvf"), "not a document\n");
+    ASSERT_EQ(0, mkfifo(dir.File("pipe.png").c_str(), 0600));
+    WriteFile(dir.File("pipe.kvf"), std::string(EMPTY_DOCUMENT) + "NODE STexNode_File _ID=\"0\" TexName=\"pipe.png\"\n" +
+                                        "NODE STexNode_Extract _ID=\"1\" TexName=\"out.png\"\nLINK 0 0 1 0\n");
     const std::string sample = std::string(PW_TEST_DATA_DIR) + "/../../samples/Sample.kvf";
     SNetSocket squatter;
     ASSERT_TRUE(NetStartup());
@@ -670,6 +673,7 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
         {"'good doc.kvf' -opc", 0, "", "Error"}, // from the working folder
         {"'" + dir.File("missing.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded", "[Load]"},
         {"'" + dir.File("bad.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded", "Unexpected"},
+        {"pipe.kvf -opc", BATCH_EXIT_OUTPUT_FAILED, "cannot read \"" + dir.File("pipe.png") + "\": not a regular file", "Error"},
         {"-opc", BATCH_EXIT_LOAD_FAILED, "-opc needs a document", "Unexpected"},
         {"'" + good + "' -opc -listen", FATAL_STATUS, "-listen needs a port", "Unexpected"},
         {"'" + good + "' -opc -listen 0", 0, "Job server listening on port 0", "Error"},

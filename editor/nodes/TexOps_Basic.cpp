@@ -24,6 +24,7 @@ const char* const FILE_NODE_TITLE = "External image";
 const char* const FILE_NODE_OUTPUT = "Texture";
 const char* const FILE_NODE_LOAD_BUTTON = "Load texture";
 const char* const FILE_NODE_RELATIVE_LABEL = "Relative";
+const u32 FILE_NODE_FAILURE_SIZE = 512;
 enum
 {
     ROW_Load = 0,
@@ -66,27 +67,48 @@ STexNode_File::STexNode_File(TArray<SPropDesc>& list) : STexProcNode(list), RelK
 
 STexNode_File::~STexNode_File() {}
 
+// Loads path into the node's output; false with the cause in failure.
+static bool LoadInto(TextureRef& output, const TString& path, TString& failure)
+{
+    if (!LoadImageFile(output, path.Str(), &failure))
+        return false;
+    if (NodeTextureUsable(output))
+        return true;
+    failure.Format(FILE_NODE_FAILURE_SIZE, "cannot load \"%s\": no usable texture came of it", path.Str());
+    return false;
+}
+
 int STexNode_File::LoadImage()
 {
     Output.Release();
     LoadedPath = TString();
+    LoadFailure = TString();
     const TString& doc = CurrentDocumentPath();
+    bool besideExists = false;
     if (RelKVF && !doc.IsEmpty() && !IsAbsolute(TexName))
     {
         TString beside = ExtractFilePath(doc);
         beside += TexName;
-        if (LoadImageFile(Output, beside.Str()) && NodeTextureUsable(Output))
+        besideExists = PathExists(MakeFullPath(beside).Str());
+        if (LoadInto(Output, beside, LoadFailure))
             LoadedPath = beside;
     }
     if (LoadedPath.IsEmpty())
     {
         Output.Release();
-        if (LoadImageFile(Output, TexName.Str()) && NodeTextureUsable(Output))
+        // What is told is why the file that is there did not load; when neither place holds
+        // one, the place beside the document is the one the name meant.
+        TString failure;
+        if (LoadInto(Output, TexName, failure))
             LoadedPath = TexName;
+        else if (LoadFailure.IsEmpty() || (!besideExists && PathExists(MakeFullPath(TexName).Str())))
+            LoadFailure = failure;
     }
     // A record that came back without a picture is no image.
     if (LoadedPath.IsEmpty())
         Output.Release();
+    else
+        LoadFailure = TString();
     return LoadedPath.IsEmpty() ? 0 : 1;
 }
 

@@ -25,12 +25,14 @@ public:
     s32 RelKVF;
     TString TexName;
     TString LoadedPath; // the path the image actually came from; empty when none loaded
+    TString LoadFailure; // which file did not load and why; empty when one loaded
 
     explicit STexNode_File(TArray<SPropDesc>& list);
     ~STexNode_File() override;
     int Process() override;
     float PropertyPanel(const mRect& r) override;
     void StoreParams(TArray<SPropDesc>& list) override;
+    const TString& SourceFailure() const override { return LoadFailure; }
 
     // Loads the image from the name: beside the current document first when relative names are
     // on and a document path exists, then the name itself. Non-zero when an image loaded.
