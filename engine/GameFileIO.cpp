@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 TString GBaseFolder;
@@ -434,7 +435,18 @@ bool ReadFileStamp(const char* name, SFileStamp& stamp)
     stamp.Size = (u64)st.st_size;
     stamp.Seconds = (s64)st.st_mtim.tv_sec;
     stamp.Nanoseconds = (s64)st.st_mtim.tv_nsec;
+    stamp.ChangeSeconds = (s64)st.st_ctim.tv_sec;
+    stamp.ChangeNanoseconds = (s64)st.st_ctim.tv_nsec;
     return true;
+}
+
+s64 FileClockSecond()
+{
+    // File times come from the coarse clock, which may lag the precise one by a tick.
+    timespec now;
+    if (clock_gettime(CLOCK_REALTIME_COARSE, &now) != 0 && clock_gettime(CLOCK_REALTIME, &now) != 0)
+        return 0;
+    return (s64)now.tv_sec;
 }
 
 // ---------------------------------------------------------------------------------------------

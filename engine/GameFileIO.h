@@ -64,8 +64,9 @@ bool FileExists(const char* name);
 // Last-write time in seconds since 1970-01-01 UTC; 0 when unknown.
 u64 FileModifiedTime(const char* name);
 
-// What tells one version of a file from the next: its identity (device and inode), its size and
-// its last-write time to the nanosecond.
+// What tells one version of a file from the next: its identity (device and inode), its size, its
+// last-write time and its status-change time to the nanosecond. The last-write time can be put
+// back by anyone who may write the file; the status-change time cannot, it moves with every write.
 struct SFileStamp
 {
     u64 Device = 0;
@@ -73,18 +74,31 @@ struct SFileStamp
     u64 Size = 0;
     s64 Seconds = 0;
     s64 Nanoseconds = 0;
+    s64 ChangeSeconds = 0;
+    s64 ChangeNanoseconds = 0;
 
     bool operator==(const SFileStamp& o) const
     {
         return Device == o.Device && Inode == o.Inode && Size == o.Size && Seconds == o.Seconds &&
-               Nanoseconds == o.Nanoseconds;
+               Nanoseconds == o.Nanoseconds && ChangeSeconds == o.ChangeSeconds &&
+               ChangeNanoseconds == o.ChangeNanoseconds;
     }
-    // Last written before the other was.
+    // Last written before the other was last written or changed.
     bool WrittenBefore(const SFileStamp& o) const
     {
-        return Seconds < o.Seconds || (Seconds == o.Seconds && Nanoseconds < o.Nanoseconds);
+        return Before(Seconds, Nanoseconds, o.Seconds, o.Nanoseconds) ||
+               Before(Seconds, Nanoseconds, o.ChangeSeconds, o.ChangeNanoseconds);
     }
+    // Written or changed in the given second of the file clock or later: another change within
+    // that second may leave the stamp as it is, on a file system with whole-second times or
+    // between two ticks of the clock.
+    bool ChangedFrom(s64 second) const { return Seconds >= second || ChangeSeconds >= second; }
+
+private:
+    static bool Before(s64 s, s64 ns, s64 os, s64 ons) { return s < os || (s == os && ns < ons); }
 };
+// The second the clock that stamps files is in now.
+s64 FileClockSecond();
 // The stamp of a regular file; false when there is none.
 bool ReadFileStamp(const char* name, SFileStamp& stamp);
 

@@ -145,6 +145,33 @@ TString TEX_FileKey(const char* name, u32 flags)
     return key;
 }
 
+// FNV-1a: tells a changed file from the one loaded, not a forged one.
+static u64 HashBytes(const TPodArray<u8>& bytes)
+{
+    const u64 FNV_OFFSET = 14695981039346656037ull, FNV_PRIME = 1099511628211ull;
+    u64 h = FNV_OFFSET;
+    for (u32 i = 0; i < bytes.Count(); ++i)
+        h = (h ^ bytes.data[i]) * FNV_PRIME;
+    return h;
+}
+
+// Whether tex still stands for its file, whose stamp (taken in the file clock's second) is now.
+static bool StillTheSource(STexture* tex, const SFileStamp& now, s64 second)
+{
+    if (!(tex->Source == now))
+        return false;
+    if (!tex->SourceRacy)
+        return true;
+    TPodArray<u8> bytes;
+    if (!ReadArrayFromBinaryFile(tex->Name.Str(), bytes) || HashBytes(bytes) != tex->SourceHash)
+        return false;
+    // Found unchanged once the second of its last change was over: any later change moves the
+    // stamp.
+    if (!now.ChangedFrom(second))
+        tex->SourceRacy = false;
+    return true;
+}
+
 static int FailLoad(STexture* tex, const char* file, const char* reason)
 {
     printf("Failed loading texture \"%s\".. %s\n", file ? file : "", reason);
@@ -158,8 +185,10 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
 {
     if (!tex)
         return 0;
+    const s64 loadSecond = FileClockSecond();
     if (!file || !*file || !FileExists(file) || !ReadFileStamp(file, tex->Source))
         return FailLoad(tex, file, "the file does not exist or cannot be read");
+    tex->SourceRacy = tex->Source.ChangedFrom(loadSecond);
     tex->Flags = flags;
 
     // A streamed texture starts from the smallest cached level; a missing or unusable cache
@@ -212,6 +241,13 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
         tex->Depth = 1;
         tex->Faces = 1;
         SetupChain(tex);
+    }
+    if (tex->SourceRacy)
+    {
+        TPodArray<u8> whole;
+        if (fromCache && !ReadArrayFromBinaryFile(file, whole))
+            whole.Clear();
+        tex->SourceHash = HashBytes(fromCache ? whole : bytes);
     }
     u32 maxSize = TEX_MaxSize(GL_TEXTURE_2D);
     if (tex->Width > maxSize || tex->Height > maxSize)
@@ -286,9 +322,10 @@ int TEX_Get(TextureRef& ref, const char* name, u32 flags)
         name = "";
     const TString key = TEX_FileKey(name, flags);
     // A texture stands for its file only while the file is the one it was loaded from.
+    const s64 second = FileClockSecond();
     SFileStamp now;
     const bool stamped = ReadFileStamp(name, now);
-    if (ref.Obj && !ref.Obj->Key.IsEmpty() && ref.Obj->Key == key && stamped && ref.Obj->Source == now)
+    if (ref.Obj && !ref.Obj->Key.IsEmpty() && ref.Obj->Key == key && stamped && StillTheSource(ref.Obj, now, second))
         return 1;
     ref.Release();
     GTexManager.Lock.Lock();
@@ -300,7 +337,9 @@ int TEX_Get(TextureRef& ref, const char* name, u32 flags)
     if (shared)
     {
         ref.Adopt(shared);
-        return 1;
+        if (StillTheSource(shared, now, second))
+            return 1;
+        ref.Release();
     }
     STexture* tex = new STexture;
     ref.Adopt(tex);

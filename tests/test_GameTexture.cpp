@@ -22,6 +22,8 @@ namespace
 {
 
 typedef std::vector<u8> Bytes;
+// Pictures tried for one that encodes to a given size.
+const u32 SAME_SIZE_TRIES = 200;
 
 class TextureTest : public ::testing::Test
 {
@@ -454,6 +456,21 @@ TEST_F(TextureTest, FileTexturesAreSharedByNameAndFlags)
         ASSERT_EQ(1, TEX_Get(a, file.c_str(), 3));
         EXPECT_NE(b.Get(), a.Get()) << change;
     }
+    // Rewritten in place, another picture of the old size, with the old times put back.
+    ASSERT_EQ(0, stat(file.c_str(), &was));
+    TPodArray<u8> other;
+    for (u32 seed = 13; seed < 13 + SAME_SIZE_TRIES && other.Count() != (u32)was.st_size; ++seed)
+        ASSERT_EQ(1, EncodeImage(RandomImage(8, 4, seed), other, IMG_PNG));
+    ASSERT_EQ((u32)was.st_size, other.Count());
+    FILE* f = fopen(file.c_str(), "r+b");
+    ASSERT_NE(nullptr, f);
+    EXPECT_EQ(other.Count(), fwrite(other.data, 1, other.Count(), f));
+    fclose(f);
+    const timespec old[2] = {was.st_atim, was.st_mtim};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, file.c_str(), old, 0));
+    b = a;
+    ASSERT_EQ(1, TEX_Get(a, file.c_str(), 3));
+    EXPECT_NE(b.Get(), a.Get());
 }
 
 TEST_F(TextureTest, FailedLoads)
@@ -744,14 +761,17 @@ TEST_F(MipCacheTest, CorruptCachesAreRebuiltFromTheImage)
         EXPECT_EQ(256, LevelParam(0, GL_TEXTURE_WIDTH)) << c.first;
         EXPECT_EQ(good, ReadAll(mips)) << c.first << ": the cache is rewritten";
     }
-    // A cache older than the image is not trusted, whatever it holds.
-    WriteAll(mips, good);
+    // A cache older than the image is not trusted, whatever it holds: older than its last write,
+    // or than a change whose time was put back to the cache's.
     const timespec longAgo[2] = {};
-    ASSERT_EQ(0, utimensat(AT_FDCWD, mips.c_str(), longAgo, 0));
+    for (const bool imageTimePutBack : {false, true})
     {
+        WriteAll(mips, good);
+        ASSERT_EQ(0, utimensat(AT_FDCWD, mips.c_str(), longAgo, 0));
+        ASSERT_TRUE(!imageTimePutBack || utimensat(AT_FDCWD, file.c_str(), longAgo, 0) == 0);
         TextureRef t;
         Load(t);
-        EXPECT_EQ(0u, t->CurLevel) << log;
+        EXPECT_EQ(0u, t->CurLevel) << imageTimePutBack << log;
     }
     // An unreadable cache (a folder in its place) is skipped and cannot be rewritten: the
     // texture still loads.
