@@ -16,11 +16,52 @@ const char* const FILE_OUTPUT_CLASSES[] = {TEX_NODE_FILE_OUTPUT_CLASSES(TEX_OUTP
 #undef TEX_OUTPUT_CLASS_NAME
 } // namespace
 
-// Reports every failed file-writing node of the graph and of the sub-graphs inside it; true when
-// there was one.
-static bool ReportFailedOutputs(const STexProcessor& p, const char* const* outputClasses, const TString& where)
+namespace
 {
-    bool failed = false;
+const u32 FAILURES_NAMED = 8; // in a job's failure text; the rest are counted
+const u32 FAILURE_TEXT_MAX = 8192; // characters of a failure's subject or cause
+
+// Where a run's failures go: standard error for a batch run, or a job's failure text.
+struct SFailures
+{
+    TString* Text = nullptr;
+    u32 Count = 0;
+
+    void Tell(const TString& subject, const TString& cause)
+    {
+        ++Count;
+        if (!Text)
+        {
+            fprintf(stderr, "Batch run: %s%s%s\n", subject.Str(), subject.IsEmpty() ? "" : " ", cause.Str());
+            return;
+        }
+        if (Count > FAILURES_NAMED)
+            return;
+        if (!Text->IsEmpty())
+            *Text += "; ";
+        if (!subject.IsEmpty())
+        {
+            *Text += subject;
+            *Text += " ";
+        }
+        *Text += cause;
+    }
+    void End()
+    {
+        if (Text && Count > FAILURES_NAMED)
+        {
+            TString more;
+            more.Format(64, "; and %u more", Count - FAILURES_NAMED);
+            *Text += more;
+        }
+    }
+};
+} // namespace
+
+// Tells every failed file-writing node of the graph and of the sub-graphs inside it.
+static void ReportFailedOutputs(const STexProcessor& p, const char* const* outputClasses, const TString& where,
+                                SFailures& failures)
+{
     for (u32 i = 0; i < p.Nodes.Count(); ++i)
     {
         const STexProcNode* node = p.Nodes[i];
@@ -29,7 +70,7 @@ static bool ReportFailedOutputs(const STexProcessor& p, const char* const* outpu
             TString inside = where;
             inside += node->NName;
             inside += " > ";
-            failed |= ReportFailedOutputs(*inner, outputClasses, inside);
+            ReportFailedOutputs(*inner, outputClasses, inside, failures);
         }
         if (!node->SourceFailure().IsEmpty())
             fprintf(stderr, "Batch run: node %s%u (%s, \"%s\"): %s\n", where.Str(), i,
@@ -39,29 +80,37 @@ static bool ReportFailedOutputs(const STexProcessor& p, const char* const* outpu
         for (const char* const* c = outputClasses; c && *c; ++c)
             if (gStrEqual(node->ClassInfo->Name, *c))
             {
-                fprintf(stderr, "Batch run: node %s%u (%s, \"%s\") failed: %s\n", where.Str(), i, *c,
-                        node->NName.Str(), node->Status.Str());
-                failed = true;
+                TString subject, cause;
+                subject.Format(FAILURE_TEXT_MAX, "node %s%u (%s, \"%s\")", where.Str(), i, *c, node->NName.Str());
+                cause.Format(FAILURE_TEXT_MAX, "failed: %s", node->Status.Str());
+                failures.Tell(subject, cause);
             }
     }
-    return failed;
 }
 
-int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses)
+int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses, TString* failure)
 {
     if (!loaded)
         return BATCH_EXIT_LOAD_FAILED;
-    bool failed = ReportFailedOutputs(p, outputClasses, TString());
+    SFailures failures;
+    failures.Text = failure;
+    // The budget first: the nodes it stopped fail for want of their inputs.
     if (p.TexturesRefused)
     {
-        fprintf(stderr, "Batch run: \"%s\" needed more texture memory at once than the budget of %llu MiB\n",
-                p.FileName.Str(), (unsigned long long)(TEX_MemoryBudget() / BYTES_PER_MIB));
-        failed = true;
+        TString subject, cause;
+        // A job's line names its document already.
+        if (!failure)
+            subject.Format(FAILURE_TEXT_MAX, "\"%s\"", p.FileName.Str());
+        cause.Format(128, "needed more texture memory at once than the budget of %llu MiB",
+                     (unsigned long long)(TEX_MemoryBudget() / BYTES_PER_MIB));
+        failures.Tell(subject, cause);
     }
-    return failed ? BATCH_EXIT_OUTPUT_FAILED : 0;
+    ReportFailedOutputs(p, outputClasses, TString(), failures);
+    failures.End();
+    return failures.Count ? BATCH_EXIT_OUTPUT_FAILED : 0;
 }
 
-int BatchExitCode(int loaded, const STexProcessor& p)
+int BatchExitCode(int loaded, const STexProcessor& p, TString* failure)
 {
-    return BatchExitCode(loaded, p, FILE_OUTPUT_CLASSES);
+    return BatchExitCode(loaded, p, FILE_OUTPUT_CLASSES, failure);
 }

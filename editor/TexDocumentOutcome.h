@@ -3,6 +3,7 @@
 #pragma once
 
 class STexProcessor;
+class TString;
 
 // Exit codes of a batch run beyond success.
 static const int BATCH_EXIT_LOAD_FAILED = 1;
@@ -10,6 +11,7 @@ static const int BATCH_EXIT_OUTPUT_FAILED = 2;
 // The exit code of a batch run: BATCH_EXIT_LOAD_FAILED when the document did not load,
 // BATCH_EXIT_OUTPUT_FAILED when a node of one of the classes (null-ended) failed its processing
 // (each failure named on standard error), else 0. Without classes, the file-writing classes of
-// the ordered list.
-int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses);
-int BatchExitCode(int loaded, const STexProcessor& p);
+// the ordered list. With failure, the failures are told there (a job's words, "; " between them)
+// instead of on standard error.
+int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses, TString* failure = nullptr);
+int BatchExitCode(int loaded, const STexProcessor& p, TString* failure = nullptr);

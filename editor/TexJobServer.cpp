@@ -58,14 +58,26 @@ void RunJob(SJobServer& server, const NetAddr& from, const TPodArray<u8>& bytes,
     path.Assign((const char*)bytes.data, bytes.Count());
     // A path with a zero byte names no file; its text would name another one.
     const bool clean = strlen(path.Str()) == bytes.Count();
-    // Resolved once: the runner checks and loads exactly this path.
-    path = PathInFolder(server.WorkFolder, path);
     TString reason;
-    const EJobStatus status = clean && server.Runner ? server.Runner(path.Str(), reason) : JOB_LoadFailed;
-    if (status != JOB_LoadFailed && server.Log.Admit(JOB_LOG_DONE, from, now, false))
-        ConsolePrintf("%s %s", NetAddrToString(from).Str(), TextWithArg("MSG_JobProcessed", path.Str()).Str());
-    else if (status == JOB_LoadFailed && !reason.IsEmpty() && server.Log.Admit(JOB_LOG_REFUSED, from, now, false))
-        ConsolePrintf("%s Job: \"%s\" refused: %s", NetAddrToString(from).Str(), path.Str(), reason.Str());
+    EJobStatus status = JOB_LoadFailed;
+    if (!clean)
+        reason = "its path holds a zero byte";
+    else
+    {
+        // Resolved once: the runner checks and loads exactly this path.
+        path = PathInFolder(server.WorkFolder, path);
+        if (server.Runner)
+            status = server.Runner(path.Str(), reason);
+    }
+    const EJobLogOutcome outcome = status == JOB_Done       ? JOB_LOG_PROCESSED
+                                   : status == JOB_LoadFailed ? JOB_LOG_REFUSED
+                                                              : JOB_LOG_FAILED;
+    if (outcome != JOB_LOG_PROCESSED && reason.IsEmpty())
+        reason = outcome == JOB_LOG_REFUSED ? "the document did not load" : "an output failed";
+    if (clean)
+        server.Log.Outcome(outcome, from, now, path.Str(), path.Length(), reason.Str());
+    else
+        server.Log.Outcome(outcome, from, now, (const char*)bytes.data, bytes.Count(), reason.Str());
     Reply(server, from, status, now);
 }
 
@@ -325,5 +337,5 @@ EJobStatus RunJobDocument(const char* path, TString& reason)
         reason = DocumentBudgetText(DocumentBudgetSpent());
         return JOB_LoadFailed;
     }
-    return BatchExitCode(loaded, *GProcessor) == BATCH_EXIT_OUTPUT_FAILED ? JOB_OutputFailed : JOB_Done;
+    return BatchExitCode(loaded, *GProcessor, &reason) == BATCH_EXIT_OUTPUT_FAILED ? JOB_OutputFailed : JOB_Done;
 }

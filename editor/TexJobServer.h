@@ -83,7 +83,7 @@ private:
 };
 
 // Loads and processes the document of a job; the outcome for the reply, and in reason why a
-// document was refused.
+// document was refused or what failed.
 typedef EJobStatus (*TJobRunner)(const char* path, TString& reason);
 
 class SJobServer : public SNetSocket
@@ -119,5 +119,6 @@ void PollJobServerAt(SJobServer& server, double now);
 // The runner of the program: the path must name a regular file of at most JOB_MAX_DOCUMENT_BYTES
 // that only the server's user may change (FileGuardedFromOtherUsers); unsaved edits are first
 // written to RecoveryPath (the job is refused when that fails); then the document replaces the
-// edited graph quietly and is processed. reason tells why a document was refused.
+// edited graph quietly and is processed. reason tells why a document was refused, or what failed
+// (failed outputs, the texture budget) when the outcome is JOB_OutputFailed.
 EJobStatus RunJobDocument(const char* path, TString& reason);

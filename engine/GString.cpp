@@ -367,3 +367,15 @@ TString DisplayText(const char* text)
         gSysDisplayText(out.Buffer(), n + 1, text);
     return out;
 }
+
+TString LogLineText(const char* text, u32 length)
+{
+    TString out;
+    const size_t n = gSysLogLineText(nullptr, 0, text, length);
+    if (n >= 0xFFFFFFFFu)
+        return out;
+    out.SetLength((u32)n);
+    if (out.Length() == n)
+        gSysLogLineText(out.Buffer(), n + 1, text, length);
+    return out;
+}

@@ -146,3 +146,5 @@ private:
 
 // gSysDisplayText as a string: outside bytes escaped for a box, a title or the console.
 TString DisplayText(const char* text);
+// gSysLogLineText as a string.
+TString LogLineText(const char* text, u32 length);

@@ -476,19 +476,47 @@ bool gSysIsDisplayText(const char* text)
     return true;
 }
 
-size_t gSysDisplayText(char* out, size_t size, const char* text)
+namespace
+{
+// The escape of a byte that lone-line text must not hold as it is: a named one for line ends,
+// tabs and the backslash, else none (the byte goes as "\xNN").
+const char* NamedEscape(unsigned char c)
+{
+    switch (c)
+    {
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    case '\\': return "\\\\";
+    default: return nullptr;
+    }
+}
+
+size_t EscapeText(char* out, size_t size, const unsigned char* p, size_t count, bool oneLine)
 {
     static const char HEX[] = "0123456789ABCDEF";
-    const unsigned char* p = (const unsigned char*)(text ? text : "");
+    const unsigned char* end = p + count;
     size_t length = 0;
     const auto put = [&](const char* bytes, u32 n) {
         for (u32 i = 0; i < n; ++i, ++length)
             if (out && length + 1 < size)
                 out[length] = bytes[i];
     };
-    while (*p)
+    while (p < end)
     {
-        const u32 n = ShownSequence(p);
+        const char* named = oneLine ? NamedEscape(*p) : nullptr;
+        if (named)
+        {
+            put(named, 2);
+            ++p;
+            continue;
+        }
+        // A sequence is looked at only when it could end within the text.
+        const u32 need = *p < 0x80 ? 1 : *p >= 0xF0 ? 4 : *p >= 0xE0 ? 3 : 2;
+        u32 n = *p && (size_t)(end - p) >= need ? ShownSequence(p) : 0;
+        // C1 controls (U+0080 to U+009F) are terminal commands too.
+        if (oneLine && n == 2 && p[0] == 0xC2 && p[1] < 0xA0)
+            n = 0;
         if (n)
         {
             put((const char*)p, n);
@@ -502,6 +530,18 @@ size_t gSysDisplayText(char* out, size_t size, const char* text)
     if (out && size > 0)
         out[length < size ? length : size - 1] = 0;
     return length;
+}
+} // namespace
+
+size_t gSysDisplayText(char* out, size_t size, const char* text)
+{
+    const char* t = text ? text : "";
+    return EscapeText(out, size, (const unsigned char*)t, strlen(t), false);
+}
+
+size_t gSysLogLineText(char* out, size_t size, const char* text, size_t count)
+{
+    return EscapeText(out, size, (const unsigned char*)(text ? text : ""), text ? count : 0, true);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -135,6 +135,11 @@ bool gSysCanAsk();
 // and line end, becomes "\xNN" (two upper-case hex digits); the rest stays as it is. Writes at most
 // size - 1 bytes and a terminator into out (when size > 0); returns the full length.
 size_t gSysDisplayText(char* out, size_t size, const char* text);
+// As gSysDisplayText, for count bytes that others sent (zero bytes among them) on their way to one
+// line of a log: line ends and tabs become "\n", "\r" and "\t", a backslash "\\", and the C1
+// controls (U+0080 to U+009F) are escaped byte by byte, so that no text passes for a line of its
+// own or for a command to the terminal.
+size_t gSysLogLineText(char* out, size_t size, const char* text, size_t count);
 // Whether gSysDisplayText would leave the text as it is.
 bool gSysIsDisplayText(const char* text);
 // Forces the mode (the engine main decides it from the command line before anything else starts).

@@ -25,6 +25,7 @@
 #include "GameConsole.h"
 #include "GameCore.h"
 #include "GameFileIO.h"
+#include "GameText.h"
 #include "GameTexture.h"
 #include "Plumweave.h"
 #include "TexDocPath.h"
@@ -339,6 +340,88 @@ TEST_F(JobServerTest, AFloodShowsTheFirstLinesOfEachKindAndThenASummaryASecond)
     }
 }
 
+namespace
+{
+// Outcomes by the document's name, each failure with a reason.
+EJobStatus OutcomeByName(const char* path, TString& reason)
+{
+    const EJobStatus status = strstr(path, "refused") ? JOB_LoadFailed : strstr(path, "failed") ? JOB_OutputFailed : JOB_Done;
+    if (status != JOB_Done)
+        reason = "because";
+    return status;
+}
+
+// The console's lines about jobs, with the senders' addresses as {A} and {B}.
+std::vector<std::string> JobLines(const TJobClient& a, const TJobClient& b)
+{
+    std::vector<std::string> lines;
+    for (u32 i = 0; i < GConsole.Lines.Count(); ++i)
+    {
+        std::string line = GConsole.Lines[i].Text.Str();
+        if (line.find(" >> ") != std::string::npos || line.find("more datagrams") != std::string::npos)
+            continue;
+        for (const auto& who : {std::make_pair(&a, "{A}"), std::make_pair(&b, "{B}")})
+        {
+            const std::string address = "127.0.0.1:" + std::to_string(who.first->Port());
+            for (size_t at; (at = line.find(address)) != std::string::npos;)
+                line.replace(at, address.size(), who.second);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+} // namespace
+
+TEST_F(JobServerTest, EveryOutcomeOfAJobHasALineOfItsOwnOrACountInTheSecondsSummary)
+{
+    const std::string DONE = "/jobs/done.kvf", REFUSED = "/jobs/refused.kvf";
+    // The processed line is the program's text, as the dictionary holds it.
+    const std::string PROCESSED = "{A} " + std::string(TextWithArg("MSG_JobProcessed", DONE.c_str()).Str()), WAS_REFUSED = "{A} Job: \"/jobs/refused.kvf\" refused: because";
+    const double SECOND_OVER = 1.5;
+    const struct
+    {
+        const char* label;
+        std::vector<std::pair<char, std::string>> jobs; // sender A or B, path
+        std::vector<std::string> lines;
+    } cases[] = {
+        {"a dozen jobs in a second",
+         {{'A', DONE}, {'A', REFUSED}, {'A', DONE}, {'A', REFUSED}, {'A', DONE}, {'A', REFUSED},
+          {'A', DONE}, {'A', REFUSED}, {'A', DONE}, {'A', REFUSED}, {'A', DONE}, {'A', REFUSED}},
+         {PROCESSED, WAS_REFUSED, PROCESSED, WAS_REFUSED, PROCESSED, "7 more jobs from {A}: 3 processed, 4 refused"}},
+        {"another sender after a stream",
+         {{'A', REFUSED}, {'A', REFUSED}, {'A', REFUSED}, {'A', REFUSED}, {'A', REFUSED}, {'A', REFUSED}, {'B', REFUSED}},
+         {WAS_REFUSED, WAS_REFUSED, WAS_REFUSED, WAS_REFUSED, WAS_REFUSED, "{B} Job: \"/jobs/refused.kvf\" refused: because",
+          "1 more jobs from {A}: 1 refused"}},
+        {"an output failed", {{'A', "/jobs/failed.kvf"}}, {"{A} Job: \"/jobs/failed.kvf\" failed: because"}},
+        {"a path forging a line and commanding the terminal",
+         {{'A', "/jobs/refused\n{A} Job processed: /etc/shadow\x1B]0;t\x07\xC2\x9B\xFF\\"}},
+         {"{A} Job: \"/jobs/refused\\n{A} Job processed: /etc/shadow\\x1B]0;t\\x07\\xC2\\x9B\\xFF\\\\\" refused: because"}},
+        {"a path holding a zero byte", {{'A', std::string("/jobs/a\0b", 9)}},
+         {"{A} Job: \"/jobs/a\\x00b\" refused: its path holds a zero byte"}},
+    };
+    server.Runner = &OutcomeByName;
+    TJobClient other;
+    double now = T0;
+    for (const auto& c : cases)
+    {
+        GConsole.Lines.Clear();
+        for (const auto& job : c.jobs)
+        {
+            TJobClient& sender = job.first == 'A' ? client : other;
+            std::string path = job.second;
+            for (size_t at; (at = path.find("{A}")) != std::string::npos;)
+                path.replace(at, 3, "127.0.0.1:" + std::to_string(client.Port()));
+            ASSERT_TRUE(sender.SendPath(Port(), path, JOB_MAX_PATH)) << c.label;
+            int status = -1;
+            ASSERT_TRUE(PollForReply(server, sender, now, status)) << c.label;
+        }
+        now += SECOND_OVER;
+        PollJobServerAt(server, now);
+        EXPECT_EQ(JobLines(client, other), c.lines) << c.label;
+        now += SECOND_OVER;
+    }
+}
+
 TEST_F(JobServerTest, ARefusedBeginLeavesTheSenderWithNoUnfinishedPath)
 {
     const u32 n = (u32)PATH.size();
@@ -621,9 +704,10 @@ TEST_F(JobDocumentTest, AJobHoldsNoMoreTextureMemoryAtOnceThanTheBudget)
     {
         const char* document;
         EJobStatus status;
+        const char* reason;
     } cases[] = {
-        {"fan.kvf", JOB_Done},          // eight sub-graphs, each done with before the next
-        {"wide.kvf", JOB_OutputFailed}, // three textures at once
+        {"fan.kvf", JOB_Done, ""}, // eight sub-graphs, each done with before the next
+        {"wide.kvf", JOB_OutputFailed, "needed more texture memory at once than the budget of 0 MiB"}, // three textures at once
     };
     TShippedShaders shaders;
     shaders.Begin();
@@ -633,6 +717,7 @@ TEST_F(JobDocumentTest, AJobHoldsNoMoreTextureMemoryAtOnceThanTheBudget)
         TEX_SetMemoryBudget(GTexManager.BudgetUsed + TEXTURE * 5 / 2);
         TString reason;
         EXPECT_EQ(RunJobDocument(dir.File(c.document).c_str(), reason), c.status) << c.document;
+        EXPECT_STREQ(reason.Str(), c.reason) << c.document;
         TEX_SetMemoryBudget(0);
     }
     shaders.End();
