@@ -1,6 +1,7 @@
 #include "GameTempFiles.h"
 
 #include <atomic>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -32,6 +33,8 @@ STempSlot GTempSlots[TEMP_SLOTS];
 
 void RemoveTempFilesAndEnd(int sig)
 {
+    // The interrupted code's errno is its own, should the signal not end the process after all.
+    const int interrupted = errno;
     for (STempSlot& slot : GTempSlots)
         if (slot.State.load() == SLOT_Live)
             unlinkat(slot.Folder, slot.Name, 0);
@@ -41,6 +44,7 @@ void RemoveTempFilesAndEnd(int sig)
     sigaction(sig, &fallback, nullptr);
     // Delivered once the handler returns, with the signal's own default action.
     raise(sig);
+    errno = interrupted;
 }
 
 // A handler or an ignored signal set up by someone else is left alone.
