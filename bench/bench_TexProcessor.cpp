@@ -1,15 +1,19 @@
 // The processor's own cost: a chain of 50 test nodes processed through the update list against the
-// same 50 full-screen passes drawn directly with the engine (same shader, same targets); and
-// queuing and sorting a graph of 1,000 nodes against a plain depth-first ordering of the same graph
-// over adjacency lists.
+// same 50 full-screen passes drawn directly with the engine (same shader, same targets); queuing
+// and sorting a graph of 1,000 nodes against a plain depth-first ordering of the same graph over
+// adjacency lists; and processing whole graphs of 10,000 to 65,536 nodes (as many as one load
+// makes), whose time per node should not grow with their size.
 #include "BenchGL.h"
 #include "BenchPair.h"
 
+#include <chrono>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "GameShader.h"
 #include "TestNodes.h"
+#include "TexDocument.h"
 
 namespace
 {
@@ -19,6 +23,10 @@ const int GRAPH_NODES = 1000;
 const int GRAPH_MAX_INPUTS = 2;
 const float CHAIN_SCALE = 0.98f;
 const unsigned GRAPH_SEED = 777;
+// Graph sizes whose processing time per node is compared with the first's.
+const u32 PER_NODE_SIZES[] = {10000, 40000, DOC_MAX_LOAD_NODES};
+const char* const PER_NODE_NAMES[] = {"10k", "40k", "65k"};
+const u32 PER_NODE_COUNT = sizeof(PER_NODE_SIZES) / sizeof(PER_NODE_SIZES[0]);
 
 void BM_ProcessChain(benchmark::State& state)
 {
@@ -166,7 +174,61 @@ void BM_QueueGraph(benchmark::State& state)
     p.UpdateList.Clear();
     t.Report(state, "queue_ms", "reference_ms", 1e3);
 }
+// A layered graph as a document would hold it: each node takes up to two inputs from earlier ones.
+bool ReadLayeredGraph(STexProcessor& p, u32 nodes, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string text = DOC_VERSION_2;
+    text += "\nNODE STestNode_Pins Ins=\"0\" Outs=\"1\"\n";
+    for (u32 i = 1; i < nodes; ++i)
+        text += "NODE STestNode_Pins Ins=\"" + std::to_string(i < GRAPH_MAX_INPUTS ? i : GRAPH_MAX_INPUTS) + "\" Outs=\"1\"\n";
+    for (u32 i = 1; i < nodes; ++i)
+        for (u32 k = 0; k < i && k < (u32)GRAPH_MAX_INPUTS; ++k)
+            text += "LINK " + std::to_string(rng() % i) + " 0 " + std::to_string(i) + " " + std::to_string(k) + "\n";
+    return ReadDocumentText(p, TString(text.c_str()), "layered.kvf", 1) && p.Nodes.Count() == nodes;
+}
+
+void BM_ProcessPerNode(benchmark::State& state)
+{
+    if (!BenchContext())
+    {
+        state.SkipWithError("no GL context");
+        return;
+    }
+    STexProcessor graphs[PER_NODE_COUNT];
+    for (u32 g = 0; g < PER_NODE_COUNT; ++g)
+        if (!ReadLayeredGraph(graphs[g], PER_NODE_SIZES[g], GRAPH_SEED))
+        {
+            state.SkipWithError("the layered graph does not read");
+            return;
+        }
+    double seconds[PER_NODE_COUNT] = {};
+    for (auto _ : state)
+        for (u32 g = 0; g < PER_NODE_COUNT; ++g)
+        {
+            TestProcessLog().clear();
+            const auto start = std::chrono::steady_clock::now();
+            graphs[g].ProcessAll();
+            seconds[g] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (TestProcessLog().size() != PER_NODE_SIZES[g])
+            {
+                state.SkipWithError("a node was not processed once");
+                return;
+            }
+        }
+    const double first = seconds[0] / PER_NODE_SIZES[0];
+    for (u32 g = 0; g < PER_NODE_COUNT; ++g)
+    {
+        const double perNode = seconds[g] / PER_NODE_SIZES[g];
+        state.counters[std::string("ns_per_node_") + PER_NODE_NAMES[g]] =
+            benchmark::Counter(perNode * 1e9, benchmark::Counter::kAvgIterations);
+        if (g > 0)
+            state.counters[std::string("ratio_") + PER_NODE_NAMES[g]] = first > 0 ? perNode / first : 0.0;
+    }
+    TestProcessLog().clear();
+}
 } // namespace
 
 BENCHMARK(BM_ProcessChain)->Unit(benchmark::kMillisecond)->Iterations(10);
 BENCHMARK(BM_QueueGraph)->Unit(benchmark::kMillisecond)->Iterations(200);
+BENCHMARK(BM_ProcessPerNode)->Unit(benchmark::kMillisecond)->Iterations(5);

@@ -522,6 +522,7 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
         node->Owner = this;
         // Marks of the other processor's graph walks mean nothing to this one's.
         node->VisitMark = 0;
+        node->RunMark = 0;
     }
     UpdateList = loaded.UpdateList;
     loaded.Nodes.Clear();

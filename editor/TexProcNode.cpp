@@ -273,7 +273,7 @@ const SPropDesc* STexProcNode::PropTable()
 STexProcNode::STexProcNode(TArray<SPropDesc>& list)
     : CEntity(EntityList(NodeBaseList(list))), Dragging(0), DragAwaitsPress(0), Owner(nullptr), PreviewShown(1),
       NName(NODE_UNNAMED), FmtOverride(0), UITexturesTried(0), GrabOffset(0, 0), VisitMark(0),
-      PendingReaders(~0u)
+      RunMark(0), PendingReaders(~0u)
 {
     AnchorLeft = AnchorTop = AnchorRight = AnchorBottom = 0;
     TArray<SPropDesc>* base = NodeBaseList(list);

@@ -113,6 +113,7 @@ public:
     u32 UITexturesTried;
     mVec2 GrabOffset; // pos0 - mouse / zoom when the caption drag began
     u32 VisitMark;    // the processor's walks mark visited nodes with their own number
+    u32 RunMark;      // the number of the processor's run that processed it last
     // While the processor runs its list letting spent outputs go: the links by which nodes still
     // to process read this one; ~0u when a reader is not in the run (the output is kept).
     u32 PendingReaders;

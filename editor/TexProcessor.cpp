@@ -189,8 +189,15 @@ void STexProcessor::ForgetNode(STexProcNode* node)
 
 void STexProcessor::RemoveFromUpdateList(STexProcNode* node)
 {
-    for (int at; (at = UpdateList.Find(node)) >= 0;)
-        UpdateList.Remove((u32)at);
+    u32 kept = 0;
+    for (u32 i = 0; i < UpdateList.Count(); ++i)
+        if (UpdateList[i] != node)
+            UpdateList[kept++] = UpdateList[i];
+    UpdateList.Resize(kept);
+    for (SUpdateRun* run = Running; run; run = run->Outer)
+        for (u32 i = run->Next; i < run->Nodes.Count(); ++i)
+            if (run->Nodes[i] == node)
+                run->Nodes[i] = nullptr;
 }
 
 void STexProcessor::RemoveNode(STexProcNode* node)
@@ -279,6 +286,8 @@ void STexProcessor::ClearNodes()
     }
     Nodes.Clear();
     UpdateList.Clear();
+    for (SUpdateRun* run = Running; run; run = run->Outer)
+        run->Nodes.Resize(run->Next);
     while (!Children.IsEmpty())
         DropLayer(Children.Last());
     DrawOrder.Clear();
@@ -573,16 +582,33 @@ void STexProcessor::ProcessUpdateList()
     const bool lean = ReleaseSpentOutputs != 0;
     if (lean)
         CountPendingReaders();
-    while (!UpdateList.IsEmpty())
+    SUpdateRun run;
+    run.Outer = Running;
+    Running = &run;
+    while (STexProcNode* node = NextToProcess(run))
     {
-        STexProcNode* node = UpdateList[0];
         DebugBox(node, "Processing...");
         if (node->Process())
             node->Status = "";
         else
             // Nodes fed by it must not go on with the output of an earlier run.
             node->Output.Release();
-        RemoveFromUpdateList(node);
+        if (!UpdateList.IsEmpty())
+        {
+            // Its processing queued nodes: they join the rest of the run in one order, and the
+            // node itself is done.
+            TArray<STexProcNode*> queued = UpdateList;
+            UpdateList.Clear();
+            for (u32 i = run.Next; i < run.Nodes.Count(); ++i)
+                if (run.Nodes[i])
+                    UpdateList.Add(run.Nodes[i]);
+            for (STexProcNode* n : queued)
+                UpdateList.Add(n);
+            run.Nodes.Clear();
+            run.Next = 0;
+            RemoveFromUpdateList(node);
+            SortUpdateList();
+        }
         if (lean)
         {
             // Spares the node just processed did not take would only hold memory from here on.
@@ -596,12 +622,37 @@ void STexProcessor::ProcessUpdateList()
             ++RunStep;
         }
     }
+    Running = run.Outer;
     SpareTargets.Clear();
     SpareSteps.Clear();
     // The targets it let go are freed only once their rendering has finished.
     if (lean)
         TEX_FinishRendering();
     R_SetScissorEnabled(scissor);
+}
+
+STexProcNode* STexProcessor::NextToProcess(SUpdateRun& run)
+{
+    for (;;)
+    {
+        if (run.Next >= run.Nodes.Count())
+        {
+            if (UpdateList.IsEmpty())
+                return nullptr;
+            // The list as it stands becomes the run; what is queued from here on is listed anew.
+            run.Nodes = UpdateList;
+            UpdateList.Resize(0);
+            run.Next = 0;
+            run.Mark = ++WalkMark;
+        }
+        STexProcNode* node = run.Nodes[run.Next++];
+        // A later copy of a node goes with its first.
+        if (node && node->RunMark != run.Mark)
+        {
+            node->RunMark = run.Mark;
+            return node;
+        }
+    }
 }
 
 void STexProcessor::CountPendingReaders()

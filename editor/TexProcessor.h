@@ -209,11 +209,27 @@ public:
     void DrawLink(const mVec2& from, const mVec2& to, const mVec4& color);
 
 private:
+    // The nodes ProcessUpdateList is going through, taken out of the update list whole: taking them
+    // off its front one by one, or searching it for each, would cost the square of their number.
+    // Entries from Next on are still to come; a node that leaves the graph meanwhile leaves a null.
+    // Each node is processed once a run: its first entry, marked with the run's number (RunMark).
+    struct SUpdateRun
+    {
+        TArray<STexProcNode*> Nodes;
+        u32 Next = 0;
+        u32 Mark = 0;
+        SUpdateRun* Outer = nullptr; // a run of this processor that a node's processing started this one in
+    };
+    SUpdateRun* Running = nullptr;
+
     // Removes a layer from the children and deletes it, or, while it runs its own Frame, later.
     void DropLayer(SGUILayer* layer);
     // Cancels every reference to the node (all nodes when null): menus, prompt, link and caption drags.
     void ForgetNode(STexProcNode* node);
     void RemoveFromUpdateList(STexProcNode* node);
+    // The next node of the run, which takes the update list over when it is through; null when both
+    // are empty.
+    STexProcNode* NextToProcess(SUpdateRun& run);
     // Removes every link between the two pins, queueing nothing.
     static void DetachPins(NodePin* a, NodePin* b);
     // Counts, for each queued node, the links by which later queued nodes read it.
