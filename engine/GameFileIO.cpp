@@ -367,6 +367,8 @@ bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes, EWrite
     return SafeWriteFile(name, bytes.data, bytes.Count(), target);
 }
 
+static const u32 FILE_REFUSAL_SIZE = 128;
+
 static const char* FileKindName(mode_t mode)
 {
     if (S_ISFIFO(mode))
@@ -394,6 +396,12 @@ TString FileReadRefusal(const char* name)
     {
         TString why("not a regular file but ");
         why += FileKindName(st.st_mode);
+        return why;
+    }
+    if (const char* system = KernelFileSystemAt(full.Str()))
+    {
+        TString why;
+        why.Format(FILE_REFUSAL_SIZE, "it lies on the kernel's %s file system, which holds no stored data", system);
         return why;
     }
     const int fd = open(full.Str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -137,6 +137,7 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         {"folder.png", Bytes(), "Is a directory", K_Folder},
         {"fifo.png", Bytes(), "not a regular file but a FIFO", K_Fifo},
         {"/dev/zero", Bytes(), "not a regular file but a character device", K_Device},
+        {"/proc/self/status", Bytes(), "it lies on the kernel's proc file system", K_Device},
     };
     for (const SCase& c : cases)
     {
