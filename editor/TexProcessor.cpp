@@ -595,19 +595,20 @@ void STexProcessor::ProcessUpdateList()
             node->Output.Release();
         if (!UpdateList.IsEmpty())
         {
-            // Its processing queued nodes: they join the rest of the run in one order, and the
-            // node itself is done.
+            // Its processing queued nodes: they are ordered with the rest of the run as if the
+            // node still stood at its head, and then it goes, done.
             TArray<STexProcNode*> queued = UpdateList;
-            UpdateList.Clear();
+            UpdateList.Resize(0);
+            UpdateList.Add(node);
             for (u32 i = run.Next; i < run.Nodes.Count(); ++i)
                 if (run.Nodes[i])
                     UpdateList.Add(run.Nodes[i]);
             for (STexProcNode* n : queued)
                 UpdateList.Add(n);
-            run.Nodes.Clear();
+            run.Nodes.Resize(0);
             run.Next = 0;
-            RemoveFromUpdateList(node);
             SortUpdateList();
+            RemoveFromUpdateList(node);
         }
         if (lean)
         {

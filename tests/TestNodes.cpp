@@ -58,6 +58,12 @@ std::vector<STexProcNode*>& TestProcessLog()
     return log;
 }
 
+std::function<void(STexProcNode*)>& TestProcessHook()
+{
+    static std::function<void(STexProcNode*)> hook;
+    return hook;
+}
+
 std::vector<u32>& TestLiveTextureLog()
 {
     static std::vector<u32> log;
@@ -118,6 +124,8 @@ void STestNode_Pins::StoreParams(TArray<SPropDesc>& list)
 int STestNode_Pins::Process()
 {
     TestProcessLog().push_back(this);
+    if (TestProcessHook())
+        TestProcessHook()(this);
     for (u32 i = 0; i < InParams.Count(); ++i)
         if (!InParams[i]->IsOptional() && InParams[i]->Links.IsEmpty())
         {

@@ -10,6 +10,8 @@
 
 // Every Process call of a test node, in order.
 std::vector<STexProcNode*>& TestProcessLog();
+// Called by a pins node's Process when set (after it logged itself).
+std::function<void(STexProcNode*)>& TestProcessHook();
 // The number of live textures right after each affine node made its target, in order.
 std::vector<u32>& TestLiveTextureLog();
 

@@ -304,6 +304,47 @@ TEST_F(TexProcessor, ProcessAllProcessesEveryNodeOnceAfterAllItsFeeders)
     }
 }
 
+TEST_F(TexProcessor, NodesQueuedOrRemovedWhileTheListRunsAreProcessedAsTheListThenStands)
+{
+    // A chain a -> b -> c; what b does while it is processed, and the processing that follows.
+    const struct
+    {
+        const char* what;
+        bool removeC; // else b queues a again
+        std::vector<int> log;
+    } cases[] = {
+        {"a queued again runs again, and c after it, but not b", false, {0, 1, 0, 2}},
+        {"c removed does not run", true, {0, 1}},
+    };
+    for (const auto& c : cases)
+    {
+        STexProcessor p;
+        STexProcNode* n[] = {AddPinsNode(p, 0, 1), AddPinsNode(p, 1, 1), AddPinsNode(p, 1, 1)};
+        ASSERT_EQ(TestLink(p, n[0], 0, n[1], 0), 1);
+        ASSERT_EQ(TestLink(p, n[1], 0, n[2], 0), 1);
+        p.ProcessAll();
+        TestProcessLog().clear();
+        bool once = true;
+        TestProcessHook() = [&](STexProcNode* node) {
+            if (node != n[1] || !once)
+                return;
+            once = false;
+            if (c.removeC)
+                p.RemoveNode(n[2]);
+            else
+                p.AddToUpdateList(n[0]);
+        };
+        p.AddToUpdateList(n[0]);
+        p.ProcessUpdateList();
+        TestProcessHook() = nullptr;
+        std::vector<STexProcNode*> expected;
+        for (int i : c.log)
+            expected.push_back(n[i]);
+        EXPECT_EQ(TestProcessLog(), expected) << c.what;
+        EXPECT_TRUE(p.UpdateList.IsEmpty()) << c.what;
+    }
+}
+
 TEST_F(TexProcessor, AFailedNodeDropsItsOutputSoItsDependantsSeeNone)
 {
     STexProcessor p;
