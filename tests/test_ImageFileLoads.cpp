@@ -7,6 +7,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ typedef std::vector<u8> Bytes;
 
 const u32 SIDE = 8;
 const u32 TOO_WIDE = 9000;
+// A picture of several rows of the JPEG coder's units.
+const u32 TALL_SIDES = 8;
 // Red 255, green 130, blue 0.
 const u32 OPAQUE_ORANGE = 0xFF0082FFu;
 // Largest channel error of the JPEG coder at its default quality on a flat picture.
@@ -84,6 +87,17 @@ Bytes JpegWithoutTables()
                  0xFF, 0xDA, 0x00, 0x0C, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0, 0x12, 0x34, 0x56, 0xFF, 0xD9};
 }
 
+// The JPEG cut in the middle of its picture data, still ending with the end-of-image marker.
+Bytes Torn(const Bytes& jpg)
+{
+    const u8 SOS[] = {0xFF, 0xDA};
+    const size_t sos = std::search(jpg.begin(), jpg.end(), SOS, SOS + 2) - jpg.begin();
+    const size_t data = sos + 2 + (jpg[sos + 2] << 8 | jpg[sos + 3]), end = jpg.size() - 2;
+    Bytes torn(jpg.begin(), jpg.begin() + data + (end - data) / 2);
+    torn.insert(torn.end(), {0xFF, 0xD9});
+    return torn;
+}
+
 int MaxChannelDiff(u32 a, u32 b)
 {
     int m = 0;
@@ -111,6 +125,9 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
 {
     const Bytes png = PngOf(Flat(OPAQUE_ORANGE));
     const size_t widthAt = 16;
+    SImage2D tall(SIDE, SIDE * TALL_SIDES);
+    for (u32 i = 0; i < SIDE * SIDE * TALL_SIDES; ++i)
+        tall.Pixels[i] = OPAQUE_ORANGE;
     // What stands at the name: the bytes, or something that is no file to read.
     enum EKind
     {
@@ -133,6 +150,7 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         {"wide.png", WithBigEndian32(png, widthAt, TOO_WIDE), "too large: 9000x8, the limit is 8192 each way"},
         {"text.png", Bytes{'h', 'e', 'l', 'l', 'o'}, "not an image"},
         {"tables.jpg", JpegWithoutTables(), "the JPEG data are malformed"},
+        {"torn.jpg", Torn(LibraryFile(dir, "jpg", tall)), "JPG cut short"},
         {"missing.png", Bytes(), "cannot read", K_Nothing},
         {"folder.png", Bytes(), "Is a directory", K_Folder},
         {"fifo.png", Bytes(), "not a regular file but a FIFO", K_Fifo},
@@ -344,6 +362,13 @@ Bytes Then(Bytes a, const Bytes& b)
     return a;
 }
 
+// Two bytes that belong to no segment before the end-of-image marker.
+Bytes WithStrayBytesAtTheEnd(Bytes jpg)
+{
+    jpg.insert(jpg.end() - 2, {1, 2});
+    return jpg;
+}
+
 const u32 NO_MASKS[4] = {0, 0, 0, 0};
 const u32 MASKS_565[4] = {0xF800, 0x07E0, 0x001F, 0};
 const u32 MASKS_1555[4] = {0x7C00, 0x03E0, 0x001F, 0x8000};
@@ -389,6 +414,8 @@ TEST(ImageFileVariants, VariantsDecodeToTheirExpectedPixels)
         {"ycck-adobe.jpg", CmykJpeg(INKS_INVERTED, true, true), FROM_INKS, FROM_INKS, CMYK_TOLERANCE},
         {"cmyk-adobe.jpg", CmykJpeg(INKS_INVERTED, false, true), FROM_INKS, FROM_INKS, CMYK_TOLERANCE},
         {"cmyk-plain.jpg", CmykJpeg(INKS, false, false), FROM_INKS, FROM_INKS, CMYK_TOLERANCE},
+        // Stray bytes before the end marker lose no row.
+        {"stray.jpg", WithStrayBytesAtTheEnd(CmykJpeg(INKS, false, false)), FROM_INKS, FROM_INKS, CMYK_TOLERANCE},
         {"v5-alpha.bmp", LongHeaderBmp(124, 32, BI_BITFIELDS, MASKS_BGRA, {}, Repeated({50, 100, 200, 128}, TILE)),
          Rgba(200, 100, 50, 128), Rgba(200, 100, 50, 128), 0},
         {"v4-565.bmp", LongHeaderBmp(108, 16, BI_BITFIELDS, MASKS_565, {}, Repeated({PIXEL_565 & 0xFF, PIXEL_565 >> 8}, TILE)),

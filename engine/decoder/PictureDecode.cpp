@@ -32,13 +32,7 @@ bool DecodePicture(const void* data, size_t size, int type, uint32_t width, uint
         if (BmpDecodedDirectly(d, size))
             return DecodeBmp(d, size, width, height, out, error, errorSize);
         break;
-    case DFT_JPG:
-    {
-        const int cmyk = DecodeJpegCmyk(d, size, width, height, out, error, errorSize);
-        if (cmyk >= 0)
-            return cmyk == 1;
-        break;
-    }
+    case DFT_JPG: return DecodeJpeg(d, size, width, height, out, error, errorSize);
     default: break;
     }
     return DecodeWithImageLibrary(data, size, type, width, height, out, error, errorSize);

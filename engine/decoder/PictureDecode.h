@@ -1,6 +1,6 @@
 // Decoding a picture in the decoder program (or in the engine's in-process switch): the formats
 // whose variants the image library gets wrong are decoded here (TGA, DDS, plain, bit-field and
-// run-length BMP, CMYK and YCCK JPG), the rest by the library. No engine types, so that the decoder program
+// run-length BMP, JPG), the rest by the library. No engine types, so that the decoder program
 // links these, the library and its codecs alone.
 #pragma once
 
@@ -45,10 +45,10 @@ bool DecodeBmp(const uint8_t* data, size_t size, uint32_t width, uint32_t height
                size_t errorSize);
 // True for a BMP that DecodeBmp reads (the rest goes to the library).
 bool BmpDecodedDirectly(const uint8_t* data, size_t size);
-// CMYK and YCCK JPGs converted to RGB (alpha 255). -1 when the JPG does not have four components
-// (it goes to the library), 0 on failure with the reason in error, 1 on success.
-int DecodeJpegCmyk(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
-                   size_t errorSize);
+// JPGs of one (grey), three (colour) or four (CMYK, YCCK) components as RGB with alpha 255. A
+// picture whose data end before its last row is refused, not filled in.
+bool DecodeJpeg(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
+                size_t errorSize);
 // The image library's decode.
 bool DecodeWithImageLibrary(const void* data, size_t size, int type, uint32_t width, uint32_t height,
                             uint8_t* out, char* error, size_t errorSize);

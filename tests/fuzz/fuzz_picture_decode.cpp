@@ -96,14 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             return 0;
         decoded = DecodeBmp(bytes, length, probe.Width, probe.Height, out.data(), error, sizeof(error));
         break;
-    case IFT_JPG:
-    {
-        const int r = DecodeJpegCmyk(bytes, length, probe.Width, probe.Height, out.data(), error, sizeof(error));
-        if (r < 0)
-            return 0;
-        decoded = r == 1;
-        break;
-    }
+    case IFT_JPG: decoded = DecodeJpeg(bytes, length, probe.Width, probe.Height, out.data(), error, sizeof(error)); break;
     default: return 0;
     }
     for (size_t i = pictureBytes; i < out.size(); ++i)
