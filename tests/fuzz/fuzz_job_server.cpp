@@ -1,7 +1,8 @@
 // The job server's path assembly: the input is a run of datagrams (a sender byte, a byte of
 // seconds that pass before it, a two-byte big-endian length and the bytes) from up to 256 senders
 // on one host. Nothing faults, the senders tracked stay within their cap, and every path handed
-// to the loader is as long as its begin announced, within the limit and without a gap.
+// to the loader is as long as its begin announced, within the limit and without a gap, and is
+// printed escaped.
 #include "FuzzSupport.h"
 
 #include "TexJobServer.h"
@@ -27,11 +28,18 @@ std::string BE16(uint32_t v)
     return std::string(1, (char)(v >> 8)) + std::string(1, (char)v);
 }
 
-// The loader the server would call: it sees only whole paths.
+// The loader the server would call: it sees only whole paths. The log prints them on one line
+// that commands no terminal: no control byte, no C1 control, nothing but well-formed UTF-8.
 void Load(const TPodArray<u8>& path)
 {
     if (path.Count() == 0 || path.Count() > JOB_MAX_PATH)
         FuzzFail("a path outside the length limits was completed");
+    const TString shown = LogLineText((const char*)path.data, path.Count());
+    for (u32 i = 0; i < shown.Length(); ++i)
+        if ((u8)shown[i] < 0x20 || (u8)shown[i] == 0x7F || ((u8)shown[i] == 0xC2 && (u8)shown[i + 1] < 0xA0))
+            FuzzFail("a path prints a control byte");
+    if (!gSysIsDisplayText(shown.Str()))
+        FuzzFail("a path prints bytes that are not UTF-8");
 }
 } // namespace
 
