@@ -696,7 +696,7 @@ TEST_F(JobDocumentTest, AJobHoldsNoMoreTextureMemoryAtOnceThanTheBudget)
         const char* reason;
     } cases[] = {
         {"fan.kvf", JOB_Done, ""}, // eight sub-graphs, each done with before the next
-        {"wide.kvf", JOB_OutputFailed, "needed more texture memory at once than the budget of 0 MiB"}, // three textures at once
+        {"wide.kvf", JOB_OutputFailed, "needed more texture memory at once than the budget of "}, // three textures at once
     };
     TShippedShaders shaders;
     shaders.Begin();
@@ -706,7 +706,8 @@ TEST_F(JobDocumentTest, AJobHoldsNoMoreTextureMemoryAtOnceThanTheBudget)
         TEX_SetMemoryBudget(GTexManager.BudgetUsed + TEXTURE * 5 / 2);
         TString reason;
         EXPECT_EQ(RunJobDocument(dir.File(c.document).c_str(), reason), c.status) << c.document;
-        EXPECT_STREQ(reason.Str(), c.reason) << c.document;
+        EXPECT_EQ(std::string(reason.Str()).substr(0, strlen(c.reason)), c.reason) << c.document;
+        EXPECT_EQ(reason.IsEmpty(), c.status == JOB_Done) << c.document;
         TEX_SetMemoryBudget(0);
     }
     shaders.End();
