@@ -213,6 +213,7 @@ void STextureManager::StopLoader()
     Lock.Lock();
     Running = 0;
     Lock.Unlock();
+    Wake.Raise();
     if (Loader)
     {
         Loader->Wait(THREAD_INFINITE);
@@ -279,6 +280,7 @@ void STextureManager::QueueLoad(STexture* tex)
     Lock.Lock();
     Pending.Add(tex);
     Lock.Unlock();
+    Wake.Raise();
 }
 
 u64 TEX_Bytes(const STexture* t)

@@ -53,6 +53,8 @@ static const u32 TEX_MAX_LEVELS = 16;
 static const u32 TEX_MAX_UNITS = 16;
 // Seconds between two level requests of one texture.
 static const float TEX_LEVEL_INTERVAL = 240.0f;
+// How often the loader looks again at requests queued before their level was asked for.
+static const u32 TEX_LOADER_POLL_MS = 200;
 
 struct STexLevel
 {
@@ -154,6 +156,8 @@ public:
     TPodArray<STexture*> Pending;
     TPodArray<STexture*> Done;
     std::atomic<u32> Running;
+    // Raised when there is work for the loader (a request) or it is to stop.
+    SThreadSignal Wake;
     // Set by Shutdown: textures released later skip GL and the (emptied) lists.
     bool IsShutDown;
 
@@ -162,6 +166,8 @@ public:
 
     // Engine start: starts the loader thread.
     void StartLoader();
+    // Tells the loader thread to stop and waits for it to end; the textures stay.
+    void StopLoader();
     // Engine exit: stops and waits for the loader thread, frees the map, empties the array and
     // releases both lists.
     void Shutdown();
@@ -176,10 +182,6 @@ public:
     u64 BudgetUsed = 0;
     u64 BudgetPending = 0;
     u64 BudgetRefusals = 0;
-
-private:
-    // Tells the loader thread to stop and waits for it to end.
-    void StopLoader();
 };
 
 extern STextureManager GTexManager;

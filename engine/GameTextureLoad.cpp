@@ -405,10 +405,11 @@ u32 TEX_LoaderThreadMain(void* context)
             m->Done.Add(tex);
             m->Pending.Remove(i);
         }
+        // What is left was queued before its level was asked for: look again now and then.
+        // Otherwise sleep until a request or the stop comes, so that an idle program stays asleep.
+        const bool waiting = m->Pending.count > 0;
         m->Lock.Unlock();
-        // Poll every 200 ms, in short naps so that shutdown does not wait for a whole period.
-        for (int nap = 0; nap < 20 && m->Running; ++nap)
-            ThreadSleep(10);
+        m->Wake.Wait(waiting ? TEX_LOADER_POLL_MS : THREAD_INFINITE);
     }
 }
 

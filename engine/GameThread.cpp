@@ -5,6 +5,7 @@
 #include <sched.h>
 #include <time.h>
 
+#include <chrono>
 #include <new>
 
 // Shared by the SThread object and its thread; whichever lets go last frees it, so the object
@@ -186,4 +187,23 @@ void SSpinLock::Unlock()
 {
     u32 expected = 1;
     Word.compare_exchange_strong(expected, 0, std::memory_order_seq_cst);
+}
+
+void SThreadSignal::Raise()
+{
+    std::lock_guard<std::mutex> hold(Mutex);
+    Raised = true;
+    Changed.notify_one();
+}
+
+bool SThreadSignal::Wait(u32 milliseconds)
+{
+    std::unique_lock<std::mutex> hold(Mutex);
+    if (milliseconds == THREAD_INFINITE)
+        Changed.wait(hold, [this] { return Raised; });
+    else
+        Changed.wait_for(hold, std::chrono::milliseconds(milliseconds), [this] { return Raised; });
+    const bool raised = Raised;
+    Raised = false;
+    return raised;
 }

@@ -5,6 +5,8 @@
 #include "GameSys.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 // A thread routine gets the context given to Start; its result is kept but not used.
 typedef u32 (*TThreadRoutine)(void* context);
@@ -46,6 +48,26 @@ class SThread
 void ThreadSleep(u32 milliseconds);
 // Whether the caller is the program's main thread (the one that ran static initialisation).
 bool ThreadIsMain();
+
+// A wake-up call that is never lost: Raise before Wait makes the next Wait return at once. One
+// raise wakes one wait, however many raises came before it.
+class SThreadSignal
+{
+  public:
+    SThreadSignal() : Raised(false) {}
+    void Raise();
+    // Waits until raised or the milliseconds have passed (THREAD_INFINITE: no limit); true when
+    // raised. Takes the raise.
+    bool Wait(u32 milliseconds);
+
+    SThreadSignal(const SThreadSignal&) = delete;
+    SThreadSignal& operator=(const SThreadSignal&) = delete;
+
+  private:
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Raised;
+};
 
 // One word, 0 free and 1 held, changed only by fully ordered compare-and-exchange. Not re-entrant.
 // Waiting threads pause and, after a while, yield: the holder may need the same core.

@@ -1,5 +1,6 @@
 #include "ProcessSupport.h"
 
+#include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -51,6 +52,26 @@ double ProcessCpuSeconds(pid_t pid, bool mainThreadOnly)
     if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2)
         return -1.0;
     return (double)(utime + stime) / (double)sysconf(_SC_CLK_TCK);
+}
+
+long ProcessWakeups(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task/";
+    DIR* d = opendir(tasks.c_str());
+    long total = d ? 0 : -1, n = 0;
+    char line[256];
+    for (const dirent* e; d && (e = readdir(d)) != nullptr;)
+        if (FILE* f = e->d_name[0] != '.' ? fopen((tasks + e->d_name + "/status").c_str(), "r") : nullptr)
+        {
+            while (fgets(line, sizeof(line), f))
+                if (sscanf(line, "voluntary_ctxt_switches: %ld", &n) == 1 ||
+                    sscanf(line, "nonvoluntary_ctxt_switches: %ld", &n) == 1)
+                    total += n;
+            fclose(f);
+        }
+    if (d)
+        closedir(d);
+    return total;
 }
 
 pid_t StartHeadless(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,

@@ -45,6 +45,9 @@ private:
 // User + system CPU seconds of a live process, all threads included (or of its main thread only);
 // -1 when it cannot be read.
 double ProcessCpuSeconds(pid_t pid, bool mainThreadOnly = false);
+// Times the threads of a live process were switched out (voluntary and involuntary context
+// switches summed over every thread): each is one wake-up; -1 when they cannot be read.
+long ProcessWakeups(pid_t pid);
 
 // Runs body in a child process as "nobody" when the tests run as root, else as their user: its
 // result (255: not become that user), or -1 past ORDINARY_USER_SECONDS or on another ending.
