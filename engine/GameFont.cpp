@@ -5,13 +5,16 @@
 
 #include "GameFileIO.h"
 #include "GameMaterial.h"
+#include "GUtf8.h"
 
 SFont* GDebugFont = nullptr;
 
 // Marks a line end in the work buffer.
-static const u16 FONT_LINE_END = 0xFFFF;
+static const u32 FONT_LINE_END = 0xFFFFFFFFu;
+static const u32 FONT_FIRST_SHOWN = 0x20; // below: control characters, never drawn
+static const u32 FONT_DELETE = 0x7F;
 
-SFont::SFont()
+SFont::SFont() : Placeholder(nullptr)
 {
     for (u32 i = 0; i < 128; ++i)
         Cache[i] = nullptr;
@@ -37,18 +40,29 @@ void SFont::RebuildCache()
 {
     for (int i = 0; i < 128; ++i)
         Cache[i] = Glyphs.FindValue(i);
+    Placeholder = Glyphs.FindValue((int)UTF_REPLACEMENT);
+    if (!Placeholder)
+        Placeholder = Cache['?'];
 }
 
-const SFontGlyph* SFont::FindGlyph(char c) const
+const SFontGlyph* SFont::FindGlyph(u32 codePoint) const
 {
-    // Bytes are looked up as signed values: only 0-127 reach the table.
-    const int id = (int)(signed char)c;
-    return id >= 0 ? Cache[id] : nullptr;
+    if (codePoint < 128)
+        return Cache[codePoint];
+    return codePoint <= 0x7FFFFFFF ? Glyphs.FindValue((int)codePoint) : nullptr;
 }
 
-float SFont::GetCharWidth(float size, char c) const
+const SFontGlyph* SFont::ShownGlyph(u32 codePoint) const
 {
-    const SFontGlyph* g = FindGlyph(c);
+    const SFontGlyph* g = FindGlyph(codePoint);
+    if (g || codePoint < FONT_FIRST_SHOWN || codePoint == FONT_DELETE)
+        return g;
+    return Placeholder;
+}
+
+float SFont::GetCharWidth(float size, u32 codePoint) const
+{
+    const SFontGlyph* g = ShownGlyph(codePoint);
     return g ? g->XAdvance * size : 0.0f;
 }
 
@@ -71,11 +85,13 @@ float SFont::GetTextWidth(float size, const char* text, int beg, int count) cons
     const int tlen = (int)gStrLen(text);
     if (BREAK_IF(beg > tlen) || beg < 0)
         return 0.0f;
-    const int n = count < tlen - beg ? count : tlen - beg;
+    const u32 end = (u32)beg + (u32)(count < tlen - beg ? (count > 0 ? count : 0) : tlen - beg);
     float w = 0.0f;
-    for (int i = 0; i < n; ++i)
+    u32 cp;
+    for (u32 i = (u32)beg; i < end;)
     {
-        const SFontGlyph* g = FindGlyph(text[beg + i]);
+        i += UTF_Decode(text, end, i, cp);
+        const SFontGlyph* g = ShownGlyph(cp);
         if (g)
             w += g->XAdvance;
     }
@@ -296,9 +312,10 @@ int SFont::BreakLines(const char* text, u32 n, u32 flags, float width, float siz
         return true;
     };
 
-    for (u32 i = 0; i < n; ++i)
+    u32 c;
+    for (u32 i = 0, next; i < n; i = next)
     {
-        const char c = text[i];
+        next = i + UTF_Decode(text, n, i, c);
         if (c == '\n')
         {
             if (!newLine())
@@ -311,8 +328,13 @@ int SFont::BreakLines(const char* text, u32 n, u32 flags, float width, float siz
         if (!blank && afterBlank && (flags & TEXT_WordWrap))
         {
             float wordW = 0.0f;
-            for (u32 k = i; k < n && text[k] != ' ' && text[k] != '\t' && text[k] != '\n'; ++k)
-                wordW += GetCharWidth(size, text[k]);
+            for (u32 k = i, w; k < n;)
+            {
+                k += UTF_Decode(text, n, k, w);
+                if (w == ' ' || w == '\t' || w == '\n')
+                    break;
+                wordW += GetCharWidth(size, w);
+            }
             if (wordW <= width && lineW + wordW > width && lineW > 0.0f)
             {
                 if (!newLine())
@@ -330,7 +352,7 @@ int SFont::BreakLines(const char* text, u32 n, u32 flags, float width, float siz
                 continue;
             }
         }
-        Work.Add((u16)(u8)c);
+        Work.Add(c);
         lineW += adv;
         afterBlank = blank;
     }
@@ -375,7 +397,7 @@ int SFont::LayoutText(const char* text, int length, u32 flags, float x0, float y
         u32 end = at;
         float w = 0.0f;
         while (end < Work.Count() && Work[end] != FONT_LINE_END)
-            w += GetCharWidth(size, (char)Work[end++]);
+            w += GetCharWidth(size, Work[end++]);
         float pen = x0;
         if (flags & TEXT_AlignRight)
             pen += W - w;
@@ -384,7 +406,7 @@ int SFont::LayoutText(const char* text, int length, u32 flags, float x0, float y
         const float lineTop = top + (float)line * size;
         for (u32 k = at; k < end; ++k)
         {
-            const SFontGlyph* g = FindGlyph((char)Work[k]);
+            const SFontGlyph* g = ShownGlyph(Work[k]);
             if (!g)
                 continue;
             if (g->Width > 0.0f && g->Height > 0.0f)

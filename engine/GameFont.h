@@ -41,7 +41,7 @@ public:
     TArray<TextureRef> Pages;  // indexed by page id
     TArray<TString> PageFiles; // page image paths from the descriptor
     TMap<int, SFontGlyph> Glyphs;
-    TPodArray<u16> Work;            // laid-out text of the current call, line ends marked
+    TPodArray<u32> Work;            // laid-out characters of the current call, line ends marked
     TextureRef BatchTexture;        // page of the quads collected so far
     TPodArray<STfCVtx> BatchVertices;
 
@@ -57,8 +57,14 @@ public:
     // Releases pages, glyphs and the batch.
     void Clear();
 
-    const SFontGlyph* FindGlyph(char c) const;
-    float GetCharWidth(float size, char c) const;
+    // Text is UTF-8; characters are looked up by code point.
+    const SFontGlyph* FindGlyph(u32 codePoint) const;
+    // What stands for the character when drawn: its glyph, or, for a character the font lacks
+    // (other than a control character), the placeholder (the font's U+FFFD, else its '?'), so
+    // that nothing typed or named goes unseen.
+    const SFontGlyph* ShownGlyph(u32 codePoint) const;
+    float GetCharWidth(float size, u32 codePoint) const;
+    // Width of the characters in text[beg, beg + count) (bytes).
     float GetTextWidth(float size, const char* text, int beg, int count) const;
     // Lays out and draws; 0, or -1 when the font has no glyphs. The caller has bound a program
     // whose texture unit 0 samples the page (the "GUI" shader).
@@ -72,7 +78,8 @@ public:
     int GetLineCount(const char* text, int length, u32 flags, float width, float size);
 
 private:
-    const SFontGlyph* Cache[128]; // glyphs of ids 0-127, the ones text can reach
+    const SFontGlyph* Cache[128]; // glyphs of ids 0-127, the ones most text reaches
+    const SFontGlyph* Placeholder;
     void RebuildCache();
     // Fills Work with the text broken into lines; returns the number of lines made.
     int BreakLines(const char* text, u32 n, u32 flags, float width, float size, int maxLines);

@@ -1,5 +1,6 @@
 #include "GameInput.h"
 
+#include "GUtf8.h"
 #include "GameConsole.h"
 #include "GameShader.h"
 #include "GameWindow.h"
@@ -119,10 +120,13 @@ void HandleInputEvent(const SWindowEvent& e)
         OnMouse(0.0f, 0.0f, e.Wheel, 4);
         break;
     case WE_Char:
-        // Typed text is 7-bit; anything else is dropped, never folded onto another character.
-        if (e.Char != 0 && e.Char < 128)
-            GTypedText += (char)e.Char;
+    {
+        // Typed text is UTF-8; a value that is no character is dropped.
+        char bytes[UTF_MAX_BYTES];
+        const u32 n = e.Char != 0 ? UTF_Encode(e.Char, bytes) : 0;
+        GTypedText.Append(bytes, n);
         break;
+    }
     default: break;
     }
 }

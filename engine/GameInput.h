@@ -47,7 +47,7 @@ extern u8 GMouseLeft, GPrevMouseLeft;
 extern u8 GMouseRight, GPrevMouseRight;
 extern mVec2 GMousePos, GPrevMousePos;
 extern float GMouseWheel, GPrevMouseWheel;
-extern TString GTypedText;
+extern TString GTypedText; // UTF-8
 extern u32 GMouseCapture;
 extern TMap<u32, SInputBinding> GInputBindings;
 

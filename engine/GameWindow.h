@@ -54,7 +54,7 @@ struct SWindowEvent
     s32 X;      // client pixels; negative left of or above the window while dragging
     s32 Y;
     s32 Wheel; // -1 away from the user, +1 towards
-    u32 Char;  // 7-bit character
+    u32 Char;  // the typed character's code point
 };
 
 typedef void (*TResizeCallback)(SVideoMode* mode);

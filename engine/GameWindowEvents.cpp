@@ -2,6 +2,8 @@
 
 #include <SDL2/SDL.h>
 
+#include "GUtf8.h"
+
 namespace
 {
 struct SKeyEntry
@@ -93,40 +95,6 @@ struct SEventWriter
     }
 };
 
-// Decodes one UTF-8 sequence at text, returns its length in bytes (at least 1) and the code point.
-u32 DecodeUtf8(const unsigned char* text, u32& codePoint)
-{
-    const unsigned char c = text[0];
-    u32 length = 1;
-    if (c < 0x80)
-    {
-        codePoint = c;
-        return 1;
-    }
-    if ((c & 0xE0) == 0xC0)
-        length = 2;
-    else if ((c & 0xF0) == 0xE0)
-        length = 3;
-    else if ((c & 0xF8) == 0xF0)
-        length = 4;
-    else
-    {
-        codePoint = 0xFFFD; // stray continuation byte
-        return 1;
-    }
-    codePoint = c & (0x7F >> length);
-    for (u32 i = 1; i < length; ++i)
-    {
-        if ((text[i] & 0xC0) != 0x80)
-        {
-            codePoint = 0xFFFD; // cut sequence: resume at the byte that broke it
-            return i;
-        }
-        codePoint = (codePoint << 6) | (text[i] & 0x3F);
-    }
-    return length;
-}
-
 void TranslateKey(const SDL_KeyboardEvent& key, bool down, SEventWriter& w)
 {
     const u32 vk = WIN_VirtualKey(key.keysym.scancode, key.keysym.sym);
@@ -183,13 +151,13 @@ void TranslateWheel(const SDL_MouseWheelEvent& wheel, SEventWriter& w)
 
 void TranslateText(const char* text, SEventWriter& w)
 {
-    const unsigned char* p = (const unsigned char*)text;
-    while (*p)
+    const u32 length = (u32)gStrLen(text);
+    for (u32 at = 0, cp; at < length;)
     {
-        u32 cp = 0;
-        p += DecodeUtf8(p, cp);
-        // Characters are 7-bit: anything above is dropped rather than folded onto another letter.
-        if (cp == 0 || cp > 127)
+        const u32 step = UTF_Decode(text, length, at, cp);
+        at += step;
+        // A byte that starts no character is dropped; the next character survives.
+        if (cp == UTF_REPLACEMENT && step == 1)
             continue;
         SWindowEvent e = MakeEvent(WE_Char);
         e.Char = cp;

@@ -269,6 +269,11 @@ TEST_F(GUIWidgets, TextEditingKeepsCaretAndSelectionInsideTheText)
         {"abcd", 4, 4, 4, "e", false, "abcd", 4, false},
         {"abcd", 0, 4, 4, "xy", false, "xy", 2, true},
         {"ab", 2, 2, 32, "\t\x1b", false, "ab", 2, false},
+        // UTF-8: characters go in, out and under the byte limit whole (e acute, A acute: 2 bytes).
+        {"ab", 2, 2, 32, "\xC3\xA9", false, "ab\xC3\xA9", 4, true},
+        {"a\xC3\xA9", 3, 3, 32, BS, false, "a", 1, true},
+        {"a\xC3\x81" "b", 1, 1, 32, "", true, "ab", 1, true},
+        {"abc", 3, 3, 5, "\xC3\xA9\xC3\xA9", false, "abc\xC3\xA9", 5, true},
     };
     for (const Case& c : cases)
     {
@@ -301,13 +306,14 @@ TEST_F(GUIWidgets, TheMousePlacesTheCaretAndDragsTheSelection)
         float pressAt, dragTo; // in character widths from the field's left edge
         u32 caret, selStart;
     };
-    const Case cases[] = {{1.5f, 3.5f, 2, 4}, {0, 0, 0, 0}, {0.5f, 1.5f, 1, 2}, {2.5f, 40, 3, 6}, {4, 1, 4, 1}};
+    // Byte offsets in a text whose third character takes two bytes.
+    const Case cases[] = {{1.5f, 3.5f, 2, 5}, {0, 0, 0, 0}, {0.5f, 1.5f, 1, 2}, {2.5f, 40, 4, 7}, {4, 1, 5, 1}};
     for (const Case& c : cases)
     {
         InputReset();
         const mRect field{100, 100, 100 + 20 * w, 120};
         const float press = field.x0 + c.pressAt * w;
-        Edit(layer, field, "abcdef", 32, {{press, 110, false}, {press, 110, true}, {field.x0 + c.dragTo * w, 110, true}});
+        Edit(layer, field, "ab\xC3\xA7" "def", 32, {{press, 110, false}, {press, 110, true}, {field.x0 + c.dragTo * w, 110, true}});
         const SWidgetState& st = layer.GetWidgetState(FIELD_ID);
         EXPECT_EQ(st.Caret, c.caret) << c.pressAt;
         EXPECT_EQ(st.SelStart, c.selStart) << c.dragTo;
@@ -424,7 +430,10 @@ TEST_F(GUIWidgets, DraggingPastAFieldsEdgeScrollsWithinTheText)
         const float x = c.beyond > 0 ? field.x1 + c.beyond : field.x0 + c.beyond;
         std::vector<STick> ticks = {{field.x0 + 5, 110, false}, {field.x0 + 5, 110, true}};
         ticks.resize(2 + c.ticks, {x, 110, true});
-        Edit(layer, field, std::string(CHARS, 'a').c_str(), 64, ticks);
+        std::string text;
+        for (int i = 0; i < CHARS; ++i)
+            text += "\xC3\xA9"; // shown as the font's placeholder, as wide as any character
+        Edit(layer, field, text.c_str(), 2 * CHARS, ticks);
         const SWidgetState& st = layer.GetWidgetState(FIELD_ID);
         EXPECT_NEAR(st.Scroll, c.expected, 1e-3f) << c.beyond;
     }

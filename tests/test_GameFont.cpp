@@ -295,6 +295,12 @@ TEST(GameFontData, DebugFontCoversPrintableAsciiWithPaddedGlyphs)
     ASSERT_TRUE(ReadTextFile(PW_BIN_DIR "/RERudu/Data/Engine/DebugFont.fnt", text));
     ASSERT_TRUE(font.ParseDescriptor(text, ""));
     EXPECT_FLOAT_EQ(font.GetCharWidth((float)lineHeight, 'W'), (float)chars['W'].adv);
+    // A character it lacks (A acute here) shows as its '?', one character wide.
+    TPodArray<SFontQuad> quads;
+    ASSERT_EQ(font.LayoutText("\xC3\x81W", 0, TEXT_SingleLine, 0, 0, 1000, 100, (float)lineHeight, quads), 1);
+    ASSERT_EQ(quads.Count(), 2u);
+    EXPECT_EQ(quads[0].S0, font.FindGlyph('?')->S0);
+    EXPECT_EQ(quads[1].X0, (float)(chars['?'].adv + chars['W'].xoff));
     // The licence notice travels with the font.
     std::ifstream licence(PW_BIN_DIR "/RERudu/Data/Engine/DejaVuSansMono.LICENSE.txt");
     std::stringstream ss;

@@ -180,9 +180,9 @@ TEST_F(GameInputTest, TypedTextPerTick)
 {
     Tick({ Char('h'), Char('i'), Char(8) });
     EXPECT_STREQ(GTypedText.Str(), "hi\b");
-    // Characters above 127 never turn into other letters.
-    Tick({ Char(0xE9), Char('e') });
-    EXPECT_STREQ(GTypedText.Str(), "e");
+    // Typed text is UTF-8 (e acute, an emoji); a surrogate is no character and is dropped.
+    Tick({ Char(0xE9), Char(0x1F600), Char(0xD800), Char('e') });
+    EXPECT_STREQ(GTypedText.Str(), "\xC3\xA9\xF0\x9F\x98\x80" "e");
     Tick({});
     EXPECT_STREQ(GTypedText.Str(), "");
 }

@@ -137,7 +137,7 @@ TEST(GameWindowEvents, EditingKeysAlsoTypeTheirCharacter)
     }
 }
 
-TEST(GameWindowEvents, TextKeepsSevenBitCharactersAndDropsTheRest)
+TEST(GameWindowEvents, TextKeepsEveryCharacterAndDropsMalformedBytes)
 {
     // "a", e acute (2 bytes), blank, euro sign (3 bytes), "b", an emoji (4 bytes), "~"
     std::vector<SWindowEvent> v = Translate(Text("a\xC3\xA9 \xE2\x82\xAC" "b\xF0\x9F\x98\x80~"));
@@ -147,7 +147,7 @@ TEST(GameWindowEvents, TextKeepsSevenBitCharactersAndDropsTheRest)
         EXPECT_EQ(e.Type, (u32)WE_Char);
         chars.push_back(e.Char);
     }
-    EXPECT_EQ(chars, (std::vector<u32>{ 'a', ' ', 'b', '~' }));
+    EXPECT_EQ(chars, (std::vector<u32>{ 'a', 0xE9, ' ', 0x20AC, 'b', 0x1F600, '~' }));
     // A stray continuation byte and a cut sequence are dropped; the next character survives.
     v = Translate(Text("\xA9x\xC3y"));
     chars.clear();

@@ -170,11 +170,16 @@ TEST_F(XvfbGUI, APromptTakesATypedNameOnEnter)
     EXPECT_TRUE(IsClear((int)box.x0 + 2, (int)box.y1 + 2));
 
     XDo("windowfocus " + std::to_string(xid));
-    XDo("type --delay 40 Blur2");
+    // Characters beyond ASCII come as they were typed, in UTF-8. xdotool maps each onto a spare
+    // key only while it types it (the ticks run meanwhile, so that the window reads them then),
+    // unshifted: an upper-case one is sent with Shift.
+    const char* const NAME = "Blur2-\xC3\x81rea-\xC3\xA9.png";
+    XDo("type --delay 40 Blur2-");
+    XDo("key --delay 40 shift+Aacute r e a minus eacute period p n g &");
     const SWidgetState& field = prompt->GetWidgetState(PROMPT_ID_Field);
-    ASSERT_TRUE(RunUntil(root, [&] { return field.EditText == "Blur2"; })) << field.EditText.Str();
+    ASSERT_TRUE(RunUntil(root, [&] { return field.EditText == NAME; })) << field.EditText.Str();
     EXPECT_STREQ(target.Str(), "Node") << "nothing is written before Enter";
     XDo("key Return"); // pressed and released between two ticks
     ASSERT_TRUE(RunUntil(root, [&] { return !prompt->Open; }));
-    EXPECT_STREQ(target.Str(), "Blur2");
+    EXPECT_STREQ(target.Str(), NAME);
 }

@@ -4,6 +4,7 @@
 
 #include <GL/glew.h>
 
+#include "GUtf8.h"
 #include "GameFont.h"
 #include "GameShader.h"
 #include "GameVertex.h"
@@ -235,12 +236,13 @@ void SGUILayer::DrawTextField(const mRect& r, const SWidgetState& state, u32 foc
     const u32 sel = state.SelStart < n ? state.SelStart : n;
     // Positions by the same character widths that place the caret under the mouse.
     float xCaret = inner.x0 - scroll, xSel = xCaret, x = xCaret;
-    for (u32 i = 0; i < n; ++i)
+    for (u32 i = 0, c; i < n;)
     {
-        x += Font ? Font->GetCharWidth(size, text.Str()[i]) : 0.0f;
-        if (i + 1 == caret)
+        i += UTF_Decode(text.Str(), n, i, c);
+        x += Font ? Font->GetCharWidth(size, c) : 0.0f;
+        if (i == caret)
             xCaret = x;
-        if (i + 1 == sel)
+        if (i == sel)
             xSel = x;
     }
     if (focused && caret != sel)

@@ -1,9 +1,11 @@
 // The text-editing behaviour of fields: focus by click, typed characters, Backspace and Delete,
-// the caret and the selection placed and dragged by the mouse, and horizontal scrolling.
+// the caret and the selection placed and dragged by the mouse, and horizontal scrolling. Text is
+// UTF-8; the caret and the selection are byte offsets that always fall between whole characters.
 #include "GUILayer.h"
 
 #include "GameFont.h"
 #include "GameInput.h"
+#include "GUtf8.h"
 
 namespace
 {
@@ -12,13 +14,17 @@ SFont* FieldFont(SFont* font)
     return font ? font : GDebugFont;
 }
 
-// Width of the first count characters of the text, in screen units.
-float TextWidth(SFont* font, float size, const TString& text, u32 count)
+// Width of the text's characters before byte offset end, in screen units.
+float TextWidth(SFont* font, float size, const TString& text, u32 end)
 {
-    float width = 0;
-    for (u32 i = 0; font && i < count && i < text.Length(); ++i)
-        width += font->GetCharWidth(size, text.Str()[i]);
-    return width;
+    const u32 n = end < text.Length() ? end : text.Length();
+    return font ? font->GetTextWidth(size, text.Str(), 0, (int)n) : 0.0f;
+}
+
+// Typed characters a field takes: none of the control characters.
+bool IsTypedPrintable(u32 c)
+{
+    return c >= 0x20 && c != 0x7F && !(c >= 0x80 && c < 0xA0);
 }
 
 // Removes the selected characters; false when nothing is selected.
@@ -41,12 +47,12 @@ u32 SGUILayer::MouseCharIndex(const mRect& r, const SWidgetState& state)
     const char* text = state.EditText.Str();
     const u32 n = state.EditText.Length();
     float pos = r.x0 - state.Scroll * TransformScale(1.0f);
-    u32 i = 0;
+    u32 i = 0, c;
     while (i < n && pos < GMousePos.x)
     {
+        i += UTF_Decode(text, n, i, c);
         if (font)
-            pos += font->GetCharWidth(size, text[i]);
-        ++i;
+            pos += font->GetCharWidth(size, c);
     }
     return i;
 }
@@ -86,35 +92,38 @@ int SGUILayer::EditTextBehavior(const mRect& r, SWidgetState& st, u32 id)
 
     int result = 0;
     TString& text = st.EditText;
-    // Whoever set the text may have left the caret and the selection past its end.
-    if (st.Caret > text.Length())
-        st.Caret = text.Length();
-    if (st.SelStart > text.Length())
-        st.SelStart = text.Length();
+    // Whoever set the text may have left the caret and the selection past its end or inside a
+    // character.
+    st.Caret = UTF_Floor(text.Str(), text.Length(), st.Caret);
+    st.SelStart = UTF_Floor(text.Str(), text.Length(), st.SelStart);
 
     const char* typed = GTypedText.Str();
-    for (u32 i = 0; i < GTypedText.Length(); ++i)
+    for (u32 i = 0, c; i < GTypedText.Length();)
     {
-        const char c = typed[i];
+        i += UTF_Decode(typed, GTypedText.Length(), i, c);
         if (c == GUI_KEY_Backspace)
         {
             if (DeleteSelection(st))
                 result |= EDIT_Changed;
             else if (st.Caret > 0)
             {
-                text.Remove(st.Caret - 1, st.Caret - 1);
-                --st.Caret;
+                const u32 from = UTF_Prev(text.Str(), text.Length(), st.Caret);
+                text.Remove(from, st.Caret - 1);
+                st.Caret = from;
                 result |= EDIT_Changed;
             }
         }
-        else if (gIsPrint((unsigned char)c))
+        else if (IsTypedPrintable(c))
         {
             if (DeleteSelection(st))
                 result |= EDIT_Changed;
-            if (text.Length() < st.TextLimit)
+            // The limit is in bytes, and a character goes in whole or not at all.
+            char bytes[UTF_MAX_BYTES];
+            const u32 n = UTF_Encode(c, bytes);
+            if (n > 0 && text.Length() + n <= st.TextLimit)
             {
-                text.Insert(st.Caret, c);
-                ++st.Caret;
+                text.Insert(st.Caret, TString(bytes, n));
+                st.Caret += n;
                 result |= EDIT_Changed;
             }
         }
@@ -127,7 +136,7 @@ int SGUILayer::EditTextBehavior(const mRect& r, SWidgetState& st, u32 id)
             result |= EDIT_Changed;
         else if (st.Caret < text.Length())
         {
-            text.Remove(st.Caret, st.Caret);
+            text.Remove(st.Caret, UTF_Next(text.Str(), text.Length(), st.Caret) - 1);
             result |= EDIT_Changed;
         }
         st.SelStart = st.Caret;
