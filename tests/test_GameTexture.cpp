@@ -837,16 +837,15 @@ TEST_F(MipCacheTest, AskingToWriteTheCacheLoadsTheWholeImage)
 namespace
 {
 
-// Runs frames until the texture's requested level was loaded and handled (bounded).
+// Runs frames until the texture's requested level was loaded and handled (bounded). The loader
+// may have handed it back already, and the frame that asked for it uploaded it.
 bool RunFramesUntilIdle(STexture* t)
 {
     for (int i = 0; i < 2000; ++i)
     {
-        if (t->LoadState == TEXLS_Loaded)
-        {
-            UpdateTextures(0.0f);
+        UpdateTextures(0.0f);
+        if (t->LoadState == TEXLS_Idle)
             return true;
-        }
         usleep(5000);
     }
     return false;
@@ -896,8 +895,10 @@ TEST_F(TextureLoaderTest, StreamsFinerLevels)
 
     // A level that cannot be loaded returns the texture to the level it had.
     ASSERT_EQ(0, remove(mips.c_str()));
+    GTexManager.StopLoader(); // the request is seen before it is served
     UpdateTextures(241.0f);
     EXPECT_EQ(6u, t->CurLevel);
+    GTexManager.StartLoader();
     ASSERT_TRUE(RunFramesUntilIdle(t.Get()));
     EXPECT_EQ(7u, t->CurLevel);
     EXPECT_EQ((u32)TEXLS_Idle, t->LoadState.load());
@@ -920,10 +921,13 @@ TEST_F(TextureLoaderTest, DroppingTheLastReferenceWhileALevelIsPending)
         TextureRef t;
         Load(t);
         STexture* raw = t.Get();
+        // Asked for while the loader is stopped, and served once it runs again: none is lost.
+        GTexManager.StopLoader();
         UpdateTextures(241.0f);
         ASSERT_EQ((u32)TEXLS_Requested, raw->LoadState.load());
         ASSERT_EQ(2u, raw->RefCount.load());
         t.Release(); // the pending list keeps it alive
+        GTexManager.StartLoader();
         // The texture goes once the loader handed it back and the frame released the done list.
         bool gone = false;
         for (int i = 0; i < 2000 && !gone; ++i)
