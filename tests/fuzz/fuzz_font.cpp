@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     for (int c = 0; c < 256; ++c)
     {
-        const SFontGlyph* g = font.FindGlyph((char)c);
+        const SFontGlyph* g = font.FindGlyph((u32)c);
         if (g && (g->S0 < 0.0f || g->T0 < 0.0f || g->S1 > 1.0f || g->T1 > 1.0f || g->S0 > g->S1 || g->T0 > g->T1))
             FuzzFail("a glyph reaches outside its page");
     }
