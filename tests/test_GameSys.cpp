@@ -61,7 +61,6 @@ TEST(GameSysMemory, AlignedBlocks)
 TEST(GameSysMemory, TheLowestGroupLimitFromTheProcesssOwnGroupUpToTheRootHolds)
 {
     const u64 OWN = 300000000, ABOVE = 200000000, ROOT = 100000000;
-    const std::string V1_NONE = "9223372036854771712";
     const struct
     {
         const char* label;
@@ -73,11 +72,9 @@ TEST(GameSysMemory, TheLowestGroupLimitFromTheProcesssOwnGroupUpToTheRootHolds)
         {"version 2, group above", "0::/app/job\n",
          {{"app/memory.max", std::to_string(ABOVE)}, {"app/job/memory.max", std::to_string(OWN)}}, ABOVE},
         {"version 1 memory controller", "5:cpu,memory:/app/job\n4:pids:/app\n0::/\n",
-         {{"memory/memory.limit_in_bytes", V1_NONE}, {"memory/app/job/memory.limit_in_bytes", std::to_string(OWN)},
+         {{"memory/memory.limit_in_bytes", "9223372036854771712"}, {"memory/app/job/memory.limit_in_bytes", std::to_string(OWN)},
           {"pids/app/memory.limit_in_bytes", std::to_string(ABOVE)}}, OWN},
         {"group not below the mount", "0::/outside/job\n", {{"memory.max", std::to_string(ROOT)}}, ROOT},
-        {"no limit", "4:memory:/app\n0::/app\n", {{"app/memory.max", "max"}, {"memory/app/memory.limit_in_bytes", V1_NONE}},
-         std::stoull(V1_NONE)},
     };
     for (const auto& c : cases)
     {

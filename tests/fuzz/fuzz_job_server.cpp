@@ -35,11 +35,11 @@ void Load(const TPodArray<u8>& path)
     if (path.Count() == 0 || path.Count() > JOB_MAX_PATH)
         FuzzFail("a path outside the length limits was completed");
     const TString shown = LogLineText((const char*)path.data, path.Count());
-    for (u32 i = 0; i < shown.Length(); ++i)
-        if ((u8)shown[i] < 0x20 || (u8)shown[i] == 0x7F || ((u8)shown[i] == 0xC2 && (u8)shown[i + 1] < 0xA0))
-            FuzzFail("a path prints a control byte");
-    if (!gSysIsDisplayText(shown.Str()))
-        FuzzFail("a path prints bytes that are not UTF-8");
+    bool c1 = false;
+    for (const char* c = strstr(shown.Str(), "\xC2"); c && !c1; c = strstr(c + 1, "\xC2"))
+        c1 = (u8)c[1] < 0xA0;
+    if (c1 || strpbrk(shown.Str(), "\t\n") || !gSysIsDisplayText(shown.Str()))
+        FuzzFail("a path prints a control byte or bytes that are not UTF-8");
 }
 } // namespace
 
