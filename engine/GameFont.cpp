@@ -13,6 +13,7 @@ SFont* GDebugFont = nullptr;
 static const u32 FONT_LINE_END = 0xFFFFFFFFu;
 static const u32 FONT_FIRST_SHOWN = 0x20; // below: control characters, never drawn
 static const u32 FONT_DELETE = 0x7F;
+static const u32 FONT_PLACEHOLDER = '?'; // stands for characters the font lacks without U+FFFD
 
 SFont::SFont() : Placeholder(nullptr)
 {
@@ -42,7 +43,7 @@ void SFont::RebuildCache()
         Cache[i] = Glyphs.FindValue(i);
     Placeholder = Glyphs.FindValue((int)UTF_REPLACEMENT);
     if (!Placeholder)
-        Placeholder = Cache['?'];
+        Placeholder = Cache[FONT_PLACEHOLDER];
 }
 
 const SFontGlyph* SFont::FindGlyph(u32 codePoint) const
