@@ -3,41 +3,15 @@
 u32 UTF_Decode(const char* text, u32 length, u32 at, u32& codePoint)
 {
     const unsigned char* p = (const unsigned char*)text + at;
-    const u32 room = length - at;
-    const unsigned char c = p[0];
-    codePoint = c;
-    if (c < 0x80)
-        return 1;
-    // The second byte's range, narrowed after the lead bytes that would allow overlong forms,
-    // surrogates or code points beyond U+10FFFF.
-    unsigned char lo = 0x80, hi = 0xBF;
-    u32 n;
-    if (c >= 0xC2 && c <= 0xDF)
-        n = 2;
-    else if (c >= 0xE0 && c <= 0xEF)
+    const u32 n = gSysUtf8Length(text + at, length - at);
+    if (n <= 1)
     {
-        n = 3;
-        lo = c == 0xE0 ? 0xA0 : lo;
-        hi = c == 0xED ? 0x9F : hi;
-    }
-    else if (c >= 0xF0 && c <= 0xF4)
-    {
-        n = 4;
-        lo = c == 0xF0 ? 0x90 : lo;
-        hi = c == 0xF4 ? 0x8F : hi;
-    }
-    else
-        n = 0;
-    codePoint = UTF_REPLACEMENT;
-    if (n == 0 || room < n || p[1] < lo || p[1] > hi)
+        codePoint = n ? p[0] : UTF_REPLACEMENT;
         return 1;
-    u32 cp = c & (0x7F >> n);
+    }
+    u32 cp = p[0] & (0x7F >> n);
     for (u32 i = 1; i < n; ++i)
-    {
-        if ((p[i] & 0xC0) != 0x80)
-            return 1;
         cp = (cp << 6) | (p[i] & 0x3F);
-    }
     codePoint = cp;
     return n;
 }

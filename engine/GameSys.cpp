@@ -419,15 +419,14 @@ void gSysFatalError(const char* text, const char* caption)
 // ---------------------------------------------------------------------------------------------
 // Texts for display
 
-namespace
+u32 gSysUtf8Length(const char* text, size_t room)
 {
-// Bytes of the well-formed UTF-8 sequence at p (1 to 4), or 0 when it is not one; a character
-// below 0x20 other than tab and line end, and DEL, count as not shown either.
-u32 ShownSequence(const unsigned char* p)
-{
+    const unsigned char* p = (const unsigned char*)text;
+    if (room == 0)
+        return 0;
     const unsigned char c = p[0];
     if (c < 0x80)
-        return (c >= 0x20 && c != 0x7F) || c == '\t' || c == '\n' ? 1 : 0;
+        return 1;
     // The second byte's range, narrowed after the lead bytes that would allow overlong forms,
     // surrogates or code points beyond U+10FFFF.
     unsigned char lo = 0x80, hi = 0xBF;
@@ -452,12 +451,25 @@ u32 ShownSequence(const unsigned char* p)
     }
     else
         return 0;
-    if (p[1] < lo || p[1] > hi)
+    if (room < n || p[1] < lo || p[1] > hi)
         return 0;
     for (u32 i = 2; i < n; ++i)
         if (p[i] < 0x80 || p[i] > 0xBF)
             return 0;
     return n;
+}
+
+
+namespace
+{
+// A character below 0x20 other than tab and line end, and DEL, count as not shown; the rest is
+// shown where it is well-formed UTF-8. Returns the bytes shown at p (1 to 4), or 0.
+u32 ShownSequence(const unsigned char* p, size_t room)
+{
+    const unsigned char c = p[0];
+    if (c < 0x80)
+        return (c >= 0x20 && c != 0x7F) || c == '\t' || c == '\n' ? 1 : 0;
+    return gSysUtf8Length((const char*)p, room);
 }
 
 const u32 ESCAPE_LENGTH = 4; // "\xNN"
@@ -468,7 +480,7 @@ bool gSysIsDisplayText(const char* text)
     const unsigned char* p = (const unsigned char*)(text ? text : "");
     while (*p)
     {
-        const u32 n = ShownSequence(p);
+        const u32 n = ShownSequence(p, strlen((const char*)p));
         if (!n)
             return false;
         p += n;
@@ -511,9 +523,7 @@ size_t EscapeText(char* out, size_t size, const unsigned char* p, size_t count, 
             ++p;
             continue;
         }
-        // A sequence is looked at only when it could end within the text.
-        const u32 need = *p < 0x80 ? 1 : *p >= 0xF0 ? 4 : *p >= 0xE0 ? 3 : 2;
-        u32 n = *p && (size_t)(end - p) >= need ? ShownSequence(p) : 0;
+        u32 n = *p ? ShownSequence(p, (size_t)(end - p)) : 0;
         // C1 controls (U+0080 to U+009F) are terminal commands too.
         if (oneLine && n == 2 && p[0] == 0xC2 && p[1] < 0xA0)
             n = 0;

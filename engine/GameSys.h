@@ -140,6 +140,9 @@ size_t gSysDisplayText(char* out, size_t size, const char* text);
 // controls (U+0080 to U+009F) are escaped byte by byte, so that no text passes for a line of its
 // own or for a command to the terminal.
 size_t gSysLogLineText(char* out, size_t size, const char* text, size_t count);
+// Bytes of the well-formed UTF-8 sequence that starts text and ends within room bytes (1 to 4), or
+// 0: overlong forms, surrogates and code points past U+10FFFF are not well-formed.
+u32 gSysUtf8Length(const char* text, size_t room);
 // Whether gSysDisplayText would leave the text as it is.
 bool gSysIsDisplayText(const char* text);
 // Forces the mode (the engine main decides it from the command line before anything else starts).
