@@ -40,7 +40,6 @@ const char* const NODE_TEXT_FOLDER = "nodes/";
 const char* const DEFAULT_TEXTS = "default.txt";
 const double FIXED_TICK = 1.0 / 60.0;
 const double MIN_FRAME_TIME = 1.0 / 120.0;
-const u32 KEY_LeftControl = 162;
 const u32 KEY_S = 83;
 const u32 SCREEN_BLEND = 0x1761;
 const mVec3 CAMERA_START(15.0f, 15.0f, 15.0f);
@@ -278,8 +277,9 @@ void Plumweave::Update(float, float step)
             SGUILayer::DrawTree(GMainWin, step);
         PopFrameBuffer(ScreenTarget);
     }
-    // Control pressed in the same tick as the S counts: keys typed while the editor was busy come together.
-    if (GKeys[KEY_LeftControl] && GetKeyStatus(KEY_S) == KS_Pressed)
+    // Decided by Control at the moment S went down: xdotool, or a quick hand, lets Control go in
+    // the same tick.
+    if (KeyPressedWith(KEY_S, KEY_LeftControl))
         FileSave();
     if (GJobServer)
         PollJobServer(*GJobServer);

@@ -2,9 +2,15 @@
 // file-writing node wrote its file.
 #include "TexDocumentOutcome.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "GameTexture.h"
+#include "TexDocument.h"
 #include "TexNodeList.h"
 #include "TexProcessor.h"
 
@@ -113,4 +119,24 @@ int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputC
 int BatchExitCode(int loaded, const STexProcessor& p, TString* failure)
 {
     return BatchExitCode(loaded, p, FILE_OUTPUT_CLASSES, failure);
+}
+
+TString DocumentLoadFailure(const char* path)
+{
+    const EDocBudget spent = DocumentBudgetSpent();
+    if (spent != DOC_WithinBudget)
+        return DocumentBudgetText(spent);
+    struct stat st;
+    if (!path || stat(path, &st) != 0)
+        return TString(strerror(path ? errno : ENOENT));
+    if (S_ISDIR(st.st_mode))
+        return TString(strerror(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        return TString("not a regular file");
+    // Opened as the load opens it, so that root, access lists and mounts count as they did there.
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return TString(strerror(errno));
+    close(fd);
+    return TString("not a valid document");
 }

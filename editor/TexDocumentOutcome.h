@@ -2,6 +2,8 @@
 // tell it.
 #pragma once
 
+#include "GString.h"
+
 class STexProcessor;
 class TString;
 
@@ -15,3 +17,8 @@ static const int BATCH_EXIT_OUTPUT_FAILED = 2;
 // instead of on standard error.
 int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses, TString* failure = nullptr);
 int BatchExitCode(int loaded, const STexProcessor& p, TString* failure = nullptr);
+
+// Why the document at path did not load, in words: the load's budget, what the system says of
+// the file (missing, a folder, not readable), or, for a file that reads, that it is no valid
+// document (its boxes told what was wrong).
+TString DocumentLoadFailure(const char* path);

@@ -42,6 +42,7 @@ const float LOADING_TEXT_SIZE = 24.0f;
 const float LOADING_SHADOW_OFFSET = 4.0f;
 const float LOADING_SHADE_OVER_FRAME = 0.2f;
 const char* const DOC_PATTERN = "*.kvf";
+const u32 DOC_FAILURE_TEXT_SIZE = 8192;
 
 const char* const FILE_MENU_ITEMS[] = {
     "--$MF_Project$", "$MF_New$", "$MF_Open$", "$MF_Save$", "$MF_SaveAs$",
@@ -66,6 +67,14 @@ const char* Text(const char* key)
     return GTextDict.Get(key).Str();
 }
 
+TString StartDocumentFailure(const char* operation)
+{
+    TString text;
+    text.Format(DOC_FAILURE_TEXT_SIZE, "%s: the document \"%s\" could not be loaded: %s", operation,
+                GStartDocument.Str(), DocumentLoadFailure(GStartDocument.Str()).Str());
+    return text;
+}
+
 void LoadStartDocument()
 {
     int loaded = 0;
@@ -79,7 +88,16 @@ void LoadStartDocument()
             UpdateWindowTitle(GStartDocument.Str(), false);
     }
     if (!GBatchRun)
+    {
+        // No box for it, but an editor that opens empty says why.
+        if (!loaded && !GStartDocument.IsEmpty())
+        {
+            const TString said = DisplayText(StartDocumentFailure("Open").Str());
+            fprintf(stderr, "%s\n", said.Str());
+            ConsolePrintf("%s", said.Str());
+        }
         return;
+    }
     if (GStartDocument.IsEmpty())
     {
         // Nothing to run: say so and end, rather than wait in an editor nobody asked for.
@@ -89,11 +107,7 @@ void LoadStartDocument()
     else
         GExitCode = BatchExitCode(loaded, *GProcessor);
     if (GExitCode == BATCH_EXIT_LOAD_FAILED && !GStartDocument.IsEmpty())
-    {
-        const EDocBudget spent = DocumentBudgetSpent();
-        fprintf(stderr, "Batch run: the document \"%s\" could not be loaded%s%s\n", GStartDocument.Str(),
-                spent != DOC_WithinBudget ? ": " : "", DocumentBudgetText(spent).Str());
-    }
+        fprintf(stderr, "%s\n", StartDocumentFailure("Batch run").Str());
     GQuitFlag = 1;
 }
 } // namespace

@@ -238,7 +238,9 @@ void STexProcessor::DrawLinks()
 
 void STexProcessor::Frame()
 {
-    ProcessUpdateList();
+    // Edits that queued up while the editor was busy are all applied first: a burst costs one run.
+    if (!GInputBehind)
+        ProcessUpdateList();
     DeletePending();
 
     if (NodeMenuSlot && (!NodeMenuSlot->Open || Prompt))

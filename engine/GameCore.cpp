@@ -200,21 +200,31 @@ void DrawOverlay(const SFramePlan& plan)
                          GScreenWidth, GScreenHeight);
 }
 
+void RunTick(double time)
+{
+    // While the console is open the input state stays as it was when it opened.
+    if (!IsConsoleOpen())
+        InputKeepPrevious();
+    ProcessEvents();
+    InputApplyMouseCapture();
+    GGame->Update((float)time, (float)GFixedStep);
+    R_RedrawTickDone();
+}
+
 // One pass of the main loop.
 void RunFrame()
 {
     const SFramePlan plan = FrameClockBegin(GFrameClock, gSysGetTime(), GFixedStep, GMaxFrameDelta);
     double time = plan.TickTime;
-    for (s32 i = 0; i < plan.Ticks; ++i)
+    // Nothing runs after an exit was asked for, however long the ticks it would cost.
+    for (s32 i = 0; i < plan.Ticks && !GQuitFlag; ++i, time += GFixedStep)
+        RunTick(time);
+    // Input that piled up while a tick was busy is worked through at once, a tick per change as
+    // ever, rather than at the pace of the clock; each such tick takes at least one event.
+    for (u32 left = GWindow ? GWindow->QueuedEvents() : 0; left > 0 && InputLeftQueued() && !GQuitFlag; --left)
     {
-        // While the console is open the input state stays as it was when it opened.
-        if (!IsConsoleOpen())
-            InputKeepPrevious();
-        ProcessEvents();
-        InputApplyMouseCapture();
-        GGame->Update((float)time, (float)GFixedStep);
+        RunTick(time);
         time += GFixedStep;
-        R_RedrawTickDone();
     }
 
     // Texture levels: request further ones, upload those the loader finished.

@@ -14,6 +14,16 @@ float GMouseWheel = 0.0f, GPrevMouseWheel = 0.0f;
 TString GTypedText;
 u32 GMouseCapture = 0;
 TMap<u32, SInputBinding> GInputBindings;
+u32 GInputBehind = 0;
+
+namespace
+{
+// The side-specific modifiers (a bit each, from KEY_LeftShift) down when each key went down in
+// this tick.
+u8 GPressModifiers[INPUT_KEY_COUNT];
+// The last tick left events queued for the next one.
+bool GInputLeft = false;
+} // namespace
 
 int GetKeyStatus(u32 code)
 {
@@ -38,6 +48,7 @@ void InputKeepPrevious()
     GPrevMouseWheel = GMouseWheel;
     GMouseWheel = 0.0f;
     GPrevMousePos = GMousePos;
+    gMemSet(GPressModifiers, 0, sizeof(GPressModifiers));
 }
 
 void InputReleaseAll()
@@ -68,6 +79,21 @@ void InputReset()
     GTypedText = "";
     GMouseCapture = 0;
     GInputBindings.Clear();
+    gMemSet(GPressModifiers, 0, sizeof(GPressModifiers));
+    GInputLeft = false;
+    GInputBehind = 0;
+}
+
+bool KeyPressedWith(u32 key, u32 modifier)
+{
+    if (key >= INPUT_KEY_COUNT || modifier < KEY_LeftShift || modifier > KEY_RightAlt)
+        return false;
+    return GetKeyStatus(key) == KS_Pressed && (GPressModifiers[key] & (1u << (modifier - KEY_LeftShift))) != 0;
+}
+
+bool InputLeftQueued()
+{
+    return GInputLeft;
 }
 
 namespace
@@ -80,6 +106,15 @@ void SetKey(u32 code, u8 down)
     GKeys[code] = down;
 }
 
+u8 ModifiersDown()
+{
+    u8 bits = 0;
+    for (u32 code = KEY_LeftShift; code <= KEY_RightAlt; ++code)
+        if (GKeys[code])
+            bits |= (u8)(1u << (code - KEY_LeftShift));
+    return bits;
+}
+
 void HandleInputEvent(const SWindowEvent& e)
 {
     switch (e.Type)
@@ -88,6 +123,8 @@ void HandleInputEvent(const SWindowEvent& e)
     case WE_KeyUp:
     {
         const bool down = e.Type == WE_KeyDown;
+        if (down && e.Key < INPUT_KEY_COUNT && !GKeys[e.Key])
+            GPressModifiers[e.Key] = ModifiersDown();
         SetKey(e.Key, down ? 1 : 0);
         OnKey(e.Key, down);
         // The console sees every key: that is how its toggle key opens it.
@@ -186,14 +223,10 @@ void HandleConsoleEvent(const SWindowEvent& e)
     default: break;
     }
 }
-} // namespace
 
-void ProcessEvents()
+// Takes this tick's events from the engine window's queue.
+void TakeTickEvents()
 {
-    BeginBindings();
-    PumpWindowMessages();
-    if (!GWindow)
-        return;
     STickTaken taken;
     gMemSet(&taken, 0, sizeof(taken));
     SWindowEvent e;
@@ -230,6 +263,19 @@ void ProcessEvents()
             break;
         }
     }
+}
+} // namespace
+
+void ProcessEvents()
+{
+    BeginBindings();
+    PumpWindowMessages();
+    if (!GWindow)
+        return;
+    const bool leftBefore = GInputLeft;
+    TakeTickEvents();
+    GInputLeft = GWindow->PeekEvent() != nullptr;
+    GInputBehind = leftBefore || GInputLeft ? 1 : 0;
 }
 
 void InputApplyMouseCapture()

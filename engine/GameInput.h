@@ -17,6 +17,10 @@ enum
     KEY_MouseMiddle = 3,
     KEY_WheelAway = 139,
     KEY_WheelTowards = 140,
+    // The side-specific modifiers: left and right Shift, Control and Alt.
+    KEY_LeftShift = 160,
+    KEY_LeftControl = 162,
+    KEY_RightAlt = 165,
 };
 // Binding codes beyond the keys.
 static const u32 INPUT_MOUSE_BUTTON_BASE = 0x10000;
@@ -50,9 +54,20 @@ extern float GMouseWheel, GPrevMouseWheel;
 extern TString GTypedText; // UTF-8
 extern u32 GMouseCapture;
 extern TMap<u32, SInputBinding> GInputBindings;
+// 1 while the ticks work through input that came faster than they take it (a burst made while
+// the program was busy, a press and its release within one tick): the previous tick or this one
+// left events queued. What only the outcome of all that input needs (processing the graph) waits
+// for the first tick that is not behind, so that a burst of edits costs it once.
+extern u32 GInputBehind;
 
 // 0 up, 1 pressed this tick, 2 held, 3 released this tick. Codes of 256 and more read as up.
 int GetKeyStatus(u32 code);
+// Whether key went down in this tick while modifier (KEY_LeftShift to KEY_RightAlt) was down at
+// that point in the order of the events: a chord counts as it was made, whatever the modifier did
+// later in the tick or whether it went down in the same tick.
+bool KeyPressedWith(u32 key, u32 modifier);
+// Whether the last tick left events queued for the next one.
+bool InputLeftQueued();
 
 // Per tick, before the events: the current state becomes the previous one; the wheel codes, the
 // wheel value and the typed text start empty.

@@ -534,28 +534,44 @@ TEST(AppObject, ScreenTargetFollowsTheWindowAndLeftControlSSaves)
     EXPECT_EQ(GApp->ScreenTex->Height, 480u);
     EXPECT_FLOAT_EQ(GProcessor->Rect.x1 - GProcessor->Rect.x0, 640.0f);
 
+    // Ticks of key events (down while positive, up while negative): Control, then S.
     const struct
     {
-        u32 control;
-        bool named;     // the graph has a file name
-        int dialogs;    // Save As dialogs opened
+        const char* what;
+        std::vector<std::vector<int>> ticks;
+        bool named;  // the graph has a file name
+        int dialogs; // Save As dialogs opened
         bool written;
-        bool together; // Control pressed in the same tick as S
-    } cases[] = {{163, false, 0, false, false}, {162, false, 1, false, true}, {162, true, 0, true, false}};
+    } cases[] = {
+        {"right Control", {{17, 163}, {'S'}}, false, 0, false},
+        {"pressed with S, unnamed", {{17, 162, 'S'}}, false, 1, false},
+        {"held", {{17, 162}, {'S'}}, true, 0, true},
+        {"let go in S's tick", {{17, 162}, {'S', -17, -162}}, true, 0, true},
+    };
     const std::string named = dir.File("named.kvf");
     for (const auto& c : cases)
     {
         GDialogModes.clear();
         GDialogAnswers.clear();
+        remove(named.c_str());
         GProcessor->FileName = c.named ? named.c_str() : "";
         InputReset();
-        GPrevKeys[c.control] = c.together ? 0 : 1;
-        GKeys[c.control] = 1;
-        GKeys['S'] = 1;
-        GApp->Update(0.0f, 1.0f / 60.0f);
+        for (const std::vector<int>& tick : c.ticks)
+        {
+            for (int key : tick)
+            {
+                SWindowEvent e = {};
+                e.Type = key > 0 ? WE_KeyDown : WE_KeyUp;
+                e.Key = (u32)abs(key);
+                GWindow->QueueEvent(e);
+            }
+            InputKeepPrevious();
+            ProcessEvents();
+            GApp->Update(0.0f, 1.0f / 60.0f);
+        }
         GApp->Render(0.0f);
-        EXPECT_EQ((int)GDialogModes.size(), c.dialogs) << c.control;
-        EXPECT_EQ(FileExists(named.c_str()), c.written) << c.control;
+        EXPECT_EQ((int)GDialogModes.size(), c.dialogs) << c.what;
+        EXPECT_EQ(FileExists(named.c_str()), c.written) << c.what;
     }
     InputReset();
 

@@ -24,6 +24,8 @@
 #include "TexJobServer.h"
 #include "TexMainWin.h"
 #include "TexProcessor.h"
+#include "TestNodes.h"
+#include "nodes/TexOps_BasicImage.h"
 
 // Xlib's macros (Status, None) would clash with the names of the headers above.
 #include <SDL2/SDL_syswm.h>
@@ -49,6 +51,15 @@ const long QUIET_WAKEUPS = (long)(QUIET_WINDOW / IDLE_LONGEST_WAIT) + 4;
 const char* const EMPTY_DOCUMENT = "GKV_File_Version_2\n";
 const char* const NODE_DOCUMENT = "GKV_File_Version_2\n"
                                   "NODE STexNode_ColorRGBA _ID=\"0\" pos0=\"300;200\" NName=\"colour\"\n";
+// A transform feeding a node whose processing is logged.
+const char* const TOGGLE_DOCUMENT = "GKV_File_Version_2\n"
+                                    "NODE STexNode_Transform _ID=\"0\" pos0=\"300;200\"\n"
+                                    "NODE STestNode_Pins _ID=\"1\" pos0=\"600;200\" Ins=\"1\"\n"
+                                    "LINK 0 0 1 0\n";
+const int FLIP_ROW = 6; // the transform's "Flip X" toggle: the left half of its seventh panel row
+const float PANEL_MARGIN = 10.0f, PANEL_CAPTION = 12.0f, PANEL_ROW = 12.0f;
+const int BURST_CLICKS = 3;
+const u32 KEY_Control = 17, KEY_S = 'S';
 
 void WriteText(const std::string& path, const char* text)
 {
@@ -106,11 +117,11 @@ void PushKey(SDL_Scancode key, bool down)
     SDL_PushEvent(&e);
 }
 
-SWindowEvent MouseEvent(u32 type, int x, int y)
+SWindowEvent MouseEvent(u32 type, int x, int y, u32 key = KEY_MouseLeft)
 {
     SWindowEvent e = {};
     e.Type = type;
-    e.Key = KEY_MouseLeft;
+    e.Key = key;
     e.Button = 0;
     e.X = x;
     e.Y = y;
@@ -435,5 +446,54 @@ TEST_F(XvfbIdleEditor, JobSentToTheWaitingEditorIsAnsweredPromptly)
     }
     std::sort(waits.begin(), waits.end());
     EXPECT_LT(waits[JOBS / 2], JOB_PROMPT_SECONDS);
+}
+
+// Clicks, a Ctrl+S and a close made while the editor was busy (all queued when the loop comes to
+// them) are applied in order; the close then ends it before anything is processed again, and
+// without the close the whole burst costs one processing.
+TEST_F(XvfbIdleEditor, InputQueuedWhileBusyIsAllAppliedBeforeTheGraphIsProcessedOnce)
+{
+    Stop();
+    const std::string doc = dir.File("toggle.kvf");
+    WriteText(doc, TOGGLE_DOCUMENT);
+    GStartDocument = doc.c_str();
+    Start();
+    ASSERT_TRUE(Settle());
+    const STexNode_Transform* transform = dynamic_cast<STexNode_Transform*>(GProcessor->Nodes[0]);
+    ASSERT_NE(transform, nullptr);
+    const mRect& b = transform->Rect;
+    const int x = (int)((b.x0 + PANEL_MARGIN + (b.x0 + b.x1) * 0.5f) * 0.5f);
+    const int y = (int)(b.y0 + PANEL_CAPTION + PANEL_ROW * (FLIP_ROW + 0.5f));
+    for (bool close : {true, false})
+    {
+        TestProcessLog().clear();
+        const int flipBefore = transform->FlipX;
+        GWindow->QueueEvent(MouseEvent(WE_MouseMove, x, y));
+        for (int i = 0; i < BURST_CLICKS; ++i)
+        {
+            GWindow->QueueEvent(MouseEvent(WE_MouseDown, x, y));
+            GWindow->QueueEvent(MouseEvent(WE_MouseUp, x, y));
+        }
+        for (u32 key : {KEY_Control, (u32)KEY_LeftControl, KEY_S})
+            GWindow->QueueEvent(MouseEvent(WE_KeyDown, x, y, key));
+        for (u32 key : {KEY_Control, (u32)KEY_LeftControl, KEY_S})
+            GWindow->QueueEvent(MouseEvent(WE_KeyUp, x, y, key));
+        if (close)
+            GWindow->QueueEvent(MouseEvent(WE_Quit, x, y));
+        for (const double end = gSysGetTime() + SETTLE_LIMIT; gSysGetTime() < end && !GQuitFlag && GWindow->QueuedEvents();)
+            GameLoopPass();
+        EXPECT_EQ(GQuitFlag, close ? 1u : 0u);
+        EXPECT_EQ(transform->FlipX, flipBefore ^ (BURST_CLICKS & 1)) << close;
+        TString saved;
+        ASSERT_TRUE(ReadTextFile(doc.c_str(), saved));
+        EXPECT_NE(strstr(saved.Str(), transform->FlipX ? "FlipX=\"1\"" : "FlipX=\"0\""), nullptr) << close;
+        if (close)
+        {
+            EXPECT_EQ(TestProcessLog().size(), 0u);
+        }
+        GQuitFlag = 0;
+        ASSERT_TRUE(Settle());
+        EXPECT_EQ(TestProcessLog().size(), 1u) << close;
+    }
 }
 } // namespace
