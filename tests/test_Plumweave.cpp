@@ -687,7 +687,7 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
         {"'" + good + "' -opc", 0, "", "Error"},
         {"'" + sample + "' -opc", 0, "", "Failed loading"},
         {"'good doc.kvf' -opc", 0, "", "Error"}, // from the working folder
-        {"'" + dir.File("missing.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded", "[Load]"},
+        {"'" + dir.File("missing.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded: No such file", "[Load]"},
         {"'" + dir.File("bad.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded", "Unexpected"},
         {"pipe.kvf -opc", BATCH_EXIT_OUTPUT_FAILED, "cannot read \"" + dir.File("pipe.png") + "\": not a regular file", "Error"},
         {"-opc", BATCH_EXIT_LOAD_FAILED, "-opc needs a document", "Unexpected"},
