@@ -219,7 +219,7 @@ private:
     const char* Path;
     int Quiet;
     bool Version1;
-    TPodArray<SPinLink> Links;
+    TPodArray<SCapturedLink> Links;
 
     void Box(const char* title, const char* format, ...) PW_PRINTF(3, 4)
     {
@@ -310,7 +310,7 @@ private:
             return false;
         }
         // Made once all are read: one at a time, each would walk and reorder the graph.
-        Links.Add(SPinLink{src->OutParams[(u32)v[1]], dst->InParams[(u32)v[3]]});
+        Links.Add(SCapturedLink{(u32)v[0], (u32)v[1], (u32)v[2], (u32)v[3]});
         return true;
     }
 };
@@ -528,8 +528,7 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
     loaded.Nodes.Clear();
     loaded.UpdateList.Clear();
     Edited = 1;
-    for (STexProcNode* node : Nodes)
-        LayOut(node, false);
+    LayoutsDue = 1;
     if (process)
         ProcessAll();
     if (GLoadDepth == 0)

@@ -272,7 +272,7 @@ const SPropDesc* STexProcNode::PropTable()
 
 STexProcNode::STexProcNode(TArray<SPropDesc>& list)
     : CEntity(EntityList(NodeBaseList(list))), Dragging(0), DragAwaitsPress(0), Owner(nullptr), PreviewShown(1),
-      NName(NODE_UNNAMED), FmtOverride(0), UITexturesTried(0), GrabOffset(0, 0), VisitMark(0),
+      NName(NODE_UNNAMED), FmtOverride(0), UITexturesTried(0), LaidOut(0), GrabOffset(0, 0), VisitMark(0),
       RunMark(0), PendingReaders(~0u)
 {
     AnchorLeft = AnchorTop = AnchorRight = AnchorBottom = 0;

@@ -111,6 +111,8 @@ public:
     TextureRef Output;
     TextureRef CaptionTex, PinTex, PinShadeTex;
     u32 UITexturesTried;
+    // 0 until its Frame first ran: its height (pos1) is still the one it was made with.
+    u32 LaidOut;
     mVec2 GrabOffset; // pos0 - mouse / zoom when the caption drag began
     u32 VisitMark;    // the processor's walks mark visited nodes with their own number
     u32 RunMark;      // the number of the processor's run that processed it last

@@ -90,6 +90,7 @@ void STexProcNode::Frame()
     const mVec2 p0 = Pos0();
     OffsetBottom = p0.y + NODE_CAPTION_HEIGHT + body + NODE_PIN_ROW_HEIGHT * (float)rows;
     SetPosition(p0.x, p0.y);
+    LaidOut = 1;
 }
 
 void STexProcNode::DrawPins(const mRect& box, u32 rows)

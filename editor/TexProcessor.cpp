@@ -35,7 +35,7 @@ struct SWalkFrame
 STexProcessor::STexProcessor()
     : Edited(0), NodeMenuSlot(nullptr), Prompt(nullptr), BusyCount(0), Pan(0, 0), Zoom(1.0f), DragPivot(0, 0),
       DragStartMouse(0, 0), ZoomAtDragStart(1.0f), Panning(0), Zooming(0), LinkDragDir(0), LinkDragPin(nullptr),
-      LinkDragMouse(0, 0), WalkMark(0), ReleaseSpentOutputs(0), RunStep(0), TexturesRefused(0)
+      LinkDragMouse(0, 0), LayoutsDue(0), WalkMark(0), ReachVisits(0), ReleaseSpentOutputs(0), RunStep(0), TexturesRefused(0)
 {
     Name = "Processor";
     TexRegisterNodeClasses();
@@ -115,7 +115,8 @@ void STexProcessor::AddNode(STexProcNode* node, u32 interactive)
         BeginNodeDrag(node);
         return;
     }
-    LayOut(node, false);
+    // Laid out when the canvas is first drawn: a graph no window shows is never.
+    LayoutsDue = 1;
 }
 
 void STexProcessor::BeginNodeDrag(STexProcNode* node)
@@ -334,89 +335,6 @@ void STexProcessor::Unlink(NodePin* a, NodePin* b)
     DetachPins(a, b);
 }
 
-void STexProcessor::LinkRead(const TPodArray<SPinLink>& links)
-{
-    // Mostly every input is named once and nothing closes a cycle: then Link would neither refuse
-    // nor replace a link, and each goes in as it stands.
-    bool plain = true;
-    for (u32 i = 0; i < links.Count() && plain; ++i)
-    {
-        const SPinLink& l = links[i];
-        if (l.Output->Owner == l.Input->Owner)
-            continue;
-        plain = l.Input->Links.IsEmpty();
-        if (plain)
-        {
-            l.Output->Links.Add(l.Input);
-            l.Input->Links.Add(l.Output);
-        }
-    }
-    if (!plain || HasCycle())
-    {
-        // Which link wins then depends on the order: start over, one link at a time.
-        for (u32 i = 0; i < links.Count(); ++i)
-        {
-            links[i].Output->Links.Clear();
-            links[i].Input->Links.Clear();
-        }
-        for (u32 i = 0; i < links.Count(); ++i)
-        {
-            NodePin* out = links[i].Output;
-            NodePin* in = links[i].Input;
-            if (out->Owner == in->Owner)
-                continue;
-            DetachPins(out, in);
-            if (IsReachable(in->Owner, out->Owner))
-                continue;
-            while (!in->Links.IsEmpty())
-                DetachPins(in->Links[0], in);
-            out->Links.Add(in);
-            in->Links.Add(out);
-        }
-    }
-    SortUpdateList();
-}
-
-bool STexProcessor::HasCycle()
-{
-    // Depth first over the outputs; meeting a node whose walk is still open closes a cycle.
-    const u32 open = ++WalkMark;
-    const u32 done = ++WalkMark;
-    TPodArray<SWalkFrame> stack;
-    for (u32 i = 0; i < Nodes.Count(); ++i)
-    {
-        if (Nodes[i]->VisitMark == open || Nodes[i]->VisitMark == done)
-            continue;
-        Nodes[i]->VisitMark = open;
-        stack.Add(SWalkFrame{Nodes[i], 0, 0});
-        while (!stack.IsEmpty())
-        {
-            SWalkFrame& f = stack.Last();
-            if (f.Pin >= f.Node->OutParams.Count())
-            {
-                f.Node->VisitMark = done;
-                stack.Remove(stack.Count() - 1);
-                continue;
-            }
-            NodePin* pin = f.Node->OutParams[f.Pin];
-            if (f.Link >= pin->Links.Count())
-            {
-                ++f.Pin;
-                f.Link = 0;
-                continue;
-            }
-            STexProcNode* next = pin->Links[f.Link++]->Owner;
-            if (!next || next->VisitMark == done)
-                continue;
-            if (next->VisitMark == open)
-                return true;
-            next->VisitMark = open;
-            stack.Add(SWalkFrame{next, 0, 0});
-        }
-    }
-    return false;
-}
-
 void STexProcessor::UnlinkAll(STexProcNode* node)
 {
     if (!node)
@@ -441,6 +359,7 @@ int STexProcessor::IsReachable(STexProcNode* node, STexProcNode* target)
     {
         STexProcNode* n = stack.Last();
         stack.Remove(stack.Count() - 1);
+        ++ReachVisits;
         for (u32 p = 0; p < n->OutParams.Count(); ++p)
             for (u32 l = 0; l < n->OutParams[p]->Links.Count(); ++l)
             {

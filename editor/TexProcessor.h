@@ -17,13 +17,6 @@ static const float CANVAS_PLACE_OFFSET = 25.0f;
 static const u32 CANVAS_KEY_Pan = 160;  // left Shift
 static const u32 CANVAS_KEY_Zoom = 162; // left Control
 
-// A link a document asks for, by its two pins.
-struct SPinLink
-{
-    NodePin* Output;
-    NodePin* Input;
-};
-
 // One link as four indices: source node, its output pin, target node, its input pin.
 struct SCapturedLink
 {
@@ -125,7 +118,10 @@ public:
     s32 LinkDragDir; // +1 from an output pin, -1 from an input pin
     NodePin* LinkDragPin;
     mVec2 LinkDragMouse;
+    // Nodes were added without being laid out (LaidOut 0): the canvas does it before it is drawn.
+    u32 LayoutsDue;
     u32 WalkMark; // numbers the graph walks
+    u64 ReachVisits; // nodes the cycle checks of linking entered: what linking cost
     // Set for runs nobody watches (a batch run, a job server without a window): a node's output
     // is let go once every node of the run that reads it has processed, since no preview or later
     // save asks for it again. A released target waits in SpareTargets for the next node, which
@@ -160,13 +156,12 @@ public:
 
     // A node read from a document: appended and queued as it stands (it has no links yet).
     void AddReadNode(STexProcNode* node);
-    // The links of a document, in its order, each as Link would decide it (a link closing a cycle
-    // or joining a node to itself is dropped, a later link into an input replaces the earlier),
-    // without queueing anything; then the update list is ordered once. Linear in nodes and links
-    // unless an input is named twice or the links hold a cycle.
-    void LinkRead(const TPodArray<SPinLink>& links);
-    // Whether the links hold a cycle.
-    bool HasCycle();
+    // The links of a document (node and pin indices, checked), between nodes that have none yet:
+    // made as Link would make them one at a time in that order (a link closing a cycle or joining a
+    // node to itself is dropped, a later link into an input replaces the earlier), without queueing
+    // anything; then the update list is ordered once. Linear in nodes and links unless they hold a
+    // cycle (TexProcessorLinkRead.cpp).
+    void LinkRead(const TPodArray<SCapturedLink>& links);
 
     void AddToUpdateList(STexProcNode* node);
     void AddInputsToUpdateList(STexProcNode* node);

@@ -242,6 +242,13 @@ void STexProcessor::Frame()
     if (!GInputBehind)
         ProcessUpdateList();
     DeletePending();
+    if (LayoutsDue)
+    {
+        LayoutsDue = 0;
+        for (u32 i = 0; i < Nodes.Count(); ++i)
+            if (!Nodes[i]->LaidOut)
+                LayOut(Nodes[i], false);
+    }
 
     if (NodeMenuSlot && (!NodeMenuSlot->Open || Prompt))
     {

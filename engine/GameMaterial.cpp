@@ -203,6 +203,8 @@ void BindMaterialPass(SMaterialInst& material, u32 code)
 void R_ResetStateCache()
 {
     GCurShader = nullptr;
+    // A context already in use may blend: blending off must hold in GL as in the cache.
+    glDisable(GL_BLEND);
     GCurBlend = 0;
     GCurRasterFlags = 0;
     GColorWrites = true;

@@ -5,6 +5,7 @@
 #include "TestNodes.h"
 #include "TestSupport.h"
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -148,6 +149,10 @@ TEST_F(TexDocument, ASmallGraphIsWrittenAsTheHandWrittenTextAndReadBackFromIt)
     EXPECT_EQ(q.FileName, path.c_str());
     EXPECT_EQ(q.Edited, 0u);
     EXPECT_EQ(CurrentDocumentPath(), path.c_str());
+    // Boxes are laid out when the canvas is first drawn, never for a graph no window shows.
+    EXPECT_EQ(q.Nodes[0]->LaidOut + rb->LaidOut, 0u);
+    q.Frame();
+    EXPECT_EQ(q.Nodes[0]->LaidOut + rb->LaidOut, 2u);
 }
 
 TEST_F(TexDocument, SaveLoadSaveIsByteIdenticalOverEveryValueTypeAndEscape)
@@ -335,32 +340,54 @@ TEST_F(TexDocument, EveryTruncationOfAValidDocumentLoadsOrFailsCleanly)
 TEST_F(TexDocument, LinksAreDecidedInDocumentOrderAsLinkingByHandWould)
 {
     const std::string node = "NODE STestNode_Pins Ins=\"1\" Outs=\"1\"\n";
-    const std::string three = V2 + node + node + node;
+    // A chain of LONG nodes, its links as the document writes them from node `from` on.
+    const u32 LONG = 200, CHECK_VISITS_PER_ITEM = 4;
+    std::vector<std::string> chain;
+    for (u32 i = 0; i + 1 < LONG; ++i)
+        chain.push_back("LINK " + std::to_string(i) + " 0 " + std::to_string(i + 1) + " 0\n");
+    const auto joined = [&](u32 from, bool reversed) {
+        std::string text;
+        for (u32 i = from; i < chain.size(); ++i)
+            text = reversed ? chain[i] + text : text + chain[i];
+        return text;
+    };
+    const std::string backLink = "LINK " + std::to_string(LONG - 1) + " 0 0 0\n";
     const struct
     {
         const char* label;
         std::string links;
         std::string kept; // as the document writes them
+        u32 nodes;
     } cases[] = {
-        {"listed from the end", "LINK 1 0 2 0\nLINK 0 0 1 0\n", "LINK 0 0 1 0\nLINK 1 0 2 0\n"},
-        {"a later link into an input replaces", "LINK 0 0 2 0\nLINK 1 0 2 0\n", "LINK 1 0 2 0\n"},
-        {"the link closing a cycle goes", "LINK 0 0 1 0\nLINK 1 0 2 0\nLINK 2 0 0 0\n", "LINK 0 0 1 0\nLINK 1 0 2 0\n"},
-        {"a refused link replaces nothing", "LINK 0 0 1 0\nLINK 1 0 0 0\nLINK 2 0 1 0\n", "LINK 2 0 1 0\n"},
-        {"a node into itself", "LINK 1 0 1 0\n", ""},
-        {"a link named twice", "LINK 0 0 1 0\nLINK 0 0 1 0\n", "LINK 0 0 1 0\n"},
+        {"listed from the end", "LINK 1 0 2 0\nLINK 0 0 1 0\n", "LINK 0 0 1 0\nLINK 1 0 2 0\n", 3},
+        {"a later link into an input replaces", "LINK 0 0 2 0\nLINK 1 0 2 0\n", "LINK 1 0 2 0\n", 3},
+        {"the link closing a cycle goes", "LINK 0 0 1 0\nLINK 1 0 2 0\nLINK 2 0 0 0\n", "LINK 0 0 1 0\nLINK 1 0 2 0\n", 3},
+        {"a refused link replaces nothing", "LINK 0 0 1 0\nLINK 1 0 0 0\nLINK 2 0 1 0\n", "LINK 2 0 1 0\n", 3},
+        {"a node into itself", "LINK 1 0 1 0\n", "", 3},
+        {"a link named twice", "LINK 0 0 1 0\nLINK 0 0 1 0\n", "LINK 0 0 1 0\n", 3},
+        {"a long chain from the end, a link named twice", joined(0, true) + chain[LONG / 2], joined(0, false), LONG},
+        {"a long chain from the end after the link closing it", backLink + joined(0, true), joined(1, false) + backLink,
+         LONG},
     };
     const std::string path = dir.File("links.kvf");
     for (const auto& c : cases)
     {
-        WriteFile(path, three + c.links);
+        std::string doc = V2;
+        for (u32 i = 0; i < c.nodes; ++i)
+            doc += node;
+        WriteFile(path, doc + c.links);
         STexProcessor p;
         ASSERT_EQ(p.LoadDocument(path.c_str(), 1, 0), 1) << c.label;
         const std::string text = DocText(p);
         EXPECT_EQ(text.substr(std::min(text.find("LINK"), text.size())), c.kept) << c.label;
         // Queued once each, every node after its feeder.
-        ASSERT_EQ(p.UpdateList.Count(), 3u) << c.label;
+        ASSERT_EQ(p.UpdateList.Count(), c.nodes) << c.label;
         for (u32 i = 0; i < p.UpdateList.Count(); ++i)
             for (const NodePin* feeder : p.UpdateList[i]->InParams[0]->Links)
                 EXPECT_LT(p.UpdateList.Find(feeder->Owner), (int)i) << c.label;
+        // The cycle checks cost no more than a few visits per node and link, whatever the order.
+        STexProcessor q;
+        ASSERT_TRUE(ReadDocumentText(q, TString((doc + c.links).c_str()), path.c_str(), 1)) << c.label;
+        EXPECT_LE(q.ReachVisits, CHECK_VISITS_PER_ITEM * (c.nodes + (u32)std::count(c.links.begin(), c.links.end(), '\n'))) << c.label;
     }
 }
