@@ -1,6 +1,8 @@
-// Loading documents without processing them: chains and diamonds of 1,000, 4,000 and 16,000 nodes.
-// The time per node must stay flat as documents grow; the standard library reading the same text
-// into lines and words is the reference measured in the same run. Times are the process's CPU
+// Loading documents without processing them: chains and diamonds of 1,000, 4,000 and 16,000 nodes,
+// and chains of 16,000 and 65,000 nodes whose links are listed in order, from the end, and from the
+// end with one named twice. The time per node and per link must stay flat as documents grow; the
+// standard library reading the same text into lines and words is the reference measured in the
+// same run. Times are the process's CPU
 // time (the renderer's threads included), so that a machine busy with other work does not show
 // as growth.
 #include "BenchGL.h"
@@ -9,6 +11,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -26,6 +29,15 @@ enum EShape
 {
     SHAPE_Chain,
     SHAPE_Diamonds,
+};
+
+const int LINK_SIZES[] = {16000, 65000};
+const int LINK_SIZE_COUNT = sizeof(LINK_SIZES) / sizeof(LINK_SIZES[0]);
+enum ELinkOrder
+{
+    ORDER_Written, // as the program writes them
+    ORDER_Reversed,
+    ORDER_ReversedRepeat, // from the end, the middle link named again last
 };
 
 std::string NodeLine(const char* cls, int i)
@@ -151,6 +163,87 @@ void BM_LoadDocument(benchmark::State& state)
         unlink(path.c_str());
     rmdir(folder);
 }
+
+// A chain whose links are listed in the order given.
+std::string OrderedChainText(ELinkOrder order, int nodes)
+{
+    std::string text = "GKV_File_Version_2\n";
+    std::vector<std::string> links;
+    for (int i = 0; i < nodes; ++i)
+        text += NodeLine("STexNode_Invert", i);
+    for (int i = 1; i < nodes; ++i)
+        links.push_back(LinkLine(i - 1, i, 0));
+    if (order != ORDER_Written)
+        std::reverse(links.begin(), links.end());
+    if (order == ORDER_ReversedRepeat)
+        links.push_back(links[links.size() / 2]);
+    for (const std::string& l : links)
+        text += l;
+    return text;
+}
+
+void BM_LoadLinks(benchmark::State& state)
+{
+    if (!BenchContext())
+    {
+        state.SkipWithError("no GL context");
+        return;
+    }
+    const ELinkOrder order = (ELinkOrder)state.range(0);
+    char folder[] = "/tmp/plumweave_bench_linksXXXXXX";
+    if (!mkdtemp(folder))
+    {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    std::vector<std::string> paths;
+    double links[LINK_SIZE_COUNT];
+    for (int i = 0; i < LINK_SIZE_COUNT; ++i)
+    {
+        paths.push_back(std::string(folder) + "/" + std::to_string(LINK_SIZES[i]) + ".kvf");
+        std::ofstream(paths.back(), std::ios::binary) << OrderedChainText(order, LINK_SIZES[i]);
+        links[i] = (double)(LINK_SIZES[i] - 1 + (order == ORDER_ReversedRepeat ? 1 : 0));
+    }
+    STexProcessor p;
+    double engine[LINK_SIZE_COUNT] = {}, reference[LINK_SIZE_COUNT] = {};
+    size_t words = 0;
+    bool loaded = true;
+    for (auto _ : state)
+        for (int i = 0; i < LINK_SIZE_COUNT; ++i)
+        {
+            p.ClearNodes();
+            const double t0 = CpuSeconds();
+            loaded = p.LoadDocument(paths[(size_t)i].c_str(), 1, 0) && loaded;
+            const double t1 = CpuSeconds();
+            words += ReadWords(paths[(size_t)i]);
+            engine[i] += t1 - t0;
+            reference[i] += CpuSeconds() - t1;
+        }
+    benchmark::DoNotOptimize(words);
+    if (!loaded)
+        state.SkipWithError("the generated document does not load");
+    double perLink[LINK_SIZE_COUNT], refPerLink[LINK_SIZE_COUNT];
+    for (int i = 0; i < LINK_SIZE_COUNT; ++i)
+    {
+        perLink[i] = engine[i] / (links[i] * (double)state.iterations());
+        refPerLink[i] = reference[i] / (links[i] * (double)state.iterations());
+        state.counters["us_per_link_" + std::to_string(LINK_SIZES[i])] = perLink[i] * 1e6;
+    }
+    // Time per link of the largest document over that of the smallest: 1 is linear (goal: 1.3 at most).
+    state.counters["growth"] = perLink[LINK_SIZE_COUNT - 1] / perLink[0];
+    state.counters["reference_growth"] = refPerLink[LINK_SIZE_COUNT - 1] / refPerLink[0];
+    state.counters["ratio"] = perLink[LINK_SIZE_COUNT - 1] / refPerLink[LINK_SIZE_COUNT - 1];
+    p.ClearNodes();
+    for (const std::string& path : paths)
+        unlink(path.c_str());
+    rmdir(folder);
+}
 } // namespace
 
 BENCHMARK(BM_LoadDocument)->Arg(SHAPE_Chain)->Arg(SHAPE_Diamonds)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_LoadLinks)
+    ->Arg(ORDER_Written)
+    ->Arg(ORDER_Reversed)
+    ->Arg(ORDER_ReversedRepeat)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
