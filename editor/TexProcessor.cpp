@@ -35,7 +35,8 @@ struct SWalkFrame
 STexProcessor::STexProcessor()
     : Edited(0), NodeMenuSlot(nullptr), Prompt(nullptr), BusyCount(0), Pan(0, 0), Zoom(1.0f), DragPivot(0, 0),
       DragStartMouse(0, 0), ZoomAtDragStart(1.0f), Panning(0), Zooming(0), LinkDragDir(0), LinkDragPin(nullptr),
-      LinkDragMouse(0, 0), LayoutsDue(0), WalkMark(0), ReachVisits(0), ReleaseSpentOutputs(0), RunStep(0), TexturesRefused(0)
+      LinkDragMouse(0, 0), LayoutsDue(0), WalkMark(0), ReachVisits(0), ReleaseSpentOutputs(0), RunStep(0),
+      TexturesRefused(0)
 {
     Name = "Processor";
     TexRegisterNodeClasses();
