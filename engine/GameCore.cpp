@@ -10,6 +10,7 @@
 #include "GameScript.h"
 #include "GameRT.h"
 #include "GameShader.h"
+#include "GameSignals.h"
 #include "GameTexture.h"
 
 #include <GL/glew.h>
@@ -311,6 +312,8 @@ void GameLoopPass()
 int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shutdown)
 {
     // ---- Start-up, in this order ----
+    // Before anything is written: no write ends the process.
+    SysSignalsStartup();
     GExitCode = GAME_EXIT_OK;
     GRedrawOnChange = 0;
     GWindowRequired = 0;

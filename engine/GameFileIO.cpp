@@ -1,6 +1,7 @@
 #include "GameFileIO.h"
 
 #include "GameFileAccess.h"
+#include "GameFilePermissions.h"
 #include "GameTempFiles.h"
 #include "GameThread.h"
 
@@ -203,10 +204,13 @@ static mode_t NewFileMode()
 
 // Gives the finished file its name: over whatever has it, or only where nothing has it yet. A file
 // system that cannot rename without replacing gets a hard link, which never replaces either; the
-// temporary name is then removed by the caller. linked tells that.
-static bool TakeName(int folder, const char* temp, const char* name, EWriteTarget target, bool& linked)
+// temporary name is then removed by the caller. linked tells that; unsupported tells a file system
+// that has neither (FAT), with errno as the link left it.
+static bool TakeName(int folder, const char* temp, const char* name, EWriteTarget target, bool& linked,
+                     bool& unsupported)
 {
     linked = false;
+    unsupported = false;
     if (target == WRITE_Replace)
         return renameat(folder, temp, folder, name) == 0;
     if (renameat2(folder, temp, folder, name, RENAME_NOREPLACE) == 0)
@@ -214,7 +218,34 @@ static bool TakeName(int folder, const char* temp, const char* name, EWriteTarge
     if (errno != EINVAL && errno != ENOSYS)
         return false;
     linked = linkat(folder, temp, folder, name, 0) == 0;
+    unsupported = !linked && (errno == EPERM || errno == ENOSYS || errno == EOPNOTSUPP);
     return linked;
+}
+
+// Where a file system can neither rename without replacing nor link, the file is made under its
+// own name, exclusively, so that it never replaces one; it is removed again on any failure and by
+// a signal that ends the run, as long as the name still holds it.
+static bool WriteExclusively(int folder, const char* name, const void* data, size_t size, mode_t mode)
+{
+    const int slot = SharedNameFileStarted(folder, name);
+    const int fd = openat(folder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    struct stat mine = {};
+    bool ok = fd >= 0 && fstat(fd, &mine) == 0;
+    if (ok)
+        TempFileCreated(slot, (u64)mine.st_dev, (u64)mine.st_ino);
+    ok = ok && WriteAllTo(fd, data, size) && fsync(fd) == 0 && SetFileMode(fd, mode);
+    if (fd >= 0 && close(fd) != 0)
+        ok = false;
+    if (!ok && fd >= 0)
+    {
+        const int err = errno;
+        struct stat now;
+        if (fstatat(folder, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_ino == mine.st_ino && now.st_dev == mine.st_dev)
+            unlinkat(folder, name, 0);
+        errno = err;
+    }
+    TempFileDone(slot);
+    return ok;
 }
 
 // The longest file name a folder takes; NAME_MAX when the system does not say.
@@ -306,20 +337,23 @@ static bool SafeWriteFile(const char* name, const void* data, size_t size, EWrit
     bool ok = WriteAllTo(fd, data, size);
     if (ok)
         ok = fsync(fd) == 0;
+    // The new file allows what the old one did, and is given its owner and group where allowed.
     if (ok && exists)
     {
-        // The new file takes the old one's permissions and, where allowed, its owner.
-        (void)!fchown(fd, st.st_uid, st.st_gid);
-        ok = fchmod(fd, st.st_mode & 07777) == 0;
+        SReplacedFile old;
+        ReadReplacedFile(at.Fd, at.Name.Str(), st, old);
+        ok = GiveReplacedFilePermissions(fd, old, at.Path.Str());
     }
     else if (ok)
-        ok = fchmod(fd, NewFileMode()) == 0;
+        ok = SetFileMode(fd, NewFileMode());
     if (close(fd) != 0)
         ok = false;
-    bool linked = false;
+    bool linked = false, unsupported = false;
     if (ok)
-        ok = TakeName(at.Fd, temp.Str(), at.Name.Str(), target, linked);
-    if (!ok || linked)
+        ok = TakeName(at.Fd, temp.Str(), at.Name.Str(), target, linked, unsupported);
+    if (!ok && unsupported)
+        ok = WriteExclusively(at.Fd, at.Name.Str(), data, size, NewFileMode());
+    if (!ok || linked || unsupported)
     {
         // The caller reports the cause of the failure, not of the clean-up.
         const int err = errno;

@@ -41,10 +41,10 @@ bool ReadTextFile(const char* name, TString& out);
 // told so in size (on success, the bytes read).
 bool ReadTextFile(const char* name, TString& out, u64 limit, u64& size);
 // Writes through a temporary file renamed over the target only when every byte got there. The
-// temporary file is its owner's alone until it takes the old file's mode (a new file's: 0666 less
-// the umask) just before the rename. An existing file is replaced only where it could be written
-// in place, and every link on the path is followed as GameFileAccess.h says; false with the cause
-// in errno.
+// temporary file is its owner's alone until it takes the old file's permissions (GameFilePermissions.h;
+// a new file's: 0666 less the umask) just before the rename. An existing file is replaced only where
+// it could be written in place, and every link on the path is followed as GameFileAccess.h says;
+// false with the cause in errno.
 bool WriteTextFile(const char* name, const TString& text);
 // A name beside target ("<target>.tmp<pid>-<n>") that no other writer in this process is
 // given, for content that is renamed over the target once complete. It stays within the
@@ -55,7 +55,9 @@ bool ReadArrayFromBinaryFile(const char* name, TPodArray<u8>& bytes);
 enum EWriteTarget
 {
     WRITE_Replace, // whatever has the name is replaced (where it could be written in place)
-    WRITE_NewOnly, // the name is taken in one step only where nothing has it: false with EEXIST
+    WRITE_NewOnly, // the name is taken in one step only where nothing has it: false with EEXIST (on
+                   // a file system that can neither rename without replacing nor link, the file is
+                   // made under the name exclusively, and removed on failure)
 };
 // As WriteTextFile.
 bool WriteArrayToBinaryFile(const char* name, const TPodArray<u8>& bytes, EWriteTarget target = WRITE_Replace);

@@ -19,6 +19,7 @@
 
 #include "GameArgs.h"
 #include "GameFileIO.h"
+#include "GameSignals.h"
 #include "decoder/PictureDecode.h"
 
 extern char** environ;
@@ -249,7 +250,15 @@ static int Start(const TString& program, SDecoderProcess& p)
     posix_spawn_file_actions_adddup2(&actions, p.InFd, STDIN_FILENO);
     posix_spawn_file_actions_adddup2(&actions, p.OutFd, STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, sv[1], IMAGE_DECODER_JOB_FD);
-    const int err = posix_spawn(&p.Pid, program.Str(), &actions, nullptr, argv, DecoderEnvironment());
+    // The decoder starts with the default signal actions, not with what this process ignores.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    SysChildSignalDefaults(defaults);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    const int err = posix_spawn(&p.Pid, program.Str(), &actions, &attributes, argv, DecoderEnvironment());
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     close(sv[1]);
     if (err != 0)

@@ -5,7 +5,6 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,50 +96,76 @@ static void MendTga(TPodArray<u8>& bytes)
         bytes.Add(0);
 }
 
-// The library writes the picture into a memory file, so that its bytes reach the disk through
-// the same temporary-file path as every other write (links followed, the old file's mode kept).
-// Its result is no guide: it is 0 for whole files of a multiple of 256 bytes. What counts is
-// that bytes came out and the library reported no error.
+// A stream over bytes in memory for the library to write into, so that the picture reaches the
+// disk through the same temporary-file path as every other write (links followed, the old file's
+// mode kept), and only that write meets the file-size limit.
+struct SMemoryStream
+{
+    TPodArray<u8>* Bytes;
+    u64 At;
+    bool OutOfMemory;
+};
+
+static ssize_t MemoryStreamWrite(void* cookie, const char* data, size_t size)
+{
+    SMemoryStream& m = *(SMemoryStream*)cookie;
+    const u64 end = m.At + size, had = m.Bytes->Count();
+    if (end > TEMPLATE_MAX_COUNT || (end > had && !m.Bytes->Resize((u32)end)))
+    {
+        m.OutOfMemory = true;
+        errno = ENOMEM;
+        return -1;
+    }
+    // A seek past the end leaves a gap of zeros, as in a file.
+    if (m.At > had)
+        memset(m.Bytes->data + had, 0, m.At - had);
+    memcpy(m.Bytes->data + m.At, data, size);
+    m.At = end;
+    return (ssize_t)size;
+}
+
+static int MemoryStreamSeek(void* cookie, off64_t* offset, int whence)
+{
+    SMemoryStream& m = *(SMemoryStream*)cookie;
+    const s64 base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? (s64)m.At : (s64)m.Bytes->Count();
+    if (base + *offset < 0)
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    m.At = (u64)(base + *offset);
+    *offset = (off64_t)m.At;
+    return 0;
+}
+
+// Its result is no guide: it is 0 for whole files of a multiple of 256 bytes. What counts is that
+// bytes came out and the library reported no error.
 static bool SaveWithLibrary(ILenum type, TPodArray<u8>& bytes, TString& failure)
 {
-    const int fd = memfd_create("plumweave-save", MFD_CLOEXEC);
-    FILE* f = fd >= 0 ? fdopen(fd, "w+b") : nullptr;
+    bytes.Resize(0);
+    SMemoryStream stream = {&bytes, 0, false};
+    cookie_io_functions_t functions = {nullptr, MemoryStreamWrite, MemoryStreamSeek, nullptr};
+    FILE* f = fopencookie(&stream, "w+b", functions);
     if (!f)
     {
-        failure.Format(FAILURE_TEXT_SIZE, "memory file: %s", strerror(errno));
-        if (fd >= 0)
-            close(fd);
+        failure.Format(FAILURE_TEXT_SIZE, "memory stream: %s", strerror(errno));
         return false;
     }
     const ILuint written = ilSaveF(type, f);
     const ILenum error = ilGetError();
-    bool ok = fflush(f) == 0;
-    struct stat st;
-    ok = ok && fstat(fd, &st) == 0;
-    if (!ok)
-        failure.Format(FAILURE_TEXT_SIZE, "memory file: %s", strerror(errno));
+    const bool flushed = fclose(f) == 0;
+    bool ok = false;
+    if (stream.OutOfMemory || !flushed)
+        failure = "out of memory";
     else if (written == 0 && error != IL_NO_ERROR)
     {
         const char* text = iluErrorString(error);
         failure.Format(FAILURE_TEXT_SIZE, "the image library: %s", text ? text : "unknown error");
-        ok = false;
     }
-    else if (st.st_size <= 0 || (u64)st.st_size > TEMPLATE_MAX_COUNT || !bytes.Resize((u32)st.st_size))
-    {
-        failure = st.st_size <= 0 ? "the image library wrote nothing" : "out of memory";
-        ok = false;
-    }
-    for (u64 at = 0; ok && at < bytes.Count();)
-    {
-        const ssize_t n = pread(fd, bytes.data + at, bytes.Count() - at, (off_t)at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        at += ok ? (u64)n : 0;
-        if (!ok)
-            failure.Format(FAILURE_TEXT_SIZE, "memory file: %s", n < 0 ? strerror(errno) : "cut short");
-    }
-    fclose(f);
+    else if (bytes.IsEmpty())
+        failure = "the image library wrote nothing";
+    else
+        ok = true;
     if (ok && type == IL_TGA)
         MendTga(bytes);
     return ok;

@@ -3,6 +3,8 @@
 // portable half (GameSys.cpp) reaches the boxes only through the back-end installed here.
 #include "GameSys.h"
 
+#include "GameSignals.h"
+
 #include <SDL2/SDL.h>
 #include <errno.h>
 #include <malloc.h>
@@ -179,6 +181,7 @@ int gSysFileOpen(const char* initialFolder, const char* filter, char* fileBuffer
     }
     if (pid == 0)
     {
+        SysRestoreChildSignals();
         dup2(fds[1], 1);
         close(fds[0]);
         close(fds[1]);

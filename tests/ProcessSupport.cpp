@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -91,6 +92,9 @@ pid_t StartHeadless(const std::string& program, const std::vector<std::string>& 
         _exit(127);
     if (chdir(cwd.c_str()) != 0)
         _exit(127);
+    // As a shell starts it: the signals a write may raise at their default actions.
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
     unsetenv("DISPLAY");
     setenv("PLUMWEAVE_NONINTERACTIVE", "1", 1);
     std::vector<char*> argv = {const_cast<char*>(program.c_str())};

@@ -5,20 +5,25 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <linux/magic.h>
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <grp.h>
+#include <sys/statfs.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "GameFileIO.h"
 #include "GameImage.h"
 #include "GameImageFile.h"
+#include "GameSignals.h"
 #include "ProcessSupport.h"
 
 namespace
@@ -43,6 +48,10 @@ const u32 SIGNALLED_WRITE_BYTES = 32u << 20;
 const mode_t SHARED_UMASK = 022;
 const char* const OLD_CONTENT = "old content";
 const u32 RACING_WRITERS = 8, RACING_WRITE_BYTES = 4u << 20;
+// Ids every Debian has: the writer "daemon", its own group "users", a group it may join "staff".
+const uid_t WRITER = 1, NOBODY = 65534;
+const gid_t WRITERS_GROUP = 100, SHARED_GROUP = 50;
+const u32 FAT_IMAGE_MIB = 16;
 
 SImage2D Grey(u32 w = SIDE, u32 h = SIDE)
 {
@@ -79,6 +88,20 @@ std::string LongName(u32 bytes, const char* ext)
         name += CJK_CHARACTER;
     name.append(stem - name.size(), 'a');
     return name + "." + ext;
+}
+
+// body's result in a child process of the user and groups given (the first is its own group).
+int RunAs(uid_t user, const std::vector<gid_t>& groups, const std::function<int()>& body)
+{
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        alarm(ORDINARY_USER_SECONDS);
+        _exit(setgroups(groups.size(), groups.data()) == 0 && setresgid(groups[0], groups[0], groups[0]) == 0 &&
+                      setresuid(user, user, user) == 0 ? body() : 255);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 u32 EntriesIn(const std::string& folder, const char* part = "")
@@ -240,6 +263,7 @@ TEST(ImageFileWrites, ARunEndedByASignalLeavesNoTemporaryFile)
             // As a program started from a shell that ignores some of them would not be.
             for (int reset : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGXFSZ})
                 signal(reset, SIG_DFL);
+            SysSignalsStartup();
             umask(SHARED_UMASK);
             const struct rlimit noCore = {0, 0}, sizeLimit = {SIGNALLED_WRITE_BYTES / 2, RLIM_INFINITY};
             setrlimit(RLIMIT_CORE, &noCore);
@@ -306,4 +330,107 @@ TEST(ImageFileWrites, OfWritersRacingForANewNameOneTakesItAndTheOthersAreTold)
     const std::vector<u8> kept = Contents(target);
     EXPECT_TRUE(kept.size() == RACING_WRITE_BYTES && kept.front() == 'a' + winner && kept.back() == 'a' + winner);
     EXPECT_EQ(1u, EntriesIn(dir.Path()));
+}
+
+TEST(ImageFileWrites, AReplacedFileKeepsItsGroupAndAccessListOrOpensToNoOneNew)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give files to other users and groups";
+    const struct
+    {
+        const char* label;
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        const char* accessList; // as setfacl takes it
+        gid_t keptGroup;
+        mode_t keptMode;
+    } cases[] = {
+        {"another user's file of a group the writer belongs to", NOBODY, SHARED_GROUP, 0660, nullptr, SHARED_GROUP, 0660},
+        // The writer's own group may not see more than others could.
+        {"a group the writer has left", WRITER, SHARED_GROUP, 0640, nullptr, WRITERS_GROUP, 0600},
+        {"a user kept out by the access list", WRITER, WRITERS_GROUP, 0644, "u:nobody:---", WRITERS_GROUP, 0644},
+    };
+    std::string notTried;
+    for (const auto& c : cases)
+    {
+        TTempDir dir;
+        const std::string path = dir.File("kept.png");
+        ASSERT_EQ(0, chmod(dir.Path().c_str(), SHARED_MODE));
+        ASSERT_EQ(1, Write(path)) << c.label;
+        ASSERT_EQ(0, chown(path.c_str(), c.owner, c.group));
+        ASSERT_EQ(0, chmod(path.c_str(), c.mode));
+        const std::string listed = "getfacl -cp '" + path + "' 2>&1";
+        int status = -1;
+        if (c.accessList && (RunCapture("setfacl -m " + std::string(c.accessList) + " '" + path + "' 2>&1", &status), status != 0))
+        {
+            notTried += std::string(notTried.empty() ? "" : ", ") + c.label;
+            continue;
+        }
+        const std::string list = RunCapture(listed);
+        const bool sharedGroup = c.group == SHARED_GROUP && c.owner != WRITER;
+        EXPECT_EQ(0, RunAs(WRITER, sharedGroup ? std::vector<gid_t>{WRITERS_GROUP, SHARED_GROUP} : std::vector<gid_t>{WRITERS_GROUP},
+                           [&] { return SaveImage(path.c_str(), Grey()) ? 0 : errno; })) << c.label;
+        struct stat st;
+        ASSERT_EQ(0, stat(path.c_str(), &st));
+        EXPECT_EQ(c.keptGroup, st.st_gid) << c.label;
+        EXPECT_EQ(c.keptMode, st.st_mode & 07777) << c.label;
+        if (c.accessList)
+        {
+            EXPECT_EQ(list, RunCapture(listed)) << c.label;
+            EXPECT_EQ(EACCES, RunAsOrdinaryUser([&] { return access(path.c_str(), R_OK) == 0 ? 0 : errno; })) << c.label;
+        }
+    }
+    if (!notTried.empty())
+        GTEST_SKIP() << "this file system takes no access lists (or setfacl of the acl package is missing): not tried: " << notTried;
+}
+
+TEST(ImageFileWrites, FileSystemsWithoutModesOrLinksStillTakeEveryWrite)
+{
+    const std::string tools = "PATH=\"$PATH:/usr/sbin:/sbin\"; ";
+    int status = -1;
+    RunCapture(tools + "command -v fusefat && command -v mkfs.vfat", &status);
+    if (geteuid() != 0 || access("/dev/fuse", R_OK | W_OK) != 0 || status != 0)
+        GTEST_SKIP() << "a FAT file system is mounted through FUSE (fusefat, mkfs.vfat), which needs root and /dev/fuse";
+    TTempDir dir;
+    const std::string image = dir.File("fat.img"), mount = dir.File("fat");
+    ASSERT_EQ(0, mkdir(mount.c_str(), SHARED_MODE));
+    RunCapture(tools + "truncate -s " + std::to_string(FAT_IMAGE_MIB) + "M '" + image + "' && mkfs.vfat '" + image +
+                   "' >/dev/null && fusefat -o rw+ '" + image + "' '" + mount + "' 2>&1", &status);
+    const struct SUnmount
+    {
+        std::string at;
+        ~SUnmount() { RunCapture("umount '" + at + "' 2>&1"); }
+    } unmount{mount};
+    struct statfs fs;
+    if (status != 0 || statfs(mount.c_str(), &fs) != 0 || fs.f_type != FUSE_SUPER_MAGIC)
+        GTEST_SKIP() << "fusefat could not mount a FAT image here";
+    const struct
+    {
+        const char* name;
+        EWriteTarget target;
+        bool existing;
+        int error;
+    } cases[] = {
+        {"new.png", WRITE_Replace, false, 0},
+        {"replaced.jpg", WRITE_Replace, true, 0},
+        {"free name only.dds", WRITE_NewOnly, false, 0},
+        {"taken name only.png", WRITE_NewOnly, true, EEXIST},
+    };
+    for (const auto& c : cases)
+    {
+        const std::string path = mount + "/" + c.name;
+        ASSERT_TRUE(!c.existing || WriteTextFile(path.c_str(), OLD_CONTENT)) << c.name << ": " << strerror(errno);
+        SImageSaveOptions options;
+        errno = 0;
+        const bool written = strstr(c.name, ".png") ? SaveImage(path.c_str(), Grey(), c.target) == 1
+                                                    : EncodeImageFile(path.c_str(), Grey(), options, false, nullptr, c.target) == 1;
+        EXPECT_EQ(c.error, written ? 0 : errno) << c.name;
+        SImage2D back;
+        TString text;
+        EXPECT_TRUE(c.error ? ReadTextFile(path.c_str(), text) && text == OLD_CONTENT
+                            : DecodeImageFile(path.c_str(), back) == 1 && back.Width == SIDE) << c.name;
+    }
+    EXPECT_EQ(0u, EntriesIn(mount, ".tmp"));
+    EXPECT_EQ(4u, EntriesIn(mount));
 }

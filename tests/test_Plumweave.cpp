@@ -18,6 +18,7 @@
 
 #include "GameConsole.h"
 #include "GameFileIO.h"
+#include "GameImageFile.h"
 #include "GameNet.h"
 #include "GameFont.h"
 #include "GameInput.h"
@@ -36,6 +37,8 @@ namespace
 const char* const EMPTY_DOCUMENT = "GKV_File_Version_2\n";
 const int FATAL_STATUS = 0xBADDC0DE & 0xFF;
 const int UNANSWERED_DISPLAY = 59999;
+// A shell's `ulimit -f 64`, and a noise picture whose files in every format pass it.
+const u32 FILE_SIZE_LIMIT = 64u << 10, NOISE_SIDE = 512;
 
 TArray<TString> Args(const std::vector<const char*>& words)
 {
@@ -665,6 +668,15 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
     WriteFile(dir.File("pipe.kvf"), std::string(EMPTY_DOCUMENT) + "NODE STexNode_File _ID=\"0\" TexName=\"pipe.png\"\n" +
                                         "NODE STexNode_Extract _ID=\"1\" TexName=\"out.png\"\nLINK 0 0 1 0\n");
     const std::string sample = std::string(PW_TEST_DATA_DIR) + "/../../samples/Sample.kvf";
+    SImage2D noise(NOISE_SIDE, NOISE_SIDE);
+    for (u32 i = 0, state = 1; i < NOISE_SIDE * NOISE_SIDE; ++i)
+        noise.Pixels[i] = (state = state * 1664525u + 1013904223u) | 0xFF000000u;
+    ASSERT_TRUE(SaveImage(dir.File("noise.png").c_str(), noise) && EncodeImageFile(dir.File("noise.jpg").c_str(), noise, SImageSaveOptions(), false));
+    for (const char* doc : {"png.kvf", "jpg.kvf", "dds.kvf", "from jpg.kvf"})
+        WriteFile(dir.File(doc), std::string(EMPTY_DOCUMENT) + "NODE STexNode_File _ID=\"0\" TexName=\"noise." + (doc[0] == 'f' ? "jpg" : "png") +
+                                     "\"\nNODE STexNode_Extract _ID=\"1\" TexName=\"out." + (doc[0] == 'f' ? "png" : std::string(doc, 3)) + "\"\nLINK 0 0 1 0\n");
+    // As a shell starts it: the write signals at their default actions.
+    const std::string limited = "--default-signal=XFSZ prlimit --fsize=" + std::to_string(FILE_SIZE_LIMIT);
     SNetSocket squatter;
     ASSERT_TRUE(NetStartup());
     ASSERT_TRUE(NetOpen(squatter, "0"));
@@ -694,6 +706,10 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
         {"'" + good + "'", FATAL_STATUS, "Failed to create a window: no display (DISPLAY is not set)", "Unexpected"},
         {"'" + good + "'", FATAL_STATUS, "Failed to create a window: SDL: ", "Unexpected", refused},
         {"'" + good + "' -opc", 0, "", "Failed", refused},
+        {"png.kvf -opc", BATCH_EXIT_OUTPUT_FAILED, "out.png\" not written: File too large", "Unexpected", limited},
+        {"jpg.kvf -opc", BATCH_EXIT_OUTPUT_FAILED, "out.jpg\" not written: File too large", "Unexpected", limited},
+        {"dds.kvf -opc", BATCH_EXIT_OUTPUT_FAILED, "out.dds\" not written: File too large", "Unexpected", limited},
+        {"'from jpg.kvf' -opc", BATCH_EXIT_OUTPUT_FAILED, "the decoder: File too large", "Unexpected", limited},
     };
     for (const SCase& c : cases)
     {

@@ -12,6 +12,7 @@
 #include <png.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -767,15 +768,20 @@ const char* const CHAIN_DOCUMENT = "GKV_File_Version_2\n"
                                    "NODE STexNode_Extract _ID=\"1\" pos0=\"300;100\" TexName=\"out.png\" RelKVF=\"1\"\n"
                                    "LINK 0 0 1 0\n";
 
-bool WritePicture(const std::string& path, u32 variant = 0)
+// A shell's `ulimit -f 64`, and the side of a noise picture whose DDS file passes it.
+const rlim_t FILE_SIZE_LIMIT = 64u << 10;
+const u32 NOISE_SIDE = 512;
+
+bool WritePicture(const std::string& path, u32 variant = 0, u32 side = 0)
 {
-    std::vector<u32> px(PIC_W * PIC_H);
-    for (u32 i = 0; i < px.size(); ++i)
-        px[i] = (i * 17u + variant) | (i * 41u) << 8 | (255u - i * 9u) << 16 | 0xFFu << 24;
+    std::vector<u32> px(side ? side * side : PIC_W * PIC_H);
+    for (u32 i = 0, noise = 1; i < px.size(); ++i)
+        px[i] = side ? (noise = noise * 1664525u + 1013904223u) | 0xFFu << 24
+                     : (i * 17u + variant) | (i * 41u) << 8 | (255u - i * 9u) << 16 | 0xFFu << 24;
     png_image img = {};
     img.version = PNG_IMAGE_VERSION;
-    img.width = PIC_W;
-    img.height = PIC_H;
+    img.width = side ? side : PIC_W;
+    img.height = side ? side : PIC_H;
     img.format = PNG_FORMAT_RGBA;
     return png_image_write_to_file(&img, path.c_str(), 0, px.data(), 0, nullptr) != 0;
 }
@@ -800,6 +806,24 @@ std::vector<u32> PngPixels(const std::string& path)
 pid_t StartProgram(const std::vector<std::string>& args, const std::string& cwd)
 {
     return StartHeadless(std::string(PW_BIN_DIR) + "/plumweave", args, cwd, OUTPUT_INHERITED);
+}
+
+// The same with its output into a pipe whose reader has gone, under a file-size limit (a shell's
+// `ulimit -f`) when one is given.
+pid_t StartProgramClosedOutput(const std::vector<std::string>& args, const std::string& cwd,
+                               rlim_t fileSizeLimit = RLIM_INFINITY)
+{
+    int fds[2];
+    struct rlimit saved;
+    if (pipe2(fds, O_CLOEXEC) != 0 || getrlimit(RLIMIT_FSIZE, &saved) != 0)
+        return -1;
+    const struct rlimit limited = {std::min(fileSizeLimit, saved.rlim_max), saved.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &limited);
+    const pid_t pid = StartHeadless(std::string(PW_BIN_DIR) + "/plumweave", args, cwd, fds[1]);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    close(fds[0]);
+    close(fds[1]);
+    return pid;
 }
 
 // The exit status of the program, or -1 when it does not end within the wait (it is then killed).
@@ -854,9 +878,14 @@ TEST(ProgramJobs, JobsOverUdpWriteTheirFilesAndQuitEndsTheProgram)
     TTempDir dir;
     ASSERT_TRUE(WritePicture(dir.File("in.png")));
     WriteText(dir.File("chain.kvf"), CHAIN_DOCUMENT);
+    ASSERT_TRUE(WritePicture(dir.File("noise.png"), 0, NOISE_SIDE));
+    std::string toDds = CHAIN_DOCUMENT;
+    toDds.replace(toDds.find("in.png"), 6, "noise.png").replace(toDds.find("out.png"), 7, "out.dds");
+    WriteText(dir.File("dds.kvf"), toDds);
     const u16 port = FreeUdpPort();
     ASSERT_NE(port, 0);
-    const pid_t pid = StartProgram({"-listen", std::to_string(port)}, dir.Path());
+    // Its output read by nobody: every line it writes meets a closed pipe.
+    const pid_t pid = StartProgramClosedOutput({"-listen", std::to_string(port)}, dir.Path(), FILE_SIZE_LIMIT);
     ASSERT_GT(pid, 0);
     TJobClient c;
     const struct
@@ -866,6 +895,7 @@ TEST(ProgramJobs, JobsOverUdpWriteTheirFilesAndQuitEndsTheProgram)
         int status;
         bool written;
     } jobs[] = {
+        {"first, a file past the file-size limit", dir.File("dds.kvf"), JOB_OutputFailed, false},
         {"good", dir.File("chain.kvf"), JOB_Done, true},
         {"missing document", dir.File("missing.kvf"), JOB_LoadFailed, false},
         {"a folder", dir.Path(), JOB_LoadFailed, false},
@@ -1046,17 +1076,20 @@ TEST(ProgramBatch, BatchRunWritesTheOutputNodesFiles)
         const char* doc;
         int status;
         bool written;
+        bool closedOutput = false; // into a pipe whose reader has gone
     } cases[] = {
         {"chain.kvf", 0, true},
         {"bad.kvf", BATCH_EXIT_OUTPUT_FAILED, false},
         {"kernel.kvf", BATCH_EXIT_LOAD_FAILED, false}, // a chain and a sub-graph that is no document
+        {"chain.kvf", 0, true, true},
+        {"bad.kvf", BATCH_EXIT_OUTPUT_FAILED, false, true},
     };
     for (const auto& c : cases)
     {
         unlink(dir.File("out.png").c_str());
-        const pid_t pid = StartProgram({c.doc, "-opc"}, dir.Path());
+        const pid_t pid = c.closedOutput ? StartProgramClosedOutput({c.doc, "-opc"}, dir.Path()) : StartProgram({c.doc, "-opc"}, dir.Path());
         ASSERT_GT(pid, 0);
-        EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), c.status) << c.doc;
+        EXPECT_EQ(WaitProgram(pid, PROGRAM_WAIT_MS), c.status) << c.doc << (c.closedOutput ? ", output closed" : "");
         EXPECT_EQ(PngPixels(dir.File("out.png")), c.written ? PngPixels(dir.File("in.png")) : std::vector<u32>()) << c.doc;
     }
 }

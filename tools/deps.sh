@@ -9,6 +9,7 @@ PACKAGES=(
   xvfb xauth xdotool zenity
   fonts-dejavu-core libfreetype-dev
   imagemagick
+  acl fusefat dosfstools
   clang-14 libclang-rt-14-dev
 )
 missing=()

@@ -13,6 +13,7 @@
 // time its size allows (DecodeCpuSeconds). Either way one process decodes one picture.
 #include <IL/il.h>
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -88,6 +89,8 @@ bool ReadJob(char* line, size_t size)
 
 int main(int argc, char** argv)
 {
+    // Pixels past the file-size limit fail the decode with that reason rather than end it unexplained.
+    signal(SIGXFSZ, SIG_IGN);
     Limit(RLIMIT_CORE, 0);
 #ifndef PW_DECODER_SANITIZED
     // The sanitizers reserve terabytes of address space for their shadow memory.
@@ -134,7 +137,11 @@ int main(int argc, char** argv)
         Fail(name, "cannot map the file bytes");
     const size_t outBytes = (size_t)w * (size_t)h * 4;
     if (ftruncate(STDOUT_FILENO, (off_t)outBytes) != 0)
-        Fail(name, "cannot size the pixel output");
+    {
+        char why[JOB_LINE_MAX];
+        snprintf(why, sizeof(why), "cannot size the pixel output: %s", strerror(errno));
+        Fail(name, why);
+    }
     // Populated at once: one call instead of a fault per page.
     void* out = mmap(nullptr, outBytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, STDOUT_FILENO, 0);
     if (out == MAP_FAILED)
