@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 std::string RunCapture(const std::string& cmd, int* status)
 {
     std::string out;
@@ -165,4 +167,14 @@ int RunAsOrdinaryUser(const std::function<int()>& body)
     }
     int status = 0;
     return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string CopyProgramInto(const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::error_code failed;
+    for (const char* part : {"plumweave", "plumweave_imgdec", "RERudu"})
+        if (fs::copy(fs::path(PW_BIN_DIR) / part, fs::path(folder) / part, fs::copy_options::recursive, failed), failed)
+            return "";
+    return folder + "/plumweave";
 }

@@ -23,6 +23,9 @@ pid_t StartHeadless(const std::string& program, const std::vector<std::string>& 
 
 // A started program that is ended (SIGKILL) and waited for when the guard goes, unless it was
 // waited for already: no path of a test, a failed assertion included, leaves it running.
+// Longest a data generator of the build (fonts, GUI images) may take in a test.
+const double GENERATOR_SECONDS = 120.0;
+
 class TProgramGuard
 {
 public:
@@ -55,3 +58,7 @@ const unsigned ORDINARY_USER_SECONDS = 30;
 // What such a user meets: a file none but root may open, in a folder everyone may pass through.
 const mode_t NO_ACCESS_FILE = 0, SEARCHABLE_FOLDER = 0755;
 int RunAsOrdinaryUser(const std::function<int()>& body);
+
+// Copies the built program, its decoder and its data into `folder`, so that a user who may not
+// enter the build tree can run it; the copy's path, or empty when it could not be made.
+std::string CopyProgramInto(const std::string& folder);

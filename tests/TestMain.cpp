@@ -2,6 +2,7 @@
 #include "GLTestContext.h"
 #include "TexNodeRegistry.h"
 
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
@@ -72,41 +73,84 @@ int CountBreaks(const char* part)
     return n;
 }
 
+namespace
+{
+const char* const TEMP_PARENT_ENV = "PW_TEMP_PARENT";
+const char* const DEATH_DIR_ENV = "PW_DEATH_DIR";
+const char* const TEMP_PREFIX = "/tmp/pwtest";
+
+bool InDeathTestChild()
+{
+    return !GTEST_FLAG_GET(internal_run_death_test).empty();
+}
+
+std::string MakeFolder(const std::string& base)
+{
+    std::string pattern = base + "XXXXXX";
+    return mkdtemp(&pattern[0]) ? pattern : "";
+}
+
+// Removes a folder of the tests with all it holds, whatever permissions a test left inside.
+bool RemoveFolder(const std::string& path)
+{
+    if (path.empty())
+        return true;
+    const std::string quoted = "'" + path + "'";
+    return system(("chmod -R u+rwx " + quoted + " 2>/dev/null; rm -rf " + quoted).c_str()) == 0;
+}
+
+std::vector<std::string> GDeathDirs; // made by this process and not removed yet
+} // namespace
+
 TTempDir::TTempDir()
 {
-    char pattern[] = "/tmp/pwtestXXXXXX";
-    const char* made = mkdtemp(pattern);
-    path = made ? made : "/tmp";
+    const char* parent = InDeathTestChild() ? getenv(TEMP_PARENT_ENV) : nullptr;
+    path = MakeFolder(parent ? std::string(parent) + "/child" : TEMP_PREFIX);
+    if (path.empty())
+    {
+        ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+        path = "/nonexistent";
+        return;
+    }
+    owned = !parent;
+    if (owned)
+    {
+        const char* before = getenv(TEMP_PARENT_ENV);
+        outer = before ? before : "";
+        setenv(TEMP_PARENT_ENV, path.c_str(), 1);
+    }
 }
 
 TTempDir::~TTempDir()
 {
-    if (path.rfind("/tmp/pwtest", 0) == 0)
-    {
-        std::string cmd = "rm -rf '" + path + "'";
-        if (system(cmd.c_str()) != 0)
-            fprintf(stderr, "could not remove %s\n", path.c_str());
-    }
+    if (!owned)
+        return;
+    if (outer.empty())
+        unsetenv(TEMP_PARENT_ENV);
+    else
+        setenv(TEMP_PARENT_ENV, outer.c_str(), 1);
+    if (!RemoveFolder(path))
+        fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
 std::string DeathDir()
 {
-    if (const char* inherited = getenv("PW_DEATH_DIR"))
+    if (const char* inherited = getenv(DEATH_DIR_ENV))
         return inherited;
-    char pattern[] = "/tmp/pwtestXXXXXX";
-    const char* made = mkdtemp(pattern);
-    const std::string dir = made ? made : "/tmp";
-    setenv("PW_DEATH_DIR", dir.c_str(), 1);
+    const std::string dir = MakeFolder(TEMP_PREFIX);
+    setenv(DEATH_DIR_ENV, dir.c_str(), 1);
+    GDeathDirs.push_back(dir);
     return dir;
 }
 
 void RemoveDeathDir(const std::string& dir)
 {
-    unsetenv("PW_DEATH_DIR");
-    if (dir.rfind("/tmp/pwtest", 0) == 0)
-    {
-        EXPECT_EQ(system(("rm -rf '" + dir + "'").c_str()), 0);
-    }
+    unsetenv(DEATH_DIR_ENV);
+    const auto it = std::find(GDeathDirs.begin(), GDeathDirs.end(), dir);
+    if (it == GDeathDirs.end())
+        return;
+    GDeathDirs.erase(it);
+    EXPECT_TRUE(RemoveFolder(dir)) << dir;
 }
 
 // Resets the recorder around every test.
@@ -117,6 +161,14 @@ class TBoxRecorderListener : public testing::EmptyTestEventListener
         GBoxes.clear();
         GQuestionAnswer = 0;
         GAllowedBreaks.clear();
+    }
+    void OnTestEnd(const testing::TestInfo&) override
+    {
+        for (const std::string& dir : GDeathDirs)
+            if (!RemoveFolder(dir))
+                fprintf(stderr, "could not remove %s\n", dir.c_str());
+        GDeathDirs.clear();
+        unsetenv(DEATH_DIR_ENV);
     }
 };
 

@@ -4,6 +4,8 @@
 #include <SDL2/SDL.h>
 #include <SDL2/SDL_syswm.h>
 
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <stdlib.h>
 
 #include "GameWindow.h"
@@ -14,6 +16,51 @@ const float FRAME_TIME = 1.0f / 60.0f;
 const Uint32 EVENT_WAIT_MS = 10000;
 const Uint32 POLL_DELAY_MS = 5;
 } // namespace
+
+TBoundKeys::TBoundKeys(const std::vector<unsigned long>& keysyms)
+{
+    Display* d = XOpenDisplay(nullptr);
+    display = d;
+    if (!d)
+        return;
+    int first = 0, last = 0, perCode = 0;
+    XDisplayKeycodes(d, &first, &last);
+    KeySym* map = XGetKeyboardMapping(d, (KeyCode)first, last - first + 1, &perCode);
+    if (!map)
+        return;
+    // Spare keys from the top: xdotool takes the lowest spare one for its own bindings.
+    for (int code = last; code >= first && keycodes.size() < keysyms.size(); --code)
+    {
+        bool spare = true;
+        for (int k = 0; k < perCode; ++k)
+            spare = spare && map[(code - first) * perCode + k] == NoSymbol;
+        if (spare)
+            keycodes.push_back(code);
+    }
+    XFree(map);
+    for (size_t i = 0; i < keycodes.size(); ++i)
+    {
+        KeySym cases[2];
+        XConvertCase(keysyms[i], &cases[0], &cases[1]);
+        XChangeKeyboardMapping(d, keycodes[i], 2, cases, 1);
+    }
+    XSync(d, False);
+    bound = keycodes.size() == keysyms.size();
+}
+
+TBoundKeys::~TBoundKeys()
+{
+    Display* d = (Display*)display;
+    if (!d)
+        return;
+    for (int code : keycodes)
+    {
+        KeySym none = NoSymbol;
+        XChangeKeyboardMapping(d, code, 1, &none, 1);
+    }
+    XSync(d, False);
+    XCloseDisplay(d);
+}
 
 void XvfbDriveTest::SetUp()
 {

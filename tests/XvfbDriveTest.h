@@ -4,8 +4,30 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "GUITestSupport.h"
+
+// Keys of the X keymap bound to characters it lacks (Aacute, say) for the object's life, so that
+// xdotool types them as ordinary keys. Left to itself it binds such a character to a spare key
+// only while it presses it: a client that reads the press a moment later (a first frame that
+// compiles its shaders, on a machine without a warm shader cache) finds the key unbound again and
+// gets no character.
+class TBoundKeys
+{
+public:
+    explicit TBoundKeys(const std::vector<unsigned long>& keysyms);
+    ~TBoundKeys();
+    TBoundKeys(const TBoundKeys&) = delete;
+    TBoundKeys& operator=(const TBoundKeys&) = delete;
+    // Whether every character got a key.
+    bool Bound() const { return bound; }
+
+private:
+    void* display = nullptr;
+    std::vector<int> keycodes;
+    bool bound = false;
+};
 
 class XvfbDriveTest : public GUIDrawTest
 {

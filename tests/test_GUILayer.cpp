@@ -1,6 +1,7 @@
 // GUI layers: anchored layout, hit tests and button behaviour, the fade, the per-frame walk and
 // the drawing of flat looks and fitted images.
 #include "GUITestSupport.h"
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include <GL/glew.h>
@@ -453,8 +454,10 @@ TEST_F(GUIWalk, ImagesAreDrawnFittedAndCropped)
 TEST(GUIData, GeneratorReproducesTheCommittedButtonImages)
 {
     TTempDir dir;
-    const std::string cmd = std::string(PW_BIN_DIR "/plumweave_uigen '") + dir.Path() + "' > /dev/null";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    TProgramGuard generator(StartHeadless(PW_BIN_DIR "/plumweave_uigen", {dir.Path()}, dir.Path(), OUTPUT_DROPPED));
+    int status = -1;
+    ASSERT_TRUE(generator.Wait(GENERATOR_SECONDS, status));
+    ASSERT_EQ(status, 0);
     for (const char* path : GUI_BUTTON_IMAGES)
     {
         const std::string file = std::string(path).substr(std::string("Data/UI/").size());

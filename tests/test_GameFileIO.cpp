@@ -885,7 +885,9 @@ bool SetImmutable(const std::string& path, bool on)
     bool ok = ioctl(fd, FS_IOC_GETFLAGS, &attr) == 0;
     attr = on ? (attr | FS_IMMUTABLE_FL) : (attr & ~FS_IMMUTABLE_FL);
     ok = ok && ioctl(fd, FS_IOC_SETFLAGS, &attr) == 0;
+    const int cause = errno;
     close(fd);
+    errno = cause;
     return ok;
 }
 
@@ -914,7 +916,11 @@ TEST(Files, NotPermittedOpensAskOnlyOnTheMainThread)
     ASSERT_NE(make, nullptr);
     fclose(make);
     if (!SetImmutable(path, true))
-        GTEST_SKIP() << "this file system cannot make a file immutable";
+    {
+        if (errno == EPERM)
+            GTEST_SKIP() << "this user may not make a file immutable (it lacks CAP_LINUX_IMMUTABLE)";
+        GTEST_SKIP() << "this file system cannot make a file immutable: " << strerror(errno);
+    }
 
     struct SCase
     {

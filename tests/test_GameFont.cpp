@@ -1,5 +1,6 @@
 // Bitmap fonts: descriptor parsing and text layout against hand-computed positions (no GL),
 // then drawing the shipped debug font on the off-screen context.
+#include "ProcessSupport.h"
 #include "TestSupport.h"
 
 #include "GameConsole.h"
@@ -311,9 +312,13 @@ TEST(GameFontData, DebugFontCoversPrintableAsciiWithPaddedGlyphs)
 TEST(GameFontData, GeneratorReproducesTheCommittedDescriptor)
 {
     TTempDir dir;
-    const std::string cmd = std::string(PW_BIN_DIR "/plumweave_fontgen /usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf '") +
-                            dir.Path() + "' DebugFont 27 512 256 4 > /dev/null";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    TProgramGuard generator(StartHeadless(PW_BIN_DIR "/plumweave_fontgen",
+                                          {"/usr/share/fonts/truetype/dejavu/DejaVuSansMono.ttf", dir.Path(),
+                                           "DebugFont", "27", "512", "256", "4"},
+                                          dir.Path(), OUTPUT_DROPPED));
+    int status = -1;
+    ASSERT_TRUE(generator.Wait(GENERATOR_SECONDS, status));
+    ASSERT_EQ(status, 0);
     std::ifstream made(dir.File("DebugFont.fnt")), committed(PW_BIN_DIR "/RERudu/Data/Engine/DebugFont.fnt");
     std::stringstream a, b;
     a << made.rdbuf();

@@ -6,6 +6,7 @@
 #include "XvfbDriveTest.h"
 
 #include <GL/glew.h>
+#include <X11/keysym.h>
 #include <png.h>
 
 #include <math.h>
@@ -170,9 +171,10 @@ TEST_F(XvfbGUI, APromptTakesATypedNameOnEnter)
     EXPECT_TRUE(IsClear((int)box.x0 + 2, (int)box.y1 + 2));
 
     XDo("windowfocus " + std::to_string(xid));
-    // Characters beyond ASCII come as they were typed, in UTF-8. xdotool maps each onto a spare
-    // key only while it types it (the ticks run meanwhile, so that the window reads them then),
-    // unshifted: an upper-case one is sent with Shift.
+    // Characters beyond ASCII come as they were typed, in UTF-8, from keys of the keymap: an
+    // upper-case one is sent with Shift.
+    const TBoundKeys keys({XK_aacute, XK_eacute});
+    ASSERT_TRUE(keys.Bound());
     const char* const NAME = "Blur2-\xC3\x81rea-\xC3\xA9.png";
     XDo("type --delay 40 Blur2-");
     XDo("key --delay 40 shift+Aacute r e a minus eacute period p n g &");
