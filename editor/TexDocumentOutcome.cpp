@@ -12,6 +12,7 @@
 #include "GameTexture.h"
 #include "TexDocument.h"
 #include "TexNodeList.h"
+#include "TexOps_Basic.h"
 #include "TexProcessor.h"
 
 namespace
@@ -92,6 +93,35 @@ static void ReportFailedOutputs(const STexProcessor& p, const char* const* outpu
                 failures.Tell(subject, cause);
             }
     }
+}
+
+static u32 ReportWrittenFilesIn(const STexProcessor& p)
+{
+    u32 count = 0;
+    for (u32 i = 0; i < p.Nodes.Count(); ++i)
+    {
+        const STexProcNode* node = p.Nodes[i];
+        if (const STexProcessor* inner = node->InnerGraph())
+            count += ReportWrittenFilesIn(*inner);
+        if (!node->ClassInfo || !gStrEqual(node->ClassInfo->Name, STexNode_Extract::ClassRecord()->Name))
+            continue;
+        const TString& written = static_cast<const STexNode_Extract*>(node)->Written;
+        if (written.IsEmpty())
+            continue;
+        printf("Batch run: wrote \"%s\"\n", DisplayText(written.Str()).Str());
+        ++count;
+    }
+    return count;
+}
+
+u32 ReportWrittenFiles(const STexProcessor& p)
+{
+    const u32 count = ReportWrittenFilesIn(p);
+    if (!count)
+        printf("Batch run: no file was written (\"%s\" holds no image autosave node that wrote one)\n",
+               DisplayText(p.FileName.Str()).Str());
+    fflush(stdout);
+    return count;
 }
 
 int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputClasses, TString* failure)

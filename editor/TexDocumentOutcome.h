@@ -22,3 +22,7 @@ int BatchExitCode(int loaded, const STexProcessor& p, TString* failure = nullptr
 // the file (missing, a folder, not readable), or, for a file that reads, that it is no valid
 // document (its boxes told what was wrong).
 TString DocumentLoadFailure(const char* path);
+
+// Names on standard output every file the image autosave nodes of the processed graph (and of the
+// sub-graphs inside it) wrote, one line each, or says that none was written; the count.
+u32 ReportWrittenFiles(const STexProcessor& p);

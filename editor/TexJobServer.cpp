@@ -23,6 +23,24 @@ const double JOB_LIFETIME = 5000.0;
 const double JOB_RESEND_INTERVAL = 100.0;
 const u32 JOB_FIRST_SEQUENCE = 0xFFFFFFFFu; // the first datagram sent carries 0
 
+// The system would read a service name ("ntp") and wrap a number past 65535: a port to listen on
+// is a plain number up to 65535 (0 takes any free port, which the start message then names).
+const u32 JOB_PORT_MAX = 65535;
+const u32 JOB_PORT_MAX_DIGITS = 5;
+
+bool IsPortNumber(const TString& port)
+{
+    u32 value = 0;
+    const char* text = port.Str();
+    for (u32 i = 0; i < port.Length(); ++i)
+    {
+        if (!gIsDigit((u8)text[i]) || i >= JOB_PORT_MAX_DIGITS)
+            return false;
+        value = value * 10 + (u32)(text[i] - '0');
+    }
+    return !port.IsEmpty() && value <= JOB_PORT_MAX;
+}
+
 u32 ReadBE16(const u8* p)
 {
     return (u32)p[0] << 8 | p[1];
@@ -237,15 +255,24 @@ int StartJobServer(SJobServer& server, const char* listen, TString& failure)
     server.Jobs.Clear();
     server.WorkFolder = AppWorkingFolder();
     TString host, port;
+    const char* reason = nullptr;
+    if (!NetSplitHostPort(listen, host, port))
+        reason = "not PORT, ADDRESS:PORT or [ADDRESS]:PORT";
+    else if (!IsPortNumber(port))
+        reason = "the port is not a number from 0 (any free port) to 65535";
     // A port alone stays on loopback: a job names files to read and write on this machine.
-    if (!NetSplitHostPort(listen, host, port) || !NetOpen(server, port.Str(), host.IsEmpty() ? nullptr : host.Str()))
+    else if (!NetOpen(server, port.Str(), host.IsEmpty() ? nullptr : host.Str()))
+        reason = strerror(errno);
+    if (reason)
     {
         failure = TextWithArg("MSG_ServerInitFail", listen ? listen : "");
+        failure += ": ";
+        failure += reason;
         return 0;
     }
     NetSetReceiveBuffer(server, JOB_RECEIVE_BUFFER);
     ConsoleKey(CONSOLE_TOGGLE_KEY, true);
-    ConsolePrintf("%s", TextWithArg("MSG_ServerInitSuccess", listen).Str());
+    ConsolePrintf("%s", TextWithArg("MSG_ServerInitSuccess", NetAddrToString(NetGetAddress(server)).Str()).Str());
     return 1;
 }
 

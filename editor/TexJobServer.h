@@ -103,8 +103,9 @@ public:
 extern SJobServer* GJobServer;
 
 // The job settings on server and its socket opened where listen says: "PORT" on loopback,
-// "ADDRESS:PORT" or "[IPV6]:PORT" on that address. 1, with the console opened and
-// "MSG_ServerInitSuccess" printed; else 0 with the text of "MSG_ServerInitFail" in failure.
+// "ADDRESS:PORT" or "[IPV6]:PORT" on that address, PORT a number up to 65535 (0: any free one).
+// 1, with the console opened and "MSG_ServerInitSuccess" printed with the address and port bound;
+// else 0 with the text of "MSG_ServerInitFail" and the reason in failure.
 int StartJobServer(SJobServer& server, const char* listen, TString& failure);
 // A new server started as StartJobServer does; null (with failure) when it cannot listen.
 SJobServer* OpenJobServer(const char* listen, TString& failure);

@@ -105,7 +105,12 @@ void LoadStartDocument()
         GExitCode = BATCH_EXIT_LOAD_FAILED;
     }
     else
+    {
+        // What was written first, then what failed: the run's last words are what it could not do.
+        if (loaded)
+            ReportWrittenFiles(*GProcessor);
         GExitCode = BatchExitCode(loaded, *GProcessor);
+    }
     if (GExitCode == BATCH_EXIT_LOAD_FAILED && !GStartDocument.IsEmpty())
         fprintf(stderr, "%s\n", StartDocumentFailure("Batch run").Str());
     GQuitFlag = 1;

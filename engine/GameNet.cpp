@@ -185,6 +185,7 @@ int NetOpen(SNetSocket& s, const char* port, const char* host)
         {
             if (result)
                 freeaddrinfo(result);
+            errno = EADDRNOTAVAIL;
             return 0;
         }
         family = result->ai_family;
@@ -280,13 +281,16 @@ void NetClose(SNetSocket& s)
 
 u16 NetGetPort(const SNetSocket& s)
 {
-    if (s.Socket < 0)
-        return 0;
+    return NetGetAddress(s).Port;
+}
+
+NetAddr NetGetAddress(const SNetSocket& s)
+{
     sockaddr_storage ss;
     socklen_t len = sizeof(ss);
-    if (getsockname(s.Socket, (sockaddr*)&ss, &len) != 0)
-        return 0;
-    return FromSockAddr(ss).Port;
+    if (s.Socket < 0 || getsockname(s.Socket, (sockaddr*)&ss, &len) != 0)
+        return NetAddr();
+    return FromSockAddr(ss);
 }
 
 int NetSendTo(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet)

@@ -109,6 +109,8 @@ u32 NetSetReceiveBuffer(SNetSocket& s, u32 bytes);
 void NetClose(SNetSocket& s);
 // The port the socket is bound to (host order), 0 when it is not bound.
 u16 NetGetPort(const SNetSocket& s);
+// The address and port the socket is bound to; a zero address when it is not bound.
+NetAddr NetGetAddress(const SNetSocket& s);
 
 int NetSendTo(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet);
 int NetSend(SNetSocket& s, const NetAddr& to, const TPodArray<u8>& packet, bool reliable, bool keep, double now);

@@ -278,6 +278,8 @@ TEST_F(AppCommandTest, SaveAsWritesTheKvfNameAndAsksBeforeOverwriting)
             ASSERT_EQ(0, chmod(target.c_str(), NO_ACCESS_FILE) | chmod(dir.Path().c_str(), SEARCHABLE_FOLDER));
             const auto asked = [&] { FileMenu().OnSelect(FileMenu::FM_SaveAs); return Questions() == 1 ? 0 : 1; };
             EXPECT_EQ(0, RunAsOrdinaryUser(asked)) << c.what;
+            // Read back by its owner, who may be that same ordinary user.
+            ASSERT_EQ(0, chmod(target.c_str(), S_IRUSR | S_IWUSR)) << c.what;
             EXPECT_EQ(ReadFile(target), "keep") << c.what;
             continue;
         }
@@ -667,7 +669,10 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
     ASSERT_EQ(0, mkfifo(dir.File("pipe.png").c_str(), 0600));
     WriteFile(dir.File("pipe.kvf"), std::string(EMPTY_DOCUMENT) + "NODE STexNode_File _ID=\"0\" TexName=\"pipe.png\"\n" +
                                         "NODE STexNode_Extract _ID=\"1\" TexName=\"out.png\"\nLINK 0 0 1 0\n");
-    const std::string sample = std::string(PW_TEST_DATA_DIR) + "/../../samples/Sample.kvf";
+    // The sample runs from a copy: its outputs are written beside the document.
+    for (const char* name : {"Sample.kvf", "Sample.png"})
+        WriteFile(dir.File(name), ReadFile(std::string(PW_SAMPLES_DIR) + "/" + name));
+    const std::string sample = dir.File("Sample.kvf");
     SImage2D noise(NOISE_SIDE, NOISE_SIDE);
     for (u32 i = 0, state = 1; i < NOISE_SIDE * NOISE_SIDE; ++i)
         noise.Pixels[i] = (state = state * 1664525u + 1013904223u) | 0xFF000000u;
@@ -681,27 +686,36 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
     ASSERT_TRUE(NetStartup());
     ASSERT_TRUE(NetOpen(squatter, "0"));
     const std::string taken = std::to_string(NetGetPort(squatter));
+    SNetSocket probe;
+    ASSERT_TRUE(NetOpen(probe, "0"));
+    const std::string freePort = std::to_string(NetGetPort(probe));
+    NetClose(probe);
+    const std::string notAPort = "the port is not a number from 0 (any free port) to 65535";
     // A display that refuses every program: nothing answers there.
     const std::string refused = "DISPLAY=:" + std::to_string(UNANSWERED_DISPLAY);
     struct SCase
     {
         std::string args;
         int status;
-        std::string says;    // on standard error
+        std::string says;    // on standard error; a line (with its end) is the output's last
         const char* silence; // never said
         std::string env = "";
     };
     const SCase cases[] = {
         {"'" + good + "' -opc", 0, "", "Error"},
-        {"'" + sample + "' -opc", 0, "", "Failed loading"},
+        {"'" + sample + "' -opc", 0, "Batch run: wrote \"" + dir.File("Sample-copy.dds") + "\"\n", "Failed loading"},
         {"'good doc.kvf' -opc", 0, "", "Error"}, // from the working folder
         {"'" + dir.File("missing.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded: No such file", "[Load]"},
         {"'" + dir.File("bad.kvf") + "' -opc", BATCH_EXIT_LOAD_FAILED, "could not be loaded", "Unexpected"},
         {"pipe.kvf -opc", BATCH_EXIT_OUTPUT_FAILED, "cannot read \"" + dir.File("pipe.png") + "\": not a regular file", "Error"},
         {"-opc", BATCH_EXIT_LOAD_FAILED, "-opc needs a document", "Unexpected"},
         {"'" + good + "' -opc -listen", FATAL_STATUS, "-listen needs a port", "Unexpected"},
-        {"'" + good + "' -opc -listen 0", 0, "Job server listening on port 0", "Error"},
-        {"'" + good + "' -opc -listen " + taken, FATAL_STATUS, "could not open port " + taken, "Unexpected"},
+        {"'" + good + "' -opc -listen 127.0.0.1:" + freePort, 0, "Job server listening on 127.0.0.1:" + freePort, "Error"},
+        {"'" + good + "' -opc -listen " + taken, FATAL_STATUS, "could not open port " + taken + ": Address already in use",
+         "Unexpected"},
+        {"'" + good + "' -opc -listen 0", 0, "Job server listening on 127.0.0.1:", "127.0.0.1:0\n"},
+        {"'" + good + "' -opc -listen 70000", FATAL_STATUS, "could not open port 70000: " + notAPort, "listening"},
+        {"'" + good + "' -opc -listen ntp", FATAL_STATUS, "could not open port ntp: " + notAPort, "listening"},
         // The editor is nothing without its window.
         {"'" + good + "'", FATAL_STATUS, "Failed to create a window: no display (DISPLAY is not set)", "Unexpected"},
         {"'" + good + "'", FATAL_STATUS, "Failed to create a window: SDL: ", "Unexpected", refused},
@@ -717,6 +731,10 @@ TEST(ProgramBatch, ExitStatusTellsWhetherTheRunDidItsJob)
         const SRun r = RunProgram(c.args, dir.Path(), c.env);
         EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.output;
         EXPECT_NE(r.output.find(c.says), std::string::npos) << c.args << "\n" << r.output;
+        if (!c.says.empty() && c.says.back() == '\n')
+        {
+            EXPECT_EQ(r.output.rfind(c.says), r.output.size() - c.says.size()) << c.args << "\n" << r.output;
+        }
         EXPECT_EQ(r.output.find(c.silence), std::string::npos) << c.args << "\n" << r.output;
         EXPECT_LT(gSysGetTime() - start, 30.0) << c.args;
     }

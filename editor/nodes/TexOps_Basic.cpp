@@ -354,6 +354,7 @@ TString STexNode_Extract::OutputName()
 
 int STexNode_Extract::Process()
 {
+    Written = TString();
     if (InParams.Count() == 0 || InParams[IN_Texture]->Links.Count() == 0)
     {
         SetStatus(NS_NoInput);
@@ -419,6 +420,7 @@ int STexNode_Extract::Process()
         SetStatus(!Overwrite && cause == EEXIST ? EXTRACT_EXISTS : EXTRACT_SAVE_FAILED);
         return 0;
     }
+    Written = MakeFullPath(name);
     return 1;
 }
 

@@ -79,6 +79,7 @@ public:
     s32 RelKVF;
     s32 Overwrite;
     SImageSaveOptions SaveOptions;
+    TString Written; // the full path its last processing wrote; empty when it wrote nothing
 
     explicit STexNode_Extract(TArray<SPropDesc>& list);
     ~STexNode_Extract() override;
