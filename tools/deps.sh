@@ -18,10 +18,17 @@ for p in "${PACKAGES[@]}"; do
     missing+=("$p")
   fi
 done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+[ ${#missing[@]} -eq 0 ] && exit 0
+SUDO=()
+if [ "$(id -u)" -ne 0 ]; then
+  if ! command -v sudo > /dev/null; then
+    echo "deps.sh: these packages are missing: ${missing[*]}" >&2
+    echo "deps.sh: only root can install them (there is no sudo here); as root, run:" >&2
+    echo "  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+  SUDO=(sudo)
 fi
+echo "Installing: ${missing[*]}"
+"${SUDO[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${SUDO[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

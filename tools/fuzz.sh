@@ -8,6 +8,11 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 dir=build-fuzz
 seconds="${PW_FUZZ_SECONDS:-10}"
+# libFuzzer takes 0 as "no limit", and a text as 0.
+if ! [[ "$seconds" =~ ^[1-9][0-9]{0,5}$ ]]; then
+  echo "fuzz.sh: PW_FUZZ_SECONDS must be a whole number of seconds from 1 to 999999, not '$seconds'" >&2
+  exit 2
+fi
 mkdir -p "$dir"
 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
   -DPW_FUZZ=ON -DPW_BENCH=OFF > "$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; exit 1; }
@@ -16,7 +21,8 @@ cmake --build "$dir" -j "$(nproc)" --target pwfuzz || exit 1
 mkdir -p "$dir/logs" "$dir/artifacts"
 export PLUMWEAVE_NONINTERACTIVE=1
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0"
-export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+# Quoted inside the option: the clone's path may hold blanks or colons.
+export LSAN_OPTIONS="suppressions='$root/tests/lsan.supp':print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 names=()
 pids=()
