@@ -3,6 +3,8 @@
 // edited; a save goes through a temporary file renamed over the old one.
 #include "TexDocument.h"
 
+#include <errno.h>
+
 #include "GameFileAccess.h"
 #include "GameFileIO.h"
 #include "GameTexture.h"
@@ -37,6 +39,7 @@ u32 GLoadNodesLeft = 0;
 EDocBudget GBudgetSpent = DOC_WithinBudget;
 TString GRefusal; // the last refusal, in words
 bool GOwnerRule = false;
+bool GInnerRule = false;
 
 struct SLoadDepthScope
 {
@@ -402,21 +405,26 @@ TString DocumentBudgetText(EDocBudget spent)
     return text;
 }
 
-TString DocumentRefusal(const char* path, TString& readName)
+TString DocumentRefusal(const char* path, TString& readName, int& fd)
 {
     readName = path ? path : "";
+    fd = -1;
     const TString full = MakeFullPath(readName);
     TString reason;
     if (const char* system = KernelFileSystemAt(full.Str()))
         reason.Format(DOC_BOX_TEXT_SIZE, "it lies on the kernel's %s file system, which holds no documents", system);
-    else if (GOwnerRule)
+    else if (GOwnerRule || GInnerRule)
     {
-        TString resolved;
-        if (FileGuardedFromOtherUsers(full.Str(), resolved, reason))
-            readName = resolved;
-        else if (!PathExists(full.Str()))
+        TString walked;
+        bool refused = false;
+        fd = OpenFileToRead(full, GOwnerRule ? READ_OwnerOnly : READ_NotPlanted, walked, reason, refused);
+        const bool missing = errno == ENOENT || errno == ENOTDIR;
+        if (fd >= 0)
+            readName = walked;
+        // A document that is not there, or that the system will not give, is one that cannot be
+        // read, not one that is refused; but a job takes nothing it cannot vouch for.
+        else if (!refused && (!GOwnerRule || missing))
         {
-            // Nothing is there: a document that cannot be read, not one that is refused.
             reason = "";
             readName = "";
         }
@@ -432,6 +440,16 @@ TDocOwnerRule::TDocOwnerRule() : Was(GOwnerRule)
 TDocOwnerRule::~TDocOwnerRule()
 {
     GOwnerRule = Was;
+}
+
+TDocInnerRule::TDocInnerRule() : Was(GInnerRule)
+{
+    GInnerRule = true;
+}
+
+TDocInnerRule::~TDocInnerRule()
+{
+    GInnerRule = Was;
 }
 
 namespace
@@ -472,7 +490,8 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
         --GInnerLoadsLeft;
     TString source(path);
     TString readName;
-    const TString refusal = DocumentRefusal(source.Str(), readName);
+    int fd;
+    const TString refusal = DocumentRefusal(source.Str(), readName, fd);
     if (!refusal.IsEmpty())
     {
         GBudgetSpent = DOC_Refused;
@@ -483,7 +502,10 @@ int STexProcessor::LoadDocument(const char* path, int quiet, int process)
         source = readName;
     TString text;
     u64 size = 0;
-    bool read = refusal.IsEmpty() && !readName.IsEmpty() && ReadTextFile(readName.Str(), text, GLoadBytesLeft, size);
+    // What the rules were asked about is what is read: the file they opened.
+    bool read = refusal.IsEmpty() && !readName.IsEmpty() &&
+                (fd >= 0 ? ReadTextFileFrom(fd, text, GLoadBytesLeft, size)
+                         : ReadTextFile(readName.Str(), text, GLoadBytesLeft, size));
     if (!read && size > GLoadBytesLeft)
         GBudgetSpent = DOC_TooManyBytes;
     const TString previous = CurrentDocumentPath();

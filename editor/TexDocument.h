@@ -46,18 +46,30 @@ EDocBudget DocumentBudgetSpent();
 TString DocumentBudgetText(EDocBudget spent);
 
 // Why no load reads the document at path (as the file layer takes it), in words, empty when
-// loads may: a file of the kernel's own file systems, and while a TDocOwnerRule lives, one that
-// fails FileGuardedFromOtherUsers (GameFileAccess.h). readName receives the name to read: the
-// one without links under the owner rule, so that nobody else can point it elsewhere meanwhile;
-// empty when nothing is there to read.
-TString DocumentRefusal(const char* path, TString& readName);
+// loads may: a file of the kernel's own file systems; while a TDocOwnerRule lives, one that is
+// not READ_OwnerOnly's (GameFileAccess.h), and while only a TDocInnerRule lives, one that is not
+// READ_NotPlanted's. Under either rule fd receives the document opened where it was checked
+// (else -1) and readName the name as walked, without links; otherwise readName is path. readName
+// is empty when nothing is there to read.
+TString DocumentRefusal(const char* path, TString& readName, int& fd);
 // While one lives, every document a load reads, the inner ones too, must be its user's own as
-// FileGuardedFromOtherUsers says: a job's documents, which any local user may send.
+// READ_OwnerOnly says: a job's documents, which any local user may send.
 class TDocOwnerRule
 {
 public:
     TDocOwnerRule();
     ~TDocOwnerRule();
+
+private:
+    bool Was;
+};
+// While one lives, the documents loads read are sub-graphs that a document, not the user, named:
+// none that another user could have planted for this one (READ_NotPlanted), at any depth.
+class TDocInnerRule
+{
+public:
+    TDocInnerRule();
+    ~TDocInnerRule();
 
 private:
     bool Was;

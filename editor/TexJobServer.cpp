@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "GameConsole.h"
 #include "GameCore.h"
@@ -73,13 +74,17 @@ void Reply(SJobServer& server, const NetAddr& to, EJobStatus status, double now)
 void RunJob(SJobServer& server, const NetAddr& from, const TPodArray<u8>& bytes, double now)
 {
     TString path;
-    path.Assign((const char*)bytes.data, bytes.Count());
+    if (!bytes.IsEmpty())
+        path.Assign((const char*)bytes.data, bytes.Count());
     // A path with a zero byte names no file; its text would name another one.
     const bool clean = strlen(path.Str()) == bytes.Count();
     TString reason;
     EJobStatus status = JOB_LoadFailed;
     if (!clean)
         reason = "its path holds a zero byte";
+    else if (bytes.IsEmpty())
+        // Taken from the working folder, it would name that folder.
+        reason = "its path is empty";
     else
     {
         // Resolved once: the runner checks and loads exactly this path.
@@ -152,7 +157,9 @@ int SJobAssembler::Take(const NetAddr& from, const u8* data, u32 size, double no
         if (length == 0 || length > JOB_MAX_PATH)
         {
             Senders.Remove(from);
-            return 0;
+            // An empty path lacks no byte: it is complete, and its job is refused with a reply.
+            path.Resize(0);
+            return length == 0;
         }
         TMap<NetAddr, SPending>::Node* node = Senders.Find(from);
         if (!node)
@@ -329,17 +336,21 @@ EJobStatus RunJobDocument(const char* path, TString& reason)
     if (!GProcessor)
         return JOB_LoadFailed;
     // Every user of the machine can reach the server, not only its own: a document that another
-    // could have written would read and write files as the server's user. Only a regular file is
-    // read, too: a FIFO or a device would hold the tick forever. The name without links is what
-    // gets loaded, so that nobody else can point it at another file in the meantime.
+    // could have written would read and write files as the server's user, and so would one reached
+    // through a link or a folder another user may change. Only a regular file is read, too: a FIFO
+    // or a device would hold the tick forever. The name without links is what gets loaded, so that
+    // nobody else can point it at another file in the meantime.
     TString document;
-    if (!FileGuardedFromOtherUsers(path, document, reason))
+    bool refused;
+    const int fd = OpenFileToRead(path, READ_OwnerOnly, document, reason, refused);
+    if (fd < 0)
         return JOB_LoadFailed;
     struct stat st;
-    if (stat(document.Str(), &st) != 0)
+    if (fstat(fd, &st) != 0)
         reason = strerror(errno);
     else if ((u64)st.st_size > JOB_MAX_DOCUMENT_BYTES)
         reason.Format(64, "larger than %llu bytes", (unsigned long long)JOB_MAX_DOCUMENT_BYTES);
+    close(fd);
     if (!reason.IsEmpty())
         return JOB_LoadFailed;
     path = document.Str();

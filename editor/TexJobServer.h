@@ -64,7 +64,8 @@ public:
 
     // Takes a datagram of type JOB_MSG_BEGIN or JOB_MSG_CHUNK (others change nothing). Returns 1
     // with the path in path when the datagram completed one; the sender's entry is then gone.
-    // A begin of zero or oversized length drops the sender's unfinished path. A new sender beyond
+    // A begin of zero length is a complete empty path. A begin of zero or oversized length
+    // drops the sender's unfinished path. A new sender beyond
     // the cap takes the place of a path that has no byte yet, the one heard from longest ago;
     // only when every path has bytes does the one heard from longest ago go. Datagrams too short
     // for their fields, chunks outside the announced length or without a begin, and first > last
@@ -118,7 +119,7 @@ void PollJobServer(SJobServer& server);
 void PollJobServerAt(SJobServer& server, double now);
 
 // The runner of the program: the path must name a regular file of at most JOB_MAX_DOCUMENT_BYTES
-// that only the server's user may change (FileGuardedFromOtherUsers); unsaved edits are first
+// that only the server's user may change (READ_OwnerOnly, GameFileAccess.h); unsaved edits are first
 // written to RecoveryPath (the job is refused when that fails); then the document replaces the
 // edited graph quietly and is processed. reason tells why a document was refused, or what failed
 // (failed outputs, the texture budget) when the outcome is JOB_OutputFailed.

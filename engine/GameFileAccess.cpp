@@ -5,7 +5,6 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdlib.h>
 #include <string.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
@@ -43,15 +42,6 @@ const char* KernelFileSystemNamed(const struct statfs& fs)
         if ((unsigned long)fs.f_type == (unsigned long)k.Magic)
             return k.Name;
     return nullptr;
-}
-
-// The folder of path with its trailing '/' ("./" for a bare name).
-TString FolderOf(const TString& path)
-{
-    u32 end = path.Length();
-    while (end > 0 && path.Str()[end - 1] != '/')
-        --end;
-    return end > 0 ? TString(path.Str(), end) : TString("./");
 }
 } // namespace
 
@@ -119,6 +109,47 @@ void PushNames(TArray<TString>& pending, const TString& path)
     }
 }
 
+// The folder the walk holds, for messages: its path without the last name, if any, and without
+// the trailing '/' (but "/").
+TString HeldFolder(const SPathFolder& at)
+{
+    u32 n = at.Path.Length() - at.Name.Length();
+    n -= n > 1 && at.Path.Str()[n - 1] == '/' ? 1 : 0;
+    return TString(at.Path.Str(), n);
+}
+
+// Why the folder the walk holds is not one that only this user and root can change; empty when it is.
+TString FolderRefusal(const SPathFolder& at)
+{
+    TString reason;
+    struct stat st;
+    const TString name = HeldFolder(at);
+    if (fstat(at.Fd, &st) != 0)
+        reason.Format(GUARD_REASON_SIZE, "the folder \"%s\": %s", name.Str(), strerror(errno));
+    else if (st.st_uid != geteuid() && st.st_uid != 0)
+        reason.Format(GUARD_REASON_SIZE, "the folder \"%s\" belongs to user %u", name.Str(), (unsigned)st.st_uid);
+    else if ((st.st_mode & OTHERS_WRITE) && !(st.st_mode & S_ISVTX))
+        reason.Format(GUARD_REASON_SIZE, "other users may change the folder \"%s\"", name.Str());
+    return reason;
+}
+
+// Why the link name in the folder held may not be followed; empty when it may.
+TString LinkRefusal(const SPathFolder& at, const TString& name, const struct stat& folder, const struct stat& link,
+                    EPathTrust trust)
+{
+    const mode_t shared = trust == PATH_OwnerOnly ? OTHERS_WRITE : S_IWOTH;
+    const bool followed = trust == PATH_OwnerOnly ? link.st_uid == geteuid() || link.st_uid == folder.st_uid ||
+                                                        !(folder.st_mode & S_ISVTX) || !(folder.st_mode & shared)
+                                                  : MayFollowLink(folder, link);
+    TString reason;
+    if (!followed)
+        reason.Format(GUARD_REASON_SIZE,
+                      "the link \"%s%s\" lies in a sticky folder others may write to and belongs to user %u, "
+                      "neither to user %u nor to the folder's owner",
+                      at.Path.Str(), name.Str(), (unsigned)link.st_uid, (unsigned)geteuid());
+    return reason;
+}
+
 // Moves the walk on to the folder name in the folder held (".." included).
 bool EnterFolder(SPathFolder& at, const TString& name)
 {
@@ -128,14 +159,36 @@ bool EnterFolder(SPathFolder& at, const TString& name)
         return false;
     close(at.Fd);
     at.Fd = next;
-    at.Path += name;
-    at.Path += "/";
+    // No name on the way is a link, so ".." is the folder before it.
+    const u32 n = at.Path.Length();
+    u32 cut = n > 0 ? n - 1 : 0;
+    while (cut > 0 && at.Path.Str()[cut - 1] != '/')
+        --cut;
+    const bool up = name == ".." && n > 1 && !(n - cut == 3 && at.Path.Str()[cut] == '.' && at.Path.Str()[cut + 1] == '.');
+    if (up)
+        at.Path = TString(at.Path.Str(), cut);
+    else if (!(name == ".." && at.Path == "/"))
+    {
+        at.Path += name;
+        at.Path += "/";
+    }
     return true;
+}
+
+// The walk's refusal, with EACCES.
+bool Refuse(TString* refusal, const TString& reason)
+{
+    if (refusal)
+        *refusal = reason;
+    errno = EACCES;
+    return false;
 }
 } // namespace
 
-bool OpenPathFolder(const TString& path, SPathFolder& out)
+bool OpenPathFolder(const TString& path, SPathFolder& out, EPathTrust trust, TString* refusal)
 {
+    if (refusal)
+        *refusal = "";
     if (out.Fd >= 0)
         close(out.Fd);
     out.Name = "";
@@ -144,6 +197,10 @@ bool OpenPathFolder(const TString& path, SPathFolder& out)
     out.Fd = open(absolute ? "/" : ".", PATH_FOLDER_FLAGS);
     if (out.Fd < 0)
         return false;
+    const bool ownerOnly = trust == PATH_OwnerOnly;
+    TString reason = ownerOnly ? FolderRefusal(out) : TString();
+    if (!reason.IsEmpty())
+        return Refuse(refusal, reason);
     TArray<TString> pending;
     PushNames(pending, path);
     if (pending.IsEmpty())
@@ -166,6 +223,8 @@ bool OpenPathFolder(const TString& path, SPathFolder& out)
             }
             if (name == ".." && !EnterFolder(out, name))
                 return false;
+            if (name == ".." && ownerOnly && !(reason = FolderRefusal(out)).IsEmpty())
+                return Refuse(refusal, reason);
             continue;
         }
         struct stat st;
@@ -187,8 +246,10 @@ bool OpenPathFolder(const TString& path, SPathFolder& out)
                 errno = ELOOP;
                 return false;
             }
-            if (fstat(out.Fd, &folder) != 0 || !MayFollowLink(folder, st))
+            if (fstat(out.Fd, &folder) != 0)
                 return false;
+            if (!(reason = LinkRefusal(out, name, folder, st, trust)).IsEmpty())
+                return Refuse(refusal, reason);
             char to[PATH_MAX];
             const ssize_t n = readlinkat(out.Fd, name.Str(), to, sizeof(to));
             if (n <= 0 || (size_t)n >= sizeof(to))
@@ -210,6 +271,8 @@ bool OpenPathFolder(const TString& path, SPathFolder& out)
                 close(out.Fd);
                 out.Fd = root;
                 out.Path = "/";
+                if (ownerOnly && !(reason = FolderRefusal(out)).IsEmpty())
+                    return Refuse(refusal, reason);
             }
             PushNames(pending, TString(to, (u32)n));
             continue;
@@ -222,43 +285,92 @@ bool OpenPathFolder(const TString& path, SPathFolder& out)
         }
         if (!EnterFolder(out, name))
             return false;
+        if (ownerOnly && !(reason = FolderRefusal(out)).IsEmpty())
+            return Refuse(refusal, reason);
     }
     errno = EISDIR;
     return false;
 }
 
-bool FileGuardedFromOtherUsers(const char* name, TString& resolved, TString& reason)
+namespace
 {
-    resolved = "";
-    reason = "";
-    char* real = name ? realpath(name, nullptr) : nullptr;
-    if (!real)
-    {
-        reason = strerror(name ? errno : EINVAL);
-        return false;
-    }
-    resolved = real;
-    free(real);
+// Why the regular file file, lying in the folder held, may not be read under trust; empty when it may.
+TString FileRefusal(const SPathFolder& at, const struct stat& file, EReadTrust trust)
+{
     const uid_t self = geteuid();
-    struct stat st;
-    if (stat(resolved.Str(), &st) != 0 || !S_ISREG(st.st_mode))
-        reason = "not a regular file";
-    else if (st.st_uid != self)
-        reason.Format(GUARD_REASON_SIZE, "it belongs to user %u, not to user %u", (unsigned)st.st_uid, (unsigned)self);
-    else if (st.st_mode & OTHERS_WRITE)
-        reason = "other users may write to it";
-    // Whoever may change a folder on the way may put another file under the name. The name is
-    // absolute and without links, so the walk ends at "/".
-    for (TString at = resolved; reason.IsEmpty() && at != "/";)
+    TString reason;
+    struct stat folder;
+    if (trust == READ_OwnerOnly)
     {
-        const TString folder = FolderOf(at);
-        at = folder.Length() > 1 ? TString(folder.Str(), folder.Length() - 1) : folder;
-        if (stat(at.Str(), &st) != 0)
-            reason.Format(GUARD_REASON_SIZE, "the folder \"%s\": %s", at.Str(), strerror(errno));
-        else if (st.st_uid != self && st.st_uid != 0)
-            reason.Format(GUARD_REASON_SIZE, "the folder \"%s\" belongs to user %u", at.Str(), (unsigned)st.st_uid);
-        else if ((st.st_mode & OTHERS_WRITE) && !(st.st_mode & S_ISVTX))
-            reason.Format(GUARD_REASON_SIZE, "other users may change the folder \"%s\"", at.Str());
+        if (file.st_uid != self)
+            reason.Format(GUARD_REASON_SIZE, "it belongs to user %u, not to user %u", (unsigned)file.st_uid,
+                          (unsigned)self);
+        else if (file.st_mode & OTHERS_WRITE)
+            reason = "other users may write to it";
     }
-    return reason.IsEmpty();
+    else if (fstat(at.Fd, &folder) != 0)
+        reason.Format(GUARD_REASON_SIZE, "the folder \"%s\": %s", HeldFolder(at).Str(), strerror(errno));
+    else if ((folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH) && file.st_uid != self &&
+             file.st_uid != folder.st_uid)
+        reason.Format(GUARD_REASON_SIZE,
+                      "it lies in the sticky folder \"%s\" that everyone may write to and belongs to user %u, "
+                      "neither to user %u nor to the folder's owner",
+                      HeldFolder(at).Str(), (unsigned)file.st_uid, (unsigned)self);
+    return reason;
+}
+} // namespace
+
+int OpenFileToRead(const TString& path, EReadTrust trust, TString& walked, TString& reason, bool& refused)
+{
+    walked = "";
+    reason = "";
+    refused = false;
+    SPathFolder at;
+    if (!OpenPathFolder(path, at, trust == READ_OwnerOnly ? PATH_OwnerOnly : PATH_LinkRule, &reason))
+    {
+        const int err = errno;
+        refused = !reason.IsEmpty();
+        if (!refused)
+            reason = strerror(err);
+        errno = err;
+        return -1;
+    }
+    walked = at.Path;
+    // Opened where it was looked at: a link put in its place since fails, and so does waiting on
+    // a FIFO that has no writer.
+    const int fd = openat(at.Fd, at.Name.Str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        const int err = errno;
+        reason = strerror(err);
+        errno = err;
+        return -1;
+    }
+    struct stat st;
+    int err = 0;
+    if (fstat(fd, &st) != 0)
+        reason = strerror(err = errno);
+    else if (!S_ISREG(st.st_mode))
+    {
+        err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        reason = S_ISDIR(st.st_mode) ? strerror(EISDIR) : "not a regular file";
+    }
+    else if (const char* system = KernelFileSystemOf(fd))
+    {
+        err = ENODATA;
+        reason.Format(GUARD_REASON_SIZE, "it lies on the kernel's %s file system", system);
+        refused = true;
+    }
+    else if (!(reason = FileRefusal(at, st, trust)).IsEmpty())
+    {
+        err = EACCES;
+        refused = true;
+    }
+    if (err)
+    {
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
 }

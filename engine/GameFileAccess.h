@@ -45,16 +45,41 @@ struct SPathFolder
     SPathFolder& operator=(const SPathFolder&) = delete;
 };
 
-// Walks path as opening it would, folder by folder, following every link on the way (the last
-// name's included) under MayFollowLink: out holds the folder of the first last name that is not a
-// link, whether or not it exists (a dangling link gives the name it points to). False with errno
-// (EACCES for a protected link, ELOOP for too many, ENOENT or ENOTDIR for a folder that is not one,
-// EISDIR for a path that ends in a folder).
-bool OpenPathFolder(const TString& path, SPathFolder& out);
+// What a walk of a path asks of the folders and links it passes, beyond MayFollowLink.
+enum EPathTrust
+{
+    // Nothing more: the link rule alone, as the kernel applies it where it is asked to.
+    PATH_LinkRule,
+    // Only what no user but this process's (and root) can change: every folder passed belongs to
+    // this user or root, and others may not change it unless it is sticky; a link in a sticky
+    // folder that others may write to (group or everyone) belongs to this user or the folder's owner.
+    PATH_OwnerOnly,
+};
 
-// Whether no user but this process's (and root) can change what name holds: a regular file of
-// the effective user that neither its group nor others may write, in folders of that user or
-// root that others may not change (a sticky folder such as /tmp they may only add to).
-// resolved receives the name without links, which only those users can point elsewhere; reason
-// says why not, in words (errno is not used).
-bool FileGuardedFromOtherUsers(const char* name, TString& resolved, TString& reason);
+// Walks path as opening it would, folder by folder, following every link on the way (the last
+// name's included) under MayFollowLink and trust: out holds the folder of the first last name that
+// is not a link, whether or not it exists (a dangling link gives the name it points to). False
+// with errno (EACCES for a protected link or folder, ELOOP for too many, ENOENT or ENOTDIR for a
+// folder that is not one, EISDIR for a path that ends in a folder); refusal, when given, receives
+// in words why a link or a folder was refused (empty when the system failed).
+bool OpenPathFolder(const TString& path, SPathFolder& out, EPathTrust trust = PATH_LinkRule, TString* refusal = nullptr);
+
+// How far a file read trusts the other users of the machine.
+enum EReadTrust
+{
+    // Links under the link rule at every step, and no file that lies in a sticky folder everyone
+    // may write to and belongs to neither this user nor that folder's owner: another user could
+    // have put it there for this one to read, as the kernel refuses such files to writers.
+    READ_NotPlanted,
+    // A regular file of this user that neither its group nor others may write, reached through
+    // PATH_OwnerOnly: nobody else can change what is read.
+    READ_OwnerOnly,
+};
+
+// Opens the regular file that path names for reading, walked as OpenPathFolder walks it and held
+// to trust at every step, and never from the kernel's own file systems; the file is opened where
+// it was checked, without following a link that took its place meanwhile. The descriptor
+// (non-blocking, close-on-exec), with walked set to the path as walked (no link left in it, ".."
+// taken away); or -1 with errno, reason saying why in words, and refused telling a rule's refusal
+// from the system's failure (missing, unreadable, not a regular file).
+int OpenFileToRead(const TString& path, EReadTrust trust, TString& walked, TString& reason, bool& refused);

@@ -91,11 +91,10 @@ FILE* gSysFOpen(const char* name, int flags)
 // Reads a file whole into bytes, unless it holds more than limit bytes: then nothing more is read
 // once that is known (from its size, or while reading a file that grows). size receives the bytes
 // read, or the size that made it too large. Fails on any read error; never leaves unread bytes behind.
-static bool ReadWholeFile(const char* name, TPodArray<u8>& bytes, u64 limit, u64& size)
+static bool ReadWholeStream(FILE* f, TPodArray<u8>& bytes, u64 limit, u64& size)
 {
     bytes.Resize(0);
     size = 0;
-    FILE* f = gSysFOpen(name, FILE_Read | FILE_Binary);
     if (!f)
         return false;
     if (limit > TEMPLATE_MAX_COUNT - 1)
@@ -141,6 +140,13 @@ static bool ReadWholeFile(const char* name, TPodArray<u8>& bytes, u64 limit, u64
     if (!ok)
         bytes.Clear();
     return ok;
+}
+
+static bool ReadWholeFile(const char* name, TPodArray<u8>& bytes, u64 limit, u64& size)
+{
+    bytes.Resize(0);
+    size = 0;
+    return ReadWholeStream(gSysFOpen(name, FILE_Read | FILE_Binary), bytes, limit, size);
 }
 
 static bool WriteAllTo(int fd, const void* data, size_t size)
@@ -370,18 +376,37 @@ bool ReadTextFile(const char* name, TString& out)
     return ReadTextFile(name, out, TEMPLATE_MAX_COUNT, size);
 }
 
+// CR LF line ends become LF, as text mode reads them.
+static void TextFromBytes(TPodArray<u8>& bytes, TString& out)
+{
+    u32 n = 0;
+    for (u32 i = 0; i < bytes.Count(); ++i)
+        if (!(bytes.data[i] == '\r' && i + 1 < bytes.Count() && bytes.data[i + 1] == '\n'))
+            bytes.data[n++] = bytes.data[i];
+    out.Assign((const char*)bytes.data, n);
+}
+
 bool ReadTextFile(const char* name, TString& out, u64 limit, u64& size)
 {
     out = "";
     TPodArray<u8> bytes;
     if (!ReadWholeFile(name, bytes, limit, size))
         return false;
-    // Text mode: CR LF line ends become LF.
-    u32 n = 0;
-    for (u32 i = 0; i < bytes.Count(); ++i)
-        if (!(bytes.data[i] == '\r' && i + 1 < bytes.Count() && bytes.data[i + 1] == '\n'))
-            bytes.data[n++] = bytes.data[i];
-    out.Assign((const char*)bytes.data, n);
+    TextFromBytes(bytes, out);
+    return true;
+}
+
+bool ReadTextFileFrom(int fd, TString& out, u64 limit, u64& size)
+{
+    out = "";
+    size = 0;
+    FILE* f = fd >= 0 ? fdopen(fd, "r") : nullptr;
+    if (!f && fd >= 0)
+        close(fd);
+    TPodArray<u8> bytes;
+    if (!ReadWholeStream(f, bytes, limit, size))
+        return false;
+    TextFromBytes(bytes, out);
     return true;
 }
 

@@ -40,6 +40,9 @@ bool ReadTextFile(const char* name, TString& out);
 // The same for a file of at most limit bytes; a larger one is not read: false, with the size that
 // told so in size (on success, the bytes read).
 bool ReadTextFile(const char* name, TString& out, u64 limit, u64& size);
+// The same for a file opened for reading already (OpenFileToRead, GameFileAccess.h); the
+// descriptor is closed in every case.
+bool ReadTextFileFrom(int fd, TString& out, u64 limit, u64& size);
 // Writes through a temporary file renamed over the target only when every byte got there. The
 // temporary file is its owner's alone until it takes the old file's permissions (GameFilePermissions.h;
 // a new file's: 0666 less the umask) just before the rename. An existing file is replaced only where

@@ -493,6 +493,7 @@ int STexNode_Proc::Load(const TString& path)
     {
         // The inner load sets the path to its own document; the outer graph goes on with its own.
         TDocPathScope keep(CurrentDocumentPath());
+        TDocInnerRule named;
         loaded = Inner.LoadDocument(path.Str(), 1, 0);
     }
     GLoadChain.Remove(GLoadChain.Count() - 1);
