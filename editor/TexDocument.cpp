@@ -418,12 +418,11 @@ TString DocumentRefusal(const char* path, TString& readName, int& fd)
         TString walked;
         bool refused = false;
         fd = OpenFileToRead(full, GOwnerRule ? READ_OwnerOnly : READ_NotPlanted, walked, reason, refused);
-        const bool missing = errno == ENOENT || errno == ENOTDIR;
         if (fd >= 0)
             readName = walked;
         // A document that is not there, or that the system will not give, is one that cannot be
         // read, not one that is refused; but a job takes nothing it cannot vouch for.
-        else if (!refused && (!GOwnerRule || missing))
+        else if (!refused && (!GOwnerRule || errno == ENOENT || errno == ENOTDIR))
         {
             reason = "";
             readName = "";
