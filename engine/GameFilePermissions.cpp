@@ -91,7 +91,7 @@ TString GroupName(gid_t gid)
 
 void Say(const char* path, const char* what)
 {
-    static char shown[SAY_PATH_SIZE];
+    char shown[SAY_PATH_SIZE];
     gSysLogLineText(shown, sizeof(shown), path, strlen(path));
     fprintf(stderr, "WriteFile: \"%s\": %s\n", shown, what);
 }
