@@ -17,7 +17,6 @@
 
 namespace
 {
-const u64 BYTES_PER_MIB = 1u << 20;
 #define TEX_OUTPUT_CLASS_NAME(T) #T,
 const char* const FILE_OUTPUT_CLASSES[] = {TEX_NODE_FILE_OUTPUT_CLASSES(TEX_OUTPUT_CLASS_NAME) nullptr};
 #undef TEX_OUTPUT_CLASS_NAME
@@ -137,8 +136,7 @@ int BatchExitCode(int loaded, const STexProcessor& p, const char* const* outputC
         // A job's line names its document already.
         if (!failure)
             subject.Format(FAILURE_TEXT_MAX, "\"%s\"", p.FileName.Str());
-        cause.Format(128, "needed more texture memory at once than the budget of %llu MiB",
-                     (unsigned long long)(TEX_MemoryBudget() / BYTES_PER_MIB));
+        cause = TEX_RefusalReason();
         failures.Tell(subject, cause);
     }
     ReportFailedOutputs(p, outputClasses, TString(), failures);

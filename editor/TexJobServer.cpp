@@ -9,6 +9,7 @@
 #include "GameCore.h"
 #include "GameFileAccess.h"
 #include "GameFileIO.h"
+#include "GameMemoryRoom.h"
 #include "GameText.h"
 #include "GameWindow.h"
 #include "TexDocPath.h"
@@ -354,6 +355,11 @@ EJobStatus RunJobDocument(const char* path, TString& reason)
     if (!reason.IsEmpty())
         return JOB_LoadFailed;
     path = document.Str();
+    // The GL driver does not survive running out of memory: a job the room left cannot hold fails
+    // before it begins, and the server goes on.
+    reason = MEM_Shortfall(0);
+    if (!reason.IsEmpty())
+        return JOB_OutputFailed;
     if (GProcessor->Edited && !KeepUnsavedEdits("Job", path))
     {
         reason = "so that the unsaved edits are not lost";

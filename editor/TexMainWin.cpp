@@ -9,6 +9,7 @@
 #include "GameFileIO.h"
 #include "GameFont.h"
 #include "GameMaterial.h"
+#include "GameMemoryRoom.h"
 #include "GameShader.h"
 #include "GameText.h"
 #include "GameVertex.h"
@@ -81,6 +82,16 @@ void LoadStartDocument()
     // A batch run ends after this load: no preview or save will ask for a spent output again.
     if (GBatchRun)
         GProcessor->ReleaseSpentOutputs = 1;
+    // Rather than let the GL driver run out of memory on the way, a run a memory limit leaves too
+    // little room for does not begin.
+    const TString shortfall = GBatchRun && !GStartDocument.IsEmpty() ? MEM_Shortfall(0) : TString();
+    if (!shortfall.IsEmpty())
+    {
+        fprintf(stderr, "Batch run: \"%s\" is not run: %s\n", GStartDocument.Str(), shortfall.Str());
+        GExitCode = BATCH_EXIT_OUTPUT_FAILED;
+        GQuitFlag = 1;
+        return;
+    }
     if (!GStartDocument.IsEmpty())
     {
         loaded = GProcessor->LoadDocument(GStartDocument.Str(), 0, 1);

@@ -428,8 +428,13 @@ int STexProcNode::CreateOutputTarget(u32 width, u32 height, u32 format)
     const u64 refusals = TEX_BudgetRefusals();
     if (!TEX_Create(Output, width, height, 1, 1, fmt, nullptr, NODE_OUTPUT_TEX_FLAGS) || !Output->GLName)
     {
-        Status.Format(STATUS_TEXT_SIZE, "CreateOutputTarget: texture of %ux%u in format %u was refused%s", width, height,
-                      fmt, TEX_BudgetRefusals() != refusals ? ": the texture memory budget is spent" : "");
+        Status.Format(STATUS_TEXT_SIZE, "CreateOutputTarget: texture of %ux%u in format %u was refused", width, height,
+                      fmt);
+        if (TEX_BudgetRefusals() != refusals)
+        {
+            Status += ": ";
+            Status += TEX_RefusalReason();
+        }
         Output.Release();
         return 0;
     }

@@ -5,6 +5,7 @@
 #include "GameFont.h"
 #include "GameInput.h"
 #include "GameMaterial.h"
+#include "GameMemoryRoom.h"
 #include "GamePhysics.h"
 #include "GameRedraw.h"
 #include "GameScript.h"
@@ -323,6 +324,15 @@ int GameRun(int argc, char** argv, TAppStartupHook startup, TAppShutdownHook shu
     // Command line; argument 0 is the program's real path.
     gSysParseCommandLine(argc, argv);
     const TString programPath = gSysArgCount() > 0 ? TString(gSysExePath()) : gSysProgramPath();
+    // Under a memory limit the GL driver must fit it before it starts: a driver that runs out of
+    // memory later ends the process. A limit that leaves it too little ends the run here, saying so.
+    MEM_FitDriverToLimit();
+    const TString shortfall = MEM_StartShortfall();
+    if (!shortfall.IsEmpty())
+    {
+        fprintf(stderr, "Start-up: %s\n", shortfall.Str());
+        return GAME_EXIT_MEMORY_SHORT;
+    }
     // Window system: dummy context and extension loader.
     GWindowSystem = new SWindowSystem();
     // Console.

@@ -30,6 +30,8 @@ public:
 // Exit codes (the shell keeps the low 8 bits: 45438 shows as 126).
 static const int GAME_EXIT_OK = 0;
 static const int GAME_EXIT_STARTUP_REFUSED = 0xB17E;
+// A memory limit leaves the program too little to run (the reason goes to standard error).
+static const int GAME_EXIT_MEMORY_SHORT = 2;
 
 // Longest wait of the idle loop: timers of the engine (texture streaming) run at least this often.
 static const double IDLE_LONGEST_WAIT = 0.5;

@@ -10,6 +10,7 @@
 
 #include "GArchive.h"
 #include "GTemplate.h"
+#include "GameMemoryRoom.h"
 #include "GameThread.h"
 
 // How the bands are compressed. On pictures that shrink moderately (generated clouds, noise and
@@ -85,6 +86,8 @@ const u32 MAX_BANDS = 16;
 // Rows longer than this are refused: their filter costs must add up within 32 bits.
 const size_t MAX_ROW_BYTES = (size_t)1 << 24;
 const u32 MAX_THREADS = 64;
+// What a helper takes besides its stack: its compressors and scratch.
+const u64 HELPER_WORK_BYTES = 4ull << 20;
 const u32 INFLATE_SCRATCH = 64 * 1024;
 
 inline void PutBE32(u8* p, u32 v)
@@ -477,6 +480,8 @@ int PngWriteBanded(const u8* pixels, u32 width, u32 height, FByteWriter& writer)
     u32 threads = ProcessorCount();
     if (threads > MAX_THREADS)
         threads = MAX_THREADS;
+    // Under a memory limit, no more helpers than the room left holds.
+    threads = MEM_ThreadsFitting(MEM_ThreadStack() + HELPER_WORK_BYTES, threads);
 
     std::unique_ptr<SPngBand[]> bands(new SPngBand[bandCount]);
     for (u32 i = 0; i < bandCount; ++i)

@@ -4,6 +4,7 @@
 
 #include "GMath.h"
 #include "GameImage.h"
+#include "GameMemoryRoom.h"
 #include "GameTextureInternal.h"
 
 STextureManager GTexManager;
@@ -317,13 +318,39 @@ void TEX_SetMemoryBudget(u64 bytes)
 u64 TEX_MemoryBudget()
 {
     if (!GTexManager.Budget)
+    {
         GTexManager.Budget = gSysMemoryLimit() / TEX_BUDGET_DIVISOR;
+        // What the program and its driver hold of a limit is not the textures' to take.
+        const SMemoryRoom room = MEM_Room();
+        const u64 left = room.Left() > MEM_DRIVER_ROOM ? room.Left() - MEM_DRIVER_ROOM : 0;
+        if (room.Kind && left / TEX_BUDGET_DIVISOR < GTexManager.Budget)
+            GTexManager.Budget = left / TEX_BUDGET_DIVISOR;
+        // A budget of 0 would mean none at all.
+        if (!GTexManager.Budget)
+            GTexManager.Budget = 1;
+    }
     return GTexManager.Budget;
 }
 
 u64 TEX_BudgetRefusals()
 {
     return GTexManager.BudgetRefusals;
+}
+
+TString TEX_RefusalReason()
+{
+    GTexManager.Lock.Lock();
+    const TString reason = GTexManager.RefusalReason;
+    GTexManager.Lock.Unlock();
+    return reason;
+}
+
+static void CountRefusal(const TString& reason)
+{
+    GTexManager.Lock.Lock();
+    ++GTexManager.BudgetRefusals;
+    GTexManager.RefusalReason = reason;
+    GTexManager.Lock.Unlock();
 }
 
 void TEX_FinishRendering()
@@ -350,10 +377,21 @@ bool TEX_FitsBudget(u64 bytes)
         TEX_FinishRendering();
     GTexManager.Lock.Lock();
     const bool fits = FitsBudget(GTexManager.BudgetUsed + GTexManager.BudgetPending, bytes, budget);
-    if (!fits)
-        ++GTexManager.BudgetRefusals;
     GTexManager.Lock.Unlock();
-    return fits;
+    if (!fits)
+    {
+        TString reason;
+        reason.Format(128, "needed more texture memory at once than the budget of %llu MiB",
+                      (unsigned long long)(budget / MEM_MIB));
+        CountRefusal(reason);
+        return false;
+    }
+    // What the program holds grows as it runs (built programs, the driver's working memory): the
+    // texture must leave the driver its room as things stand now.
+    const TString shortfall = MEM_Shortfall(bytes);
+    if (!shortfall.IsEmpty())
+        CountRefusal(shortfall);
+    return shortfall.IsEmpty();
 }
 
 void TEX_Register(STexture* tex, const TString& key)
@@ -532,8 +570,16 @@ int TEX_Create(TextureRef& ref, u32 width, u32 height, u32 depth, u32 faces, u32
     if (!noMips)
         glGenerateMipmap(target);
     TEX_UnbindActive(tex);
-    if (glGetError() != GL_NO_ERROR)
+    const GLenum error = glGetError();
+    if (error != GL_NO_ERROR)
     {
+        if (error == GL_OUT_OF_MEMORY)
+        {
+            TString reason;
+            reason.Format(128, "the GL driver ran out of memory for a texture of %llu MiB",
+                          (unsigned long long)((TEX_Bytes(tex) + MEM_MIB - 1) / MEM_MIB));
+            CountRefusal(reason);
+        }
         // Out of memory or a size the driver refuses: no texture rather than a broken one.
         for (u32 u = 0; u < TEX_MAX_UNITS; ++u)
             if (GTexBoundNames[u] == name)

@@ -182,6 +182,7 @@ public:
     u64 BudgetUsed = 0;
     u64 BudgetPending = 0;
     u64 BudgetRefusals = 0;
+    TString RefusalReason;
 };
 
 extern STextureManager GTexManager;
@@ -221,14 +222,17 @@ int TEX_Load(STexture* tex, const char* file, u32 flags);
 
 // The texture memory budget: a texture that would take the memory of the live ones past it is
 // not made (TEX_Create and TEX_Get fail), so that no graph can exhaust the machine's memory. By
-// default 1 / TEX_BUDGET_DIVISOR of the memory the process may use (gSysMemoryLimit); setting 0
-// goes back to that.
+// default 1 / TEX_BUDGET_DIVISOR of the memory the process may use (gSysMemoryLimit), and under an
+// address-space or data-size limit of what it leaves once the program and its GL driver are up
+// (MEM_Room, less the driver's room); setting 0 goes back to that.
 static const u32 TEX_BUDGET_DIVISOR = 2;
 void TEX_SetMemoryBudget(u64 bytes);
 u64 TEX_MemoryBudget();
-// The textures refused for the budget so far: a run that compares it before and after knows
-// whether it ran out.
+// The textures refused for memory so far (past the budget, past the room a memory limit leaves
+// beside the GL driver's, or refused by the driver): a run that compares it before and after
+// knows whether it ran out; TEX_RefusalReason tells the latest refusal in words.
 u64 TEX_BudgetRefusals();
+TString TEX_RefusalReason();
 // Waits until the rendering sent so far has finished. GL frees the memory of a deleted texture
 // only then, so the budget counts deleted textures until this runs; it runs by itself before a
 // texture would be refused for them.

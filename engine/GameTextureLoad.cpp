@@ -277,7 +277,7 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     }
 
     if (!TEX_FitsBudget(TEX_Bytes(tex)))
-        return FailLoad(tex, file, "the texture memory budget is spent");
+        return FailLoad(tex, file, TEX_RefusalReason().Str());
 
     GLuint name = 0;
     glGenTextures(1, &name);

@@ -21,6 +21,11 @@
 namespace
 {
 const int RUN_WAIT_MS = 240000;
+const char* const PRLIMIT = "/usr/bin/prlimit";
+const char* const TWO_NODES = "GKV_File_Version_2\n"
+                              "NODE STexNode_GPUNoise _ID=\"0\" pos0=\"0;0\" Width=\"8\" Height=\"8\"\n"
+                              "NODE STexNode_Extract _ID=\"1\" pos0=\"200;0\" TexName=\"out.png\" RelKVF=\"1\"\n"
+                              "LINK 0 0 1 0\n";
 const char* const SHADER_LOADED_PREFIX = "Shader \"";
 const char* const SHADER_LOADED_SUFFIX = "\" not found in storage";
 
@@ -30,14 +35,19 @@ struct SRun
     std::string out; // standard output and standard error
 };
 
-// plumweave with args in cwd, without a display, as a batch machine runs it; its output captured.
-SRun RunProgram(const std::vector<std::string>& args, const std::string& cwd)
+// plumweave with args in cwd, without a display, as a batch machine runs it (under the prlimit
+// options of limits, when given); its output captured.
+SRun RunProgram(const std::vector<std::string>& args, const std::string& cwd, const std::string& limits = "")
 {
     SRun run;
     int fds[2];
     if (pipe(fds) != 0)
         return run;
-    const pid_t pid = StartHeadless(std::string(PW_BIN_DIR) + "/plumweave", args, cwd, fds[1]);
+    const std::string program = std::string(PW_BIN_DIR) + "/plumweave";
+    std::vector<std::string> limited = {limits, program};
+    limited.insert(limited.end(), args.begin(), args.end());
+    const pid_t pid = limits.empty() ? StartHeadless(program, args, cwd, fds[1])
+                                     : StartHeadless(PRLIMIT, limited, cwd, fds[1]);
     close(fds[1]);
     if (pid < 0)
     {
@@ -177,10 +187,7 @@ u32 LittleEndian32(const std::string& bytes, size_t at)
 TEST(ProgramBatchRun, ABatchRunBuildsOnlyTheProgramsItsNodesDrawWith)
 {
     TTempDir dir;
-    WriteText(dir.File("noise.kvf"), "GKV_File_Version_2\n"
-                                     "NODE STexNode_GPUNoise _ID=\"0\" pos0=\"0;0\" Width=\"8\" Height=\"8\"\n"
-                                     "NODE STexNode_Extract _ID=\"1\" pos0=\"200;0\" TexName=\"out.png\" RelKVF=\"1\"\n"
-                                     "LINK 0 0 1 0\n");
+    WriteText(dir.File("noise.kvf"), TWO_NODES);
     const SRun run = RunProgram({"noise.kvf", "-opc"}, dir.Path());
     ASSERT_EQ(run.status, 0) << run.out;
     // The noise node's program and the copy pass of the file-writing node: nothing of the interface.
@@ -234,4 +241,32 @@ TEST(ProgramBatchRun, TheMaterialSampleWritesATileableMaterialInEveryFileItNames
     EXPECT_EQ(LittleEndian32(dds, DDS_WIDTH_AT), SIDE);
     EXPECT_EQ(LittleEndian32(dds, DDS_HEIGHT_AT), SIDE);
     EXPECT_EQ(dds.substr(DDS_FOURCC_AT, 4), "DXT5");
+}
+
+TEST(ProgramBatchRun, UnderAMemoryLimitARunEndsWithItsWorkOrTheReasonNeverASignal)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit such limits";
+#endif
+    const int OUTPUT_FAILED = 2;
+    const struct
+    {
+        const char* limit;
+        const char* document;
+        bool mayFail; // exit 2 with the reason rather than 0
+    } cases[] = {
+        {"--as=1500000000", "noise.kvf", false},      // crashed in the GL driver's shader compiler
+        {"--as=400000000", "Material.kvf", true},     // crashed, or said only "Null texture found"
+        {"--as=209715200", "noise.kvf", true},        // exit 222, no GL context
+        {"--data=67108864", "Material.kvf", true},    // crashed
+    };
+    TTempDir dir;
+    WriteText(dir.File("noise.kvf"), TWO_NODES);
+    WriteText(dir.File("Material.kvf"), ReadBytes(std::string(PW_SAMPLES_DIR) + "/Material.kvf"));
+    for (const auto& c : cases)
+    {
+        const SRun run = RunProgram({c.document, "-opc"}, dir.Path(), c.limit);
+        EXPECT_TRUE(run.status == 0 || (c.mayFail && run.status == OUTPUT_FAILED)) << c.limit << run.out;
+        EXPECT_TRUE(run.status != OUTPUT_FAILED || run.out.find("memory") != std::string::npos) << c.limit << run.out;
+    }
 }
