@@ -1,7 +1,9 @@
 // The real program's batch run: it builds only the programs its nodes draw with, and the material
 // sample it ships comes out as a tileable material in every file it names.
+#include "JobClient.h"
 #include "ProcessSupport.h"
 #include "TestSupport.h"
+#include "TexJobServer.h"
 
 #include <fcntl.h>
 #include <png.h>
@@ -269,4 +271,34 @@ TEST(ProgramBatchRun, UnderAMemoryLimitARunEndsWithItsWorkOrTheReasonNeverASigna
         EXPECT_TRUE(run.status == 0 || (c.mayFail && run.status == OUTPUT_FAILED)) << c.limit << run.out;
         EXPECT_TRUE(run.status != OUTPUT_FAILED || run.out.find("memory") != std::string::npos) << c.limit << run.out;
     }
+}
+
+TEST(ProgramBatchRun, AJobServerUnderAMemoryLimitAnswersItsJobsAndGoesOn)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory does not fit such limits";
+#endif
+    const int START_WAIT_MS = 30000, ATTEMPT_MS = 500, DRAIN_MS = 3000, REPLY_WAIT_MS = 60000;
+    TTempDir dir;
+    WriteText(dir.File("noise.kvf"), TWO_NODES);
+    TJobClient client;
+    ASSERT_TRUE(client.IsOpen());
+    const uint16_t port = FreeUdpPort();
+    const std::string doc = dir.File("noise.kvf");
+    TProgramGuard server(StartHeadless(
+        PRLIMIT, {"--as=1500000000", std::string(PW_BIN_DIR) + "/plumweave", "-listen", std::to_string(port)},
+        dir.Path(), OUTPUT_DROPPED));
+    // The first job also waits for the server to come up: under this limit it died on it.
+    int status = -1;
+    bool answered = false;
+    for (int waited = 0; !answered && waited < START_WAIT_MS; waited += ATTEMPT_MS)
+        answered = client.SendPath(port, doc, (uint32_t)doc.size()) && client.WaitReply(ATTEMPT_MS, status);
+    ASSERT_TRUE(answered);
+    EXPECT_EQ(status, JOB_Done);
+    while (client.Pending(DRAIN_MS))
+    {
+    }
+    ASSERT_TRUE(client.SendPath(port, doc, (uint32_t)doc.size()));
+    EXPECT_TRUE(client.WaitReply(REPLY_WAIT_MS, status));
+    EXPECT_EQ(status, JOB_Done);
 }
