@@ -492,10 +492,12 @@ u64 FileModifiedTime(const char* name)
     return result;
 }
 
+TFileStatus GFileStatus = &stat;
+
 bool ReadFileStamp(const char* name, SFileStamp& stamp)
 {
     struct stat st;
-    if (!name || stat(MakeFullPath(name).Str(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (!name || GFileStatus(MakeFullPath(name).Str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
     stamp.Device = (u64)st.st_dev;
     stamp.Inode = (u64)st.st_ino;

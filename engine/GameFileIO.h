@@ -69,6 +69,11 @@ bool FileExists(const char* name);
 // Last-write time in seconds since 1970-01-01 UTC; 0 when unknown.
 u64 FileModifiedTime(const char* name);
 
+// The step of the coarsest file times a file may come with: FAT keeps last-write times in steps of
+// two seconds and no status-change time, so a rewrite within the step leaves the whole stamp as it
+// was.
+const s64 FILE_TIME_STEP_SECONDS = 2;
+
 // What tells one version of a file from the next: its identity (device and inode), its size, its
 // last-write time and its status-change time to the nanosecond. The last-write time can be put
 // back by anyone who may write the file; the status-change time cannot, it moves with every write.
@@ -94,10 +99,13 @@ struct SFileStamp
         return Before(Seconds, Nanoseconds, o.Seconds, o.Nanoseconds) ||
                Before(Seconds, Nanoseconds, o.ChangeSeconds, o.ChangeNanoseconds);
     }
-    // Written or changed in the given second of the file clock or later: another change within
-    // that second may leave the stamp as it is, on a file system with whole-second times or
-    // between two ticks of the clock.
-    bool ChangedFrom(s64 second) const { return Seconds >= second || ChangeSeconds >= second; }
+    // Written or changed so shortly before the given second of the file clock (or later) that
+    // another change since may have left the stamp as it is: within the step of the coarsest file
+    // times, or between two ticks of the clock.
+    bool ChangedWithinStepOf(s64 second) const
+    {
+        return Seconds > second - FILE_TIME_STEP_SECONDS || ChangeSeconds > second - FILE_TIME_STEP_SECONDS;
+    }
 
 private:
     static bool Before(s64 s, s64 ns, s64 os, s64 ons) { return s < os || (s == os && ns < ons); }
@@ -106,6 +114,11 @@ private:
 s64 FileClockSecond();
 // The stamp of a regular file; false when there is none.
 bool ReadFileStamp(const char* name, SFileStamp& stamp);
+// How ReadFileStamp reads a file's status: stat(2), unless a test stands a file system with
+// coarser times in.
+struct stat;
+typedef int (*TFileStatus)(const char* path, struct stat* st);
+extern TFileStatus GFileStatus;
 
 // ---------------------------------------------------------------------------------------------
 // Paths. Names may use '\' as well as '/'; what reaches the system uses '/'.

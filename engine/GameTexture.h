@@ -98,8 +98,9 @@ public:
     u64 BudgetBytes = 0;
     // The file as it was when loaded: the texture is shared only while the file is still that one.
     SFileStamp Source;
-    // The file changed in the second it was loaded, so the stamp alone does not tell a later
-    // change in that second: its content is compared (by this hash) before it is shared.
+    // The file changed within the step of file times before its load, so the stamp alone does
+    // not tell a later change in that step: its content is compared (by this hash) before it is
+    // shared.
     bool SourceRacy = false;
     u64 SourceHash = 0;
     // Why the file did not load, in words; empty after a load that worked.

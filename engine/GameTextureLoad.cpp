@@ -165,9 +165,9 @@ static bool StillTheSource(STexture* tex, const SFileStamp& now, s64 second)
     TPodArray<u8> bytes;
     if (!ReadArrayFromBinaryFile(tex->Name.Str(), bytes) || HashBytes(bytes) != tex->SourceHash)
         return false;
-    // Found unchanged once the second of its last change was over: any later change moves the
+    // Found unchanged once the step of its last change was over: any later change moves the
     // stamp.
-    if (!now.ChangedFrom(second))
+    if (!now.ChangedWithinStepOf(second))
         tex->SourceRacy = false;
     return true;
 }
@@ -188,7 +188,7 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     const s64 loadSecond = FileClockSecond();
     if (!file || !*file || !FileExists(file) || !ReadFileStamp(file, tex->Source))
         return FailLoad(tex, file, "the file does not exist or cannot be read");
-    tex->SourceRacy = tex->Source.ChangedFrom(loadSecond);
+    tex->SourceRacy = tex->Source.ChangedWithinStepOf(loadSecond);
     tex->Flags = flags;
 
     // A streamed texture starts from the smallest cached level; a missing or unusable cache
