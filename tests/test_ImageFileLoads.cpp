@@ -87,15 +87,79 @@ Bytes JpegWithoutTables()
                  0xFF, 0xDA, 0x00, 0x0C, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0, 0x12, 0x34, 0x56, 0xFF, 0xD9};
 }
 
-// The JPEG cut in the middle of its picture data, still ending with the end-of-image marker.
-Bytes Torn(const Bytes& jpg)
+// Where the coded data of the first scan start.
+size_t CodedData(const Bytes& jpg)
 {
     const u8 SOS[] = {0xFF, 0xDA};
     const size_t sos = std::search(jpg.begin(), jpg.end(), SOS, SOS + 2) - jpg.begin();
-    const size_t data = sos + 2 + (jpg[sos + 2] << 8 | jpg[sos + 3]), end = jpg.size() - 2;
+    return sos + 2 + (jpg[sos + 2] << 8 | jpg[sos + 3]);
+}
+
+// The JPEG cut in the middle of its picture data, still ending with the end-of-image marker.
+Bytes Torn(const Bytes& jpg)
+{
+    const size_t data = CodedData(jpg), end = jpg.size() - 2;
     Bytes torn(jpg.begin(), jpg.begin() + data + (end - data) / 2);
     torn.insert(torn.end(), {0xFF, 0xD9});
     return torn;
+}
+
+// The picture as libjpeg codes it by default (baseline, its standard tables), with a restart
+// marker after every row of coding units.
+Bytes RestartJpeg(const SImage2D& img)
+{
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    unsigned char* mem = nullptr;
+    unsigned long length = 0;
+    jpeg_mem_dest(&c, &mem, &length);
+    c.image_width = img.Width;
+    c.image_height = img.Height;
+    c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    c.restart_in_rows = 1;
+    jpeg_start_compress(&c, TRUE);
+    std::vector<u8> row(img.Width * 3);
+    for (u32 y = 0; y < img.Height; ++y)
+    {
+        for (u32 x = 0; x < img.Width; ++x)
+            for (u32 ch = 0; ch < 3; ++ch)
+                row[x * 3 + ch] = (u8)(img.Pixels[y * img.Width + x] >> (8 * ch));
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&c, rows, 1);
+    }
+    jpeg_finish_compress(&c);
+    Bytes b(mem, mem + length);
+    free(mem);
+    jpeg_destroy_compress(&c);
+    return b;
+}
+
+// Damage to a restart JPEG's coded data that libjpeg only warns about: its first code all ones,
+// which no standard table holds (a 0xFF byte of coded data is stored as 0xFF 0); its first restart
+// marker numbered as the second; stray bytes before that marker, more than the decoder reads ahead.
+const size_t STRAY_CODED_BYTES = 16;
+enum EDamage
+{
+    D_BadCode,
+    D_WrongRestart,
+    D_BytesBeforeRestart,
+};
+Bytes Damaged(Bytes jpg, EDamage damage)
+{
+    const u8 ONES[] = {0xFF, 0, 0xFF, 0}, RST0[] = {0xFF, 0xD0};
+    const size_t data = CodedData(jpg);
+    const size_t restart = std::search(jpg.begin() + data, jpg.end(), RST0, RST0 + 2) - jpg.begin();
+    if (damage == D_BadCode)
+        std::copy(ONES, ONES + sizeof(ONES), jpg.begin() + data);
+    else if (damage == D_WrongRestart)
+        jpg[restart + 1] = RST0[1] + 1;
+    else
+        jpg.insert(jpg.begin() + restart, STRAY_CODED_BYTES, 1);
+    return jpg;
 }
 
 int MaxChannelDiff(u32 a, u32 b)
@@ -150,7 +214,10 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         {"wide.png", WithBigEndian32(png, widthAt, TOO_WIDE), "too large: 9000x8, the limit is 8192 each way"},
         {"text.png", Bytes{'h', 'e', 'l', 'l', 'o'}, "not an image"},
         {"tables.jpg", JpegWithoutTables(), "the JPEG data are malformed"},
-        {"torn.jpg", Torn(LibraryFile(dir, "jpg", tall)), "JPG cut short"},
+        {"torn.jpg", Torn(LibraryFile(dir, "jpg", tall)), "JPG picture data damaged: Corrupt JPEG data: premature end of data segment"},
+        {"code.jpg", Damaged(RestartJpeg(tall), D_BadCode), "JPG picture data damaged: Corrupt JPEG data: bad Huffman code"},
+        {"restart.jpg", Damaged(RestartJpeg(tall), D_WrongRestart), "Corrupt JPEG data: found marker 0xd1 instead of RST0"},
+        {"inside.jpg", Damaged(RestartJpeg(tall), D_BytesBeforeRestart), "Corrupt JPEG data: 16 extraneous bytes before marker 0xd0"},
         {"missing.png", Bytes(), "cannot read", K_Nothing},
         {"folder.png", Bytes(), "Is a directory", K_Folder},
         {"fifo.png", Bytes(), "not a regular file but a FIFO", K_Fifo},
@@ -172,6 +239,10 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         EXPECT_NE(said.find(c.reason), std::string::npos) << c.name << ": " << said;
         EXPECT_NE(said.find(path), std::string::npos) << c.name << ": " << said;
     }
+    // Undamaged, with its restart markers, the picture loads.
+    TextureRef whole;
+    Write(dir.File("whole.jpg"), RestartJpeg(tall));
+    EXPECT_EQ(1, LoadImageFile(whole, dir.File("whole.jpg").c_str()));
 }
 
 TEST_F(ImageFileLoads, TheContentDecidesTheTypeWhateverTheName)

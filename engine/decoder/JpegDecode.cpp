@@ -1,6 +1,6 @@
 // JPEG decoding on libjpeg: grey, colour (YCbCr or RGB) and four-ink (CMYK or YCCK) pictures, and
-// the refusal of pictures whose data end before their last row, which libjpeg only warns about
-// (it fills the rows it has no data for).
+// the refusal of pictures whose data end before their last row or are damaged, which libjpeg only
+// warns about (it fills the rows it has no data for, or decodes them from data out of step).
 #include "PictureDecode.h"
 
 #include <setjmp.h>
@@ -24,10 +24,31 @@ struct SJpegError
     jpeg_error_mgr Manager;
     jmp_buf Jump;
     char Message[JMSG_LENGTH_MAX];
-    // The first warning that data are missing (a marker or the end of the file where picture data
-    // were due); other warnings, such as stray bytes before a marker, lose no row.
-    char Missing[JMSG_LENGTH_MAX];
+    // The first warning that rows are lost: the file ends, or the coded data are damaged
+    // (libjpeg's own text); empty while every row decodes from its data.
+    char Damage[JMSG_LENGTH_MAX];
+    bool Cut;
 };
+
+// Warnings after which libjpeg fills rows in or decodes them from data out of step: the file ends,
+// a code fits no table, a marker comes where coded data were due, a restart marker is missing or
+// out of order.
+const int DAMAGE_WARNINGS[] = {JWRN_JPEG_EOF, JWRN_HUFF_BAD_CODE, JWRN_ARITH_BAD_CODE, JWRN_HIT_MARKER,
+                               JWRN_MUST_RESYNC};
+const int FIRST_RESTART_MARKER = 0xD0, LAST_RESTART_MARKER = 0xD7;
+
+// Bytes skipped before a restart marker lie inside the coded data: the interval before it was
+// decoded out of step. Before any other marker (the end of the picture, a segment) they are stray
+// bytes that cost no row.
+bool IsDamage(const jpeg_error_mgr& e)
+{
+    if (e.msg_code == JWRN_EXTRANEOUS_DATA)
+        return e.msg_parm.i[1] >= FIRST_RESTART_MARKER && e.msg_parm.i[1] <= LAST_RESTART_MARKER;
+    for (int code : DAMAGE_WARNINGS)
+        if (e.msg_code == code)
+            return true;
+    return false;
+}
 
 void ErrorExit(j_common_ptr info)
 {
@@ -39,9 +60,11 @@ void ErrorExit(j_common_ptr info)
 void NoteWarning(j_common_ptr info, int level)
 {
     SJpegError* e = (SJpegError*)info->err;
-    const int code = info->err->msg_code;
-    if (level < 0 && !e->Missing[0] && (code == JWRN_JPEG_EOF || code == JWRN_HIT_MARKER))
-        (*info->err->format_message)(info, e->Missing);
+    if (level < 0 && !e->Damage[0] && IsDamage(*info->err))
+    {
+        (*info->err->format_message)(info, e->Damage);
+        e->Cut = info->err->msg_code == JWRN_JPEG_EOF;
+    }
 }
 
 // One ink in the file's storage as the amount of light left: Adobe's files store the inks
@@ -112,7 +135,7 @@ bool DecodeRows(jpeg_decompress_struct* info, SJpegError* err, uint32_t width, u
     }
     jpeg_start_decompress(info);
     const bool inverted = info->saw_Adobe_marker != 0;
-    for (uint32_t y = 0; y < height && !err->Missing[0]; ++y)
+    for (uint32_t y = 0; y < height && !err->Damage[0]; ++y)
     {
         JSAMPROW rows[1] = {row};
         if (jpeg_read_scanlines(info, rows, 1) != 1)
@@ -122,14 +145,13 @@ bool DecodeRows(jpeg_decompress_struct* info, SJpegError* err, uint32_t width, u
         }
         ToRgba(row, components, inverted, width, out + (size_t)y * width * 4);
     }
-    if (!err->Missing[0])
+    if (!err->Damage[0])
         jpeg_finish_decompress(info);
-    if (err->Missing[0])
-    {
-        snprintf(error, errorSize, "JPG cut short: its data end before its last row (%s)", err->Missing);
-        return false;
-    }
-    return true;
+    if (err->Damage[0] && err->Cut)
+        snprintf(error, errorSize, "JPG cut short: its data end before its last row (%s)", err->Damage);
+    else if (err->Damage[0])
+        snprintf(error, errorSize, "JPG picture data damaged: %s", err->Damage);
+    return !err->Damage[0];
 }
 
 bool DecodeGuarded(jpeg_decompress_struct* info, SJpegError* err, uint32_t width, uint32_t height, uint8_t* row,

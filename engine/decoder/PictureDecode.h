@@ -46,7 +46,8 @@ bool DecodeBmp(const uint8_t* data, size_t size, uint32_t width, uint32_t height
 // True for a BMP that DecodeBmp reads (the rest goes to the library).
 bool BmpDecodedDirectly(const uint8_t* data, size_t size);
 // JPGs of one (grey), three (colour) or four (CMYK, YCCK) components as RGB with alpha 255. A
-// picture whose data end before its last row is refused, not filled in.
+// picture whose data end before its last row or whose coded data are damaged is refused with
+// libjpeg's warning, not filled in; stray bytes after its last row are not damage.
 bool DecodeJpeg(const uint8_t* data, size_t size, uint32_t width, uint32_t height, uint8_t* out, char* error,
                 size_t errorSize);
 // The image library's decode.
