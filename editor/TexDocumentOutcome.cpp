@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "GString.h"
 #include "GameTexture.h"
 #include "TexDocument.h"
 #include "TexNodeList.h"
@@ -27,44 +28,53 @@ namespace
 const u32 FAILURES_NAMED = 8; // in a job's failure text; the rest are counted
 const u32 FAILURE_TEXT_MAX = 8192; // characters of a failure's subject or cause
 
-// Where a run's failures go: standard error for a batch run, or a job's failure text.
+// Where a run's failures go: standard error for a batch run, or a job's failure text. Names and
+// paths come from documents: a line on standard error shows them escaped, as the job log does a
+// job's text, so that none passes for a line of its own.
 struct SFailures
 {
     TString* Text = nullptr;
-    u32 Count = 0;
+    u32 Count = 0; // failures: they fail the run
+    u32 Told = 0;  // failures and the causes told beside them
 
-    void Tell(const TString& subject, const TString& cause)
+    void Tell(const TString& subject, const TString& cause, bool counted = true)
     {
-        ++Count;
+        Count += counted ? 1 : 0;
+        TString entry = subject;
+        if (!subject.IsEmpty())
+            entry += " ";
+        entry += cause;
         if (!Text)
         {
-            fprintf(stderr, "Batch run: %s%s%s\n", subject.Str(), subject.IsEmpty() ? "" : " ", cause.Str());
+            fprintf(stderr, "Batch run: %s\n", LogLineText(entry.Str(), entry.Length()).Str());
             return;
         }
-        if (Count > FAILURES_NAMED)
+        if (++Told > FAILURES_NAMED)
             return;
         if (!Text->IsEmpty())
             *Text += "; ";
-        if (!subject.IsEmpty())
-        {
-            *Text += subject;
-            *Text += " ";
-        }
-        *Text += cause;
+        *Text += entry;
     }
+    // A cause that fails nothing by itself (a source that did not load) is told beside the
+    // failures it caused; a job that did what it was asked has no failure text.
     void End()
     {
-        if (Text && Count > FAILURES_NAMED)
+        if (!Text)
+            return;
+        if (!Count)
+            *Text = TString();
+        else if (Told > FAILURES_NAMED)
         {
             TString more;
-            more.Format(64, "; and %u more", Count - FAILURES_NAMED);
+            more.Format(64, "; and %u more", Told - FAILURES_NAMED);
             *Text += more;
         }
     }
 };
 } // namespace
 
-// Tells every failed file-writing node of the graph and of the sub-graphs inside it.
+// Tells every failed file-writing node of the graph and of the sub-graphs inside it, and every
+// source that did not load.
 static void ReportFailedOutputs(const STexProcessor& p, const char* const* outputClasses, const TString& where,
                                 SFailures& failures)
 {
@@ -78,17 +88,18 @@ static void ReportFailedOutputs(const STexProcessor& p, const char* const* outpu
             inside += " > ";
             ReportFailedOutputs(*inner, outputClasses, inside, failures);
         }
+        const char* className = node->ClassInfo ? node->ClassInfo->Name : "?";
+        TString subject;
+        subject.Format(FAILURE_TEXT_MAX, "node %s%u (%s, \"%s\")", where.Str(), i, className, node->NName.Str());
         if (!node->SourceFailure().IsEmpty())
-            fprintf(stderr, "Batch run: node %s%u (%s, \"%s\"): %s\n", where.Str(), i,
-                    node->ClassInfo ? node->ClassInfo->Name : "?", node->NName.Str(), node->SourceFailure().Str());
+            failures.Tell(subject, node->SourceFailure(), false);
         if (!node->ClassInfo || node->Status.IsEmpty())
             continue;
         for (const char* const* c = outputClasses; c && *c; ++c)
-            if (gStrEqual(node->ClassInfo->Name, *c))
+            if (gStrEqual(className, *c))
             {
-                TString subject, cause;
-                subject.Format(FAILURE_TEXT_MAX, "node %s%u (%s, \"%s\")", where.Str(), i, *c, node->NName.Str());
-                cause.Format(FAILURE_TEXT_MAX, "failed: %s", node->Status.Str());
+                TString cause = "failed: ";
+                cause += node->Status;
                 failures.Tell(subject, cause);
             }
     }

@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <stdarg.h>
 #include <spawn.h>
 #include <stdio.h>
 #include <string.h>
@@ -156,7 +157,24 @@ void InitImageLibrary()
     GImageLibraryStarted = true;
 }
 
-static int DecodeInProcess(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image)
+int DecodeFailed(const char* name, TString* failure, bool refused, const char* format, ...)
+{
+    const u32 REASON_MAX = 1024;
+    char reason[REASON_MAX];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(reason, sizeof(reason), format, args);
+    va_end(args);
+    if (failure)
+        *failure = reason;
+    else
+        fprintf(stderr, "DecodeImageFile: \"%s\"%s%s\n", LogLineText(name, (u32)strlen(name)).Str(),
+                refused ? " not loaded: " : ": ", reason);
+    return -1;
+}
+
+static int DecodeInProcess(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image,
+                           TString* failure)
 {
     InitImageLibrary();
     char error[256];
@@ -164,8 +182,7 @@ static int DecodeInProcess(const u8* data, u64 size, const SImageProbe& probe, c
         !DecodePicture(data, size, probe.Type, probe.Width, probe.Height, (u8*)image.Pixels.data, error,
                                 sizeof(error)))
     {
-        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, error);
-        return -1;
+        return DecodeFailed(name, failure, true, "%s", error);
     }
     return 1;
 }
@@ -270,11 +287,12 @@ static int Start(const TString& program, SDecoderProcess& p)
 }
 
 // Hands the picture to a started decoder and waits for it; the pixels land in its OutFd.
-static bool RunJob(SDecoderProcess& p, const u8* data, u64 size, const SImageProbe& probe, const char* name)
+static bool RunJob(SDecoderProcess& p, const u8* data, u64 size, const SImageProbe& probe, const char* name,
+                   TString* failure)
 {
     if (!WriteAll(p.InFd, data, size))
     {
-        fprintf(stderr, "DecodeImageFile: \"%s\": cannot hand the file to the decoder: %s\n", name, strerror(errno));
+        DecodeFailed(name, failure, false, "cannot hand the file to the decoder: %s", strerror(errno));
         return false;
     }
     // One line: a line feed in the name would end it early.
@@ -303,20 +321,19 @@ static bool RunJob(SDecoderProcess& p, const u8* data, u64 size, const SImagePro
     p.Pid = 0;
     if (!ended)
     {
-        fprintf(stderr, "DecodeImageFile: \"%s\": the decoder did not finish within %g s and was stopped\n", name,
-                timeout);
+        DecodeFailed(name, failure, false, "the decoder did not finish within %g s and was stopped", timeout);
         return false;
     }
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGXCPU)
     {
-        fprintf(stderr, "DecodeImageFile: \"%s\": the decode took longer than %u s of processor time and was stopped\n",
-                name, cpuSeconds);
+        DecodeFailed(name, failure, false, "the decode took longer than %u s of processor time and was stopped",
+                     cpuSeconds);
         return false;
     }
     if (WIFSIGNALED(status))
     {
-        fprintf(stderr, "DecodeImageFile: \"%s\": the decoder ended with signal %d (%s)\n", name, WTERMSIG(status),
-                strsignal(WTERMSIG(status)));
+        DecodeFailed(name, failure, false, "the decoder ended with signal %d (%s)", WTERMSIG(status),
+                     strsignal(WTERMSIG(status)));
         return false;
     }
     if (WIFEXITED(status) && WEXITSTATUS(status) == IMAGE_DECODER_EXIT_REFUSED)
@@ -325,13 +342,13 @@ static bool RunJob(SDecoderProcess& p, const u8* data, u64 size, const SImagePro
         char reason[IMAGE_DECODER_REASON_MAX + 1];
         const ssize_t n = pread(p.OutFd, reason, IMAGE_DECODER_REASON_MAX, 0);
         reason[n > 0 ? n : 0] = 0;
-        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, n > 0 ? reason : "the decoder gave no reason");
+        DecodeFailed(name, failure, true, "%s", n > 0 ? reason : "the decoder gave no reason");
         return false;
     }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
     {
-        fprintf(stderr, "DecodeImageFile: \"%s\": the decoder failed with exit code %d\n", name,
-                WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+        DecodeFailed(name, failure, false, "the decoder failed with exit code %d",
+                     WIFEXITED(status) ? WEXITSTATUS(status) : -1);
         return false;
     }
     return true;
@@ -344,7 +361,8 @@ static void StopSpare()
     pthread_mutex_unlock(&GDecoderLock);
 }
 
-static int DecodeInChild(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image)
+static int DecodeInChild(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image,
+                         TString* failure)
 {
     const TString program = ImageDecoderProgram();
     SDecoderProcess p;
@@ -359,9 +377,8 @@ static int DecodeInChild(const u8* data, u64 size, const SImageProbe& probe, con
         const int err = Start(program, p);
         if (err != 0)
         {
-            fprintf(stderr, "DecodeImageFile: \"%s\": cannot start the decoder \"%s\": %s\n", name, program.Str(),
-                    strerror(err));
-            return -1;
+            return DecodeFailed(name, failure, false, "cannot start the decoder \"%s\": %s", program.Str(),
+                                strerror(err));
         }
     }
     // The next picture's decoder starts while this one works.
@@ -369,15 +386,15 @@ static int DecodeInChild(const u8* data, u64 size, const SImageProbe& probe, con
         GSpare = SDecoderProcess();
 
     int result = -1;
-    if (RunJob(p, data, size, probe, name))
+    if (RunJob(p, data, size, probe, name, failure))
     {
         const u64 bytes = (u64)probe.Width * probe.Height * 4;
         struct stat st = {};
         if (fstat(p.OutFd, &st) != 0 || (u64)st.st_size != bytes)
-            fprintf(stderr, "DecodeImageFile: \"%s\": the decoder handed back %lld bytes, not %llu\n", name,
-                    (long long)st.st_size, (unsigned long long)bytes);
+            DecodeFailed(name, failure, false, "the decoder handed back %lld bytes, not %llu", (long long)st.st_size,
+                         (unsigned long long)bytes);
         else if (!image.Resize(probe.Width, probe.Height, false) || !ReadAllAt(p.OutFd, (u8*)image.Pixels.data, bytes))
-            fprintf(stderr, "DecodeImageFile: \"%s\": cannot take the decoded pixels\n", name);
+            DecodeFailed(name, failure, false, "cannot take the decoded pixels");
         else
             result = 1;
     }
@@ -385,19 +402,19 @@ static int DecodeInChild(const u8* data, u64 size, const SImageProbe& probe, con
     return result;
 }
 
-int DecodeImageProtected(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image)
+int DecodeImageProtected(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image,
+                         TString* failure)
 {
     if (!name)
         name = "";
     if (probe.Type == IFT_Unknown || probe.Type == IFT_PNG || probe.Width == 0 || probe.Height == 0 || !data)
     {
-        fprintf(stderr, "DecodeImageFile: \"%s\": not a type for the image library\n", name);
-        return -1;
+        return DecodeFailed(name, failure, false, "not a type for the image library");
     }
     if (GDecodeInProcess)
-        return DecodeInProcess(data, size, probe, name, image);
+        return DecodeInProcess(data, size, probe, name, image, failure);
     pthread_mutex_lock(&GDecoderLock);
-    const int result = DecodeInChild(data, size, probe, name, image);
+    const int result = DecodeInChild(data, size, probe, name, image, failure);
     pthread_mutex_unlock(&GDecoderLock);
     return result;
 }

@@ -24,9 +24,15 @@ static const u32 IMAGE_DECODER_REASON_MAX = 511;
 static const double IMAGE_DECODE_CLOCK_PER_CPU_SECOND = 4.0;
 
 // Decodes the bytes of a file that ProbeImageFile accepted as BMP, TGA, JPG or DDS into image
-// (RGBA8, top row first, the probe's size). 1 on success, -1 on failure with the reason on
-// standard error; the calling process survives whatever the bytes hold.
-int DecodeImageProtected(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image);
+// (RGBA8, top row first, the probe's size). 1 on success, -1 on failure with the reason as
+// DecodeFailed tells it; the calling process survives whatever the bytes hold.
+int DecodeImageProtected(const u8* data, u64 size, const SImageProbe& probe, const char* name, SImage2D& image,
+                         TString* failure = nullptr);
+// Why the file called name did not decode: into failure when given, else on standard error as
+// "DecodeImageFile: "NAME" not loaded: WHY" (a refusal of its content) or "DecodeImageFile:
+// "NAME": WHY", the name escaped since it may come from a document. Returns -1.
+int DecodeFailed(const char* name, TString* failure, bool refused, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
 
 // Starts the image library in this process (once; later calls do nothing).
 void InitImageLibrary();

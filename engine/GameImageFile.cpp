@@ -36,17 +36,17 @@ static void ClearILErrors()
     }
 }
 
-int DecodeImageFile(const char* name, SImage2D& image)
+int DecodeImageFile(const char* name, SImage2D& image, TString* failure)
 {
     if (!name)
         return 0;
     TPodArray<u8> bytes;
     if (!ReadArrayFromBinaryFile(name, bytes))
         return 0;
-    return DecodeImageBytes(bytes.data, bytes.count, name, image);
+    return DecodeImageBytes(bytes.data, bytes.count, name, image, failure);
 }
 
-int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image)
+int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image, TString* failure)
 {
     if (!name)
         name = "";
@@ -55,18 +55,14 @@ int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image
     SImageProbe probe;
     TString reason;
     if (!ProbeImageFile(data, size, name, probe, reason))
-    {
-        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, reason.Str());
-        return -1;
-    }
+        return DecodeFailed(name, failure, true, "%s", reason.Str());
     if (probe.Type == IFT_PNG)
     {
         if (size <= 0xFFFFFFFFu && DecodePNG(data, (u32)size, image, &reason) > 0)
             return 1;
-        fprintf(stderr, "DecodeImageFile: \"%s\" not loaded: %s\n", name, reason.Str());
-        return -1;
+        return DecodeFailed(name, failure, true, "%s", reason.Str());
     }
-    return DecodeImageProtected(data, size, probe, name, image);
+    return DecodeImageProtected(data, size, probe, name, image, failure);
 }
 
 namespace
@@ -178,7 +174,8 @@ static int SaveFailed(const char* name, const TString& cause, TString* failure)
     if (failure)
         *failure = cause;
     else
-        fprintf(stderr, "SaveImageFile: \"%s\" not written: %s\n", name, cause.Str());
+        fprintf(stderr, "SaveImageFile: \"%s\" not written: %s\n", LogLineText(name, (u32)strlen(name)).Str(),
+                cause.Str());
     errno = err;
     return 0;
 }
@@ -248,7 +245,7 @@ static int LoadFailed(const char* verb, const char* name, const TString& cause, 
     if (failure)
         *failure = text;
     else
-        fprintf(stderr, "LoadImageFile: %s\n", text.Str());
+        fprintf(stderr, "LoadImageFile: %s\n", LogLineText(text.Str(), text.Length()).Str());
     return 0;
 }
 
@@ -268,12 +265,12 @@ int LoadImageFile(TextureRef& ref, const char* name, TString* failure)
     }
     SImage2D image;
     errno = 0;
-    const int decoded = DecodeImageFile(name, image);
+    TString cause;
+    const int decoded = DecodeImageFile(name, image, &cause);
     if (decoded == 0)
         return LoadFailed("read", name, TString(errno ? strerror(errno) : "the read failed"), failure);
-    // The decoders have said why on standard error.
     if (decoded < 0)
-        return LoadFailed("load", name, TString("the picture does not decode (the reason is above)"), failure);
+        return LoadFailed("load", name, cause, failure);
     if (!TEX_Create(ref, image.Width, image.Height, 1, 1, TEXFMT_RGBA8, image.Pixels.data, TEXF_NodeOutput))
         return LoadFailed("load", name, TString("no texture can be made of it"), failure);
     return 1;

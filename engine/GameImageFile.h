@@ -27,10 +27,11 @@ struct SImageSaveOptions
 // Decodes a BMP, TGA, JPG, DDS or PNG file into image (RGBA8, rows from the top, the same way up
 // as the PNG decoder). The type comes from the content; the library's types are decoded in the
 // protected decoder process. 1 on success; 0 when the file cannot be read; -1 when the content is
-// not a picture the program reads or does not decode (the reason is printed on standard error).
-int DecodeImageFile(const char* name, SImage2D& image);
+// not a picture the program reads or does not decode (the reason in failure when given, else on
+// standard error).
+int DecodeImageFile(const char* name, SImage2D& image, TString* failure = nullptr);
 // The same for the bytes of a file called name.
-int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image);
+int DecodeImageBytes(const u8* data, u64 size, const char* name, SImage2D& image, TString* failure = nullptr);
 // Writes image, whose rows run from the bottom as GL reads them back, as a file of the type of
 // the name's extension through the library, rows flipped when flip is set. Written through a
 // temporary file renamed over the target (or taking a free name only, as target says). 1 on

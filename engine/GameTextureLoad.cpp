@@ -172,9 +172,15 @@ static bool StillTheSource(STexture* tex, const SFileStamp& now, s64 second)
     return true;
 }
 
+// A file name as a line of output shows it: it may come from a document.
+static TString Shown(const char* file)
+{
+    return LogLineText(file ? file : "", file ? (u32)strlen(file) : 0);
+}
+
 static int FailLoad(STexture* tex, const char* file, const char* reason)
 {
-    printf("Failed loading texture \"%s\".. %s\n", file ? file : "", reason);
+    printf("Failed loading texture \"%s\".. %s\n", Shown(file).Str(), reason);
     fflush(stdout);
     tex->Flags = TEXF_Failed;
     tex->LoadFailure = reason;
@@ -203,7 +209,7 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
         u32 level = 100;
         STexture probe;
         if (cacheStamp.WrittenBefore(tex->Source))
-            printf("Mip cache of \"%s\" is older than the image: rebuilding it\n", file);
+            printf("Mip cache of \"%s\" is older than the image: rebuilding it\n", Shown(file).Str());
         else if (TEX_LoadMip(file, level, bytes, probe) && DecodePNG(bytes, image) > 0)
         {
             tex->Width = probe.Width;
@@ -218,10 +224,10 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
                 tex->CurLevel = level;
             }
             else
-                printf("Mip cache of \"%s\" does not match the image: rebuilding it\n", file);
+                printf("Mip cache of \"%s\" does not match the image: rebuilding it\n", Shown(file).Str());
         }
         else
-            printf("Mip cache of \"%s\" is unreadable: rebuilding it\n", file);
+            printf("Mip cache of \"%s\" is unreadable: rebuilding it\n", Shown(file).Str());
         if (!fromCache)
             tex->LevelCount = 0;
     }
@@ -312,7 +318,7 @@ int TEX_Load(STexture* tex, const char* file, u32 flags)
     if (writeCache && cacheWriter.HasFailed())
         writeCache = false;
     if (writeCache && !WriteArrayToBinaryFile(TEX_MipName(file).Str(), cache))
-        printf("Could not write the mip cache of \"%s\"\n", file);
+        printf("Could not write the mip cache of \"%s\"\n", Shown(file).Str());
     return 1;
 }
 

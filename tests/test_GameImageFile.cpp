@@ -356,7 +356,7 @@ TEST(GameImageFileGL, LoadAndSaveAgreeWithThePngPath)
     testing::internal::CaptureStderr();
     EXPECT_EQ(0, LoadImageFile(none, bad.c_str()));
     std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_NE(std::string::npos, said.find("\"" + bad + "\" not loaded: JPG without a frame header")) << said;
+    EXPECT_NE(std::string::npos, said.find("cannot load \"" + bad + "\": JPG without a frame header")) << said;
 }
 
 TEST(GameImageFile, RelativeNamesResolveAgainstTheDataRoot)

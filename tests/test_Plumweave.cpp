@@ -498,7 +498,12 @@ TEST_F(AppCommandTest, BatchExitCodeJudgesTheLoadAndTheFileWritingNodes)
     ASSERT_FALSE(bad->Status.IsEmpty());
     ASSERT_TRUE(good->Status.IsEmpty());
     EXPECT_EQ(BatchExitCode(0, *processor, outputs), BATCH_EXIT_LOAD_FAILED);
+    // A name from a document shows escaped: it forges no line of its own.
+    bad->NName = "bad\n127.0.0.1:9 Job processed: /etc/shadow";
+    testing::internal::CaptureStderr();
     EXPECT_EQ(BatchExitCode(1, *processor, outputs), BATCH_EXIT_OUTPUT_FAILED);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("\"bad\\n127.0.0.1:9 Job processed: /etc/shadow\") failed"),
+              std::string::npos);
     EXPECT_EQ(BatchExitCode(1, *processor, none), 0);
     processor->RemoveNode(bad);
     EXPECT_EQ(BatchExitCode(1, *processor, outputs), 0);

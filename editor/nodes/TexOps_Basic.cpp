@@ -408,20 +408,30 @@ int STexNode_Extract::Process()
         Status.Format(EXTRACT_STATUS_SIZE, "%s: %s", EXTRACT_SAVE_FAILED, failure.Str());
         return 0;
     }
-    const int saved = SaveImageFile(copy.Get(), name.Str(), SaveOptions, false, nullptr,
+    const int saved = SaveImageFile(copy.Get(), name.Str(), SaveOptions, false, &failure,
                                     Overwrite ? WRITE_Replace : WRITE_NewOnly);
     const int cause = errno;
     if (Owner)
         Owner->OfferSpareTarget(copy);
     else
         copy.Release();
-    if (!saved)
+    if (saved)
     {
-        SetStatus(!Overwrite && cause == EEXIST ? EXTRACT_EXISTS : EXTRACT_SAVE_FAILED);
+        Written = MakeFullPath(name);
+        return 1;
+    }
+    if (!Overwrite && cause == EEXIST)
+    {
+        SetStatus(EXTRACT_EXISTS);
         return 0;
     }
-    Written = MakeFullPath(name);
-    return 1;
+    // Which file and why, for the editor and for whoever reports a run alike.
+    Status = EXTRACT_SAVE_FAILED;
+    Status += ": \"";
+    Status += name;
+    Status += "\" not written: ";
+    Status += failure;
+    return 0;
 }
 
 float STexNode_Extract::PropertyPanel(const mRect& r)
