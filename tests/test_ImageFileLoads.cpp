@@ -22,6 +22,7 @@ namespace
 typedef std::vector<u8> Bytes;
 
 const u32 SIDE = 8;
+const u32 TILE = 4; // one compressed block
 const u32 TOO_WIDE = 9000;
 // A picture of several rows of the JPEG coder's units.
 const u32 TALL_SIDES = 8;
@@ -104,44 +105,12 @@ Bytes Torn(const Bytes& jpg)
     return torn;
 }
 
-// The picture as libjpeg codes it by default (baseline, its standard tables), with a restart
-// marker after every row of coding units.
-Bytes RestartJpeg(const SImage2D& img)
-{
-    jpeg_compress_struct c;
-    jpeg_error_mgr e;
-    c.err = jpeg_std_error(&e);
-    jpeg_create_compress(&c);
-    unsigned char* mem = nullptr;
-    unsigned long length = 0;
-    jpeg_mem_dest(&c, &mem, &length);
-    c.image_width = img.Width;
-    c.image_height = img.Height;
-    c.input_components = 3;
-    c.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&c);
-    c.restart_in_rows = 1;
-    jpeg_start_compress(&c, TRUE);
-    std::vector<u8> row(img.Width * 3);
-    for (u32 y = 0; y < img.Height; ++y)
-    {
-        for (u32 x = 0; x < img.Width; ++x)
-            for (u32 ch = 0; ch < 3; ++ch)
-                row[x * 3 + ch] = (u8)(img.Pixels[y * img.Width + x] >> (8 * ch));
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&c, rows, 1);
-    }
-    jpeg_finish_compress(&c);
-    Bytes b(mem, mem + length);
-    free(mem);
-    jpeg_destroy_compress(&c);
-    return b;
-}
+// A CMYK JPEG of one colour (below), with a restart marker after each row of units when asked.
+Bytes CmykJpeg(const u8 stored[4], bool ycck, bool adobe, u32 height = TILE, bool restarts = false);
 
 // Damage to a restart JPEG's coded data that libjpeg only warns about: its first code all ones,
 // which no standard table holds (a 0xFF byte of coded data is stored as 0xFF 0); its first restart
 // marker numbered as the second; stray bytes before that marker, more than the decoder reads ahead.
-const size_t STRAY_CODED_BYTES = 16;
 enum EDamage
 {
     D_BadCode,
@@ -151,14 +120,14 @@ enum EDamage
 Bytes Damaged(Bytes jpg, EDamage damage)
 {
     const u8 ONES[] = {0xFF, 0, 0xFF, 0}, RST0[] = {0xFF, 0xD0};
-    const size_t data = CodedData(jpg);
+    const size_t data = CodedData(jpg), STRAY_BYTES = 16;
     const size_t restart = std::search(jpg.begin() + data, jpg.end(), RST0, RST0 + 2) - jpg.begin();
     if (damage == D_BadCode)
         std::copy(ONES, ONES + sizeof(ONES), jpg.begin() + data);
     else if (damage == D_WrongRestart)
         jpg[restart + 1] = RST0[1] + 1;
     else
-        jpg.insert(jpg.begin() + restart, STRAY_CODED_BYTES, 1);
+        jpg.insert(jpg.begin() + restart, STRAY_BYTES, 1);
     return jpg;
 }
 
@@ -192,6 +161,8 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
     SImage2D tall(SIDE, SIDE * TALL_SIDES);
     for (u32 i = 0; i < SIDE * SIDE * TALL_SIDES; ++i)
         tall.Pixels[i] = OPAQUE_ORANGE;
+    const u8 NO_INK[4] = {};
+    const Bytes restarts = CmykJpeg(NO_INK, false, false, SIDE * TALL_SIDES, true);
     // What stands at the name: the bytes, or something that is no file to read.
     enum EKind
     {
@@ -215,9 +186,9 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         {"text.png", Bytes{'h', 'e', 'l', 'l', 'o'}, "not an image"},
         {"tables.jpg", JpegWithoutTables(), "the JPEG data are malformed"},
         {"torn.jpg", Torn(LibraryFile(dir, "jpg", tall)), "JPG picture data damaged: Corrupt JPEG data: premature end of data segment"},
-        {"code.jpg", Damaged(RestartJpeg(tall), D_BadCode), "JPG picture data damaged: Corrupt JPEG data: bad Huffman code"},
-        {"restart.jpg", Damaged(RestartJpeg(tall), D_WrongRestart), "Corrupt JPEG data: found marker 0xd1 instead of RST0"},
-        {"inside.jpg", Damaged(RestartJpeg(tall), D_BytesBeforeRestart), "Corrupt JPEG data: 16 extraneous bytes before marker 0xd0"},
+        {"code.jpg", Damaged(restarts, D_BadCode), "JPG picture data damaged: Corrupt JPEG data: bad Huffman code"},
+        {"restart.jpg", Damaged(restarts, D_WrongRestart), "Corrupt JPEG data: found marker 0xd1 instead of RST0"},
+        {"inside.jpg", Damaged(restarts, D_BytesBeforeRestart), "Corrupt JPEG data: 16 extraneous bytes before marker 0xd0"},
         {"missing.png", Bytes(), "cannot read", K_Nothing},
         {"folder.png", Bytes(), "Is a directory", K_Folder},
         {"fifo.png", Bytes(), "not a regular file but a FIFO", K_Fifo},
@@ -241,7 +212,7 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
     }
     // Undamaged, with its restart markers, the picture loads.
     TextureRef whole;
-    Write(dir.File("whole.jpg"), RestartJpeg(tall));
+    Write(dir.File("whole.jpg"), restarts);
     EXPECT_EQ(1, LoadImageFile(whole, dir.File("whole.jpg").c_str()));
 }
 
@@ -277,7 +248,6 @@ TEST_F(ImageFileLoads, TheContentDecidesTheTypeWhateverTheName)
 // for the JPEGs), a 4 x 4 picture of one colour, except where the first texel differs.
 namespace
 {
-const u32 TILE = 4; // one compressed block
 const u32 TILE_PIXELS = TILE * TILE;
 
 void Le16(Bytes& b, u32 v)
@@ -300,7 +270,7 @@ u32 Rgba(u32 r, u32 g, u32 b, u32 a)
 
 // A 4 x 4 CMYK JPEG of one colour given as the bytes stored in the file, coded as YCCK or as
 // CMYK, with or without the Adobe marker that says the inks are stored inverted.
-Bytes CmykJpeg(const u8 stored[4], bool ycck, bool adobe)
+Bytes CmykJpeg(const u8 stored[4], bool ycck, bool adobe, u32 height, bool restarts)
 {
     jpeg_compress_struct c;
     jpeg_error_mgr e;
@@ -310,18 +280,19 @@ Bytes CmykJpeg(const u8 stored[4], bool ycck, bool adobe)
     unsigned long length = 0;
     jpeg_mem_dest(&c, &mem, &length);
     c.image_width = TILE;
-    c.image_height = TILE;
+    c.image_height = height;
     c.input_components = 4;
     c.in_color_space = JCS_CMYK;
     jpeg_set_defaults(&c);
     jpeg_set_colorspace(&c, ycck ? JCS_YCCK : JCS_CMYK);
     jpeg_set_quality(&c, 100, TRUE);
     c.write_Adobe_marker = adobe ? TRUE : FALSE;
+    c.restart_in_rows = restarts ? 1 : 0;
     jpeg_start_compress(&c, TRUE);
     u8 row[TILE * 4];
     for (u32 x = 0; x < TILE; ++x)
         memcpy(row + x * 4, stored, 4);
-    for (u32 y = 0; y < TILE; ++y)
+    for (u32 y = 0; y < height; ++y)
     {
         JSAMPROW rows[1] = {row};
         jpeg_write_scanlines(&c, rows, 1);
