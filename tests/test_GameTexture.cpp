@@ -110,41 +110,33 @@ SImage2D RandomImage(u32 w, u32 h, u32 seed)
     return img;
 }
 
-// Reads GL level 0 of the texture bound on the active unit as RGBA bytes.
+// stat(2) as a file system whose last-write times come in steps, with no status-change time of
+// its own, would answer.
 s64 GFileTimeStep = 1;
-
-// stat(2) as a file system whose times come in steps and that keeps no status-change time of its
-// own would answer.
 int SteppedStatus(const char* path, struct stat* st)
 {
     const int r = stat(path, st);
-    if (r == 0)
-    {
-        st->st_mtim.tv_sec -= st->st_mtim.tv_sec % GFileTimeStep;
-        st->st_mtim.tv_nsec = 0;
-        st->st_ctim = st->st_mtim;
-    }
+    st->st_mtim.tv_sec -= r == 0 ? st->st_mtim.tv_sec % GFileTimeStep : 0;
+    st->st_mtim.tv_nsec = 0;
+    st->st_ctim = st->st_mtim;
     return r;
 }
 
-// Stands such a file system in for this one while it lives (a step of 0 keeps this one), and waits
-// for the last second of a step: a file written then is stamped with the step's first second,
-// while the clock already says a later one.
-struct TCoarseFileTimes
+// Stands such a file system in while it lives, from the start of the last second of a step on: a
+// file written then is stamped with the step's first second while the clock says a later one.
+struct TSteppedFileTimes
 {
-    explicit TCoarseFileTimes(s64 step)
+    explicit TSteppedFileTimes(s64 step)
     {
-        if (!step)
-            return;
         GFileTimeStep = step;
         GFileStatus = &SteppedStatus;
-        const s64 start = FileClockSecond();
-        for (s64 now = start; now == start || now % step != step - 1; now = FileClockSecond())
+        for (const s64 start = FileClockSecond(); FileClockSecond() == start || FileClockSecond() % step != step - 1;)
             usleep(1000);
     }
-    ~TCoarseFileTimes() { GFileStatus = &stat; }
+    ~TSteppedFileTimes() { GFileStatus = &stat; }
 };
 
+// Reads GL level 0 of the texture bound on the active unit as RGBA bytes.
 std::vector<u32> ReadLevel(GLint level, u32 w, u32 h)
 {
     std::vector<u32> px(w * h);
@@ -490,41 +482,40 @@ TEST_F(TextureTest, FileTexturesAreSharedByNameAndFlags)
         ASSERT_EQ(1, TEX_Get(a, file.c_str(), 3));
         EXPECT_NE(b.Get(), a.Get()) << change;
     }
-    // Rewritten in place, another picture of the old size, the stamp as it was: the old times
-    // put back, or a file system whose times are too coarse to tell the rewrite (whole seconds,
-    // or FAT's two-second steps with no status-change time) and the rewrite in the load's step.
-    // Only the content tells the change.
-    const struct
+    // Rewritten in place, another picture of the old size, with the old times put back.
+    ASSERT_EQ(0, stat(file.c_str(), &was));
+    TPodArray<u8> other;
+    for (u32 seed = 13; seed < 13 + SAME_SIZE_TRIES && other.Count() != (u32)was.st_size; ++seed)
+        ASSERT_EQ(1, EncodeImage(RandomImage(8, 4, seed), other, IMG_PNG));
+    ASSERT_EQ((u32)was.st_size, other.Count());
+    const Bytes before = ReadAll(file);
+    FILE* f = fopen(file.c_str(), "r+b");
+    ASSERT_NE(nullptr, f);
+    EXPECT_EQ(other.Count(), fwrite(other.data, 1, other.Count(), f));
+    fclose(f);
+    const timespec old[2] = {was.st_atim, was.st_mtim};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, file.c_str(), old, 0));
+    b = a;
+    ASSERT_EQ(1, TEX_Get(a, file.c_str(), 3));
+    EXPECT_NE(b.Get(), a.Get());
+    // The same on a file system whose times are too coarse to tell the rewrite (whole seconds, or
+    // FAT's two-second steps), rewritten within the step of the load: only the content tells.
+    SImage2D expected;
+    ASSERT_GT(DecodePNG(other, expected), 0);
+    for (const s64 step : {1, 2})
     {
-        const char* label;
-        s64 step; // of the file system's times; 0: this one's, with the old times put back
-    } rewrites[] = {{"old times put back", 0}, {"whole-second times", 1}, {"two-second times", 2}};
-    for (const auto& r : rewrites)
-    {
-        const std::string name = dir.File(("rewritten" + std::to_string(r.step) + ".png").c_str());
-        TPodArray<u8> first, other;
-        ASSERT_EQ(1, EncodeImage(RandomImage(8, 4, 11), first, IMG_PNG));
-        for (u32 seed = 13; seed < 13 + SAME_SIZE_TRIES && other.Count() != first.Count(); ++seed)
-            ASSERT_EQ(1, EncodeImage(RandomImage(8, 4, seed), other, IMG_PNG));
-        ASSERT_EQ(first.Count(), other.Count());
-        SImage2D expected;
-        ASSERT_GT(DecodePNG(other, expected), 0);
-        TCoarseFileTimes coarse(r.step);
-        WriteAll(name, Bytes(first.data, first.data + first.Count()));
-        struct stat was;
-        ASSERT_EQ(0, stat(name.c_str(), &was));
+        const std::string name = dir.File(("stepped" + std::to_string(step) + ".png").c_str());
+        TSteppedFileTimes stepped(step);
+        WriteAll(name, before);
         TextureRef loaded, again;
         ASSERT_EQ(1, TEX_Get(loaded, name.c_str(), 3));
-        FILE* f = fopen(name.c_str(), "r+b");
-        ASSERT_NE(nullptr, f);
-        EXPECT_EQ(other.Count(), fwrite(other.data, 1, other.Count(), f));
-        fclose(f);
-        const timespec old[2] = {was.st_atim, was.st_mtim};
-        ASSERT_TRUE(r.step || utimensat(AT_FDCWD, name.c_str(), old, 0) == 0);
+        FILE* g = fopen(name.c_str(), "r+b");
+        ASSERT_NE(nullptr, g);
+        EXPECT_EQ(other.Count(), fwrite(other.data, 1, other.Count(), g));
+        fclose(g);
         ASSERT_EQ(1, TEX_Get(again, name.c_str(), 3));
-        EXPECT_NE(loaded.Get(), again.Get()) << r.label;
         TEX_Bind(0, again);
-        EXPECT_EQ(0, memcmp(ReadLevel(0, 8, 4).data(), expected.Pixels.data, 8 * 4 * 4)) << r.label;
+        EXPECT_EQ(0, memcmp(ReadLevel(0, 8, 4).data(), expected.Pixels.data, 8 * 4 * 4)) << step;
     }
 }
 
