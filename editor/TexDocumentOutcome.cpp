@@ -118,7 +118,7 @@ static u32 ReportWrittenFilesIn(const STexProcessor& p)
         const TString& written = static_cast<const STexNode_Extract*>(node)->Written;
         if (written.IsEmpty())
             continue;
-        printf("Batch run: wrote \"%s\"\n", DisplayText(written.Str()).Str());
+        printf("Batch run: wrote \"%s\"\n", LogLineText(written.Str(), written.Length()).Str());
         ++count;
     }
     return count;
@@ -129,7 +129,7 @@ u32 ReportWrittenFiles(const STexProcessor& p)
     const u32 count = ReportWrittenFilesIn(p);
     if (!count)
         printf("Batch run: no file was written (\"%s\" holds no image autosave node that wrote one)\n",
-               DisplayText(p.FileName.Str()).Str());
+               LogLineText(p.FileName.Str(), p.FileName.Length()).Str());
     fflush(stdout);
     return count;
 }
