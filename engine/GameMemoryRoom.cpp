@@ -23,8 +23,9 @@ struct SLimitKind
     const char* Kind;
     const char* Command;
     EStatmField Held;
-    // What the GL driver takes to start beyond what the program holds before (its libraries and
-    // compiler mapped, a context made; measured without rasteriser threads at some 224 and 27 MiB).
+    // What the GL driver takes beyond what the program holds before it starts, by the time a run
+    // begins (its libraries and compiler mapped, a context made, the first target drawn; measured
+    // without rasteriser threads at some 241 and 41 MiB).
     u64 DriverStart;
 };
 const SLimitKind LIMIT_KINDS[] = {
