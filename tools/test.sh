@@ -65,7 +65,9 @@ stage="Tests (normal build) as the user nobody"
 as_nobody=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
 if [ "$(id -u)" -ne 0 ]; then
   echo "=== $stage: not run (only root can run them as another user) ==="
-elif ! "${as_nobody[@]}" test -x build/bin/plumweave_tests -a -r build/CTestTestfile.cmake -a -r tests/data 2> /dev/null; then
+# Absolute paths: a relative one starts from this folder and skips the folders above it.
+elif ! "${as_nobody[@]}" test -x "$root/build/bin/plumweave_tests" -a -r "$root/build/CTestTestfile.cmake" \
+  -a -r "$root/tests/data" 2> /dev/null; then
   echo "=== $stage: not run (nobody cannot reach $root) ==="
 else
   echo "=== $stage ==="
