@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <grp.h>
 #include <pwd.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>

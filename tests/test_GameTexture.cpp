@@ -110,26 +110,21 @@ SImage2D RandomImage(u32 w, u32 h, u32 seed)
     return img;
 }
 
-// stat(2) as a file system whose last-write times come in steps, with no status-change time of
-// its own, would answer.
+// A file system whose write times come in steps, with no status-change time, answers for stat(2) while
+// this lives, from a step's last second on: a file written then is stamped with the step's first.
 s64 GFileTimeStep = 1;
-int SteppedStatus(const char* path, struct stat* st)
-{
-    const int r = stat(path, st);
-    st->st_mtim.tv_sec -= r == 0 ? st->st_mtim.tv_sec % GFileTimeStep : 0;
-    st->st_mtim.tv_nsec = 0;
-    st->st_ctim = st->st_mtim;
-    return r;
-}
-
-// Stands such a file system in while it lives, from the start of the last second of a step on: a
-// file written then is stamped with the step's first second while the clock says a later one.
 struct TSteppedFileTimes
 {
     explicit TSteppedFileTimes(s64 step)
     {
         GFileTimeStep = step;
-        GFileStatus = &SteppedStatus;
+        GFileStatus = [](const char* path, struct stat* st) {
+            const int r = stat(path, st);
+            st->st_mtim.tv_sec -= r == 0 ? st->st_mtim.tv_sec % GFileTimeStep : 0;
+            st->st_mtim.tv_nsec = 0;
+            st->st_ctim = st->st_mtim;
+            return r;
+        };
         for (const s64 start = FileClockSecond(); FileClockSecond() == start || FileClockSecond() % step != step - 1;)
             usleep(1000);
     }
@@ -489,10 +484,13 @@ TEST_F(TextureTest, FileTexturesAreSharedByNameAndFlags)
         ASSERT_EQ(1, EncodeImage(RandomImage(8, 4, seed), other, IMG_PNG));
     ASSERT_EQ((u32)was.st_size, other.Count());
     const Bytes before = ReadAll(file);
-    FILE* f = fopen(file.c_str(), "r+b");
-    ASSERT_NE(nullptr, f);
-    EXPECT_EQ(other.Count(), fwrite(other.data, 1, other.Count(), f));
-    fclose(f);
+    const auto rewriteInPlace = [&](const std::string& name) {
+        FILE* f = fopen(name.c_str(), "r+b");
+        ASSERT_NE(nullptr, f);
+        EXPECT_EQ(other.Count(), fwrite(other.data, 1, other.Count(), f));
+        fclose(f);
+    };
+    rewriteInPlace(file);
     const timespec old[2] = {was.st_atim, was.st_mtim};
     ASSERT_EQ(0, utimensat(AT_FDCWD, file.c_str(), old, 0));
     b = a;
@@ -509,10 +507,7 @@ TEST_F(TextureTest, FileTexturesAreSharedByNameAndFlags)
         WriteAll(name, before);
         TextureRef loaded, again;
         ASSERT_EQ(1, TEX_Get(loaded, name.c_str(), 3));
-        FILE* g = fopen(name.c_str(), "r+b");
-        ASSERT_NE(nullptr, g);
-        EXPECT_EQ(other.Count(), fwrite(other.data, 1, other.Count(), g));
-        fclose(g);
+        rewriteInPlace(name);
         ASSERT_EQ(1, TEX_Get(again, name.c_str(), 3));
         TEX_Bind(0, again);
         EXPECT_EQ(0, memcmp(ReadLevel(0, 8, 4).data(), expected.Pixels.data, 8 * 4 * 4)) << step;

@@ -108,29 +108,6 @@ Bytes Torn(const Bytes& jpg)
 // A CMYK JPEG of one colour (below), with a restart marker after each row of units when asked.
 Bytes CmykJpeg(const u8 stored[4], bool ycck, bool adobe, u32 height = TILE, bool restarts = false);
 
-// Damage to a restart JPEG's coded data that libjpeg only warns about: its first code all ones,
-// which no standard table holds (a 0xFF byte of coded data is stored as 0xFF 0); its first restart
-// marker numbered as the second; stray bytes before that marker, more than the decoder reads ahead.
-enum EDamage
-{
-    D_BadCode,
-    D_WrongRestart,
-    D_BytesBeforeRestart,
-};
-Bytes Damaged(Bytes jpg, EDamage damage)
-{
-    const u8 ONES[] = {0xFF, 0, 0xFF, 0}, RST0[] = {0xFF, 0xD0};
-    const size_t data = CodedData(jpg), STRAY_BYTES = 16;
-    const size_t restart = std::search(jpg.begin() + data, jpg.end(), RST0, RST0 + 2) - jpg.begin();
-    if (damage == D_BadCode)
-        std::copy(ONES, ONES + sizeof(ONES), jpg.begin() + data);
-    else if (damage == D_WrongRestart)
-        jpg[restart + 1] = RST0[1] + 1;
-    else
-        jpg.insert(jpg.begin() + restart, STRAY_BYTES, 1);
-    return jpg;
-}
-
 int MaxChannelDiff(u32 a, u32 b)
 {
     int m = 0;
@@ -163,6 +140,14 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         tall.Pixels[i] = OPAQUE_ORANGE;
     const u8 NO_INK[4] = {};
     const Bytes restarts = CmykJpeg(NO_INK, false, false, SIDE * TALL_SIDES, true);
+    // Damage to its coded data that libjpeg only warns about: its first code all ones, which no
+    // standard table holds (a 0xFF byte of coded data is stored as 0xFF 0); its first restart marker
+    // numbered as the second; stray bytes before that marker, more than the decoder reads ahead.
+    const u8 RST0[] = {0xFF, 0xD0};
+    const size_t code = CodedData(restarts), rst0 = std::search(restarts.begin() + code, restarts.end(), RST0, RST0 + 2) - restarts.begin();
+    Bytes renumbered = restarts, stray = restarts;
+    renumbered[rst0 + 1] = RST0[1] + 1;
+    stray.insert(stray.begin() + rst0, 16, 1);
     // What stands at the name: the bytes, or something that is no file to read.
     enum EKind
     {
@@ -186,9 +171,9 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         {"text.png", Bytes{'h', 'e', 'l', 'l', 'o'}, "not an image"},
         {"tables.jpg", JpegWithoutTables(), "the JPEG data are malformed"},
         {"torn.jpg", Torn(LibraryFile(dir, "jpg", tall)), "JPG picture data damaged: Corrupt JPEG data: premature end of data segment"},
-        {"code.jpg", Damaged(restarts, D_BadCode), "JPG picture data damaged: Corrupt JPEG data: bad Huffman code"},
-        {"restart.jpg", Damaged(restarts, D_WrongRestart), "Corrupt JPEG data: found marker 0xd1 instead of RST0"},
-        {"inside.jpg", Damaged(restarts, D_BytesBeforeRestart), "Corrupt JPEG data: 16 extraneous bytes before marker 0xd0"},
+        {"code.jpg", WithBigEndian32(restarts, code, 0xFF00FF00), "JPG picture data damaged: Corrupt JPEG data: bad Huffman code"},
+        {"restart.jpg", renumbered, "Corrupt JPEG data: found marker 0xd1 instead of RST0"},
+        {"inside.jpg", stray, "Corrupt JPEG data: 16 extraneous bytes before marker 0xd0"},
         {"missing.png", Bytes(), "cannot read", K_Nothing},
         {"folder.png", Bytes(), "Is a directory", K_Folder},
         {"fifo.png", Bytes(), "not a regular file but a FIFO", K_Fifo},
@@ -211,9 +196,8 @@ TEST_F(ImageFileLoads, FailedLoadsSayWhyInWords)
         EXPECT_NE(said.find(path), std::string::npos) << c.name << ": " << said;
     }
     // Undamaged, with its restart markers, the picture loads.
-    TextureRef whole;
-    Write(dir.File("whole.jpg"), restarts);
-    EXPECT_EQ(1, LoadImageFile(whole, dir.File("whole.jpg").c_str()));
+    SImage2D whole;
+    EXPECT_EQ(1, DecodeImageBytes(restarts.data(), restarts.size(), "whole.jpg", whole));
 }
 
 TEST_F(ImageFileLoads, TheContentDecidesTheTypeWhateverTheName)
